@@ -1,0 +1,26 @@
+# The two entry points of the README. Both install what they need first.
+.PHONY: run test build deps-run deps-test screenshot clean
+
+JOBS ?= $(shell nproc)
+
+run: deps-run build
+	./build/default/pelorin
+
+test: deps-test
+	scripts/run-tests.sh
+
+build:
+	cmake --preset default >/dev/null
+	cmake --build --preset default -j $(JOBS)
+
+deps-run:
+	scripts/install-deps.sh run
+
+deps-test:
+	scripts/install-deps.sh test
+
+screenshot: deps-test build
+	scripts/screenshot.sh docs/main-window.png
+
+clean:
+	rm -rf build

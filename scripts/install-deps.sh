@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing Pelorin need, when missing.
+# Usage: scripts/install-deps.sh [run|test]
+set -euo pipefail
+
+run_pkgs=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libssl-dev
+  fonts-liberation2 fonts-dejavu-core
+)
+test_pkgs=(
+  googletest libgtest-dev libbenchmark-dev clang libclang-rt-dev
+  xvfb xauth x11-apps x11-utils imagemagick
+  nsd bind9-dnsutils socat iproute2 net-tools procps util-linux
+  traceroute iputils-tracepath iputils-ping coreutils
+)
+
+pkgs=("${run_pkgs[@]}")
+[ "${1:-run}" = test ] && pkgs+=("${test_pkgs[@]}")
+
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"

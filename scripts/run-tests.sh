@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# The whole test suite: the optimised build, the sanitizer build, then the fuzz targets over
+# their corpora and for a short run each. Packages must be installed (make test does that).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=$(nproc)
+fuzz_seconds=${PELORIN_FUZZ_SECONDS:-20}
+
+step() { printf '\n== %s\n' "$*"; }
+
+step "optimised build and tests"
+cmake --preset default >/dev/null
+cmake --build --preset default -j "$jobs"
+ctest --preset default
+
+step "AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$jobs"
+ctest --preset asan
+
+step "fuzz targets"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+shopt -s nullglob
+for target in build/fuzz/fuzz/fuzz_*; do
+  [ -x "$target" ] || continue
+  name=$(basename "$target")
+  corpus=fuzz/corpus/${name#fuzz_}
+  if [ -d "$corpus" ]; then
+    echo "-- $name: corpus regression"
+    "$target" -runs=0 "$corpus"/* 2>&1 | tail -n 2
+  fi
+  echo "-- $name: ${fuzz_seconds}s of fuzzing"
+  work=$(mktemp -d)
+  [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/
+  "$target" -max_total_time="$fuzz_seconds" -print_final_stats=0 "$work" 2>&1 | tail -n 3
+  rm -rf "$work"
+done
+echo
+echo "all tests passed"

@@ -1,0 +1,74 @@
+#include "shell/controls.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
+void SetControlId(QWidget* control, int id) { control->setObjectName(QString::number(id)); }
+
+QWidget* FindControlWidget(const QWidget* parent, int id) {
+  if (parent == nullptr) return nullptr;
+  return parent->findChild<QWidget*>(QString::number(id));
+}
+
+std::string BoundedText(const QString& text, size_t capacity) {
+  std::string bytes = text.toUtf8().toStdString();
+  if (capacity == 0) return {};
+  if (bytes.size() > capacity - 1) {
+    bytes.resize(capacity - 1);
+    // Do not leave half a character at the cut.
+    while (!bytes.empty() && (static_cast<unsigned char>(bytes.back()) & 0xC0) == 0x80) {
+      bytes.pop_back();
+    }
+    if (!bytes.empty() && (static_cast<unsigned char>(bytes.back()) & 0x80)) bytes.pop_back();
+  }
+  return bytes;
+}
+
+namespace {
+
+QString TextOf(const QWidget* w) {
+  if (auto* combo = qobject_cast<const QComboBox*>(w)) return combo->currentText();
+  if (auto* edit = qobject_cast<const QLineEdit*>(w)) return edit->text();
+  if (auto* plain = qobject_cast<const QPlainTextEdit*>(w)) return plain->toPlainText();
+  if (auto* button = qobject_cast<const QAbstractButton*>(w)) return button->text();
+  if (auto* label = qobject_cast<const QLabel*>(w)) return label->text();
+  return {};
+}
+
+}  // namespace
+
+std::string ReadControlText(const QWidget* parent, int id, size_t capacity) {
+  return BoundedText(TextOf(FindControlWidget(parent, id)), capacity);
+}
+
+void SetControlText(const QWidget* parent, int id, const QString& text) {
+  QWidget* w = FindControlWidget(parent, id);
+  if (auto* combo = qobject_cast<QComboBox*>(w)) {
+    if (combo->isEditable()) combo->setEditText(text);
+  } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+    edit->setText(text);
+  } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+    plain->setPlainText(text);
+  } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+    button->setText(text);
+  } else if (auto* label = qobject_cast<QLabel*>(w)) {
+    label->setText(text);
+  }
+}
+
+void EnableControl(const QWidget* parent, int id, bool enabled) {
+  if (QWidget* w = FindControlWidget(parent, id)) w->setEnabled(enabled);
+}
+
+void AddToHistory(QComboBox* box) {
+  if (box == nullptr) return;
+  const QString text = box->currentText();
+  if (text.isEmpty()) return;
+  for (int i = 0; i < box->count(); ++i) {
+    if (box->itemText(i).compare(text, Qt::CaseInsensitive) == 0) return;
+  }
+  box->addItem(text);
+}

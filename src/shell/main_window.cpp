@@ -1,0 +1,291 @@
+#include "shell/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+
+#include "shell/controls.h"
+#include "shell/desktop_launch.h"
+#include "shell/dialog_units.h"
+#include "shell/help_window.h"
+#include "shell/module_pane.h"
+#include "shell/output_menu.h"
+#include "shell/ui_thread.h"
+#include "shell/version_string.h"
+
+namespace {
+
+constexpr int kWindowWidth = 466;  // dialog units
+constexpr int kWindowHeight = 287;
+constexpr const char* kNotice = "Free software under the MIT License";
+constexpr const char* kWebSiteItem = "Pelorin on the Web";
+
+QPointer<MainWindow> g_mainWindow;
+
+struct MenuItem {
+  const char* text;  // nullptr: separator
+  int command;
+  QKeySequence accelerator;
+};
+
+bool IsAccelerator(const QKeyEvent* key) {
+  if (key->modifiers() != Qt::ControlModifier) return false;
+  switch (key->key()) {
+    case Qt::Key_M:
+    case Qt::Key_P:
+    case Qt::Key_L:
+    case Qt::Key_X: return true;
+    default: return false;
+  }
+}
+
+bool IsEnter(const QKeyEvent* key) {
+  return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+}
+
+// A multi-line edit that takes Enter as a line break keeps it, as do open drop-down lists.
+bool WantsEnter(QWidget* target) {
+  QPlainTextEdit* edit = OutputPaneAt(target);
+  return edit != nullptr && !edit->isReadOnly();
+}
+
+}  // namespace
+
+MainWindow::MainWindow(std::span<const ModuleInfo> modules)
+    : modules_(modules.begin(), modules.end()) {
+  setWindowTitle(QStringLiteral("Pelorin"));
+  setWindowIcon(QIcon(QStringLiteral(":/images/icon.png")));
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  g_mainWindow = this;
+
+  buildMenus();
+  auto* client = new QWidget(this);
+  client->setFont(DialogFont());
+  client->setFixedSize(Dlu().x(kWindowWidth), Dlu().y(kWindowHeight));
+  setCentralWidget(client);
+  buildControls(client);
+  setFixedSize(sizeHint());
+
+  for (const ModuleInfo& m : modules_) panes_.push_back(m.create ? m.create(client) : nullptr);
+  ShowModule(kNetstatButton);
+
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+  qApp->installEventFilter(this);
+}
+
+MainWindow::~MainWindow() {
+  qApp->removeEventFilter(this);
+  if (g_mainWindow == this) g_mainWindow = nullptr;
+}
+
+void MainWindow::buildMenus() {
+  const MenuItem fileItems[] = {
+      {"Co&mmand Prompt...\tCtrl+M", kCmdTerminal, QKeySequence(Qt::CTRL | Qt::Key_M)},
+      {"Note&pad...\tCtrl+P", kCmdEditor, QKeySequence(Qt::CTRL | Qt::Key_P)},
+      {"Ca&lculator...\tCtrl+L", kCmdCalculator, QKeySequence(Qt::CTRL | Qt::Key_L)},
+      {nullptr, 0, {}},
+      {"E&xit\tCtrl+X", kCmdExit, QKeySequence(Qt::CTRL | Qt::Key_X)},
+  };
+  const MenuItem helpItems[] = {
+      {"&Help\tF1", kCmdHelp, {}},
+      {nullptr, 0, {}},
+      {kWebSiteItem, kCmdWebSite, {}},
+      {"Check For Updates", kCmdUpdates, {}},
+  };
+  const auto fill = [this](QMenu* menu, std::span<const MenuItem> items) {
+    for (const MenuItem& item : items) {
+      if (item.text == nullptr) {
+        menu->addSeparator();
+        continue;
+      }
+      QAction* action = menu->addAction(QString::fromLatin1(item.text));
+      action->setObjectName(QString::number(item.command));
+      const int id = item.command;
+      connect(action, &QAction::triggered, this, [this, id] { command(id); });
+      if (!item.accelerator.isEmpty()) {
+        // Accelerators act in the whole window, before any control sees the key.
+        auto* shortcut = new QShortcut(item.accelerator, this);
+        connect(shortcut, &QShortcut::activated, this, [this, id] { command(id); });
+      }
+    }
+  };
+  fill(menuBar()->addMenu(QStringLiteral("&File")), fileItems);
+  fill(menuBar()->addMenu(QStringLiteral("&Help")), helpItems);
+
+  // F1 is a help request from whichever control has the focus.
+  auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+  connect(help, &QShortcut::activated, this, [] { OpenHelp(); });
+}
+
+void MainWindow::buildControls(QWidget* client) {
+  const DialogUnits& dlu = Dlu();
+
+  auto* logo = new QLabel(client);
+  SetControlId(logo, kLogoId);
+  logo->setGeometry(dlu.rect(0, 0, 72, 92));
+  logo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  logo->setPixmap(QPixmap(QStringLiteral(":/images/logo.png")));
+  logo->setCursor(Qt::PointingHandCursor);
+  logo->installEventFilter(this);
+
+  for (const ModuleInfo& m : modules_) {
+    auto* button = new QPushButton(QString::fromLatin1(m.label), client);
+    SetControlId(button, m.buttonId);
+    button->setGeometry(dlu.rect(0, m.buttonTop, 72, 18));
+    button->setCheckable(true);  // push-like: stays pressed while its module is shown
+    const int id = m.buttonId;
+    connect(button, &QPushButton::clicked, this, [this, id] { command(id); });
+    buttons_.push_back(button);
+  }
+
+  auto* version = new QLabel(client);
+  SetControlId(version, kVersionLineId);
+  version->setGeometry(dlu.rect(0, 276, 465, 10));
+  version->setAlignment(Qt::AlignCenter);
+  version->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  version->setText(QStringLiteral("Pelorin Version %1 - %2")
+                       .arg(QString::fromLatin1(GetVersionString()), QString::fromLatin1(kNotice)));
+}
+
+void MainWindow::ShowModule(int buttonId) {
+  for (ModulePane* p : panes_) {
+    if (p) p->hide();
+  }
+  for (QPushButton* b : buttons_) b->setChecked(false);
+  for (size_t i = 0; i < modules_.size(); ++i) {
+    if (modules_[i].buttonId != buttonId) continue;
+    current_ = panes_[i];
+    if (current_) current_->show();
+    buttons_[i]->setChecked(true);
+    return;
+  }
+}
+
+void MainWindow::command(int id) {
+  switch (id) {
+    case kCmdPrimary:
+      // Posted, as the key's command is: the pane runs it after the key has been handled.
+      if (QPointer<ModulePane> target = current_) {
+        QMetaObject::invokeMethod(
+            target, [target] { if (target) target->command(kCmdPrimary); },
+            Qt::QueuedConnection);
+      }
+      break;
+    case kCmdCancel:
+    case kCmdClose:
+    case kCmdExit: shutdown(); break;
+    case kCmdLogo:
+    case kCmdWebSite: OpenWebPage(QString::fromLatin1(kHomePage)); break;
+    case kCmdUpdates: OpenWebPage(QString::fromLatin1(kUpdatePage)); break;
+    case kCmdEditor: RunDesktopProgram(DesktopProgram::TextEditor); break;
+    case kCmdCalculator: RunDesktopProgram(DesktopProgram::Calculator); break;
+    case kCmdTerminal: RunDesktopProgram(DesktopProgram::Terminal); break;
+    case kCmdHelp: OpenHelp(); break;
+    default:
+      for (const ModuleInfo& m : modules_) {
+        if (m.buttonId == id) ShowModule(id);
+      }
+      break;
+  }
+}
+
+void MainWindow::shutdown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  for (ModulePane* p : panes_) {
+    if (p) p->closeModule();
+  }
+  for (ModulePane* p : panes_) {
+    if (p) p->hide();
+  }
+  // From here no worker write reaches a widget; the panes go with the window.
+  SetUiShuttingDown();
+  hide();
+  QCoreApplication::quit();
+}
+
+ModulePane* MainWindow::pane(int buttonId) const {
+  for (size_t i = 0; i < modules_.size(); ++i) {
+    if (modules_[i].buttonId == buttonId) return panes_[i];
+  }
+  return nullptr;
+}
+
+bool MainWindow::handleKey(QWidget* target, QKeyEvent* key) {
+  if (key->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier)) return false;
+  if (key->key() == Qt::Key_Escape) {
+    command(kCmdCancel);
+    return true;
+  }
+  if (!IsEnter(key) || WantsEnter(target)) return false;
+  // Enter on a focused push button presses it; anywhere else it is the window's command 1.
+  auto* button = qobject_cast<QPushButton*>(target);
+  if (button != nullptr && !button->isCheckable()) {
+    button->click();
+  } else {
+    command(kCmdPrimary);
+  }
+  return true;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride &&
+      type != QEvent::ContextMenu && type != QEvent::MouseButtonRelease) {
+    return false;
+  }
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (widget == nullptr || widget->window() != this || shutDown_) return false;
+
+  switch (type) {
+    case QEvent::ShortcutOverride:
+      // Accelerators come before the controls' own keys (Ctrl+X is Exit, not Cut).
+      if (IsAccelerator(static_cast<QKeyEvent*>(event))) {
+        event->ignore();
+        return true;
+      }
+      return false;
+    case QEvent::KeyPress: return handleKey(widget, static_cast<QKeyEvent*>(event));
+    case QEvent::ContextMenu: {
+      QPlainTextEdit* edit = OutputPaneAt(widget);
+      if (edit == nullptr) return false;
+      auto* request = static_cast<QContextMenuEvent*>(event);
+      // A request from the keyboard carries no point: no menu.
+      if (request->reason() == QContextMenuEvent::Mouse) {
+        ShowOutputContextMenu(edit, request->globalPos());
+      }
+      return true;
+    }
+    case QEvent::MouseButtonRelease:
+      if (widget->objectName() == QString::number(kLogoId) &&
+          static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        command(kCmdLogo);
+        return true;
+      }
+      return false;
+    default: return false;
+  }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  command(kCmdClose);
+  event->accept();
+}
+
+QWidget* MainWindowHandle() { return g_mainWindow.data(); }
+
+void ShowModule(int buttonId) {
+  if (g_mainWindow) g_mainWindow->ShowModule(buttonId);
+}

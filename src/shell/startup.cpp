@@ -1,0 +1,60 @@
+#include "shell/startup.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QTimer>
+#include <memory>
+
+#include "shell/dialog_units.h"
+#include "shell/main_window.h"
+
+namespace {
+
+constexpr int kSplashMilliseconds = 1000;
+
+// The splash picture at its natural size, centred by the classic rule: half the desktop's right
+// and bottom edges less half the picture, each half truncated.
+std::unique_ptr<QLabel> ShowSplash() {
+  const QPixmap picture(QStringLiteral(":/images/splash.png"));
+  if (picture.isNull()) return nullptr;
+  auto splash = std::make_unique<QLabel>(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint |
+                                                      Qt::Tool | Qt::WindowStaysOnTopHint);
+  splash->setPixmap(picture);
+  splash->resize(picture.size());
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect desktop = screen->geometry();
+    const int right = desktop.x() + desktop.width();
+    const int bottom = desktop.y() + desktop.height();
+    splash->move(right / 2 - picture.width() / 2, bottom / 2 - picture.height() / 2);
+  }
+  splash->show();
+  splash->raise();
+  return splash;
+}
+
+}  // namespace
+
+void PrepareApplication(QApplication& app) {
+  // The pictures and the help page are compiled into the shell's static library.
+  Q_INIT_RESOURCE(pelorin);
+  app.setApplicationName(QStringLiteral("Pelorin"));
+  app.setFont(DialogFont());
+  app.setQuitOnLastWindowClosed(false);  // the program ends only through its shutdown
+}
+
+int RunPelorin(QApplication& app) {
+  PrepareApplication(app);
+  std::unique_ptr<QLabel> splash = ShowSplash();
+  QApplication::processEvents();  // paint the splash while the main window is built
+
+  MainWindow window;
+  QTimer::singleShot(kSplashMilliseconds, &window, [&] {
+    splash.reset();
+    window.show();
+    window.raise();
+    window.activateWindow();
+  });
+  app.exec();
+  return 0;
+}

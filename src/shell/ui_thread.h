@@ -1,0 +1,26 @@
+#pragma once
+
+#include <functional>
+
+#include "shell/run_token.h"
+
+// Every widget belongs to the UI thread. Workers reach it only through these calls, which run
+// the function there, one at a time and in order, while the worker waits.
+
+bool IsUiThread();
+
+// Runs `fn` on the UI thread and waits for it. On the UI thread it runs at once. Returns false
+// (without running it) once the program is shutting down.
+bool RunOnUiThread(const std::function<void()>& fn);
+
+// The same for a write that belongs to a run: it is dropped when the token has been cancelled
+// by the time the UI thread gets to it, so nothing of a stopped run is shown.
+bool RunOnUiThread(const RunTokenPtr& token, const std::function<void()>& fn);
+
+// A pause of the UI thread that still serves the workers' UI calls (user input waits), so a
+// socket worker that is being stopped can print its last lines and put its controls back.
+void PauseUi(int milliseconds);
+
+// Set once the panes are about to go: from then on no worker write reaches a widget.
+void SetUiShuttingDown(bool shuttingDown = true);  // false only for tests that start over
+bool UiShuttingDown();

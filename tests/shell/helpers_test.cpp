@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <atomic>
+#include <thread>
+
+#include "recording_presenter.h"
+#include "shell/controls.h"
+#include "shell/dialog_units.h"
+#include "shell/message_presenter.h"
+#include "shell/output.h"
+#include "shell/payload_display.h"
+#include "shell/payload_format.h"
+#include "shell/ui_thread.h"
+#include "test_util.h"
+
+namespace {
+
+// A bare pane with an output control, as the modules make them.
+struct PaneFixture : ::testing::Test {
+  QWidget pane;
+  QPlainTextEdit* out =
+      MakeOutputPane(&pane, kOutputPaneId, QRect(7, 35, 374, 228), true, OutputScrollBars::Both, true);
+};
+
+using AppendOutputTest = PaneFixture;
+using WorkerWritesTest = PaneFixture;
+using PayloadDisplayTest = PaneFixture;
+
+}  // namespace
+
+TEST_F(AppendOutputTest, AppendsAtTheEndAndKeepsCrLfLines) {
+  AppendOutput(&pane, kOutputPaneId, std::string_view("[DNS QUERY: a]\r\n\r\n"));
+  AppendOutput(&pane, kOutputPaneId, std::string_view("A:\t1.2.3.4\r\n"));
+  EXPECT_EQ(GetOutputText(&pane, kOutputPaneId), "[DNS QUERY: a]\r\n\r\nA:\t1.2.3.4\r\n");
+  EXPECT_EQ(out->textCursor().position(), out->document()->characterCount() - 1);
+}
+
+TEST_F(AppendOutputTest, EmptyTextOnlyMovesTheCaretAndDropsTheSelection) {
+  AppendOutput(&pane, kOutputPaneId, std::string_view("hello\r\n"));
+  QTextCursor c = out->textCursor();
+  c.setPosition(0);
+  c.setPosition(3, QTextCursor::KeepAnchor);
+  out->setTextCursor(c);
+  AppendOutput(&pane, kOutputPaneId, std::string_view(""));
+  EXPECT_EQ(GetOutputText(&pane, kOutputPaneId), "hello\r\n");
+  EXPECT_FALSE(out->textCursor().hasSelection());
+  EXPECT_EQ(out->textCursor().position(), 6);
+}
+
+TEST_F(AppendOutputTest, ReadOnlyOutputIsNotUndoable) {
+  AppendOutput(&pane, kOutputPaneId, std::string_view("x"));
+  EXPECT_FALSE(out->document()->isUndoAvailable());
+}
+
+TEST_F(WorkerWritesTest, KeepTheirOrderFromAnotherThread) {
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    for (int i = 0; i < 200; ++i) AppendOutput(&pane, kOutputPaneId, std::to_string(i) + "\r\n");
+    done = true;
+  });
+  EXPECT_TRUE(WaitUntil([&] { return done.load(); }));
+  worker.join();
+  std::string expected;
+  for (int i = 0; i < 200; ++i) expected += std::to_string(i) + "\r\n";
+  EXPECT_EQ(GetOutputText(&pane, kOutputPaneId), expected);
+}
+
+TEST_F(WorkerWritesTest, OfACancelledRunAreDropped) {
+  RunTokenPtr token = NewRunToken();
+  std::atomic<int> step{0};
+  std::atomic<bool> secondShown{true};
+  std::thread worker([&] {
+    AppendOutput(token, &pane, kOutputPaneId, "before\r\n");
+    step = 1;
+    while (!token->cancelled()) std::this_thread::yield();
+    AppendOutput(token, &pane, kOutputPaneId, "after\r\n");
+    secondShown = RunOnUiThread(token, [] {});
+    step = 2;
+  });
+  EXPECT_TRUE(WaitUntil([&] { return step.load() == 1; }));
+  token->cancel();
+  EXPECT_TRUE(WaitUntil([&] { return step.load() == 2; }));
+  worker.join();
+  EXPECT_EQ(GetOutputText(&pane, kOutputPaneId), "before\r\n");
+  EXPECT_FALSE(secondShown);
+}
+
+TEST(RunToken, WakeDescriptorBecomesReadableOnCancel) {
+  RunToken token;
+  ASSERT_GE(token.wakeFd(), 0);
+  uint64_t value = 0;
+  EXPECT_LT(read(token.wakeFd(), &value, sizeof value), 0);  // nothing yet
+  token.cancel();
+  EXPECT_TRUE(token.cancelled());
+  EXPECT_EQ(read(token.wakeFd(), &value, sizeof value), ssize_t(sizeof value));
+}
+
+TEST(UiShutdown, DropsWorkerCallsButNotUiThreadOnes) {
+  SetUiShuttingDown();
+  bool ran = false;
+  std::thread worker([&] { EXPECT_FALSE(RunOnUiThread([&] { ran = true; })); });
+  worker.join();
+  EXPECT_FALSE(ran);
+  EXPECT_TRUE(RunOnUiThread([&] { ran = true; }));
+  EXPECT_TRUE(ran);
+  SetUiShuttingDown(false);
+}
+
+TEST(ShowError, FormatsIntoAnErrorBoxWithTheProgramCaption) {
+  RecordingPresenter boxes;
+  ShowError(nullptr, "Failed With Code: %d", 111);
+  ASSERT_EQ(boxes.count(), 1u);
+  const MessageRequest r = boxes.boxes()[0];
+  EXPECT_EQ(r.caption, "Pelorin Error!");
+  EXPECT_EQ(r.text, "Failed With Code: 111");
+  EXPECT_EQ(r.icon, MessageIcon::Error);
+  EXPECT_EQ(r.buttons, MessageButtons::Ok);
+}
+
+TEST(ShowError, AWorkerWaitsForTheBoxOnTheUiThread) {
+  RecordingPresenter boxes;
+  std::atomic<bool> returned{false};
+  std::thread worker([&] {
+    ShowError(nullptr, "%s", std::string(5000, 'e').c_str());
+    returned = true;
+  });
+  EXPECT_TRUE(WaitUntil([&] { return returned.load(); }));
+  worker.join();
+  ASSERT_EQ(boxes.count(), 1u);
+  EXPECT_EQ(boxes.boxes()[0].text.size(), 5000);
+}
+
+TEST(Clipboard, CopiesTextAndRefusesNone) {
+  RecordingPresenter boxes;
+  EXPECT_EQ(CopyTextToClipboard("127.0.0.1\t80\r\n"), 1);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "127.0.0.1\t80\r\n");
+  EXPECT_EQ(boxes.count(), 0u);
+  EXPECT_EQ(CopyTextToClipboard(nullptr), 0);
+  EXPECT_EQ(boxes.texts(), std::vector<std::string>{"Failed To Set Clipboard Text!"});
+}
+
+TEST_F(PayloadDisplayTest, SelectorDrivesTheRendering) {
+  auto* selector = new QComboBox(&pane);
+  SetControlId(selector, kDisplaySelectorId);
+  FillDisplaySelector(selector, 4);
+  ASSERT_EQ(selector->count(), 5);
+  EXPECT_EQ(selector->itemText(2), "Hex and Address");
+  EXPECT_EQ(DisplayModeFromSelection(&pane, kDisplaySelectorId), kDisplayTextOnly);
+  selector->setCurrentIndex(0);
+  EXPECT_EQ(DisplayModeFromSelection(&pane, kDisplaySelectorId), kDisplayAllData);
+  selector->setCurrentIndex(-1);
+  EXPECT_EQ(DisplayModeFromSelection(&pane, kDisplaySelectorId), kDisplayTextOnly);
+
+  const uint8_t bytes[] = {'H', 0x00, '\n', 0xFF};
+  RenderPayload(&pane, kOutputPaneId, kDisplayTextOnly, bytes, sizeof bytes);
+  RenderPayload(&pane, kOutputPaneId, kDisplayHexOnly, bytes, 0);
+  RenderPayload(&pane, kOutputPaneId, kDisplayTextOnly, bytes, 0);
+  EXPECT_EQ(GetOutputText(&pane, kOutputPaneId), "H.\r\n.\r\n\r\n");
+}
+
+TEST(Controls, FoundByIdAndReadThroughTheInputBuffer) {
+  QWidget pane;
+  auto* box = new QComboBox(&pane);
+  box->setEditable(true);
+  SetControlId(box, 1003);
+  box->setEditText(QString(400, QLatin1Char('h')));
+  EXPECT_EQ(FindControl<QComboBox>(&pane, 1003), box);
+  EXPECT_EQ(FindControl<QLabel>(&pane, 1003), nullptr);
+  EXPECT_EQ(ReadControlText(&pane, 1003).size(), 299u);
+  // A character is never cut in half.
+  EXPECT_EQ(BoundedText(QString(200, QChar(0x00E9)), 300).size(), 298u);
+}
+
+TEST(Controls, HistoryAddsNewTextsOnceIgnoringCase) {
+  QComboBox box;
+  box.setEditable(true);
+  box.setEditText("Example.TEST");
+  AddToHistory(&box);
+  box.setEditText("example.test");
+  AddToHistory(&box);
+  box.setEditText("");
+  AddToHistory(&box);
+  box.setEditText("other.test");
+  AddToHistory(&box);
+  ASSERT_EQ(box.count(), 2);
+  EXPECT_EQ(box.itemText(0), "Example.TEST");
+  EXPECT_EQ(box.itemText(1), "other.test");
+}
+
+TEST(DialogUnitsTest, MapsByTheFontsBaseUnits) {
+  QFont font = DialogFont();
+  const DialogUnits dlu(font);
+  EXPECT_EQ(dlu.x(4), dlu.baseX());
+  EXPECT_EQ(dlu.y(8), dlu.baseY());
+  EXPECT_EQ(dlu.rect(0, 0, 388, 270).width(), dlu.x(388));
+  QFont bigger = font;
+  bigger.setPointSize(16);
+  EXPECT_GT(DialogUnits(bigger).x(388), dlu.x(388));
+}
+
+TEST(Fonts, RealFontsAreInstalled) {
+  // Without real fonts every glyph renders alike; narrow and wide letters must differ.
+  const auto widthOf = [](const QString& text) {
+    QLabel label(text);
+    label.setFont(GetFixedFont());
+    QLabel proportional(text);
+    proportional.setFont(DialogFont());
+    return std::pair{label.sizeHint().width(), proportional.grab().toImage()};
+  };
+  const auto [fixedI, imageI] = widthOf("iiiiiiii");
+  const auto [fixedW, imageW] = widthOf("WWWWWWWW");
+  EXPECT_EQ(fixedI, fixedW);  // fixed pitch
+  EXPECT_NE(imageI, imageW);
+  EXPECT_TRUE(QFontInfo(GetFixedFont()).fixedPitch());
+}

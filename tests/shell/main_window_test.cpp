@@ -1,0 +1,351 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "shell/controls.h"
+#include "shell/desktop_launch.h"
+#include "shell/main_window.h"
+#include "shell/module_pane.h"
+#include "shell/output.h"
+#include "shell/output_menu.h"
+#include "shell/ui_thread.h"
+#include "test_util.h"
+
+namespace {
+
+std::vector<std::string> g_log;
+
+// A pane that writes what the shell asks of it to g_log. The Base64 / MD5 row's pane has an
+// editable text; every pane has a read-only output, a button and a combo box.
+class SpyPane : public ModulePane {
+ public:
+  SpyPane(QWidget* main, std::string name, bool editable) : ModulePane(main), name_(std::move(name)) {
+    MakeOutputPane(this, kOutputPaneId, QRect(7, 40, 374, 200), !editable, OutputScrollBars::Both,
+                   true);
+    auto* combo = new QComboBox(this);
+    combo->setEditable(true);
+    SetControlId(combo, 1003);
+    place(combo, 7, 7, 100, 12);
+    auto* button = new QPushButton(QStringLiteral("Go"), this);
+    SetControlId(button, 1);
+    place(button, 120, 7, 50, 14);
+  }
+  void command(int id) override { g_log.push_back(name_ + ":command " + std::to_string(id)); }
+  void closeModule() override { g_log.push_back(name_ + ":close"); }
+
+ private:
+  std::string name_;
+};
+
+template <size_t I>
+ModulePane* MakeSpy(QWidget* main) {
+  return new SpyPane(main, ModuleTable()[I].label, ModuleTable()[I].buttonId == kCodecButton);
+}
+
+std::array<ModuleInfo, 9> SpyTable() {
+  std::array<ModuleInfo, 9> table{};
+  for (size_t i = 0; i < 9; ++i) table[i] = ModuleTable()[i];
+  table[0].create = MakeSpy<0>;
+  table[1].create = MakeSpy<1>;
+  table[2].create = MakeSpy<2>;
+  table[3].create = MakeSpy<3>;
+  table[4].create = MakeSpy<4>;
+  table[5].create = MakeSpy<5>;
+  table[6].create = MakeSpy<6>;
+  table[7].create = MakeSpy<7>;
+  table[8].create = MakeSpy<8>;
+  return table;
+}
+
+const std::vector<std::string> kCloseOrder = {
+    "Netstat:close",        "Ping / Trace:close", "DNS:close",          "Whois:close",
+    "Packet Capture:close", "TCP Socket:close",   "UDP Socket:close",   "Base64 / MD5:close",
+    "NetInfo:close"};
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_log.clear();
+    SetUiShuttingDown(false);
+    table_ = SpyTable();
+    window_ = std::make_unique<MainWindow>(table_);
+    window_->show();
+    QApplication::setActiveWindow(window_.get());
+    LaunchHooks hooks;
+    hooks.runProgram = [this](DesktopProgram p) { programs_.push_back(p); };
+    hooks.openPage = [this](const QString& url) { pages_.push_back(url.toStdString()); };
+    SetLaunchHooks(hooks);
+  }
+  void TearDown() override {
+    SetLaunchHooks({});
+    SetOutputMenuRunner({});
+    window_.reset();
+    SetUiShuttingDown(false);
+  }
+
+  std::vector<std::string> shownPanes() const {
+    std::vector<std::string> shown;
+    for (const ModuleInfo& m : table_) {
+      if (window_->pane(m.buttonId)->isVisible()) shown.push_back(m.label);
+    }
+    return shown;
+  }
+  QPushButton* button(int id) const { return FindControl<QPushButton>(window_.get(), id); }
+  QPlainTextEdit* output(int buttonId) const {
+    return FindControl<QPlainTextEdit>(window_->pane(buttonId), kOutputPaneId);
+  }
+  QAction* action(int id) const { return window_->findChild<QAction*>(QString::number(id)); }
+  void sendKey(QWidget* to, Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    to->setFocus();
+    QTest::keyClick(to, key, mods);
+  }
+
+  std::array<ModuleInfo, 9> table_;
+  std::unique_ptr<MainWindow> window_;
+  std::vector<DesktopProgram> programs_;
+  std::vector<std::string> pages_;
+};
+
+}  // namespace
+
+TEST_F(MainWindowTest, StartsWithNetstatShownAndPressed) {
+  EXPECT_EQ(window_->windowTitle(), "Pelorin");
+  EXPECT_EQ(shownPanes(), std::vector<std::string>{"Netstat"});
+  for (const ModuleInfo& m : table_) {
+    EXPECT_EQ(button(m.buttonId)->isChecked(), m.buttonId == kNetstatButton) << m.label;
+    EXPECT_EQ(button(m.buttonId)->text().toStdString(), m.label);
+  }
+  EXPECT_EQ(window_->currentPane(), window_->pane(kNetstatButton));
+  EXPECT_EQ(window_->minimumSize(), window_->maximumSize());  // fixed size
+}
+
+TEST_F(MainWindowTest, VersionLineAndLogo) {
+  auto* version = FindControl<QLabel>(window_.get(), kVersionLineId);
+  ASSERT_NE(version, nullptr);
+  EXPECT_TRUE(version->text().startsWith("Pelorin Version v1.1.0.0 - "));
+  EXPECT_GT(version->text().size(), QString("Pelorin Version v1.1.0.0 - ").size());
+  auto* logo = FindControl<QLabel>(window_.get(), kLogoId);
+  ASSERT_NE(logo, nullptr);
+  EXPECT_EQ(logo->pixmap().size(), QSize(104, 150));
+  EXPECT_EQ(logo->cursor().shape(), Qt::PointingHandCursor);
+  QTest::mouseClick(logo, Qt::LeftButton);
+  EXPECT_EQ(pages_, std::vector<std::string>{kHomePage});
+}
+
+TEST_F(MainWindowTest, ButtonsSwitchPanesAndHiddenOnesKeepTheirState) {
+  AppendOutput(window_->pane(kDnsButton), kOutputPaneId, std::string_view("kept\r\n"));
+  QTest::mouseClick(button(kTcpButton), Qt::LeftButton);
+  EXPECT_EQ(shownPanes(), std::vector<std::string>{"TCP Socket"});
+  EXPECT_TRUE(button(kTcpButton)->isChecked());
+  EXPECT_FALSE(button(kNetstatButton)->isChecked());
+  // The shown module's button stays pressed when clicked again.
+  QTest::mouseClick(button(kTcpButton), Qt::LeftButton);
+  EXPECT_TRUE(button(kTcpButton)->isChecked());
+  EXPECT_EQ(shownPanes(), std::vector<std::string>{"TCP Socket"});
+  window_->ShowModule(kDnsButton);
+  EXPECT_EQ(GetOutputText(window_->pane(kDnsButton), kOutputPaneId), "kept\r\n");
+}
+
+TEST_F(MainWindowTest, UnknownModuleIdShowsNoPane) {
+  window_->ShowModule(4242);
+  EXPECT_TRUE(shownPanes().empty());
+  for (const ModuleInfo& m : table_) EXPECT_FALSE(button(m.buttonId)->isChecked());
+  EXPECT_EQ(window_->currentPane(), window_->pane(kNetstatButton));
+  ShowModule(kNetInfoButton);  // the entry the Send To commands use
+  EXPECT_EQ(shownPanes(), std::vector<std::string>{"NetInfo"});
+}
+
+TEST_F(MainWindowTest, EnterIsForwardedToTheCurrentPaneAsCommandOne) {
+  window_->ShowModule(kDnsButton);
+  auto* combo = FindControl<QComboBox>(window_->pane(kDnsButton), 1003);
+  sendKey(combo, Qt::Key_Return);
+  EXPECT_TRUE(WaitUntil([] { return !g_log.empty(); }, 2000));
+  EXPECT_EQ(g_log, std::vector<std::string>{"DNS:command 1"});
+  EXPECT_EQ(combo->count(), 0);  // the box's own history is the module's business
+
+  g_log.clear();
+  sendKey(output(kDnsButton), Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_TRUE(WaitUntil([] { return !g_log.empty(); }, 2000));
+  EXPECT_EQ(g_log, std::vector<std::string>{"DNS:command 1"});
+}
+
+TEST_F(MainWindowTest, EnterInAnEditableTextIsALineBreak) {
+  window_->ShowModule(kCodecButton);
+  QPlainTextEdit* text = output(kCodecButton);
+  sendKey(text, Qt::Key_A);
+  sendKey(text, Qt::Key_Return);
+  sendKey(text, Qt::Key_B);
+  ServeEvents(50);
+  EXPECT_EQ(text->toPlainText(), "a\nb");
+  EXPECT_TRUE(g_log.empty());
+}
+
+TEST_F(MainWindowTest, EveryShutdownPathRunsTheCloseOperationsInOrder) {
+  const std::vector<std::function<void()>> paths = {
+      [&] { window_->close(); },                                  // the close box
+      [&] { sendKey(button(kDnsButton), Qt::Key_Escape); },       // Escape
+      [&] { action(kCmdExit)->trigger(); },                       // File > Exit
+      [&] { sendKey(output(kCodecButton), Qt::Key_X, Qt::ControlModifier); },  // Ctrl+X
+  };
+  for (size_t i = 0; i < paths.size(); ++i) {
+    SetUp();
+    if (i == 3) window_->ShowModule(kCodecButton);  // even over an editable text
+    paths[i]();
+    ServeEvents(20);
+    EXPECT_EQ(g_log, kCloseOrder) << "path " << i;
+    EXPECT_TRUE(window_->isShutDown());
+    EXPECT_FALSE(window_->isVisible());
+    EXPECT_TRUE(UiShuttingDown());
+  }
+}
+
+TEST_F(MainWindowTest, MenusCarryTheirTextsAndCommands) {
+  EXPECT_EQ(action(kCmdTerminal)->text(), "Co&mmand Prompt...\tCtrl+M");
+  EXPECT_EQ(action(kCmdEditor)->text(), "Note&pad...\tCtrl+P");
+  EXPECT_EQ(action(kCmdCalculator)->text(), "Ca&lculator...\tCtrl+L");
+  EXPECT_EQ(action(kCmdExit)->text(), "E&xit\tCtrl+X");
+  EXPECT_EQ(action(kCmdHelp)->text(), "&Help\tF1");
+  EXPECT_EQ(action(kCmdUpdates)->text(), "Check For Updates");
+
+  action(kCmdTerminal)->trigger();
+  sendKey(button(kNetstatButton), Qt::Key_P, Qt::ControlModifier);
+  sendKey(output(kNetstatButton), Qt::Key_L, Qt::ControlModifier);
+  EXPECT_EQ(programs_, (std::vector<DesktopProgram>{DesktopProgram::Terminal,
+                                                    DesktopProgram::TextEditor,
+                                                    DesktopProgram::Calculator}));
+  sendKey(button(kNetstatButton), Qt::Key_M, Qt::ControlModifier);
+  EXPECT_EQ(programs_.size(), 4u);
+  action(kCmdWebSite)->trigger();
+  action(kCmdUpdates)->trigger();
+  EXPECT_EQ(pages_, (std::vector<std::string>{kHomePage, kUpdatePage}));
+  EXPECT_EQ(std::string(kUpdatePage), "https://pelorin.example.org/page.php?al=pelorin");
+}
+
+TEST_F(MainWindowTest, HelpOpensTheBuiltInPage) {
+  sendKey(button(kNetstatButton), Qt::Key_F1);
+  QWidget* help = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w->windowTitle() == "Pelorin Help" && w->isVisible()) help = w;
+  }
+  ASSERT_NE(help, nullptr);
+  const QString text = help->property("plainText").toString();
+  for (const char* section : {"About", "System Requirements", "Netstat", "Ping / Trace", "DNS",
+                              "Whois", "Packet Capture", "TCP Socket", "UDP Socket",
+                              "Base64 / MD5", "NetInfo", "Troubleshooting", "License"}) {
+    EXPECT_TRUE(text.contains(QString::fromLatin1(section))) << section;
+  }
+  EXPECT_TRUE(text.contains("MIT License"));
+  help->close();
+}
+
+namespace {
+
+struct MenuSeen {
+  std::vector<std::string> items;    // enabled item texts
+  std::vector<std::string> greyed;   // disabled item texts
+  int shown = 0;
+};
+
+// Captures the menu instead of showing it, and answers with `choice`.
+void CaptureMenus(MenuSeen& seen, int choice = 0) {
+  SetOutputMenuRunner([&seen, choice](QMenu& menu, const QPoint&) {
+    ++seen.shown;
+    seen.items.clear();
+    seen.greyed.clear();
+    for (QAction* a : menu.actions()) {
+      if (a->isSeparator()) continue;
+      (a->isEnabled() ? seen.items : seen.greyed).push_back(a->text().toStdString());
+    }
+    return choice;
+  });
+}
+
+void RightClick(QWidget* w, QContextMenuEvent::Reason reason = QContextMenuEvent::Mouse) {
+  QContextMenuEvent event(reason, QPoint(5, 5), w->mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(w, &event);
+}
+
+}  // namespace
+
+TEST_F(MainWindowTest, ContextMenuOverAnEmptyReadOnlyPane) {
+  MenuSeen seen;
+  CaptureMenus(seen);
+  QGuiApplication::clipboard()->clear();
+  RightClick(output(kNetstatButton)->viewport());
+  ASSERT_EQ(seen.shown, 1);
+  EXPECT_EQ(seen.items, (std::vector<std::string>{"Clear Output", "Select All"}));
+  EXPECT_EQ(seen.greyed, (std::vector<std::string>{"Cut", "Copy", "Paste", "Delete"}));
+
+  QGuiApplication::clipboard()->setText("x");
+  RightClick(output(kNetstatButton)->viewport());
+  EXPECT_EQ(seen.items, (std::vector<std::string>{"Clear Output", "Paste", "Select All"}));
+}
+
+TEST_F(MainWindowTest, ContextMenuOverAnEditablePane) {
+  MenuSeen seen;
+  CaptureMenus(seen);
+  QGuiApplication::clipboard()->clear();
+  QPlainTextEdit* text = output(kCodecButton);
+  text->setPlainText("abc");
+  RightClick(text->viewport());
+  EXPECT_EQ(seen.items, (std::vector<std::string>{"Clear Output", "Delete", "Select All"}));
+  text->selectAll();
+  RightClick(text->viewport());
+  EXPECT_EQ(seen.items,
+            (std::vector<std::string>{"Clear Output", "Cut", "Copy", "Delete", "Select All"}));
+  text->selectAll();
+  RightClick(output(kNetstatButton)->viewport());
+  EXPECT_EQ(seen.greyed, (std::vector<std::string>{"Cut", "Copy", "Paste", "Delete"}));
+}
+
+TEST_F(MainWindowTest, ContextMenuCommandsActOnTheControl) {
+  MenuSeen seen;
+  QPlainTextEdit* out = output(kNetstatButton);
+  AppendOutput(window_->pane(kNetstatButton), kOutputPaneId, std::string_view("line one\r\n"));
+  CaptureMenus(seen, kCmdSelectAll);
+  RightClick(out->viewport());
+  EXPECT_EQ(out->textCursor().selectedText(), QString("line one") + QChar::ParagraphSeparator);
+  CaptureMenus(seen, kCmdCopy);
+  RightClick(out->viewport());
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "line one\n");
+  CaptureMenus(seen, kCmdClearOutput);  // a read-only pane is cleared too
+  RightClick(out->viewport());
+  EXPECT_EQ(out->toPlainText(), "");
+
+  QPlainTextEdit* text = output(kCodecButton);
+  text->setPlainText("abcdef");
+  QTextCursor c = text->textCursor();
+  c.setPosition(1);
+  c.setPosition(3, QTextCursor::KeepAnchor);
+  text->setTextCursor(c);
+  CaptureMenus(seen, kCmdDelete);
+  RightClick(text->viewport());
+  EXPECT_EQ(text->toPlainText(), "adef");
+  QGuiApplication::clipboard()->setText("XY");
+  CaptureMenus(seen, kCmdPaste);
+  RightClick(text->viewport());
+  EXPECT_EQ(text->toPlainText(), "aXYdef");
+}
+
+TEST_F(MainWindowTest, NoMenuOverOtherControlsOrFromTheKeyboard) {
+  MenuSeen seen;
+  CaptureMenus(seen);
+  ModulePane* pane = window_->pane(kNetstatButton);
+  RightClick(FindControl<QPushButton>(pane, 1));
+  RightClick(FindControl<QComboBox>(pane, 1003));
+  RightClick(button(kDnsButton));
+  RightClick(output(kNetstatButton)->viewport(), QContextMenuEvent::Keyboard);
+  EXPECT_EQ(seen.shown, 0);
+}

@@ -1,0 +1,23 @@
+// main() of the test programs that need widgets: a QApplication on the offscreen platform
+// exists before any test runs.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include "shell/startup.h"
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen"
+                                                                    : qgetenv("QT_QPA_PLATFORM"));
+  QTemporaryDir runtime;  // a private XDG_RUNTIME_DIR keeps Qt quiet
+  if (qgetenv("XDG_RUNTIME_DIR").isEmpty() && runtime.isValid()) {
+    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+  }
+  QApplication app(argc, argv);
+  PrepareApplication(app);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,110 @@
+#include "test_util.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "shell/controls.h"
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(1);
+  }
+  return true;
+}
+
+void ServeEvents(int milliseconds) {
+  WaitUntil([] { return false; }, milliseconds);
+}
+
+void ClickControl(QWidget* parent, int id) {
+  if (auto* button = FindControl<QAbstractButton>(parent, id)) button->click();
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool quiet) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_ = fork();
+  if (pid_ == 0) {
+    if (quiet) {
+      const int null = open("/dev/null", O_RDWR);
+      dup2(null, STDOUT_FILENO);
+      dup2(null, STDERR_FILENO);
+    }
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+}
+
+ChildProcess::~ChildProcess() { stop(); }
+
+bool ChildProcess::running() {
+  if (pid_ <= 0) return false;
+  int status = 0;
+  const pid_t r = waitpid(pid_, &status, WNOHANG);
+  if (r == pid_) {
+    status_ = status;
+    pid_ = -1;
+    return false;
+  }
+  return true;
+}
+
+int ChildProcess::wait(int timeoutMs) {
+  for (int waited = 0; running(); waited += 5) {
+    if (waited >= timeoutMs) return -1;
+    usleep(5000);
+  }
+  return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
+}
+
+void ChildProcess::stop(int timeoutMs) {
+  if (!running()) return;
+  kill(pid_, SIGTERM);
+  if (wait(timeoutMs) == -1 && pid_ > 0) {
+    kill(pid_, SIGKILL);
+    wait(timeoutMs);
+  }
+}
+
+std::string RunCommand(const std::string& command, int* exitCode) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) {
+    if (exitCode) *exitCode = -1;
+    return out;
+  }
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  const int status = pclose(pipe);
+  if (exitCode) *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return out;
+}
+
+TempDir::TempDir() {
+  char pattern[] = "/tmp/pelorin-test-XXXXXX";
+  const char* made = mkdtemp(pattern);
+  path_ = made ? made : "/tmp";
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  if (path_ != "/tmp") std::filesystem::remove_all(path_, ec);
+}
+
+bool IsRoot() { return geteuid() == 0; }

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+// Serves the event loop until `done` holds or `timeoutMs` passes; returns whether it held.
+// Every wait in a test is bounded this way, so a deadlock fails the test instead of hanging.
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+
+// Serves the event loop for a while.
+void ServeEvents(int milliseconds);
+
+// Clicks the control with this id inside `parent` (a button or check box).
+void ClickControl(QWidget* parent, int id);
+
+// A program the test starts (a DNS server, socat...), ended by its process id when the object
+// goes, never by name.
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::vector<std::string>& argv, bool quiet = true);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  int pid() const { return pid_; }
+  bool running();
+  // Sends SIGTERM and waits up to `timeoutMs`, then SIGKILL.
+  void stop(int timeoutMs = 3000);
+  // Waits for it to end by itself; returns its exit status or -1 on time-out.
+  int wait(int timeoutMs);
+
+ private:
+  int pid_ = -1;
+  int status_ = -1;
+};
+
+// Runs a shell command line and returns its standard output (the test's own tools only).
+std::string RunCommand(const std::string& command, int* exitCode = nullptr);
+
+// A fresh directory removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+bool IsRoot();
