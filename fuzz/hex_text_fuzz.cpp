@@ -10,8 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const size_t count = ParseHexText(text, out, sizeof out);
   if (count > sizeof out) __builtin_trap();
-  for (uint32_t mode : {kDisplayAllData, kDisplayHexOnly, kDisplayHexAndAddress,
-                        kDisplayHexAndText, kDisplayTextOnly}) {
+  for (uint32_t mode : {kDisplayAllData, kDisplayHexOnly, kDisplayHexAndAddress, kDisplayHexAndText,
+                        kDisplayTextOnly}) {
     (void)FormatPayload(mode, data, size);
   }
   return 0;

@@ -103,8 +103,8 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
   const QDir dir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
-  const bool ok = Splash().save(dir.filePath("splash.png")) && Logo().save(dir.filePath("logo.png")) &&
-                  Icon().save(dir.filePath("icon.png"));
+  const bool ok = Splash().save(dir.filePath("splash.png")) &&
+                  Logo().save(dir.filePath("logo.png")) && Icon().save(dir.filePath("icon.png"));
   if (!ok) std::fprintf(stderr, "could not write the pictures\n");
   return ok ? 0 : 1;
 }

@@ -6,7 +6,9 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
-void SetControlId(QWidget* control, int id) { control->setObjectName(QString::number(id)); }
+void SetControlId(QWidget* control, int id) {
+  control->setObjectName(QString::number(id));
+}
 
 QWidget* FindControlWidget(const QWidget* parent, int id) {
   if (parent == nullptr) return nullptr;

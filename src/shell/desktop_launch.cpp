@@ -18,16 +18,22 @@ QStringList Candidates(DesktopProgram program) {
       QStringList list;
       const QString chosen = qEnvironmentVariable("TERMINAL");
       if (!chosen.isEmpty()) list << chosen;
-      list << "x-terminal-emulator" << "gnome-terminal" << "konsole" << "xfce4-terminal"
-           << "mate-terminal" << "lxterminal" << "qterminal" << "xterm";
+      list << "x-terminal-emulator"
+           << "gnome-terminal"
+           << "konsole"
+           << "xfce4-terminal"
+           << "mate-terminal"
+           << "lxterminal"
+           << "qterminal"
+           << "xterm";
       return list;
     }
     case DesktopProgram::TextEditor:
-      return {"gnome-text-editor", "gedit", "kate", "kwrite", "mousepad", "pluma", "xed",
-              "featherpad", "leafpad"};
+      return {"gnome-text-editor", "gedit",  "kate", "kwrite", "mousepad", "pluma", "xed",
+              "featherpad",        "leafpad"};
     case DesktopProgram::Calculator:
-      return {"gnome-calculator", "kcalc", "galculator", "mate-calc", "qalculate-gtk",
-              "qalculate-qt", "xcalc"};
+      return {"gnome-calculator", "kcalc",        "galculator", "mate-calc",
+              "qalculate-gtk",    "qalculate-qt", "xcalc"};
   }
   return {};
 }
@@ -52,4 +58,6 @@ void OpenWebPage(const QString& url) {
   QDesktopServices::openUrl(QUrl(url));
 }
 
-void SetLaunchHooks(LaunchHooks hooks) { Hooks() = std::move(hooks); }
+void SetLaunchHooks(LaunchHooks hooks) {
+  Hooks() = std::move(hooks);
+}

@@ -20,8 +20,12 @@ DialogUnits::DialogUnits(const QFont& font) {
   baseY_ = std::max(1, metrics.height());
 }
 
-int DialogUnits::x(int dlu) const { return MulDiv(dlu, baseX_, 4); }
-int DialogUnits::y(int dlu) const { return MulDiv(dlu, baseY_, 8); }
+int DialogUnits::x(int dlu) const {
+  return MulDiv(dlu, baseX_, 4);
+}
+int DialogUnits::y(int dlu) const {
+  return MulDiv(dlu, baseY_, 8);
+}
 
 QRect DialogUnits::rect(int x, int y, int width, int height) const {
   return QRect(this->x(x), this->y(y), this->x(width), this->y(height));

@@ -42,8 +42,10 @@ bool IsAccelerator(const QKeyEvent* key) {
     case Qt::Key_M:
     case Qt::Key_P:
     case Qt::Key_L:
-    case Qt::Key_X: return true;
-    default: return false;
+    case Qt::Key_X:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -179,20 +181,37 @@ void MainWindow::command(int id) {
       // Posted, as the key's command is: the pane runs it after the key has been handled.
       if (QPointer<ModulePane> target = current_) {
         QMetaObject::invokeMethod(
-            target, [target] { if (target) target->command(kCmdPrimary); },
+            target,
+            [target] {
+              if (target) target->command(kCmdPrimary);
+            },
             Qt::QueuedConnection);
       }
       break;
     case kCmdCancel:
     case kCmdClose:
-    case kCmdExit: shutdown(); break;
+    case kCmdExit:
+      shutdown();
+      break;
     case kCmdLogo:
-    case kCmdWebSite: OpenWebPage(QString::fromLatin1(kHomePage)); break;
-    case kCmdUpdates: OpenWebPage(QString::fromLatin1(kUpdatePage)); break;
-    case kCmdEditor: RunDesktopProgram(DesktopProgram::TextEditor); break;
-    case kCmdCalculator: RunDesktopProgram(DesktopProgram::Calculator); break;
-    case kCmdTerminal: RunDesktopProgram(DesktopProgram::Terminal); break;
-    case kCmdHelp: OpenHelp(); break;
+    case kCmdWebSite:
+      OpenWebPage(QString::fromLatin1(kHomePage));
+      break;
+    case kCmdUpdates:
+      OpenWebPage(QString::fromLatin1(kUpdatePage));
+      break;
+    case kCmdEditor:
+      RunDesktopProgram(DesktopProgram::TextEditor);
+      break;
+    case kCmdCalculator:
+      RunDesktopProgram(DesktopProgram::Calculator);
+      break;
+    case kCmdTerminal:
+      RunDesktopProgram(DesktopProgram::Terminal);
+      break;
+    case kCmdHelp:
+      OpenHelp();
+      break;
     default:
       for (const ModuleInfo& m : modules_) {
         if (m.buttonId == id) ShowModule(id);
@@ -242,8 +261,8 @@ bool MainWindow::handleKey(QWidget* target, QKeyEvent* key) {
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
-  if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride &&
-      type != QEvent::ContextMenu && type != QEvent::MouseButtonRelease) {
+  if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride && type != QEvent::ContextMenu &&
+      type != QEvent::MouseButtonRelease) {
     return false;
   }
   auto* widget = qobject_cast<QWidget*>(watched);
@@ -257,7 +276,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         return true;
       }
       return false;
-    case QEvent::KeyPress: return handleKey(widget, static_cast<QKeyEvent*>(event));
+    case QEvent::KeyPress:
+      return handleKey(widget, static_cast<QKeyEvent*>(event));
     case QEvent::ContextMenu: {
       QPlainTextEdit* edit = OutputPaneAt(widget);
       if (edit == nullptr) return false;
@@ -275,7 +295,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         return true;
       }
       return false;
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -284,7 +305,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-QWidget* MainWindowHandle() { return g_mainWindow.data(); }
+QWidget* MainWindowHandle() {
+  return g_mainWindow.data();
+}
 
 void ShowModule(int buttonId) {
   if (g_mainWindow) g_mainWindow->ShowModule(buttonId);

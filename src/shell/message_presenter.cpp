@@ -16,30 +16,42 @@ class BoxPresenter : public MessagePresenter {
   MessageAnswer present(const MessageRequest& r) override {
     QMessageBox box(IconOf(r.icon), r.caption, r.text, ButtonsOf(r.buttons), r.owner);
     switch (box.exec()) {
-      case QMessageBox::Yes: return MessageAnswer::Yes;
-      case QMessageBox::No: return MessageAnswer::No;
-      case QMessageBox::Cancel: return MessageAnswer::Cancel;
-      default: return MessageAnswer::Ok;
+      case QMessageBox::Yes:
+        return MessageAnswer::Yes;
+      case QMessageBox::No:
+        return MessageAnswer::No;
+      case QMessageBox::Cancel:
+        return MessageAnswer::Cancel;
+      default:
+        return MessageAnswer::Ok;
     }
   }
 
  private:
   static QMessageBox::Icon IconOf(MessageIcon icon) {
     switch (icon) {
-      case MessageIcon::Error: return QMessageBox::Critical;
-      case MessageIcon::Warning: return QMessageBox::Warning;
-      case MessageIcon::Information: return QMessageBox::Information;
-      case MessageIcon::Question: return QMessageBox::Question;
-      default: return QMessageBox::NoIcon;
+      case MessageIcon::Error:
+        return QMessageBox::Critical;
+      case MessageIcon::Warning:
+        return QMessageBox::Warning;
+      case MessageIcon::Information:
+        return QMessageBox::Information;
+      case MessageIcon::Question:
+        return QMessageBox::Question;
+      default:
+        return QMessageBox::NoIcon;
     }
   }
   static QMessageBox::StandardButtons ButtonsOf(MessageButtons buttons) {
     switch (buttons) {
-      case MessageButtons::OkCancel: return QMessageBox::Ok | QMessageBox::Cancel;
-      case MessageButtons::YesNo: return QMessageBox::Yes | QMessageBox::No;
+      case MessageButtons::OkCancel:
+        return QMessageBox::Ok | QMessageBox::Cancel;
+      case MessageButtons::YesNo:
+        return QMessageBox::Yes | QMessageBox::No;
       case MessageButtons::YesNoCancel:
         return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
-      default: return QMessageBox::Ok;
+      default:
+        return QMessageBox::Ok;
     }
   }
 };
@@ -54,7 +66,9 @@ MessagePresenter& CurrentPresenter() {
 
 }  // namespace
 
-void SetMessagePresenter(MessagePresenter* presenter) { g_presenter.store(presenter); }
+void SetMessagePresenter(MessagePresenter* presenter) {
+  g_presenter.store(presenter);
+}
 
 MessageAnswer ShowMessage(const MessageRequest& request) {
   MessageAnswer answer = MessageAnswer::Cancel;

@@ -6,15 +6,33 @@
 
 namespace {
 
-ModulePane* CreateNetstat(QWidget* w) { return CreatePlaceholderPane(w, "Netstat"); }
-ModulePane* CreatePing(QWidget* w) { return CreatePlaceholderPane(w, "Ping / Trace"); }
-ModulePane* CreateDns(QWidget* w) { return CreatePlaceholderPane(w, "DNS"); }
-ModulePane* CreateWhois(QWidget* w) { return CreatePlaceholderPane(w, "Whois"); }
-ModulePane* CreateCapture(QWidget* w) { return CreatePlaceholderPane(w, "Packet Capture"); }
-ModulePane* CreateTcp(QWidget* w) { return CreatePlaceholderPane(w, "TCP Socket"); }
-ModulePane* CreateUdp(QWidget* w) { return CreatePlaceholderPane(w, "UDP Socket"); }
-ModulePane* CreateCodec(QWidget* w) { return CreatePlaceholderPane(w, "Base64 / MD5"); }
-ModulePane* CreateNetInfo(QWidget* w) { return CreatePlaceholderPane(w, "NetInfo"); }
+ModulePane* CreateNetstat(QWidget* w) {
+  return CreatePlaceholderPane(w, "Netstat");
+}
+ModulePane* CreatePing(QWidget* w) {
+  return CreatePlaceholderPane(w, "Ping / Trace");
+}
+ModulePane* CreateDns(QWidget* w) {
+  return CreatePlaceholderPane(w, "DNS");
+}
+ModulePane* CreateWhois(QWidget* w) {
+  return CreatePlaceholderPane(w, "Whois");
+}
+ModulePane* CreateCapture(QWidget* w) {
+  return CreatePlaceholderPane(w, "Packet Capture");
+}
+ModulePane* CreateTcp(QWidget* w) {
+  return CreatePlaceholderPane(w, "TCP Socket");
+}
+ModulePane* CreateUdp(QWidget* w) {
+  return CreatePlaceholderPane(w, "UDP Socket");
+}
+ModulePane* CreateCodec(QWidget* w) {
+  return CreatePlaceholderPane(w, "Base64 / MD5");
+}
+ModulePane* CreateNetInfo(QWidget* w) {
+  return CreatePlaceholderPane(w, "NetInfo");
+}
 
 constexpr std::array<ModuleInfo, 9> kModules = {{
     {kNetstatButton, "Netstat", 96, CloseKind::PaneOnly, CreateNetstat},
@@ -30,4 +48,6 @@ constexpr std::array<ModuleInfo, 9> kModules = {{
 
 }  // namespace
 
-std::span<const ModuleInfo> ModuleTable() { return kModules; }
+std::span<const ModuleInfo> ModuleTable() {
+  return kModules;
+}

@@ -67,18 +67,29 @@ std::unique_ptr<QMenu> BuildOutputMenu(QPlainTextEdit* edit) {
 
 void ApplyOutputMenuCommand(QPlainTextEdit* edit, int command) {
   switch (command) {
-    case kCmdCut: edit->cut(); break;
-    case kCmdCopy: edit->copy(); break;
-    case kCmdPaste: edit->paste(); break;
+    case kCmdCut:
+      edit->cut();
+      break;
+    case kCmdCopy:
+      edit->copy();
+      break;
+    case kCmdPaste:
+      edit->paste();
+      break;
     case kCmdDelete: {
       QTextCursor cursor = edit->textCursor();
       cursor.removeSelectedText();
       edit->setTextCursor(cursor);
       break;
     }
-    case kCmdSelectAll: edit->selectAll(); break;
-    case kCmdClearOutput: edit->clear(); break;
-    default: break;
+    case kCmdSelectAll:
+      edit->selectAll();
+      break;
+    case kCmdClearOutput:
+      edit->clear();
+      break;
+    default:
+      break;
   }
 }
 
@@ -89,4 +100,6 @@ void ShowOutputContextMenu(QPlainTextEdit* edit, const QPoint& globalPos) {
   if (command != 0) ApplyOutputMenuCommand(edit, command);
 }
 
-void SetOutputMenuRunner(MenuRunner runner) { Runner() = std::move(runner); }
+void SetOutputMenuRunner(MenuRunner runner) {
+  Runner() = std::move(runner);
+}

@@ -8,7 +8,9 @@ namespace {
 
 constexpr size_t kBytesPerLine = 16;
 
-bool IsPrintable(uint8_t b) { return b >= 0x20 && b <= 0x7E; }
+bool IsPrintable(uint8_t b) {
+  return b >= 0x20 && b <= 0x7E;
+}
 
 void AppendHex(std::string& out, uint8_t b) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -70,22 +72,32 @@ const char* DisplayModeLabel(int index) {
 
 uint32_t DisplayModeFromIndex(int index) {
   switch (index) {
-    case 0: return kDisplayAllData;
-    case 1: return kDisplayHexOnly;
-    case 2: return kDisplayHexAndAddress;
-    case 3: return kDisplayHexAndText;
-    default: return kDisplayTextOnly;
+    case 0:
+      return kDisplayAllData;
+    case 1:
+      return kDisplayHexOnly;
+    case 2:
+      return kDisplayHexAndAddress;
+    case 3:
+      return kDisplayHexAndText;
+    default:
+      return kDisplayTextOnly;
   }
 }
 
 std::string FormatPayload(uint32_t mode, const uint8_t* bytes, size_t length) {
   if (bytes == nullptr) length = 0;
   switch (mode) {
-    case kDisplayAllData: return FormatDump(bytes, length, true, true);
-    case kDisplayHexOnly: return FormatDump(bytes, length, false, false);
-    case kDisplayHexAndAddress: return FormatDump(bytes, length, true, false);
-    case kDisplayHexAndText: return FormatDump(bytes, length, false, true);
-    default: return FormatText(bytes, length);
+    case kDisplayAllData:
+      return FormatDump(bytes, length, true, true);
+    case kDisplayHexOnly:
+      return FormatDump(bytes, length, false, false);
+    case kDisplayHexAndAddress:
+      return FormatDump(bytes, length, true, false);
+    case kDisplayHexAndText:
+      return FormatDump(bytes, length, false, true);
+    default:
+      return FormatText(bytes, length);
   }
 }
 

@@ -7,11 +7,11 @@
 
 // The five payload renderings. The mode travels as this flag value between the display
 // selector and the renderer.
-inline constexpr uint32_t kDisplayAllData = 0x0B;       // offset, hex bytes, text column
-inline constexpr uint32_t kDisplayHexOnly = 0x04;       // hex bytes
-inline constexpr uint32_t kDisplayHexAndAddress = 0x0A; // offset, hex bytes
-inline constexpr uint32_t kDisplayHexAndText = 0x05;    // hex bytes, text column
-inline constexpr uint32_t kDisplayTextOnly = 0x02;      // the bytes as filtered text
+inline constexpr uint32_t kDisplayAllData = 0x0B;        // offset, hex bytes, text column
+inline constexpr uint32_t kDisplayHexOnly = 0x04;        // hex bytes
+inline constexpr uint32_t kDisplayHexAndAddress = 0x0A;  // offset, hex bytes
+inline constexpr uint32_t kDisplayHexAndText = 0x05;     // hex bytes, text column
+inline constexpr uint32_t kDisplayTextOnly = 0x02;       // the bytes as filtered text
 
 inline constexpr int kDisplayModeCount = 5;
 

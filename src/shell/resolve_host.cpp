@@ -12,9 +12,8 @@ int ResolveHostWith(const HostLookups& lookups, const char* name, char* destinat
   const std::string text(name);  // copied first: destination may be the name's own buffer
   // inet_addr reports 255.255.255.255 as INADDR_NONE, so that text takes the name path.
   const in_addr_t address = inet_addr(text.c_str());
-  const std::optional<std::string> found = address != INADDR_NONE
-                                               ? lookups.nameOfAddress(address)
-                                               : lookups.addressOfName(text);
+  const std::optional<std::string> found =
+      address != INADDR_NONE ? lookups.nameOfAddress(address) : lookups.addressOfName(text);
   if (!found) return 0;
 
   const std::string result = found->substr(0, kResolveWorkBuffer - 1);

@@ -12,8 +12,8 @@ std::optional<std::string> NameOfAddress(uint32_t address) {
   sa.sin_family = AF_INET;
   sa.sin_addr.s_addr = address;
   char host[NI_MAXHOST];
-  if (getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof sa, host, sizeof host, nullptr,
-                  0, NI_NAMEREQD) != 0) {
+  if (getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof sa, host, sizeof host, nullptr, 0,
+                  NI_NAMEREQD) != 0) {
     return std::nullopt;
   }
   return std::string(host);

@@ -25,4 +25,6 @@ class RunToken {
 
 using RunTokenPtr = std::shared_ptr<RunToken>;
 
-inline RunTokenPtr NewRunToken() { return std::make_shared<RunToken>(); }
+inline RunTokenPtr NewRunToken() {
+  return std::make_shared<RunToken>();
+}

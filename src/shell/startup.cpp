@@ -13,20 +13,16 @@ namespace {
 
 constexpr int kSplashMilliseconds = 1000;
 
-// The splash picture at its natural size, centred by the classic rule: half the desktop's right
-// and bottom edges less half the picture, each half truncated.
+// The splash picture at its natural size, centred on the primary screen.
 std::unique_ptr<QLabel> ShowSplash() {
   const QPixmap picture(QStringLiteral(":/images/splash.png"));
   if (picture.isNull()) return nullptr;
-  auto splash = std::make_unique<QLabel>(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint |
-                                                      Qt::Tool | Qt::WindowStaysOnTopHint);
+  auto splash = std::make_unique<QLabel>(
+      nullptr, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::Tool | Qt::WindowStaysOnTopHint);
   splash->setPixmap(picture);
   splash->resize(picture.size());
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect desktop = screen->geometry();
-    const int right = desktop.x() + desktop.width();
-    const int bottom = desktop.y() + desktop.height();
-    splash->move(right / 2 - picture.width() / 2, bottom / 2 - picture.height() / 2);
+    splash->move(SplashTopLeft(screen->geometry(), picture.size()));
   }
   splash->show();
   splash->raise();
@@ -34,6 +30,12 @@ std::unique_ptr<QLabel> ShowSplash() {
 }
 
 }  // namespace
+
+QPoint SplashTopLeft(const QRect& desktop, const QSize& picture) {
+  const int right = desktop.x() + desktop.width();
+  const int bottom = desktop.y() + desktop.height();
+  return QPoint(right / 2 - picture.width() / 2, bottom / 2 - picture.height() / 2);
+}
 
 void PrepareApplication(QApplication& app) {
   // The pictures and the help page are compiled into the shell's static library.

@@ -1,6 +1,14 @@
 #pragma once
 
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+
 class QApplication;
+
+// Where the splash goes: half the desktop's right and bottom edges less half the picture, each
+// half truncated.
+QPoint SplashTopLeft(const QRect& desktop, const QSize& picture);
 
 // Settings every run shares, the program's and the tests': the dialog font and the name.
 void PrepareApplication(QApplication& app);

@@ -59,5 +59,9 @@ void PauseUi(int milliseconds) {
   loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
-void SetUiShuttingDown(bool shuttingDown) { g_shuttingDown.store(shuttingDown); }
-bool UiShuttingDown() { return g_shuttingDown.load(); }
+void SetUiShuttingDown(bool shuttingDown) {
+  g_shuttingDown.store(shuttingDown);
+}
+bool UiShuttingDown() {
+  return g_shuttingDown.load();
+}

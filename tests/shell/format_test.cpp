@@ -32,4 +32,6 @@ TEST(FormatBounded, FormatLineGivesTheBoundedText) {
   EXPECT_EQ(FormatLine(0, "%s", "abc"), "");
 }
 
-TEST(VersionString, ComesFromTheBuild) { EXPECT_STREQ(GetVersionString(), "v1.1.0.0"); }
+TEST(VersionString, ComesFromTheBuild) {
+  EXPECT_STREQ(GetVersionString(), "v1.1.0.0");
+}

@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <atomic>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "shell/output.h"
 #include "shell/payload_display.h"
 #include "shell/payload_format.h"
+#include "shell/startup.h"
 #include "shell/ui_thread.h"
 #include "test_util.h"
 
@@ -23,8 +25,8 @@ namespace {
 // A bare pane with an output control, as the modules make them.
 struct PaneFixture : ::testing::Test {
   QWidget pane;
-  QPlainTextEdit* out =
-      MakeOutputPane(&pane, kOutputPaneId, QRect(7, 35, 374, 228), true, OutputScrollBars::Both, true);
+  QPlainTextEdit* out = MakeOutputPane(&pane, kOutputPaneId, QRect(7, 35, 374, 228), true,
+                                       OutputScrollBars::Both, true);
 };
 
 using AppendOutputTest = PaneFixture;
@@ -217,4 +219,11 @@ TEST(Fonts, RealFontsAreInstalled) {
   EXPECT_EQ(fixedI, fixedW);  // fixed pitch
   EXPECT_NE(imageI, imageW);
   EXPECT_TRUE(QFontInfo(GetFixedFont()).fixedPitch());
+}
+
+TEST(Splash, CentredByHalfTheDesktopEdges) {
+  EXPECT_EQ(SplashTopLeft(QRect(0, 0, 1024, 768), QSize(350, 200)), QPoint(337, 284));
+  EXPECT_EQ(SplashTopLeft(QRect(0, 0, 1025, 767), QSize(351, 201)), QPoint(337, 283));
+  const QPixmap splash(QStringLiteral(":/images/splash.png"));
+  EXPECT_EQ(splash.size(), QSize(350, 200));
 }

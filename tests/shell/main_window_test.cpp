@@ -31,7 +31,8 @@ std::vector<std::string> g_log;
 // editable text; every pane has a read-only output, a button and a combo box.
 class SpyPane : public ModulePane {
  public:
-  SpyPane(QWidget* main, std::string name, bool editable) : ModulePane(main), name_(std::move(name)) {
+  SpyPane(QWidget* main, std::string name, bool editable)
+      : ModulePane(main), name_(std::move(name)) {
     MakeOutputPane(this, kOutputPaneId, QRect(7, 40, 374, 200), !editable, OutputScrollBars::Both,
                    true);
     auto* combo = new QComboBox(this);
@@ -70,9 +71,9 @@ std::array<ModuleInfo, 9> SpyTable() {
 }
 
 const std::vector<std::string> kCloseOrder = {
-    "Netstat:close",        "Ping / Trace:close", "DNS:close",          "Whois:close",
-    "Packet Capture:close", "TCP Socket:close",   "UDP Socket:close",   "Base64 / MD5:close",
-    "NetInfo:close"};
+    "Netstat:close",    "Ping / Trace:close",   "DNS:close",
+    "Whois:close",      "Packet Capture:close", "TCP Socket:close",
+    "UDP Socket:close", "Base64 / MD5:close",   "NetInfo:close"};
 
 class MainWindowTest : public ::testing::Test {
  protected:
@@ -194,9 +195,9 @@ TEST_F(MainWindowTest, EnterInAnEditableTextIsALineBreak) {
 
 TEST_F(MainWindowTest, EveryShutdownPathRunsTheCloseOperationsInOrder) {
   const std::vector<std::function<void()>> paths = {
-      [&] { window_->close(); },                                  // the close box
-      [&] { sendKey(button(kDnsButton), Qt::Key_Escape); },       // Escape
-      [&] { action(kCmdExit)->trigger(); },                       // File > Exit
+      [&] { window_->close(); },                                               // the close box
+      [&] { sendKey(button(kDnsButton), Qt::Key_Escape); },                    // Escape
+      [&] { action(kCmdExit)->trigger(); },                                    // File > Exit
       [&] { sendKey(output(kCodecButton), Qt::Key_X, Qt::ControlModifier); },  // Ctrl+X
   };
   for (size_t i = 0; i < paths.size(); ++i) {
@@ -222,9 +223,9 @@ TEST_F(MainWindowTest, MenusCarryTheirTextsAndCommands) {
   action(kCmdTerminal)->trigger();
   sendKey(button(kNetstatButton), Qt::Key_P, Qt::ControlModifier);
   sendKey(output(kNetstatButton), Qt::Key_L, Qt::ControlModifier);
-  EXPECT_EQ(programs_, (std::vector<DesktopProgram>{DesktopProgram::Terminal,
-                                                    DesktopProgram::TextEditor,
-                                                    DesktopProgram::Calculator}));
+  EXPECT_EQ(programs_,
+            (std::vector<DesktopProgram>{DesktopProgram::Terminal, DesktopProgram::TextEditor,
+                                         DesktopProgram::Calculator}));
   sendKey(button(kNetstatButton), Qt::Key_M, Qt::ControlModifier);
   EXPECT_EQ(programs_.size(), 4u);
   action(kCmdWebSite)->trigger();
@@ -241,9 +242,9 @@ TEST_F(MainWindowTest, HelpOpensTheBuiltInPage) {
   }
   ASSERT_NE(help, nullptr);
   const QString text = help->property("plainText").toString();
-  for (const char* section : {"About", "System Requirements", "Netstat", "Ping / Trace", "DNS",
-                              "Whois", "Packet Capture", "TCP Socket", "UDP Socket",
-                              "Base64 / MD5", "NetInfo", "Troubleshooting", "License"}) {
+  for (const char* section :
+       {"About", "System Requirements", "Netstat", "Ping / Trace", "DNS", "Whois", "Packet Capture",
+        "TCP Socket", "UDP Socket", "Base64 / MD5", "NetInfo", "Troubleshooting", "License"}) {
     EXPECT_TRUE(text.contains(QString::fromLatin1(section))) << section;
   }
   EXPECT_TRUE(text.contains("MIT License"));
@@ -253,8 +254,8 @@ TEST_F(MainWindowTest, HelpOpensTheBuiltInPage) {
 namespace {
 
 struct MenuSeen {
-  std::vector<std::string> items;    // enabled item texts
-  std::vector<std::string> greyed;   // disabled item texts
+  std::vector<std::string> items;   // enabled item texts
+  std::vector<std::string> greyed;  // disabled item texts
   int shown = 0;
 };
 

@@ -38,8 +38,8 @@ TEST(TextOnly, FiltersNonPrintableAndEndsWithCrLf) {
 }
 
 TEST(HexLayouts, EmptyPayloadRendersNothing) {
-  for (uint32_t mode : {kDisplayAllData, kDisplayHexOnly, kDisplayHexAndAddress,
-                        kDisplayHexAndText}) {
+  for (uint32_t mode :
+       {kDisplayAllData, kDisplayHexOnly, kDisplayHexAndAddress, kDisplayHexAndText}) {
     EXPECT_EQ(Render(mode, {}), "") << mode;
   }
 }

@@ -9,8 +9,8 @@
 #include "shell/startup.h"
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen"
-                                                                    : qgetenv("QT_QPA_PLATFORM"));
+  qputenv("QT_QPA_PLATFORM",
+          qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
   QTemporaryDir runtime;  // a private XDG_RUNTIME_DIR keeps Qt quiet
   if (qgetenv("XDG_RUNTIME_DIR").isEmpty() && runtime.isValid()) {
     QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);

@@ -50,7 +50,9 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool quiet) {
   }
 }
 
-ChildProcess::~ChildProcess() { stop(); }
+ChildProcess::~ChildProcess() {
+  stop();
+}
 
 bool ChildProcess::running() {
   if (pid_ <= 0) return false;
@@ -107,4 +109,6 @@ TempDir::~TempDir() {
   if (path_ != "/tmp") std::filesystem::remove_all(path_, ec);
 }
 
-bool IsRoot() { return geteuid() == 0; }
+bool IsRoot() {
+  return geteuid() == 0;
+}
