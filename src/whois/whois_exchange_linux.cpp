@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <new>
+
 #include "whois/whois_exchange.h"
 
 namespace {
@@ -136,6 +138,10 @@ WhoisExchangeResult ExchangeWhois(const std::string& server, const std::string& 
     status = ReceiveAll(socket.fd(), result.answer, answerLimit, token);
   }
   if (status != WhoisExchangeStatus::Ok) return fail(status);
-  NormalizeLineEnds(result.answer);
+  try {
+    NormalizeLineEnds(result.answer);
+  } catch (const std::bad_alloc&) {
+    return fail(WhoisExchangeStatus::NoMemory);
+  }
   return result;
 }

@@ -112,10 +112,10 @@ void WhoisPane::stopQuery() {
   SetControlText(this, kStartButtonId, QStringLiteral("Start"));
 }
 
-void WhoisPane::finishQuery(const RunTokenPtr& token, const std::optional<std::string>& answer) {
+void WhoisPane::finishQuery(const RunTokenPtr& token, const std::optional<std::string>& text) {
   if (token != run_) return;
-  if (answer) {
-    AppendOutput(this, kOutputPaneId, WhoisTextForDisplay(*answer));
+  if (text) {
+    AppendOutput(this, kOutputPaneId, *text);
     // Show the start of the answer rather than its end, where the caret is.
     if (auto* output = FindControl<QPlainTextEdit>(this, kOutputPaneId)) {
       output->verticalScrollBar()->setValue(output->verticalScrollBar()->minimum());
@@ -127,11 +127,13 @@ void WhoisPane::finishQuery(const RunTokenPtr& token, const std::optional<std::s
 
 void WhoisWorker(WhoisPane* pane, WhoisRequest request, RunTokenPtr token) {
   const WhoisRun run{pane, token};
-  std::optional<std::string> answer =
+  const std::optional<std::string> answer =
       IsDottedAddress(request.text)
           ? WhoisByAddress(run, request.text)
           : WhoisByName(run, request.text, request.customServerChecked, request.customServerText);
-  RunOnUiThread(token, [&] { pane->finishQuery(token, answer); });
+  std::optional<std::string> text;
+  if (answer) text = WhoisTextForDisplay(*answer);  // here, not on the UI thread
+  RunOnUiThread(token, [&] { pane->finishQuery(token, text); });
 }
 
 ModulePane* CreateWhoisPane(QWidget* mainWindow) {

@@ -28,8 +28,9 @@ class WhoisPane : public ModulePane {
   void command(int id) override;
   void closeModule() override;
 
-  // The worker's last step, on the UI thread: prints the answer, if any, from its start.
-  void finishQuery(const RunTokenPtr& token, const std::optional<std::string>& answer);
+  // The worker's last step, on the UI thread: prints the answer's text (UTF-8), if any, and
+  // shows it from its start.
+  void finishQuery(const RunTokenPtr& token, const std::optional<std::string>& text);
 
  private:
   void buildControls();
