@@ -96,8 +96,9 @@ void WhoisPane::startQuery() {
   AddToHistory(FindControl<QComboBox>(this, kWhoisQueryBoxId));
   const auto* custom = FindControl<QCheckBox>(this, kWhoisCustomCheckId);
   request.customServerChecked = custom != nullptr && custom->isChecked();
-  if (request.customServerChecked)
+  if (request.customServerChecked) {
     request.customServerText = ReadControlText(this, kWhoisServerBoxId);
+  }
   if (auto* output = FindControl<QPlainTextEdit>(this, kOutputPaneId)) output->clear();
 
   std::thread(WhoisWorker, this, std::move(request), run_).detach();
