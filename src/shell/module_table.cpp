@@ -3,6 +3,7 @@
 #include <array>
 
 #include "shell/placeholder_pane.h"
+#include "whois/whois_pane.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ ModulePane* CreateDns(QWidget* w) {
   return CreatePlaceholderPane(w, "DNS");
 }
 ModulePane* CreateWhois(QWidget* w) {
-  return CreatePlaceholderPane(w, "Whois");
+  return CreateWhoisPane(w);
 }
 ModulePane* CreateCapture(QWidget* w) {
   return CreatePlaceholderPane(w, "Packet Capture");

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Whois over TCP: the query text and CR LF to port 43, the answer until the server closes.
+inline constexpr unsigned short kWhoisPort = 43;
+// Longest query text (a 300-character input buffer with its terminator).
+inline constexpr size_t kWhoisQueryMax = 299;
+// Bytes taken from the connection per receive.
+inline constexpr size_t kWhoisChunkSize = 1000;
+// No real answer comes near this; a server that sends more is treated as if the answer could
+// not be grown, so an endless sender cannot exhaust memory.
+inline constexpr size_t kWhoisAnswerLimit = size_t(16) << 20;
+// Longest referral server name kept; a longer value is cut to this.
+inline constexpr size_t kWhoisReferralMax = 299;
+
+// Appends one received chunk as text, that is up to its first zero byte. Returns false, leaving
+// the answer as it was, when the answer would grow past `limit` or memory runs out.
+bool AppendAnswerChunk(std::string& answer, std::string_view chunk,
+                       size_t limit = kWhoisAnswerLimit);
+
+// An answer without any CR LF gets a CR before every LF; one that has a CR LF anywhere stays as
+// it is, bare LFs included.
+void NormalizeLineEnds(std::string& text);
+
+// The server named by the first "\r\nReferralServer: " line of an answer, if a CR ends that line:
+// a scheme prefix ("whois://") is dropped, and so is a ":" with the port and anything after it
+// (queries always go to port 43). The name is cut to kWhoisReferralMax characters; it may be
+// empty when the value holds no host.
+std::optional<std::string> FindReferralServer(std::string_view answer);
+
+// The answer as UTF-8 for display: valid UTF-8 as it is, anything else read as Latin-1, so no
+// byte of an answer in a legacy encoding is lost.
+std::string WhoisTextForDisplay(std::string_view answer);

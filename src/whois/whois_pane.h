@@ -1,0 +1,46 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "shell/module_pane.h"
+#include "shell/run_token.h"
+
+// Controls of the Whois pane.
+inline constexpr int kWhoisQueryBoxId = 1024;
+inline constexpr int kWhoisServerBoxId = 1025;
+inline constexpr int kWhoisCustomCheckId = 1033;
+
+// What one query needs from the pane, read when it starts.
+struct WhoisRequest {
+  std::string text;  // the query box, at most 299 bytes
+  bool customServerChecked = false;
+  std::string customServerText;  // only read when checked
+};
+
+// The Whois pane: a domain name or IPv4 address, an optional server of the user's own, and the
+// answer. One query at a time runs on a worker thread; button 1 toggles Start and Stop.
+class WhoisPane : public ModulePane {
+ public:
+  explicit WhoisPane(QWidget* mainWindow);
+  ~WhoisPane() override;
+
+  void command(int id) override;
+  void closeModule() override;
+
+  // The worker's last step, on the UI thread: prints the answer's text (UTF-8), if any, and
+  // shows it from its start.
+  void finishQuery(const RunTokenPtr& token, const std::optional<std::string>& text);
+
+ private:
+  void buildControls();
+  void startQuery();
+  void stopQuery();
+
+  RunTokenPtr run_;  // the running query; null when idle
+};
+
+// The worker thread's body: one query, then finishQuery on the UI thread unless stopped.
+void WhoisWorker(WhoisPane* pane, WhoisRequest request, RunTokenPtr token);
+
+ModulePane* CreateWhoisPane(QWidget* mainWindow);

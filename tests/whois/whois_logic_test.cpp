@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "whois/whois_answer.h"
+#include "whois/whois_servers.h"
+
+namespace {
+
+// The server chosen for `name`, or "refused"; also checks the name was lower-cased in place.
+std::string Select(std::string name, bool custom = false, std::string_view customText = {}) {
+  const std::optional<std::string> server = SelectWhoisServer(name, custom, customText);
+  for (char c : name) EXPECT_FALSE(c >= 'A' && c <= 'Z') << name;
+  return server ? *server : "refused";
+}
+
+std::string Normalized(std::string text) {
+  NormalizeLineEnds(text);
+  return text;
+}
+
+std::string Referral(std::string_view answer) {
+  const std::optional<std::string> server = FindReferralServer(answer);
+  return server ? *server : "none";
+}
+
+}  // namespace
+
+TEST(WhoisServerTable, HoldsTheRegistriesInKeyOrder) {
+  const WhoisServerTable& table = WhoisServers();
+  std::string keys;
+  std::set<std::string_view> servers;
+  for (size_t i = 0; i < table.size(); ++i) {
+    if (i > 0) {
+      EXPECT_LT(table[i - 1].key, table[i].key) << "keys sorted and unique";
+    }
+    EXPECT_FALSE(table[i].server.empty());
+    EXPECT_LE(table[i].server.size(), 32u) << table[i].server;
+    keys += std::string(table[i].key) + " ";
+    servers.insert(table[i].server);
+  }
+  EXPECT_EQ(
+      keys,
+      "ac ad aero af ag am as at au be bg biz br by bz ca cc cd ch cl cn co com cx cz de dk "
+      "ec edu es fi fo fr gf gov gs hk hr hu id ie il in info is it jp kr kz li lt lu lv mc "
+      "mil mm ms mx name net nl no nu nz org ph pl pro pt ro ru se sg sh si sk st tc tf th tj "
+      "tk tm to tr tv tw ua uk us vg ws za ");
+  EXPECT_EQ(servers.size(), 87u);
+}
+
+TEST(SelectWhoisServer, FindsTheRowOfTheLastLabelInAnyCase) {
+  EXPECT_EQ(Select("example.de"), "whois.denic.de");
+  EXPECT_EQ(Select("WWW.Example.DE"), "whois.denic.de");
+  EXPECT_EQ(Select("example.za"), "whois.nic.za");
+  EXPECT_EQ(Select("example.ac"), "whois.nic.ac");  // first row
+  EXPECT_EQ(Select("de.example.org"), "whois.pir.org");
+  std::string name = "Mixed.Case.COM";
+  SelectWhoisServer(name, false, {});
+  EXPECT_EQ(name, "mixed.case.com");
+  // Only A-Z change: other bytes of a name stay as they were.
+  name = "\xC3\x89T\xC3\xA9.DE";
+  EXPECT_EQ(SelectWhoisServer(name, false, {}), "whois.denic.de");
+  EXPECT_EQ(name, "\xC3\x89t\xC3\xA9.de");
+}
+
+TEST(SelectWhoisServer, UnknownLabelsGoToTheDefaultServer) {
+  EXPECT_EQ(Select("example.xyz"), "whois.iana.org");
+  EXPECT_EQ(Select("example.dee"), "whois.iana.org");  // keys match whole labels only
+  EXPECT_EQ(Select("example.d"), "whois.iana.org");
+  EXPECT_EQ(Select("example.c0m"), "whois.iana.org");
+  EXPECT_EQ(Select(".de"), "whois.denic.de");  // the label is all that is checked
+}
+
+TEST(SelectWhoisServer, RefusesNamesWithoutALastLabel) {
+  for (bool custom : {false, true}) {
+    EXPECT_EQ(Select("", custom, "127.0.43.1"), "refused");
+    EXPECT_EQ(Select("localhost", custom, "127.0.43.1"), "refused");
+    EXPECT_EQ(Select("example.de.", custom, "127.0.43.1"), "refused");
+    EXPECT_EQ(Select(".", custom, "127.0.43.1"), "refused");
+  }
+}
+
+TEST(SelectWhoisServer, CustomServerIsTakenAsTypedAndEmptyMeansDefault) {
+  EXPECT_EQ(Select("example.com", true, "Whois.Example.NET "), "Whois.Example.NET ");
+  EXPECT_EQ(Select("example.uk.com", true, "127.0.43.1"), "127.0.43.1");
+  EXPECT_EQ(Select("example.com", true, ""), "whois.iana.org");
+  EXPECT_EQ(Select("example.com", false, "127.0.43.1"), "whois.verisign-grs.com");
+}
+
+TEST(SelectWhoisServer, SharedSecondLevelZonesGoToTheirRegistry) {
+  EXPECT_EQ(Select("example.uk.com"), "whois.centralnic.net");
+  EXPECT_EQ(Select("EXAMPLE.GB.COM"), "whois.centralnic.net");
+  EXPECT_EQ(Select("example.uk.net"), "whois.centralnic.net");
+  EXPECT_EQ(Select("example.gb.net"), "whois.centralnic.net");
+  // Anywhere in the name, as long as the label matched com or net.
+  EXPECT_EQ(Select("a.uk.com.example.com"), "whois.centralnic.net");
+  EXPECT_EQ(Select("a.uk.com.example.org"), "whois.pir.org");
+  // The zones themselves lack the leading dot, and the suffixes are not crossed.
+  EXPECT_EQ(Select("uk.com"), "whois.verisign-grs.com");
+  EXPECT_EQ(Select("gb.net"), "whois.verisign-grs.com");
+  EXPECT_EQ(Select("example.uk.net.com"), "whois.verisign-grs.com");
+  EXPECT_EQ(Select("example.xuk.com"), "whois.verisign-grs.com");
+}
+
+TEST(SelectWhoisServer, AcademicZoneUnderUkGoesToItsNetwork) {
+  EXPECT_EQ(Select("example.ac.uk"), "whois.nic.ac.uk");
+  EXPECT_EQ(Select("Dept.Example.AC.UK"), "whois.nic.ac.uk");
+  EXPECT_EQ(Select("ac.uk"), "whois.nic.uk");
+  EXPECT_EQ(Select("example.co.uk"), "whois.nic.uk");
+  EXPECT_EQ(Select("example.ac.uk.org"), "whois.pir.org");
+}
+
+TEST(NormalizeLineEnds, AddsCarriageReturnsOnlyWhenThereIsNoCrLf) {
+  EXPECT_EQ(Normalized("a\nb\n"), "a\r\nb\r\n");
+  EXPECT_EQ(Normalized("\n\n"), "\r\n\r\n");
+  EXPECT_EQ(Normalized("no line end"), "no line end");
+  EXPECT_EQ(Normalized(""), "");
+  // One CR LF anywhere keeps the text unchanged, bare LFs included.
+  EXPECT_EQ(Normalized("a\nb\r\nc\n"), "a\nb\r\nc\n");
+  // A CR that does not precede the LF is no CR LF.
+  EXPECT_EQ(Normalized("a\rb\n"), "a\rb\r\n");
+  EXPECT_EQ(Normalized("a\n\r"), "a\r\n\r");
+}
+
+TEST(FindReferralServer, TakesTheHostOfTheFirstReferralLine) {
+  const std::string head = "NetRange: 192.0.2.0 - 192.0.2.255";
+  EXPECT_EQ(Referral(head + "\r\nReferralServer: whois://whois.example.net\r\n"),
+            "whois.example.net");
+  EXPECT_EQ(Referral(head + "\r\nReferralServer: whois://127.0.0.2:4321/\r\n"), "127.0.0.2");
+  EXPECT_EQ(Referral(head + "\r\nReferralServer: rwhois://rwhois.example.net:4321\r\n"),
+            "rwhois.example.net");
+  EXPECT_EQ(Referral(head + "\r\nReferralServer: whois.example.net\r\n"), "whois.example.net");
+  EXPECT_EQ(Referral(head + "\r\nReferralServer: whois.example.net:43\r\n"), "whois.example.net");
+  EXPECT_EQ(Referral(head + "\r\nReferralServer: whois://a.example\r\nReferralServer: b\r\n"),
+            "a.example");
+  // The line may end anywhere later: the value runs to the next CR.
+  EXPECT_EQ(Referral(head + "\r\nReferralServer: x.example\nmore\r\n"), "x.example\nmore");
+}
+
+TEST(FindReferralServer, NeedsTheExactTagAndACarriageReturnAfterIt) {
+  EXPECT_EQ(Referral("NetRange: 192.0.2.0 - 192.0.2.255\r\n"), "none");
+  EXPECT_EQ(Referral("ReferralServer: whois://a.example\r\n"), "none");  // no CR LF before
+  EXPECT_EQ(Referral("x\r\nreferralserver: whois://a.example\r\n"), "none");
+  EXPECT_EQ(Referral("x\r\nReferralServer:whois://a.example\r\n"), "none");
+  EXPECT_EQ(Referral("x\r\nReferralServer: whois://a.example\n"), "none");
+  EXPECT_EQ(Referral("x\r\nReferralServer: whois://a.example"), "none");
+}
+
+TEST(FindReferralServer, OddValuesStayInsideTheValue) {
+  EXPECT_EQ(Referral("x\r\nReferralServer: \r\n"), "");
+  EXPECT_EQ(Referral("x\r\nReferralServer: whois:/\r\n"), "");   // slash at the very end
+  EXPECT_EQ(Referral("x\r\nReferralServer: whois:/x\r\n"), "");  // two past the slash
+  EXPECT_EQ(Referral("x\r\nReferralServer: whois://\r\n"), "");
+  EXPECT_EQ(Referral("x\r\nReferralServer: :43\r\n"), "");
+  EXPECT_EQ(Referral("x\r\nReferralServer: " + std::string(400, 'h') + "\r\n"),
+            std::string(299, 'h'));
+}
+
+TEST(AppendAnswerChunk, TakesTextUpToTheFirstZeroByteWithinTheLimit) {
+  std::string answer;
+  EXPECT_TRUE(AppendAnswerChunk(answer, "abc", 10));
+  EXPECT_TRUE(AppendAnswerChunk(answer, std::string_view("de\0fg", 5), 10));
+  EXPECT_TRUE(AppendAnswerChunk(answer, std::string_view("\0xyz", 4), 10));
+  EXPECT_EQ(answer, "abcde");
+  EXPECT_TRUE(AppendAnswerChunk(answer, "12345", 10));  // exactly the limit
+  EXPECT_FALSE(AppendAnswerChunk(answer, "!", 10));
+  EXPECT_EQ(answer, "abcde12345");
+  EXPECT_TRUE(AppendAnswerChunk(answer, std::string_view("\0!", 2), 10));  // adds nothing
+  EXPECT_EQ(kWhoisAnswerLimit, 16u * 1024 * 1024);
+}
+
+TEST(WhoisTextForDisplay, KeepsUtf8AndReadsOtherBytesAsLatin1) {
+  EXPECT_EQ(WhoisTextForDisplay("plain\r\n"), "plain\r\n");
+  EXPECT_EQ(WhoisTextForDisplay("Stra\xC3\x9F"
+                                "e \xE2\x82\xAC \xF0\x9F\x98\x80"),
+            "Stra\xC3\x9F"
+            "e \xE2\x82\xAC \xF0\x9F\x98\x80");
+  EXPECT_EQ(WhoisTextForDisplay("Stra\xDF"
+                                "e"),
+            "Stra\xC3\x9F"
+            "e");
+  // Overlong forms, surrogates and cut sequences are not UTF-8.
+  EXPECT_EQ(WhoisTextForDisplay("\xC0\xAF"), "\xC3\x80\xC2\xAF");
+  EXPECT_EQ(WhoisTextForDisplay("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xC2\x80");
+  EXPECT_EQ(WhoisTextForDisplay("ok \xE2\x82"), "ok \xC3\xA2\xC2\x82");
+}
