@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string>
 
 namespace {
 
@@ -67,18 +66,26 @@ bool IsPointer(uint8_t b) {
   return (b & 0xC0) != 0;
 }
 
-// Appends as much of `piece` as keeps `text` within the name's 255 characters.
-void AppendCut(std::string& text, const char* piece, size_t count) {
-  const size_t room = kDnsMaxNameText - std::min(text.size(), kDnsMaxNameText);
-  text.append(piece, std::min(count, room));
-}
+// A decoded name as it is built: at most 255 characters, on the stack. Only the first `size`
+// characters are set.
+struct NameText {
+  char text[kDnsMaxNameText];
+  size_t size = 0;
 
-// The name at `offset` into `text`, at most `room` - 1 characters of it. A pointer hands the
-// rest of the name to a nested decode given the room left, as if into the same buffer; `hops`
-// counts the pointers followed so far in this name.
+  // Appends as much of `piece` as keeps the name within 255 characters.
+  void append(const char* piece, size_t count) {
+    const size_t n = std::min(count, kDnsMaxNameText - size);
+    std::memcpy(text + size, piece, n);
+    size += n;
+  }
+};
+
+// The name at `offset` into `out`, at most `room` - 1 characters of it. A pointer hands the rest
+// of the name to a nested decode given the room left, as if into the same buffer; `hops` counts
+// the pointers followed so far in this name.
 bool DecodeNameAt(const uint8_t* message, size_t length, size_t offset, size_t room, int hops,
-                  std::string& text) {
-  std::string own;
+                  NameText& out) {
+  out.size = 0;
   size_t position = offset;
   for (;;) {
     if (position >= length) return false;
@@ -87,30 +94,31 @@ bool DecodeNameAt(const uint8_t* message, size_t length, size_t offset, size_t r
     if (IsPointer(b)) {
       if (position + 1 >= length || hops >= kDnsMaxPointerHops) return false;
       const size_t target = ((size_t{b} << 8) | message[position + 1]) & 0x3FFF;
-      std::string nested;
-      if (!DecodeNameAt(message, length, target, kDnsNameBuffer - own.size(), hops + 1, nested)) {
+      NameText nested;
+      if (!DecodeNameAt(message, length, target, kDnsNameBuffer - out.size, hops + 1, nested)) {
         return false;
       }
-      AppendCut(own, nested.data(), nested.size());
+      out.append(nested.text, nested.size);
       break;
     }
     if (length - position - 1 < b) return false;
-    AppendCut(own, reinterpret_cast<const char*>(message + position + 1), b);
-    AppendCut(own, ".", 1);
+    out.append(reinterpret_cast<const char*>(message + position + 1), b);
+    out.append(".", 1);
     position += 1 + size_t{b};
   }
-  if (!own.empty() && own.back() == '.') own.pop_back();
-  text = own.substr(0, room > 0 ? room - 1 : 0);
+  if (out.size > 0 && out.text[out.size - 1] == '.') out.size--;
+  out.size = std::min(out.size, room > 0 ? room - 1 : 0);
   return true;
 }
 
 // The name at `offset` into a cleared name buffer; -1 when it cannot be decoded.
 int DecodeNameInto(const uint8_t* message, size_t length, size_t offset, char* out) {
+  NameText name;
+  const bool ok = DecodeNameAt(message, length, offset, kDnsNameBuffer, 0, name);
   std::memset(out, 0, kDnsNameBuffer);
-  std::string text;
-  if (!DecodeNameAt(message, length, offset, kDnsNameBuffer, 0, text)) return -1;
-  std::memcpy(out, text.data(), text.size());  // at most 255 characters
-  return static_cast<int>(text.size());
+  if (!ok) return -1;
+  std::memcpy(out, name.text, name.size);  // at most 255 characters
+  return static_cast<int>(name.size);
 }
 
 // RDATA of one record: reads stay inside it, except that its names may point anywhere in the
@@ -241,12 +249,12 @@ int DecodeDnsName(const uint8_t* message, size_t length, uint16_t offset, char* 
                   uint16_t outputSize) {
   if (output != nullptr) std::memset(output, 0, outputSize);
   if (message == nullptr) return -1;
-  std::string text;
-  if (!DecodeNameAt(message, length, offset, kDnsNameBuffer, 0, text)) return -1;
+  NameText name;
+  if (!DecodeNameAt(message, length, offset, kDnsNameBuffer, 0, name)) return -1;
   if (output != nullptr && outputSize > 0) {
-    std::memcpy(output, text.data(), std::min<size_t>(text.size(), outputSize - 1));
+    std::memcpy(output, name.text, std::min<size_t>(name.size, outputSize - 1));
   }
-  return static_cast<int>(text.size());
+  return static_cast<int>(name.size);
 }
 
 int SkipDnsName(const uint8_t* message, size_t length, size_t position) {
@@ -305,14 +313,14 @@ bool DecodeDnsReply(const uint8_t* reply, size_t length, size_t questionLength, 
     position += questionLength;
   }
 
-  DnsRecord record;
+  DnsRecord beyond;  // records past the capacity are decoded here and dropped
   for (int i = 0; i < total; ++i) {
+    DnsRecord& record = records != nullptr && i < capacity ? records[i] : beyond;
     const int next = DecodeResourceRecord(reply, length, position, &record);
     if (next < 0) return true;  // the rest is not in the datagram
     record.section = i < ancount             ? kDnsAnswerSection
                      : i < ancount + nscount ? kDnsAuthoritySection
                                              : kDnsAdditionalSection;
-    if (records != nullptr && i < capacity) records[i] = record;
     result->recordCount = i + 1;
     position = static_cast<size_t>(next);
   }
