@@ -37,52 +37,17 @@ uint32_t Address(const char* dotted) {
 
 }  // namespace
 
-TEST(DnsModes, ListTheEightModesWithTheirTypes) {
-  const char* labels[] = {"Normal Resolve", "A", "NS", "CNAME", "SOA", "PTR", "HINFO", "MX"};
-  const uint16_t types[] = {0, 1, 2, 5, 6, 12, 13, 15};
-  for (int i = 0; i < kDnsModeCount; ++i) {
-    EXPECT_STREQ(DnsModeLabel(i), labels[i]);
-    EXPECT_EQ(DnsQueryTypeOfMode(i), types[i]);
-  }
-  EXPECT_EQ(DnsQueryTypeOfMode(-1), 0);
-  EXPECT_EQ(DnsQueryTypeOfMode(8), 0);
-}
-
-TEST(FormatDnsRecord, GivesEachTypesText) {
-  EXPECT_EQ(*FormatDnsRecord(MakeA({192, 0, 2, 1})), "A:\t192.0.2.1\r\n");
-  EXPECT_EQ(*FormatDnsRecord(Make(kDnsTypeNs, 1, "ns1.dns.test")), "NS:\tns1.dns.test\r\n");
-  EXPECT_EQ(*FormatDnsRecord(Make(kDnsTypeCname, 0, "www.dns.test")), "CNAME:\twww.dns.test\r\n");
-  EXPECT_EQ(*FormatDnsRecord(Make(kDnsTypePtr, 0, "www.dns.test")), "PTR:\twww.dns.test\r\n");
-  EXPECT_EQ(*FormatDnsRecord(Make(kDnsTypeHinfo, 0, "x86_64", "Linux 6.1")),
-            "HINFO:\t(cpu)x86_64\r\n\t(os)Linux 6.1\r\n");
-
+// The texts of every type come out of the pane tests against the real server; these are the
+// edges it does not reach.
+TEST(FormatDnsRecord, WidensPreferencesAndCutsAt299Characters) {
   DnsRecord mx = Make(kDnsTypeMx, 0, "mail.dns.test");
-  mx.preference = 5;
-  EXPECT_EQ(*FormatDnsRecord(mx), "MX:\t5    mail.dns.test\r\n");
   mx.preference = 65535;
   EXPECT_EQ(*FormatDnsRecord(mx), "MX:\t65535  mail.dns.test\r\n");
-
-  // The SOA numbers show as signed decimals.
-  DnsRecord soa = Make(kDnsTypeSoa, 1, "ns1.dns.test", "hostmaster.dns.test");
-  soa.serial = 3000000000u;
-  soa.refresh = 7200;
-  soa.retry = 900;
-  soa.expire = 0xFFFFFFFF;
-  soa.minimum = 300;
-  EXPECT_EQ(*FormatDnsRecord(soa),
-            "SOA:\tmname:ns1.dns.test\r\n\tpname:hostmaster.dns.test\r\n\tserial:-1294967296\r\n"
-            "\trefresh:7200\r\n\tretry:900\r\n\texpire:-1\r\n\tminimum:300\r\n");
-
-  EXPECT_FALSE(FormatDnsRecord(Make(28)).has_value());
-  EXPECT_FALSE(FormatDnsRecord(Make(16)).has_value());
-}
-
-TEST(FormatDnsRecord, CutsTextsAt299Characters) {
   const std::string longName(255, 'n');
   const std::string hinfo =
       *FormatDnsRecord(Make(kDnsTypeHinfo, 0, longName.c_str(), longName.c_str()));
-  EXPECT_EQ(hinfo.size(), 299u);
   EXPECT_EQ(hinfo, ("HINFO:\t(cpu)" + longName + "\r\n\t(os)" + longName).substr(0, 299));
+  EXPECT_FALSE(FormatDnsRecord(Make(28)).has_value());
 }
 
 TEST(FormatDnsSections, PrintsEveryHeadingAndOnlyFormattableRecords) {
