@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "dns/dns_pane.h"
 #include "shell/placeholder_pane.h"
 #include "whois/whois_pane.h"
 
@@ -14,7 +15,7 @@ ModulePane* CreatePing(QWidget* w) {
   return CreatePlaceholderPane(w, "Ping / Trace");
 }
 ModulePane* CreateDns(QWidget* w) {
-  return CreatePlaceholderPane(w, "DNS");
+  return CreateDnsPane(w);
 }
 ModulePane* CreateWhois(QWidget* w) {
   return CreateWhoisPane(w);

@@ -1,0 +1,54 @@
+// DNS replies as a server might send them: every record decoded and formatted, and every name
+// in the datagram decoded, with the reads checked against the datagram's end.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "dns/dns_format.h"
+#include "dns/dns_message.h"
+
+namespace {
+
+constexpr int kCapacity = 50;
+
+void CheckRecords(const DnsRecord* records, int count) {
+  for (int i = 0; i < count && i < kCapacity; ++i) {
+    const DnsRecord& r = records[i];
+    // Names stay terminated within their buffers.
+    if (std::memchr(r.name, 0, sizeof r.name) == nullptr) __builtin_trap();
+    if (std::memchr(r.name2, 0, sizeof r.name2) == nullptr) __builtin_trap();
+    if (r.section > kDnsAdditionalSection) __builtin_trap();
+    (void)FormatDnsRecord(r);
+  }
+  (void)FormatDnsSections(records, count < kCapacity ? count : kCapacity);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // An exact-size copy, so the sanitizer sees any read past the datagram.
+  const std::vector<uint8_t> reply(data, data + size);
+  std::vector<DnsRecord> records(kCapacity);
+
+  // The question as the reply states it, and the shortest one that could have been sent.
+  const int afterName = SkipDnsName(reply.data(), reply.size(), kDnsHeaderSize);
+  const size_t stated = afterName > 0 ? static_cast<size_t>(afterName) + 4 - kDnsHeaderSize : 0;
+  for (size_t questionLength : {stated, size_t{5}}) {
+    DnsReply result;
+    if (!DecodeDnsReply(reply.data(), reply.size(), questionLength, records.data(), kCapacity,
+                        &result)) {
+      continue;
+    }
+    if (result.recordCount < 0 || result.responseCode > 15) __builtin_trap();
+    CheckRecords(records.data(), result.recordCount);
+  }
+
+  char name[kDnsNameBuffer];
+  for (size_t offset = 0; offset < size && offset < 0x3FFF; ++offset) {
+    const int length =
+        DecodeDnsName(reply.data(), reply.size(), static_cast<uint16_t>(offset), name, sizeof name);
+    if (length > static_cast<int>(kDnsMaxNameText) || name[kDnsMaxNameText] != 0) __builtin_trap();
+  }
+  return 0;
+}

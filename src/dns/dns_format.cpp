@@ -1,0 +1,94 @@
+#include "dns/dns_format.h"
+
+#include <array>
+#include <cstring>
+
+#include "shell/format_bounded.h"
+
+namespace {
+
+struct DnsMode {
+  const char* label;
+  uint16_t type;
+};
+
+constexpr std::array<DnsMode, kDnsModeCount> kModes = {{
+    {"Normal Resolve", 0},
+    {"A", kDnsTypeA},
+    {"NS", kDnsTypeNs},
+    {"CNAME", kDnsTypeCname},
+    {"SOA", kDnsTypeSoa},
+    {"PTR", kDnsTypePtr},
+    {"HINFO", kDnsTypeHinfo},
+    {"MX", kDnsTypeMx},
+}};
+
+struct SectionHeading {
+  uint8_t section;
+  const char* heading;
+};
+
+constexpr std::array<SectionHeading, 3> kSections = {{
+    {kDnsAnswerSection, "[Authorititive Answers]\r\n"},
+    {kDnsAuthoritySection, "[Authorititive Answers Can Be Found At]\r\n"},
+    {kDnsAdditionalSection, "[Additional Records]\r\n"},
+}};
+
+// The SOA numbers are shown as the signed values of their 32 bits.
+int Signed(uint32_t value) {
+  return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+const char* DnsModeLabel(int index) {
+  return index >= 0 && index < kDnsModeCount ? kModes[static_cast<size_t>(index)].label : "";
+}
+
+uint16_t DnsQueryTypeOfMode(int index) {
+  return index >= 0 && index < kDnsModeCount ? kModes[static_cast<size_t>(index)].type : 0;
+}
+
+std::string DottedAddress(uint32_t networkOrder) {
+  uint8_t b[4];
+  std::memcpy(b, &networkOrder, sizeof b);
+  return FormatLine(kLineCapacity, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+}
+
+std::optional<std::string> FormatDnsRecord(const DnsRecord& r) {
+  switch (r.type) {
+    case kDnsTypeA:
+      return FormatLine(kLineCapacity, "A:\t%s\r\n", DottedAddress(r.address).c_str());
+    case kDnsTypeNs:
+      return FormatLine(kLineCapacity, "NS:\t%s\r\n", r.name);
+    case kDnsTypeCname:
+      return FormatLine(kLineCapacity, "CNAME:\t%s\r\n", r.name);
+    case kDnsTypeSoa:
+      return FormatLine(kLineCapacity,
+                        "SOA:\tmname:%s\r\n\tpname:%s\r\n\tserial:%d\r\n\trefresh:%d\r\n"
+                        "\tretry:%d\r\n\texpire:%d\r\n\tminimum:%d\r\n",
+                        r.name, r.name2, Signed(r.serial), Signed(r.refresh), Signed(r.retry),
+                        Signed(r.expire), Signed(r.minimum));
+    case kDnsTypePtr:
+      return FormatLine(kLineCapacity, "PTR:\t%s\r\n", r.name);
+    case kDnsTypeHinfo:
+      return FormatLine(kLineCapacity, "HINFO:\t(cpu)%s\r\n\t(os)%s\r\n", r.name, r.name2);
+    case kDnsTypeMx:
+      return FormatLine(kLineCapacity, "MX:\t%-3d  %s\r\n", int{r.preference}, r.name);
+    default:
+      return std::nullopt;
+  }
+}
+
+std::string FormatDnsSections(const DnsRecord* records, int count) {
+  std::string text;
+  for (const SectionHeading& s : kSections) {
+    text += s.heading;
+    for (int i = 0; records != nullptr && i < count; ++i) {
+      if (records[i].section != s.section) continue;
+      if (std::optional<std::string> line = FormatDnsRecord(records[i])) text += *line;
+    }
+    text += "\r\n";
+  }
+  return text;
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "dns/dns_message.h"
+
+// The query modes of the DNS pane, in list order; index 0 asks the system resolver.
+inline constexpr int kDnsModeCount = 8;
+inline constexpr int kNormalResolveMode = 0;
+const char* DnsModeLabel(int index);
+// QTYPE of a record mode (1 to 7); 0 for Normal Resolve and any other index.
+uint16_t DnsQueryTypeOfMode(int index);
+
+// The display text of one record, or nothing for a type without a format. SOA numbers show as
+// signed decimals; the TTL is never shown.
+std::optional<std::string> FormatDnsRecord(const DnsRecord& record);
+
+// The three sections under their headings, each followed by a blank line, with the text of
+// every record of that section in reply order (at most `count` records of the array).
+std::string FormatDnsSections(const DnsRecord* records, int count);
+
+// Dotted-decimal text of an IPv4 address held in network order.
+std::string DottedAddress(uint32_t networkOrder);

@@ -1,0 +1,256 @@
+#include "dns/dns_pane.h"
+
+#include <arpa/inet.h>
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QPointer>
+#include <QPushButton>
+#include <thread>
+#include <vector>
+
+#include "dns/dns_exchange.h"
+#include "dns/dns_format.h"
+#include "shell/controls.h"
+#include "shell/format_bounded.h"
+#include "shell/main_window.h"
+#include "shell/message_presenter.h"
+#include "shell/module_table.h"
+#include "shell/output.h"
+#include "shell/resolve_host.h"
+#include "shell/ui_thread.h"
+
+namespace {
+
+// The settings of every record query.
+constexpr uint16_t kQueryId = 1234;
+constexpr uint32_t kQueryTimeoutMs = 2000;
+constexpr int kRecordCapacity = 50;
+constexpr uint32_t kUnusableServer = 0xFFFFFFFF;  // 255.255.255.255
+
+// The module's pane, for the Send To entry.
+QPointer<DnsPane> g_dnsPane;
+
+// One lookup: its token and the pane it prints to. The worker reaches the pane only through
+// RunOnUiThread with the token, so nothing of a stopped run is shown.
+struct DnsRun {
+  RunTokenPtr token;
+  DnsPane* pane;
+};
+
+QComboBox* Combo(const DnsPane* pane, int id) {
+  return FindControl<QComboBox>(pane, id);
+}
+
+// Host entries stand in alphabetical order, ignoring case, as in a sorted list.
+void AddToSortedHistory(QComboBox* box) {
+  const int before = box->count();
+  AddToHistory(box);
+  if (box->count() == before) return;
+  const QString text = box->itemText(before);
+  int at = 0;
+  while (at < before && box->itemText(at).compare(text, Qt::CaseInsensitive) <= 0) ++at;
+  if (at == before) return;
+  const QString typed = box->currentText();
+  box->removeItem(before);
+  box->insertItem(at, text);
+  box->setEditText(typed);
+}
+
+void Print(const DnsRun& run, const std::string& text) {
+  AppendOutput(run.token, run.pane, kOutputPaneId, text);
+}
+
+// The server to ask: a dotted address as typed, else the first address of the name. An
+// unusable text shows "Invalid DNS Server!" and gives 255.255.255.255, which the network
+// refuses, so a record query then ends in "Query Failed!".
+uint32_t ReadDnsServer(const DnsRun& run) {
+  std::string text;
+  RunOnUiThread(run.token, [&] {
+    text = ReadControlText(run.pane, kDnsServerId);
+    if (!text.empty()) AddToHistory(Combo(run.pane, kDnsServerId));
+  });
+  in_addr_t server = inet_addr(text.c_str());
+  if (server != INADDR_NONE) return server;
+  char resolved[kInputCapacity];
+  if (ResolveHost(text.c_str(), resolved, sizeof resolved)) server = inet_addr(resolved);
+  if (server != INADDR_NONE) return server;
+  RunOnUiThread(run.token, [&] { ShowError(run.pane, "Invalid DNS Server!"); });
+  return kUnusableServer;
+}
+
+void RunNormalResolve(const DnsRun& run, const std::string& host) {
+  Print(run, FormatLine(kLineCapacity, "Resolving :\r\n\r\n\tResolving Domain Name: %s\r\n\r\n",
+                        host.c_str()));
+  char result[kInputCapacity];
+  if (ResolveHost(host.c_str(), result, sizeof result)) {
+    Print(run, FormatLine(kLineCapacity, "\t%s", result));
+  } else {
+    Print(run, "\tResolution Failed!");
+  }
+}
+
+void RunDnsQuery(const DnsRun& run, uint32_t server, const std::string& host, int mode) {
+  const uint16_t type = DnsQueryTypeOfMode(mode);
+  if (type == 0) return;
+  std::vector<DnsRecord> records(kRecordCapacity);
+  DnsRequest request;
+  request.server = server;
+  request.queryId = kQueryId;
+  request.queryType = type;
+  request.queryName = host.c_str();
+  request.recursionDesired = 1;
+  request.timeoutMs = kQueryTimeoutMs;
+  request.recordCount = kRecordCapacity;
+  request.records = records.data();
+  request.wakeFd = run.token->wakeFd();
+
+  Print(run, FormatLine(kLineCapacity, "[DNS QUERY: %s]\r\n\r\n", host.c_str()));
+  if (DnsExchange(&request) != kDnsOk) {
+    Print(run, "\tQuery Failed!");
+    return;
+  }
+  std::string text;
+  if (request.responseCode != 0) {
+    text = FormatLine(kLineCapacity, "\tFailed Code: %u\r\n\r\n", unsigned{request.responseCode});
+  }
+  text += FormatDnsSections(records.data(), std::min(request.recordCount, kRecordCapacity));
+  Print(run, text);
+}
+
+// One lookup, on its own thread.
+void DnsWorker(DnsRun run) {
+  const uint32_t server = ReadDnsServer(run);
+  std::string host;
+  int mode = -1;
+  RunOnUiThread(run.token, [&] {
+    host = ReadControlText(run.pane, kDnsHostId);
+    if (host.empty()) return;
+    AddToSortedHistory(Combo(run.pane, kDnsHostId));
+    mode = Combo(run.pane, kDnsQueryTypeId)->currentIndex();
+    if (mode >= 0) SetControlText(run.pane, kOutputPaneId, QString());
+  });
+  if (!host.empty() && mode == kNormalResolveMode) {
+    RunNormalResolve(run, host);
+  } else if (!host.empty() && mode > kNormalResolveMode) {
+    RunDnsQuery(run, server, host, mode);
+  }
+  RunOnUiThread(run.token, [&] { run.pane->finishLookup(run.token); });
+}
+
+}  // namespace
+
+DnsPane::DnsPane(QWidget* mainWindow, std::string resolverConfig)
+    : ModulePane(mainWindow), resolverConfig_(std::move(resolverConfig)) {
+  g_dnsPane = this;
+  buildControls();
+  showDefaultServer();
+  updateWidgets();
+}
+
+DnsPane::~DnsPane() {
+  stopLookup();
+}
+
+void DnsPane::buildControls() {
+  const auto group = [this](const char* title, int x, int y, int w, int h) {
+    auto* box = new QGroupBox(QString::fromLatin1(title), this);
+    place(box, x, y, w, h);
+  };
+  group("Query Type :", 7, 1, 134, 31);
+  group("DNS Server :", 178, 0, 203, 31);
+  group("Host :", 7, 31, 374, 34);
+
+  auto* modes = new QComboBox(this);
+  SetControlId(modes, kDnsQueryTypeId);
+  for (int i = 0; i < kDnsModeCount; ++i) modes->addItem(QString::fromLatin1(DnsModeLabel(i)));
+  modes->setCurrentIndex(kNormalResolveMode);
+  place(modes, 17, 14, 115, 12);
+  connect(modes, &QComboBox::currentIndexChanged, this, [this] { updateWidgets(); });
+
+  auto* server = new QComboBox(this);
+  SetControlId(server, kDnsServerId);
+  server->setEditable(true);
+  server->setInsertPolicy(QComboBox::NoInsert);
+  place(server, 192, 11, 111, 12);
+
+  auto* getDefault = new QPushButton(QStringLiteral("Get Default"), this);
+  SetControlId(getDefault, kDnsGetDefaultId);
+  place(getDefault, 314, 11, 59, 12);
+  connect(getDefault, &QPushButton::clicked, this, [this] { command(kDnsGetDefaultId); });
+
+  auto* host = new QComboBox(this);
+  SetControlId(host, kDnsHostId);
+  host->setEditable(true);
+  host->setInsertPolicy(QComboBox::NoInsert);
+  place(host, 21, 44, 220, 12);
+
+  auto* start = new QPushButton(QStringLiteral("Start"), this);
+  SetControlId(start, kDnsStartId);
+  start->setDefault(true);
+  place(start, 279, 42, 50, 14);
+  connect(start, &QPushButton::clicked, this, [this] { command(kDnsStartId); });
+
+  MakeOutputPane(this, kOutputPaneId, QRect(7, 71, 374, 192), true, OutputScrollBars::Both, true);
+}
+
+void DnsPane::command(int id) {
+  if (id == kDnsStartId) {
+    if (running()) {
+      stopLookup();
+    } else {
+      startLookup();
+    }
+  } else if (id == kDnsGetDefaultId) {
+    showDefaultServer();
+  }
+}
+
+void DnsPane::closeModule() {
+  stopLookup();
+}
+
+void DnsPane::sendTo(const QString& text) {
+  stopLookup();
+  SetControlText(this, kDnsHostId, text);
+  ShowModule(kDnsButton);
+}
+
+void DnsPane::startLookup() {
+  run_ = NewRunToken();
+  updateWidgets();
+  std::thread(DnsWorker, DnsRun{run_, this}).detach();
+}
+
+void DnsPane::stopLookup() {
+  if (!run_) return;
+  run_->cancel();
+  run_.reset();
+  updateWidgets();
+}
+
+void DnsPane::finishLookup(const RunTokenPtr& run) {
+  if (run_ != run) return;
+  run_.reset();
+  updateWidgets();
+}
+
+void DnsPane::showDefaultServer() {
+  SetControlText(this, kDnsServerId,
+                 QString::fromStdString(DottedAddress(GetDefaultDnsServer(resolverConfig_))));
+}
+
+void DnsPane::updateWidgets() {
+  const bool recordMode = Combo(this, kDnsQueryTypeId)->currentIndex() != kNormalResolveMode;
+  EnableControl(this, kDnsServerId, recordMode);
+  EnableControl(this, kDnsGetDefaultId, recordMode);
+  SetControlText(this, kDnsStartId, running() ? QStringLiteral("Stop") : QStringLiteral("Start"));
+}
+
+ModulePane* CreateDnsPane(QWidget* mainWindow) {
+  return new DnsPane(mainWindow);
+}
+
+void DnsSendTo(const char* text) {
+  if (g_dnsPane) g_dnsPane->sendTo(QString::fromUtf8(text != nullptr ? text : ""));
+}

@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "dns/dns_format.h"
+#include "dns/resolver_config.h"
+#include "test_util.h"
+
+namespace {
+
+DnsRecord Make(uint16_t type, uint8_t section = 0, const char* name = "", const char* name2 = "") {
+  DnsRecord r{};
+  r.type = type;
+  r.section = section;
+  std::strncpy(r.name, name, sizeof r.name - 1);
+  std::strncpy(r.name2, name2, sizeof r.name2 - 1);
+  return r;
+}
+
+DnsRecord MakeA(const uint8_t (&bytes)[4], uint8_t section = 0) {
+  DnsRecord r = Make(kDnsTypeA, section);
+  std::memcpy(&r.address, bytes, 4);
+  return r;
+}
+
+uint32_t Address(const char* dotted) {
+  uint32_t value = 0;
+  unsigned b[4];
+  if (std::sscanf(dotted, "%u.%u.%u.%u", &b[0], &b[1], &b[2], &b[3]) == 4) {
+    const uint8_t bytes[4] = {uint8_t(b[0]), uint8_t(b[1]), uint8_t(b[2]), uint8_t(b[3])};
+    std::memcpy(&value, bytes, 4);
+  }
+  return value;
+}
+
+}  // namespace
+
+// The texts of every type come out of the pane tests against the real server; these are the
+// edges it does not reach.
+TEST(FormatDnsRecord, WidensPreferencesAndCutsAt299Characters) {
+  DnsRecord mx = Make(kDnsTypeMx, 0, "mail.dns.test");
+  mx.preference = 65535;
+  EXPECT_EQ(*FormatDnsRecord(mx), "MX:\t65535  mail.dns.test\r\n");
+  const std::string longName(255, 'n');
+  const std::string hinfo =
+      *FormatDnsRecord(Make(kDnsTypeHinfo, 0, longName.c_str(), longName.c_str()));
+  EXPECT_EQ(hinfo, ("HINFO:\t(cpu)" + longName + "\r\n\t(os)" + longName).substr(0, 299));
+  EXPECT_FALSE(FormatDnsRecord(Make(28)).has_value());
+}
+
+TEST(FormatDnsSections, PrintsEveryHeadingAndOnlyFormattableRecords) {
+  EXPECT_EQ(FormatDnsSections(nullptr, 0),
+            "[Authorititive Answers]\r\n\r\n[Authorititive Answers Can Be Found At]\r\n\r\n"
+            "[Additional Records]\r\n\r\n");
+  // Records stand under their own section in reply order, whatever order the sections come.
+  const DnsRecord records[] = {
+      MakeA({198, 51, 100, 53}, 2),        MakeA({198, 51, 100, 10}, 0), Make(28, 0),
+      Make(kDnsTypeNs, 1, "ns1.dns.test"), MakeA({198, 51, 100, 11}, 0), MakeA({9, 9, 9, 9}, 0)};
+  EXPECT_EQ(FormatDnsSections(records, 5),
+            "[Authorititive Answers]\r\nA:\t198.51.100.10\r\nA:\t198.51.100.11\r\n\r\n"
+            "[Authorititive Answers Can Be Found At]\r\nNS:\tns1.dns.test\r\n\r\n"
+            "[Additional Records]\r\nA:\t198.51.100.53\r\n\r\n");
+}
+
+TEST(FirstNameServer, ReadsTheFirstIpv4ServerAsTheResolverDoes) {
+  EXPECT_EQ(FirstNameServer("nameserver 10.255.255.53\n"), Address("10.255.255.53"));
+  EXPECT_EQ(FirstNameServer("# local\nsearch dns.test\nnameserver fe80::1%eth0\n"
+                            "nameserver\t192.0.2.53 # primary\nnameserver 192.0.2.54\n"),
+            Address("192.0.2.53"));
+  EXPECT_EQ(FirstNameServer("nameserver 192.0.2.7;comment"), Address("192.0.2.7"));
+  EXPECT_EQ(FirstNameServer("nameserver 192.0.2.8\r\n"), Address("192.0.2.8"));
+  EXPECT_EQ(FirstNameServer("nameserver 0.0.0.0\nnameserver 192.0.2.9\n"), 0u);
+  // Not a name server line, or no readable IPv4 address on it.
+  for (const char* none :
+       {"", "\n\n", "nameserver", "nameserver \n", "nameserver2 192.0.2.1", " nameserver 192.0.2.1",
+        "#nameserver 192.0.2.1", "nameserver 192.0.2.300", "nameserver ::1", "nameserver dns.test",
+        "domain nameserver 192.0.2.1"}) {
+    EXPECT_EQ(FirstNameServer(none), 0u) << none;
+  }
+}
+
+TEST(GetDefaultDnsServer, ReadsTheConfigurationFile) {
+  TempDir dir;
+  std::ofstream(dir.file("resolv.conf")) << "options edns0\nnameserver 203.0.113.53\n";
+  EXPECT_EQ(GetDefaultDnsServer(dir.file("resolv.conf")), Address("203.0.113.53"));
+  EXPECT_EQ(GetDefaultDnsServer(dir.file("missing.conf")), 0u);
+  // Beyond the first 64 KiB nothing is read.
+  std::ofstream(dir.file("big.conf"))
+      << std::string(kResolverConfigMaxBytes, '#') << "\nnameserver 203.0.113.54\n";
+  EXPECT_EQ(GetDefaultDnsServer(dir.file("big.conf")), 0u);
+  EXPECT_EQ(DottedAddress(GetDefaultDnsServer(dir.file("missing.conf"))), "0.0.0.0");
+}

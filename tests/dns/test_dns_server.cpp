@@ -1,0 +1,112 @@
+#include "test_dns_server.h"
+
+#include <arpa/inet.h>
+
+#include <fstream>
+#include <thread>
+
+#include "dns/dns_exchange.h"
+
+namespace {
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path) << text;
+}
+
+std::string Config(const std::string& address, const std::string& dir) {
+  return "server:\n"
+         "  ip-address: " +
+         address +
+         "@53\n"
+         "  username: \"\"\n"
+         "  chroot: \"\"\n"
+         "  zonesdir: \"" +
+         dir +
+         "\"\n"
+         "  pidfile: \"" +
+         dir +
+         "/nsd.pid\"\n"
+         "  database: \"\"\n"
+         "  zonelistfile: \"" +
+         dir +
+         "/zone.list\"\n"
+         "  xfrdfile: \"" +
+         dir +
+         "/xfrd.state\"\n"
+         "  xfrdir: \"" +
+         dir +
+         "\"\n"
+         "  logfile: \"" +
+         dir +
+         "/nsd.log\"\n"
+         "  server-count: 1\n"
+         // No response rate limiting: the benchmark asks thousands of times a second.
+         "  rrl-ratelimit: 0\n"
+         "remote-control:\n"
+         "  control-enable: no\n"
+         "zone:\n"
+         "  name: \"dns.test\"\n"
+         "  zonefile: \"dns.test.zone\"\n"
+         "zone:\n"
+         "  name: \"100.51.198.in-addr.arpa\"\n"
+         "  zonefile: \"reverse.zone\"\n";
+}
+
+// The SOA serial is above 2^31 so that its display as a signed number shows.
+std::string ForwardZone() {
+  std::string zone =
+      "$ORIGIN dns.test.\n"
+      "$TTL 3600\n"
+      "@       IN SOA   ns1.dns.test. hostmaster.dns.test. 3000000000 7200 900 1209600 300\n"
+      "@       IN NS    ns1.dns.test.\n"
+      "@       IN NS    ns2.dns.test.\n"
+      "@       IN MX    10 mail.dns.test.\n"
+      "@       IN MX    20 backup.dns.test.\n"
+      "ns1     IN A     198.51.100.53\n"
+      "ns2     IN A     198.51.100.54\n"
+      "www     IN A     198.51.100.10\n"
+      "www     IN A     198.51.100.11\n"
+      "alias   IN CNAME www.dns.test.\n"
+      "mail    IN A     203.0.113.25\n"
+      "backup  IN A     203.0.113.26\n"
+      "box     IN HINFO \"x86_64\" \"Linux 6.1\"\n";
+  for (int i = 1; i <= 60; ++i) zone += "many    IN A     203.0.113." + std::to_string(i) + "\n";
+  return zone;
+}
+
+std::string ReverseZone() {
+  return "$ORIGIN 100.51.198.in-addr.arpa.\n"
+         "$TTL 3600\n"
+         "@       IN SOA   ns1.dns.test. hostmaster.dns.test. 7 7200 900 1209600 300\n"
+         "@       IN NS    ns1.dns.test.\n"
+         "10      IN PTR   www.dns.test.\n";
+}
+
+}  // namespace
+
+TestDnsServer::TestDnsServer(std::string address) : address_(std::move(address)) {
+  if (!IsRoot()) return;
+  WriteFile(dir_.file("nsd.conf"), Config(address_, dir_.path()));
+  WriteFile(dir_.file("dns.test.zone"), ForwardZone());
+  WriteFile(dir_.file("reverse.zone"), ReverseZone());
+  nsd_ = std::make_unique<ChildProcess>(
+      std::vector<std::string>{"nsd", "-d", "-c", dir_.file("nsd.conf")});
+
+  // Ready once it answers; it usually takes a few hundred milliseconds.
+  for (int attempt = 0; attempt < 50 && !ready_ && nsd_->running(); ++attempt) {
+    DnsRequest probe;
+    probe.server = server();
+    probe.queryType = kDnsTypeSoa;
+    probe.queryName = kTestZone;
+    probe.timeoutMs = 100;
+    ready_ = DnsExchange(&probe) == kDnsOk;
+  }
+}
+
+TestDnsServer::~TestDnsServer() {
+  if (nsd_) nsd_->stop(5000);
+}
+
+uint32_t TestDnsServer::server() const {
+  return inet_addr(address_.c_str());
+}

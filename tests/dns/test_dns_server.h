@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "test_util.h"
+
+// The zone the DNS tests are served: every supported type, a name with two addresses, one with
+// 60 (too many for a reply over UDP), a reverse zone with a PTR record, and nothing else, so an
+// unknown name answers NXDOMAIN with the zone's SOA.
+inline constexpr const char* kTestZone = "dns.test";
+inline constexpr const char* kReverseZone = "100.51.198.in-addr.arpa";
+
+// An authoritative DNS server (NSD) on a loopback address, port 53, with its configuration and
+// zone files in a directory of its own. Port 53 needs root; without it the server does not start.
+class TestDnsServer {
+ public:
+  explicit TestDnsServer(std::string address);
+  ~TestDnsServer();
+
+  // Whether the server answers queries.
+  bool ready() const { return ready_; }
+  const std::string& address() const { return address_; }
+  uint32_t server() const;  // network order
+
+ private:
+  std::string address_;
+  TempDir dir_;
+  std::unique_ptr<ChildProcess> nsd_;
+  bool ready_ = false;
+};
