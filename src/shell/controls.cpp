@@ -67,7 +67,8 @@ void EnableControl(const QWidget* parent, int id, bool enabled) {
 
 void AddToHistory(QComboBox* box) {
   if (box == nullptr) return;
-  const QString text = box->currentText();
+  // The list gets the text as the module read it: through the input buffer.
+  const QString text = QString::fromUtf8(BoundedText(box->currentText()));
   if (text.isEmpty()) return;
   for (int i = 0; i < box->count(); ++i) {
     if (box->itemText(i).compare(text, Qt::CaseInsensitive) == 0) return;

@@ -23,6 +23,8 @@ QPlainTextEdit* MakeOutputPane(QWidget* pane, int id, const QRect& dlu, bool rea
   edit->setHorizontalScrollBarPolicy(policy(scrollBars == OutputScrollBars::Both));
   edit->setVerticalScrollBarPolicy(policy(scrollBars != OutputScrollBars::None));
   if (fixedFont) edit->setFont(GetFixedFont());
+  // Tab stops every half inch, so tabbed columns line up as users know them.
+  edit->setTabStopDistance(edit->logicalDpiX() / 2.0);
   return edit;
 }
 
