@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "ping/ping_pane.h"
 #include "shell/placeholder_pane.h"
 #include "whois/whois_pane.h"
 
@@ -11,7 +12,7 @@ ModulePane* CreateNetstat(QWidget* w) {
   return CreatePlaceholderPane(w, "Netstat");
 }
 ModulePane* CreatePing(QWidget* w) {
-  return CreatePlaceholderPane(w, "Ping / Trace");
+  return CreatePingPane(w);
 }
 ModulePane* CreateDns(QWidget* w) {
   return CreatePlaceholderPane(w, "DNS");
