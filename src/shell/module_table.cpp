@@ -3,6 +3,7 @@
 #include <array>
 
 #include "dns/dns_pane.h"
+#include "ping/ping_pane.h"
 #include "shell/placeholder_pane.h"
 #include "whois/whois_pane.h"
 
@@ -12,7 +13,7 @@ ModulePane* CreateNetstat(QWidget* w) {
   return CreatePlaceholderPane(w, "Netstat");
 }
 ModulePane* CreatePing(QWidget* w) {
-  return CreatePlaceholderPane(w, "Ping / Trace");
+  return CreatePingPane(w);
 }
 ModulePane* CreateDns(QWidget* w) {
   return CreateDnsPane(w);

@@ -1,0 +1,143 @@
+#include "ping/echo_packet.h"
+
+#include <cstring>
+
+#include "ping/echo_status.h"
+
+namespace {
+
+constexpr uint8_t kIcmpEchoReply = 0;
+constexpr uint8_t kIcmpEchoRequest = 8;
+constexpr uint8_t kIpProtocolIcmp = 1;
+constexpr size_t kIpMinHeader = 20;
+
+// Reads fixed-size fields of a received message. Every read checks what remains; a read past
+// the end sets the sticky failure and yields 0, so callers check failed() once per record.
+class ByteReader {
+ public:
+  ByteReader(const uint8_t* data, size_t length) : data_(data), length_(data ? length : 0) {}
+
+  uint8_t u8(size_t at) {
+    if (!has(at, 1)) return 0;
+    return data_[at];
+  }
+  uint16_t u16(size_t at) {  // network order in, host order out
+    if (!has(at, 2)) return 0;
+    return static_cast<uint16_t>((data_[at] << 8) | data_[at + 1]);
+  }
+  uint32_t address(size_t at) {  // stays in network order
+    if (!has(at, 4)) return 0;
+    uint32_t value;
+    std::memcpy(&value, data_ + at, 4);
+    return value;
+  }
+  // The bytes from `at` to the end, as a reader of their own.
+  ByteReader from(size_t at) {
+    if (at > length_) {
+      failed_ = true;
+      return ByteReader(nullptr, 0);
+    }
+    return ByteReader(data_ + at, length_ - at);
+  }
+  bool has(size_t at, size_t count) {
+    if (at > length_ || count > length_ - at) failed_ = true;
+    return !failed_;
+  }
+  size_t length() const { return length_; }
+  const uint8_t* data() const { return data_; }
+  bool failed() const { return failed_; }
+
+ private:
+  const uint8_t* data_;
+  size_t length_;
+  bool failed_ = false;
+};
+
+// Length of the IPv4 header at the start of `ip`, or 0 when it is not a whole IPv4 header
+// carrying ICMP.
+size_t IcmpOffsetOfIpHeader(ByteReader& ip) {
+  const uint8_t versionAndLength = ip.u8(0);
+  const size_t headerLength = size_t{versionAndLength & 0x0Fu} * 4;
+  if (ip.failed() || (versionAndLength >> 4) != 4 || headerLength < kIpMinHeader) return 0;
+  if (!ip.has(0, headerLength) || ip.u8(9) != kIpProtocolIcmp || ip.failed()) return 0;
+  return headerLength;
+}
+
+// True when `icmp` starts with our echo request: the quoted copy inside an error report.
+bool IsQuotedRequest(ByteReader icmp, const EchoTicket& ticket) {
+  const bool same = icmp.u8(0) == kIcmpEchoRequest && icmp.u16(4) == ticket.identifier &&
+                    icmp.u16(6) == ticket.sequence;
+  return !icmp.failed() && same;
+}
+
+// True when the error report's quoted datagram is our request to our destination.
+bool QuotesOurRequest(ByteReader quoted, const EchoTicket& ticket) {
+  const size_t headerLength = IcmpOffsetOfIpHeader(quoted);
+  if (headerLength == 0 || quoted.address(16) != ticket.destination || quoted.failed()) {
+    return false;
+  }
+  return IsQuotedRequest(quoted.from(headerLength), ticket);
+}
+
+}  // namespace
+
+uint16_t InternetChecksum(const uint8_t* bytes, size_t length) {
+  uint32_t sum = 0;
+  for (size_t i = 0; i + 1 < length; i += 2) sum += uint32_t(bytes[i] << 8 | bytes[i + 1]);
+  if (length % 2 != 0) sum += uint32_t(bytes[length - 1]) << 8;
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<uint16_t>(~sum);
+}
+
+EchoRequestBytes BuildEchoRequest(uint16_t identifier, uint16_t sequence) {
+  EchoRequestBytes request{};
+  request[0] = kIcmpEchoRequest;
+  request[4] = static_cast<uint8_t>(identifier >> 8);
+  request[5] = static_cast<uint8_t>(identifier);
+  request[6] = static_cast<uint8_t>(sequence >> 8);
+  request[7] = static_cast<uint8_t>(sequence);
+  std::memset(request.data() + kIcmpHeaderSize, kEchoPayloadByte, kEchoPayloadSize);
+  const uint16_t checksum = InternetChecksum(request.data(), request.size());
+  request[2] = static_cast<uint8_t>(checksum >> 8);
+  request[3] = static_cast<uint8_t>(checksum);
+  return request;
+}
+
+bool MatchRawReply(const uint8_t* data, size_t length, const EchoTicket& ticket,
+                   EchoReport* report) {
+  ByteReader ip(data, length);
+  const size_t headerLength = IcmpOffsetOfIpHeader(ip);
+  if (headerLength == 0) return false;
+  // The datagram's own length decides where the ICMP message ends; a cut one is not trusted.
+  const size_t totalLength = ip.u16(2);
+  if (ip.failed() || totalLength < headerLength + kIcmpHeaderSize || totalLength > length) {
+    return false;
+  }
+  ByteReader icmp(data + headerLength, totalLength - headerLength);
+  if (InternetChecksum(icmp.data(), icmp.length()) != 0) return false;
+
+  const uint8_t type = icmp.u8(0);
+  const uint8_t code = icmp.u8(1);
+  bool ours = false;
+  if (type == kIcmpEchoReply) {
+    ours = icmp.u16(4) == ticket.identifier && icmp.u16(6) == ticket.sequence;
+  } else if (type != kIcmpEchoRequest) {
+    ours = QuotesOurRequest(icmp.from(kIcmpHeaderSize), ticket);
+  }
+  uint32_t status = 0;
+  if (icmp.failed() || !ours || !StatusOfIcmpReport(type, code, &status)) return false;
+  if (report != nullptr) *report = EchoReport{ip.address(12), status};
+  return true;
+}
+
+bool MatchDatagramReply(const uint8_t* data, size_t length, uint16_t sequence) {
+  ByteReader icmp(data, length);
+  const bool ours = icmp.u8(0) == kIcmpEchoReply && icmp.u16(6) == sequence;
+  return !icmp.failed() && ours;
+}
+
+bool MatchQuotedRequest(const uint8_t* data, size_t length, uint16_t sequence) {
+  ByteReader icmp(data, length);
+  const bool ours = icmp.u8(0) == kIcmpEchoRequest && icmp.u16(6) == sequence;
+  return !icmp.failed() && ours;
+}

@@ -1,0 +1,170 @@
+#include "ping/ping_pane.h"
+
+#include <arpa/inet.h>
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <thread>
+
+#include "ping/echo.h"
+#include "ping/ping_trace.h"
+#include "shell/controls.h"
+#include "shell/main_window.h"
+#include "shell/message_presenter.h"
+#include "shell/output.h"
+#include "shell/resolve_host.h"
+#include "shell/ui_thread.h"
+
+namespace {
+
+constexpr int kStartButton = 1;
+
+PingPane* g_pingPane = nullptr;  // the module's one pane, for the Send To entry
+
+// The destination of a host text: an address as typed, or the first address of a name. Gives
+// the dotted form, or nothing when the name does not resolve.
+bool DestinationOf(const std::string& host, uint32_t* address, std::string* dotted) {
+  in_addr parsed{};
+  if (inet_aton(host.c_str(), &parsed) == 0) {
+    char resolved[kInputCapacity];
+    if (ResolveHost(host.c_str(), resolved, sizeof resolved) == 0) return false;
+    if (inet_aton(resolved, &parsed) == 0) return false;
+  }
+  *address = parsed.s_addr;
+  *dotted = DottedAddress(parsed.s_addr);
+  return true;
+}
+
+}  // namespace
+
+PingPane::PingPane(QWidget* mainWindow) : ModulePane(mainWindow) {
+  auto* start = new QPushButton(QStringLiteral("Start"), this);
+  SetControlId(start, kStartButton);
+  start->setDefault(true);
+  place(start, 277, 6, 86, 17);
+  connect(start, &QPushButton::clicked, this, [this] { command(kStartButton); });
+
+  auto* group = new QGroupBox(QStringLiteral("Host / Address :"), this);
+  place(group, 7, 0, 113, 28);
+  host_ = new QComboBox(this);
+  host_->setEditable(true);
+  host_->setInsertPolicy(QComboBox::NoInsert);  // the history is kept by the runs
+  SetControlId(host_, kPingHostBox);
+  place(host_, 17, 9, 94, 13);
+
+  ping_ = new QRadioButton(QStringLiteral("Ping"), this);
+  SetControlId(ping_, kPingRadio);
+  place(ping_, 144, 12, 29, 10);
+  trace_ = new QRadioButton(QStringLiteral("TraceRoute"), this);
+  SetControlId(trace_, kTraceRadio);
+  place(trace_, 193, 12, 72, 10);
+
+  MakeOutputPane(this, kOutputPaneId, QRect(7, 35, 374, 228), true, OutputScrollBars::Both, true);
+
+  g_pingPane = this;
+  if (LoadEchoService() == 0) ShowError(MainWindowHandle(), "Failed To Load Ping Library!");
+  ping_->setChecked(true);
+  setFocusProxy(host_);
+}
+
+PingPane::~PingPane() {
+  abandonRun();
+  if (g_pingPane == this) g_pingPane = nullptr;
+}
+
+void PingPane::command(int id) {
+  if (id != kStartButton) return;
+  if (run_ != nullptr) {
+    AppendOutput(this, kOutputPaneId, std::string_view("\tOperation Aborted"));
+    abandonRun();
+    return;
+  }
+  startRun();
+}
+
+void PingPane::closeModule() {
+  abandonRun();
+}
+
+void PingPane::sendTo(const QString& text) {
+  abandonRun();
+  SetControlText(this, kPingHostBox, text);
+  ping_->setChecked(true);
+  ShowModule(kPingButton);
+}
+
+void PingPane::startRun() {
+  run_ = NewRunToken();
+  std::thread(PingTraceWorker, this, run_).detach();
+}
+
+// The run is left to end by itself: its token is cancelled, so its waits end and nothing it
+// writes from now on reaches the pane.
+void PingPane::abandonRun() {
+  if (run_ == nullptr) return;
+  run_->cancel();
+  run_.reset();
+  SetControlText(this, kStartButton, QStringLiteral("Start"));
+}
+
+void PingPane::runFinished(const RunTokenPtr& token) {
+  if (run_ == token) run_.reset();
+  SetControlText(this, kStartButton, QStringLiteral("Start"));
+}
+
+void PingPane::PingTraceWorker(PingPane* pane, RunTokenPtr token) {
+  const auto print = [&](const std::string& text) {
+    AppendOutput(token, pane, kOutputPaneId, text);
+  };
+  std::string host;
+  bool ping = true;
+  const bool started = RunOnUiThread(token, [&] {
+    SetControlText(pane, kStartButton, QStringLiteral("Stop"));
+    host = ReadControlText(pane, kPingHostBox);
+    ping = pane->ping_->isChecked();
+  });
+  if (!started) return;
+
+  if (host.empty()) {
+    ShowError(pane, "No Host Specified!");
+  } else {
+    RunOnUiThread(token, [&] {
+      AddToHistory(pane->host_);
+      if (auto* output = FindControl<QPlainTextEdit>(pane, kOutputPaneId)) output->clear();
+    });
+    print("\r\nResolving Host: ");
+    print(host);
+    print("...\r\n");
+    uint32_t address = 0;
+    std::string dotted;
+    if (!DestinationOf(host, &address, &dotted)) {
+      print("\tFailed To Resolve Hostname");
+    } else {
+      print("\t[" + dotted + "]\r\n\r\n");
+      const int wakeFd = token->wakeFd();
+      if (ping) {
+        WritePing([&] { return PingOnce(address, wakeFd); }, print);
+      } else {
+        WriteTrace(
+            [&](int ttl, uint32_t timeoutMs, EchoResult* result) {
+              return SendEcho(address, ttl, timeoutMs, result, wakeFd);
+            },
+            print, [&] { return token->cancelled(); });
+      }
+    }
+  }
+  RunOnUiThread(token, [&] { pane->runFinished(token); });
+}
+
+ModulePane* CreatePingPane(QWidget* mainWindow) {
+  return new PingPane(mainWindow);
+}
+
+void PingSendTo(std::string_view text) {
+  if (g_pingPane != nullptr) {
+    g_pingPane->sendTo(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  }
+}

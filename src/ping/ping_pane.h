@@ -1,0 +1,49 @@
+#pragma once
+
+#include <string_view>
+
+#include "shell/module_pane.h"
+#include "shell/run_token.h"
+
+class QComboBox;
+class QRadioButton;
+
+// Control ids of the pane (button 1 is Start / Stop, 1020 the output pane).
+inline constexpr int kPingHostBox = 1024;
+inline constexpr int kPingRadio = 1022;
+inline constexpr int kTraceRadio = 1023;
+
+// The Ping / Trace pane: one echo to a host, or a trace with one echo per time-to-live, run on a
+// worker thread; button 1 toggles between "Start" and "Stop".
+class PingPane : public ModulePane {
+  Q_OBJECT
+
+ public:
+  explicit PingPane(QWidget* mainWindow);
+  ~PingPane() override;
+
+  // Command 1 starts a run, or stops the one under way ("\tOperation Aborted").
+  void command(int id) override;
+  // Ends a run at once without printing.
+  void closeModule() override;
+  // Ends a run, fills in the host, selects Ping and shows the pane; starts nothing.
+  void sendTo(const QString& text);
+
+  bool isRunning() const { return run_ != nullptr; }
+
+ private:
+  void startRun();
+  void abandonRun();
+  void runFinished(const RunTokenPtr& token);
+  static void PingTraceWorker(PingPane* pane, RunTokenPtr token);
+
+  QComboBox* host_ = nullptr;
+  QRadioButton* ping_ = nullptr;
+  QRadioButton* trace_ = nullptr;
+  RunTokenPtr run_;  // the run under way; null when idle
+};
+
+ModulePane* CreatePingPane(QWidget* mainWindow);
+
+// Netstat's "Send To" entry, on the UI thread: `text` is a dotted remote address.
+void PingSendTo(std::string_view text);

@@ -1,0 +1,47 @@
+#include "ping/ping_trace.h"
+
+#include "shell/format_bounded.h"
+
+std::string DottedAddress(uint32_t address) {
+  const auto* b = reinterpret_cast<const uint8_t*>(&address);  // network order: first octet first
+  return FormatLine(16, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+}
+
+std::string FormatHopLine(int ttl, const EchoResult& result) {
+  char status[kStatusTextCapacity];
+  EchoStatusText(result.status, status, sizeof status);
+  return FormatLine(kLineCapacity, "%-3d  %-15s  %-5d  %s\r\n", ttl,
+                    DottedAddress(result.address).c_str(), result.roundTripMs, status);
+}
+
+bool TraceGoesOn(int ttl, int echoReturn, uint32_t status) {
+  if (ttl >= kTraceMaxTtl) return false;
+  if (echoReturn == 1) return status != kEchoSuccess;
+  return ttl == 1;
+}
+
+void WritePing(const PingFunction& pingOnce, const PrintFunction& print) {
+  print("Pinging Host...");
+  const int roundTripMs = pingOnce();
+  if (roundTripMs != -1) {
+    print(FormatLine(kLineCapacity, "\r\n\r\n\t%dms", roundTripMs));
+  } else {
+    print("\r\n\r\nPing Failed!");
+  }
+}
+
+void WriteTrace(const EchoFunction& echo, const PrintFunction& print,
+                const std::function<bool()>& cancelled) {
+  print("Begining Trace");
+  print("...\r\n\r\n");
+  print("TTL  Host             Ms     Status\r\n");
+  print("-----------------------------------\r\n");
+  for (int ttl = 1; ttl <= kTraceMaxTtl; ++ttl) {
+    EchoResult result;
+    const int answered = echo(ttl, kTraceTimeoutMs, &result);
+    if (cancelled()) return;
+    print(FormatHopLine(ttl, result));
+    if (!TraceGoesOn(ttl, answered, result.status)) break;
+  }
+  print("\r\nTrace Complete");
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// A chain of network namespaces for the echo and trace tests and the trace benchmark:
+//
+//   client 198.18.1.2 -- .1.1 r1 .2.1 -- .2.2 r2 .3.1 -- .3.2 r3 .4.1 -- .4.2 target
+//
+// joined by veth pairs, the routers forwarding with no limit on their ICMP reports. r3 also
+// drops 198.18.99.0/24 silently, reports 198.18.98.0/24 as host unreachable and has no route
+// to 198.18.97.0/24 (network unreachable); the client's own table refuses 198.18.96.0/24.
+// Namespaces are named
+// "pelorin-ping-<pid>-<n>-<role>" and all removed when the object goes. Needs root.
+class NetLab {
+ public:
+  enum Role { kClient, kRouter1, kRouter2, kRouter3, kTarget, kRoleCount };
+
+  NetLab();
+  ~NetLab();
+  NetLab(const NetLab&) = delete;
+  NetLab& operator=(const NetLab&) = delete;
+
+  // Whether every namespace, link and route is in place; error() says what failed.
+  bool ok() const { return ok_; }
+  const std::string& error() const { return error_; }
+
+  std::string name(Role role) const;
+
+  // Router 1..3 keeps forwarding but sends no ICMP reports to the client any more.
+  bool silenceRouter(int router);
+  // Lets the group `gid` open ICMP datagram sockets in the client namespace.
+  bool allowDatagramPing(int gid);
+
+ private:
+  bool run(const std::string& script);
+
+  std::string prefix_;
+  bool ok_ = false;
+  std::string error_;
+};
+
+// Addresses of the lab.
+inline constexpr const char* kLabRouter1 = "198.18.1.1";
+inline constexpr const char* kLabRouter2 = "198.18.2.2";
+inline constexpr const char* kLabRouter3 = "198.18.3.2";
+inline constexpr const char* kLabTarget = "198.18.4.2";
+inline constexpr const char* kLabSilent = "198.18.99.1";
+inline constexpr const char* kLabHostUnreachable = "198.18.98.1";
+inline constexpr const char* kLabNetUnreachable = "198.18.97.1";
+inline constexpr const char* kLabLocallyUnreachable = "198.18.96.1";
+
+// An IPv4 text in network byte order.
+uint32_t LabAddress(const char* dotted);
+
+// Puts the calling thread into a network namespace until the object goes. Threads it starts
+// meanwhile (a pane's worker) are born there too.
+class NetnsScope {
+ public:
+  explicit NetnsScope(const std::string& name);
+  ~NetnsScope();
+  NetnsScope(const NetnsScope&) = delete;
+  NetnsScope& operator=(const NetnsScope&) = delete;
+  bool entered() const { return entered_; }
+
+ private:
+  int home_ = -1;
+  bool entered_ = false;
+};
