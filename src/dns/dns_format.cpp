@@ -49,12 +49,6 @@ uint16_t DnsQueryTypeOfMode(int index) {
   return index >= 0 && index < kDnsModeCount ? kModes[static_cast<size_t>(index)].type : 0;
 }
 
-std::string DottedAddress(uint32_t networkOrder) {
-  uint8_t b[4];
-  std::memcpy(b, &networkOrder, sizeof b);
-  return FormatLine(kLineCapacity, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
-}
-
 std::optional<std::string> FormatDnsRecord(const DnsRecord& r) {
   switch (r.type) {
     case kDnsTypeA:

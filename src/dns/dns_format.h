@@ -4,6 +4,7 @@
 #include <string>
 
 #include "dns/dns_message.h"
+#include "shell/ipv4_text.h"
 
 // The query modes of the DNS pane, in list order; index 0 asks the system resolver.
 inline constexpr int kDnsModeCount = 8;
@@ -19,6 +20,3 @@ std::optional<std::string> FormatDnsRecord(const DnsRecord& record);
 // The three sections under their headings, each followed by a blank line, with the text of
 // every record of that section in reply order (at most `count` records of the array).
 std::string FormatDnsSections(const DnsRecord* records, int count);
-
-// Dotted-decimal text of an IPv4 address held in network order.
-std::string DottedAddress(uint32_t networkOrder);

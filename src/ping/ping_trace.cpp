@@ -2,11 +2,6 @@
 
 #include "shell/format_bounded.h"
 
-std::string DottedAddress(uint32_t address) {
-  const auto* b = reinterpret_cast<const uint8_t*>(&address);  // network order: first octet first
-  return FormatLine(16, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
-}
-
 std::string FormatHopLine(int ttl, const EchoResult& result) {
   char status[kStatusTextCapacity];
   EchoStatusText(result.status, status, sizeof status);

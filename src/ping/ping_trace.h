@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ping/echo_status.h"
+#include "shell/ipv4_text.h"
 
 // Fixed values of the two kinds of run.
 inline constexpr int kPingTtl = 128;
@@ -12,9 +13,6 @@ inline constexpr uint32_t kPingTimeoutMs = 3000;
 inline constexpr uint32_t kTraceTimeoutMs = 2000;
 inline constexpr int kTraceMaxTtl = 254;
 inline constexpr size_t kStatusTextCapacity = 200;
-
-// Dotted-decimal text of an address in network byte order.
-std::string DottedAddress(uint32_t address);
 
 // One line of the trace table: TTL, replying address, time and status text, each padded.
 std::string FormatHopLine(int ttl, const EchoResult& result);
