@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "codec/codec_pane.h"
 #include "shell/placeholder_pane.h"
 #include "whois/whois_pane.h"
 
@@ -29,7 +30,7 @@ ModulePane* CreateUdp(QWidget* w) {
   return CreatePlaceholderPane(w, "UDP Socket");
 }
 ModulePane* CreateCodec(QWidget* w) {
-  return CreatePlaceholderPane(w, "Base64 / MD5");
+  return CreateCodecPane(w);
 }
 ModulePane* CreateNetInfo(QWidget* w) {
   return CreatePlaceholderPane(w, "NetInfo");
