@@ -289,7 +289,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
       return true;
     }
     case QEvent::MouseButtonRelease:
+      // Only the logo itself: a pane's control may carry the same id.
       if (widget->objectName() == QString::number(kLogoId) &&
+          widget->parentWidget() == centralWidget() &&
           static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         command(kCmdLogo);
         return true;

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "codec/codec_pane.h"
 #include "dns/dns_pane.h"
 #include "ping/ping_pane.h"
 #include "shell/placeholder_pane.h"
@@ -31,7 +32,7 @@ ModulePane* CreateUdp(QWidget* w) {
   return CreatePlaceholderPane(w, "UDP Socket");
 }
 ModulePane* CreateCodec(QWidget* w) {
-  return CreatePlaceholderPane(w, "Base64 / MD5");
+  return CreateCodecPane(w);
 }
 ModulePane* CreateNetInfo(QWidget* w) {
   return CreatePlaceholderPane(w, "NetInfo");
