@@ -135,12 +135,12 @@ void MainWindow::buildControls(QWidget* client) {
   const DialogUnits& dlu = Dlu();
 
   auto* logo = new QLabel(client);
+  logo_ = logo;
   SetControlId(logo, kLogoId);
   logo->setGeometry(dlu.rect(0, 0, 72, 92));
   logo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   logo->setPixmap(QPixmap(QStringLiteral(":/images/logo.png")));
   logo->setCursor(Qt::PointingHandCursor);
-  logo->installEventFilter(this);
 
   for (const ModuleInfo& m : modules_) {
     auto* button = new QPushButton(QString::fromLatin1(m.label), client);
@@ -290,9 +290,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::MouseButtonRelease:
       // Only the logo itself: a pane's control may carry the same id.
-      if (widget->objectName() == QString::number(kLogoId) &&
-          widget->parentWidget() == centralWidget() &&
-          static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+      if (widget == logo_ && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         command(kCmdLogo);
         return true;
       }

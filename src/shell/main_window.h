@@ -63,6 +63,7 @@ class MainWindow : public QMainWindow {
   std::vector<ModuleInfo> modules_;
   std::vector<ModulePane*> panes_;
   std::vector<QPushButton*> buttons_;
+  QWidget* logo_ = nullptr;
   ModulePane* current_ = nullptr;
   bool shutDown_ = false;
 };
