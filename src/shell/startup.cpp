@@ -42,6 +42,11 @@ void PrepareApplication(QApplication& app) {
   Q_INIT_RESOURCE(pelorin);
   app.setApplicationName(QStringLiteral("Pelorin"));
   app.setFont(DialogFont());
+  // Group boxes as their layouts were drawn for: the title sits on the frame's top line.
+  app.setStyleSheet(QStringLiteral(
+      "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.6em; }"
+      "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+      " left: 6px; padding: 0 2px; }"));
   app.setQuitOnLastWindowClosed(false);  // the program ends only through its shutdown
 }
 
