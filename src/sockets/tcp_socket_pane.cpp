@@ -8,6 +8,7 @@
 #include <QRegularExpressionValidator>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "shell/controls.h"
@@ -193,12 +194,12 @@ TcpSocketPane::TcpSocketPane(QWidget* mainWindow) : ModulePane(mainWindow) {
   SetControlId(host, kTcpHostId);
   host->setEditable(true);
   host->setInsertPolicy(QComboBox::NoInsert);
-  place(host, 13, 13, 164, 12);
+  place(host, 13, 15, 164, 12);
 
   group("Listen On :", 188, 2, 104, 30);
   auto* address = new QComboBox(this);
   SetControlId(address, kTcpListenAddressId);
-  place(address, 194, 13, 92, 12);
+  place(address, 194, 15, 92, 12);
   for (int i = 0, n = LocalAddressCount(); i < n; ++i) {
     address->addItem(QString::fromStdString(DottedAddress(LocalAddressAt(i))));
   }
@@ -208,7 +209,7 @@ TcpSocketPane::TcpSocketPane(QWidget* mainWindow) : ModulePane(mainWindow) {
   auto* port = new QLineEdit(this);
   SetControlId(port, kTcpPortId);
   port->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), port));
-  place(port, 303, 13, 72, 12);
+  place(port, 303, 15, 72, 12);
 
   button("Connect", kTcpConnectId, 7);
   button("Listen", kTcpListenId, 61);
@@ -222,7 +223,7 @@ TcpSocketPane::TcpSocketPane(QWidget* mainWindow) : ModulePane(mainWindow) {
   group("Display :", 291, 36, 90, 30);
   auto* display = new QComboBox(this);
   SetControlId(display, kDisplaySelectorId);
-  place(display, 297, 47, 78, 12);
+  place(display, 297, 49, 78, 12);
   FillDisplaySelector(display, 4);
 
   MakeOutputPane(this, kOutputPaneId, QRect(7, 72, 374, 191), true, OutputScrollBars::Both, true);
@@ -276,7 +277,11 @@ void TcpSocketPane::start(bool listen) {
   run_ = std::make_shared<SocketRun>();
   showRunning(true);
   auto ended = [this, run = run_.get()] { runEnded(run); };
-  std::thread(TcpWorker, std::move(request), run_, PaneWriter(this, run_->token), ended).detach();
+  try {
+    std::thread(TcpWorker, std::move(request), run_, PaneWriter(this, run_->token), ended).detach();
+  } catch (const std::system_error&) {
+    runEnded(run_.get());  // no thread to be had: back to idle
+  }
 }
 
 void TcpSocketPane::stop() {

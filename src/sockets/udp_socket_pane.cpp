@@ -9,6 +9,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "shell/controls.h"
@@ -117,13 +118,13 @@ UdpSocketPane::UdpSocketPane(QWidget* mainWindow) : ModulePane(mainWindow) {
     auto* edit = new QLineEdit(this);
     SetControlId(edit, id);
     edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
-    place(edit, x, 13, 48, 12);
+    place(edit, x, 15, 48, 12);
   };
 
   group("Bind To Local IP :", 7, 2, 104, 30);
   auto* address = new QComboBox(this);
   SetControlId(address, kUdpLocalAddressId);
-  place(address, 13, 13, 92, 12);
+  place(address, 13, 15, 92, 12);
   for (int i = 0, n = LocalAddressCount(); i < n; ++i) {
     address->addItem(QString::fromStdString(DottedAddress(LocalAddressAt(i))));
   }
@@ -137,7 +138,7 @@ UdpSocketPane::UdpSocketPane(QWidget* mainWindow) : ModulePane(mainWindow) {
   SetControlId(remote, kUdpRemoteHostId);
   remote->setEditable(true);
   remote->setInsertPolicy(QComboBox::NoInsert);
-  place(remote, 187, 13, 123, 12);
+  place(remote, 187, 15, 123, 12);
 
   group("Remote Port :", 321, 2, 60, 30);
   portEdit(kUdpRemotePortId, 327);
@@ -153,7 +154,7 @@ UdpSocketPane::UdpSocketPane(QWidget* mainWindow) : ModulePane(mainWindow) {
   group("Display :", 291, 36, 90, 30);
   auto* display = new QComboBox(this);
   SetControlId(display, kDisplaySelectorId);
-  place(display, 297, 47, 78, 12);
+  place(display, 297, 49, 78, 12);
   FillDisplaySelector(display, 4);
 
   MakeOutputPane(this, kOutputPaneId, QRect(7, 72, 374, 191), true, OutputScrollBars::Both, true);
@@ -202,7 +203,11 @@ void UdpSocketPane::start() {
   run_ = std::make_shared<SocketRun>();
   showRunning(true);
   auto ended = [this, run = run_.get()] { runEnded(run); };
-  std::thread(UdpWorker, std::move(request), run_, PaneWriter(this, run_->token), ended).detach();
+  try {
+    std::thread(UdpWorker, std::move(request), run_, PaneWriter(this, run_->token), ended).detach();
+  } catch (const std::system_error&) {
+    runEnded(run_.get());  // no thread to be had: back to idle
+  }
 }
 
 void UdpSocketPane::stop() {

@@ -264,3 +264,43 @@ TEST_F(TcpPaneTest, APaneDestroyedMidRunGetsNoMoreWrites) {
   EXPECT_NE(peer.waitExit(), -1);
   ServeEvents(100);
 }
+
+TEST_F(TcpPaneTest, AFullSendBufferGreysSendUntilTheConnectionCanTakeMore) {
+  // A peer with a small window that reads nothing until the test lets it.
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  const int small = 4096;
+  setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof sa;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  ASSERT_EQ(listen(listener, 1), 0);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&sa), &length);
+  connectTo("127.0.0.1", ntohs(sa.sin_port));
+  ASSERT_TRUE(WaitUntil([&] { return Enabled(pane.get(), kTcpSendId); }));
+  const int peer = accept(listener, nullptr, nullptr);
+
+  // 1000 characters of three bytes each per send, until a send cannot take them all.
+  const std::string text = QString(1000, QChar(0x20AC)).toStdString();
+  int sends = 0;
+  while (Enabled(pane.get(), kTcpSendId) && sends < 2000) {
+    WithSendDialog(pane.get(), [&](SendDialog& d) {
+      TypeSendText(d, text);
+      ClickControl(&d, kSendOkId);
+    });
+    ++sends;
+  }
+  ASSERT_FALSE(Enabled(pane.get(), kTcpSendId)) << sends << " sends";
+  ServeEvents(100);
+  EXPECT_FALSE(Enabled(pane.get(), kTcpSendId));  // stays grey while nothing moves
+
+  std::vector<char> sink(1 << 16);
+  EXPECT_TRUE(WaitUntil([&] {
+    while (recv(peer, sink.data(), sink.size(), MSG_DONTWAIT) > 0) {
+    }
+    return Enabled(pane.get(), kTcpSendId);
+  }));
+  close(peer);
+  close(listener);
+}

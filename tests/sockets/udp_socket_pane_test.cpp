@@ -81,8 +81,11 @@ TEST_F(UdpPaneTest, DatagramsBothWaysEachWithItsSender) {
   expectState(false);
   const uint16_t port = start("0");
   ASSERT_NE(port, 0);
-  EXPECT_EQ(FindControl<QLineEdit>(pane.get(), kUdpLocalPortId)->text().toStdString(),
-            std::to_string(port));  // the system's choice is written back
+  // The system's choice is written back into the field.
+  EXPECT_TRUE(WaitUntil([&] {
+    return FindControl<QLineEdit>(pane.get(), kUdpLocalPortId)->text().toStdString() ==
+           std::to_string(port);
+  }));
   expectState(true);
 
   const uint16_t peerPort = FreeUdpPort();
