@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <new>
 
 #include "sockets/socket_io.h"
 
@@ -103,7 +104,13 @@ Received ReceiveAvailable(int fd) {
     const size_t want = std::min(sizeof chunk, kReceiveLimit - got.bytes.size());
     const ssize_t n = recv(fd, chunk, want, MSG_DONTWAIT);
     if (n > 0) {
-      got.bytes.insert(got.bytes.end(), chunk, chunk + n);
+      try {
+        got.bytes.insert(got.bytes.end(), chunk, chunk + n);
+      } catch (const std::bad_alloc&) {
+        got.bytes.clear();  // no memory for the payload: a failed read
+        got.failed = true;
+        return got;
+      }
       continue;
     }
     if (n == 0) break;  // the peer closed: what came before it is still shown
