@@ -145,8 +145,8 @@ void Compare(double megabytes) {
   std::printf("\n%.0f MB stream from a socat sender on loopback\n", megabytes);
   std::printf("  %-34s %8.3f s  %9.1f MB/s\n", "socat -> /dev/null", socat,
               bytes / socat / 1048576);
-  for (const auto& [index, name] : {std::pair{4, "TCP Socket pane, Text Only"},
-                                    std::pair{0, "TCP Socket pane, All Data"}}) {
+  for (const auto& [index, name] :
+       {std::pair{4, "TCP Socket pane, Text Only"}, std::pair{0, "TCP Socket pane, All Data"}}) {
     qint64 chars = 0;
     const double pane = PaneSeconds(file, index, &chars);
     std::printf("  %-34s %8.3f s  %9.1f MB/s  %6.1fx socat  (%.1f M characters shown)\n", name,
