@@ -96,18 +96,27 @@ int SocatPeer::waitExit(int timeoutMs) {
 
 namespace {
 
-uint16_t FreePort(int type) {
-  const int fd = socket(AF_INET, type, 0);
+// A socket bound to 127.0.0.1 and a port the system picks.
+int BoundLoopbackSocket(int type, uint16_t* port, int receiveBuffer = 0) {
+  const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+  if (receiveBuffer > 0) {
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+  }
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof sa;
-  uint16_t port = 0;
+  *port = 0;
   if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
       getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &length) == 0) {
-    port = ntohs(sa.sin_port);
+    *port = ntohs(sa.sin_port);
   }
-  close(fd);
+  return fd;
+}
+
+uint16_t FreePort(int type) {
+  uint16_t port = 0;
+  close(BoundLoopbackSocket(type, &port));
   return port;
 }
 
@@ -133,6 +142,16 @@ uint16_t FreeTcpPort() {
 }
 uint16_t FreeUdpPort() {
   return FreePort(SOCK_DGRAM);
+}
+
+int LoopbackListener(uint16_t* port, int receiveBuffer) {
+  const int fd = BoundLoopbackSocket(SOCK_STREAM, port, receiveBuffer);
+  listen(fd, 5);
+  return fd;
+}
+
+int LoopbackUdpSocket(uint16_t* port) {
+  return BoundLoopbackSocket(SOCK_DGRAM, port);
 }
 
 bool WaitForTcpListener(uint16_t port, int timeoutMs) {

@@ -34,6 +34,11 @@ class SocatPeer {
 uint16_t FreeTcpPort();
 uint16_t FreeUdpPort();
 
+// Sockets of the test's own on 127.0.0.1 and a port the system picks (written to `port`): a TCP
+// listener (with a receive buffer of that size when given) and a bound UDP socket.
+int LoopbackListener(uint16_t* port, int receiveBuffer = 0);
+int LoopbackUdpSocket(uint16_t* port);
+
 // Waits until something listens on 127.0.0.1:port (TCP) or is bound there (UDP).
 bool WaitForTcpListener(uint16_t port, int timeoutMs = 5000);
 bool WaitForUdpSocket(uint16_t port, int timeoutMs = 5000);

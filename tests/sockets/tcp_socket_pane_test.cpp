@@ -179,16 +179,9 @@ TEST_F(TcpPaneTest, ARefusedConnectIsReportedInThePane) {
 }
 
 TEST_F(TcpPaneTest, SetUpFailuresShowTheirMessageThenEndTheRun) {
-  // Something listens on this port already.
-  const int taken = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof sa;
-  ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-  ASSERT_EQ(listen(taken, 1), 0);
-  getsockname(taken, reinterpret_cast<sockaddr*>(&sa), &length);
-  const std::string takenPort = std::to_string(ntohs(sa.sin_port));
+  uint16_t port = 0;
+  const int taken = LoopbackListener(&port);  // something listens on this port already
+  const std::string takenPort = std::to_string(port);
 
   struct Case {
     int button;
@@ -229,15 +222,7 @@ TEST_F(TcpPaneTest, SetUpFailuresShowTheirMessageThenEndTheRun) {
 
 TEST_F(TcpPaneTest, HostNamesAreResolvedAndKeptInTheHistoryOnce) {
   uint16_t port = 0;
-  const int server = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof sa;
-  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-  ASSERT_EQ(listen(server, 5), 0);  // the system completes connections before any accept
-  getsockname(server, reinterpret_cast<sockaddr*>(&sa), &length);
-  port = ntohs(sa.sin_port);
+  const int server = LoopbackListener(&port);  // the system completes connections unaccepted
 
   for (const char* host : {"localhost", "LocalHost"}) {
     SetControlText(pane.get(), kOutputPaneId, QString());
@@ -267,17 +252,9 @@ TEST_F(TcpPaneTest, APaneDestroyedMidRunGetsNoMoreWrites) {
 
 TEST_F(TcpPaneTest, AFullSendBufferGreysSendUntilTheConnectionCanTakeMore) {
   // A peer with a small window that reads nothing until the test lets it.
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  const int small = 4096;
-  setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof sa;
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-  ASSERT_EQ(listen(listener, 1), 0);
-  getsockname(listener, reinterpret_cast<sockaddr*>(&sa), &length);
-  connectTo("127.0.0.1", ntohs(sa.sin_port));
+  uint16_t port = 0;
+  const int listener = LoopbackListener(&port, 4096);
+  connectTo("127.0.0.1", port);
   ASSERT_TRUE(WaitUntil([&] { return Enabled(pane.get(), kTcpSendId); }));
   const int peer = accept(listener, nullptr, nullptr);
 

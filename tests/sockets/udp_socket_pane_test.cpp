@@ -62,19 +62,6 @@ class UdpPaneTest : public ::testing::Test {
   std::unique_ptr<UdpSocketPane> pane;
 };
 
-// A UDP socket of the test's own on a loopback port.
-int BoundUdpSocket(uint16_t* port) {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof sa;
-  bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &length);
-  *port = ntohs(sa.sin_port);
-  return fd;
-}
-
 }  // namespace
 
 TEST_F(UdpPaneTest, DatagramsBothWaysEachWithItsSender) {
@@ -105,7 +92,7 @@ TEST_F(UdpPaneTest, DatagramsBothWaysEachWithItsSender) {
 
   // Longer ones and empty ones show nothing, and the socket stays.
   uint16_t senderPort = 0;
-  const int sender = BoundUdpSocket(&senderPort);
+  const int sender = LoopbackUdpSocket(&senderPort);
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -145,7 +132,7 @@ TEST_F(UdpPaneTest, DatagramsBothWaysEachWithItsSender) {
 
 TEST_F(UdpPaneTest, APortInUseOrNoLocalAddressEndsTheRun) {
   uint16_t taken = 0;
-  const int holder = BoundUdpSocket(&taken);
+  const int holder = LoopbackUdpSocket(&taken);
   start(std::to_string(taken));
   ASSERT_TRUE(waitIdle());
   EXPECT_EQ(Output(pane.get()), "#>[Socket Closed]\r\n");
@@ -166,7 +153,7 @@ TEST_F(UdpPaneTest, APortInUseOrNoLocalAddressEndsTheRun) {
 TEST_F(UdpPaneTest, SendFailuresEndTheDialogWithTheirMessage) {
   ASSERT_NE(start("0"), 0);
   uint16_t peerPort = 0;
-  const int peer = BoundUdpSocket(&peerPort);
+  const int peer = LoopbackUdpSocket(&peerPort);
 
   SetText(pane.get(), kUdpRemoteHostId, "127.0.0.1");
   SetText(pane.get(), kUdpRemotePortId, "");
