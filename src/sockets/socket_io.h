@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "shell/ipv4_text.h"
+
 // The socket calls of the TCP and UDP terminals. Addresses are IPv4 in network byte order,
 // ports in host byte order. Failures leave the errno in errno.
 
@@ -18,8 +20,6 @@ void CloseSocket(int fd);
 // inet_addr's reading of a dotted address; nothing for text it does not accept (and for
 // 255.255.255.255, which it cannot tell from a failure).
 std::optional<uint32_t> ParseDottedAddress(const std::string& text);
-// The dotted form, or "Unknown" for an address that is not IPv4.
-std::string DottedAddress(uint32_t address);
 
 bool BindSocket(int fd, uint32_t address, uint16_t port);
 // Binding a listening socket again soon after a connection on that port must not fail on

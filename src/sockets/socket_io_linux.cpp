@@ -49,14 +49,6 @@ std::optional<uint32_t> ParseDottedAddress(const std::string& text) {
   return address;
 }
 
-std::string DottedAddress(uint32_t address) {
-  in_addr in{};
-  in.s_addr = address;
-  char text[INET_ADDRSTRLEN] = {};
-  if (inet_ntop(AF_INET, &in, text, sizeof text) == nullptr) return "Unknown";
-  return text;
-}
-
 std::string PeerText(const PeerAddress& peer) {
   return peer.known ? DottedAddress(peer.address) : "Unknown";
 }
