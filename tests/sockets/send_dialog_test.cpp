@@ -110,18 +110,19 @@ TEST_F(SendDialogTest, ShutdownWithBothTerminalsActiveEndsThemCleanly) {
   SetText(tcp, kTcpHostId, "127.0.0.1");
   SetText(tcp, kTcpPortId, std::to_string(port));
   ClickControl(tcp, kTcpConnectId);
+  const uint16_t udpPort = FreeUdpPort();
   SelectLoopback(udp, kUdpLocalAddressId);
+  SetText(udp, kUdpLocalPortId, std::to_string(udpPort));
   ClickControl(udp, kUdpStartId);
   ASSERT_TRUE(WaitForOutput(tcp, "#>[Connected]\r\n"));
   ASSERT_TRUE(WaitForOutput(udp, "#>[UDP Socket Active"));
   peer.write("arriving during shutdown\n");
 
   window->shutdown();
-  // Each worker closed its socket and printed its last line within its pause.
-  EXPECT_TRUE(Output(tcp).ends_with("#>[Connection Closed]\r\n")) << Output(tcp);
-  EXPECT_TRUE(Output(udp).ends_with("#>[Socket Closed]\r\n")) << Output(udp);
   window.reset();
+  // Both workers closed their sockets by themselves, though nothing waited for them.
   EXPECT_EQ(peer.waitExit(), 0);
+  EXPECT_TRUE(WaitUntil([&] { return !WaitForUdpSocket(udpPort, 0); }));
   ServeEvents(50);
   SetUiShuttingDown(false);
 }
