@@ -24,7 +24,7 @@ struct NetEvents {
 
 // The network event of a socket worker: it wakes the worker when a selected event of its socket
 // is pending or when another thread signals it (the stop request), and reports each event once
-// per occurrence, as an event-driven socket API does, not as poll() does:
+// per occurrence (poll() alone would report a writable socket for ever):
 //   read     while data waits (a stream socket: until it is drained; a datagram socket: once per
 //            datagram still queued);
 //   write    once when a connect completes or a connected socket is selected, and again only
@@ -33,7 +33,7 @@ struct NetEvents {
 //   connect  once, with the connect's outcome;
 //   close    once, when the peer has shut down and no data is left, or the connection was reset.
 // Owned by one worker, which selects, waits and takes; signal() and sendBlocked() may come from
-// any thread.
+// any thread. A capture worker selects its packet socket for read alone.
 class NetEvent {
  public:
   NetEvent();
