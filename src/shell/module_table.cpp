@@ -6,6 +6,8 @@
 #include "dns/dns_pane.h"
 #include "ping/ping_pane.h"
 #include "shell/placeholder_pane.h"
+#include "sockets/tcp_socket_pane.h"
+#include "sockets/udp_socket_pane.h"
 #include "whois/whois_pane.h"
 
 namespace {
@@ -26,10 +28,10 @@ ModulePane* CreateCapture(QWidget* w) {
   return CreatePlaceholderPane(w, "Packet Capture");
 }
 ModulePane* CreateTcp(QWidget* w) {
-  return CreatePlaceholderPane(w, "TCP Socket");
+  return CreateTcpSocketPane(w);
 }
 ModulePane* CreateUdp(QWidget* w) {
-  return CreatePlaceholderPane(w, "UDP Socket");
+  return CreateUdpSocketPane(w);
 }
 ModulePane* CreateCodec(QWidget* w) {
   return CreateCodecPane(w);

@@ -1,0 +1,324 @@
+#include "sockets/tcp_socket_pane.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "shell/controls.h"
+#include "shell/format_bounded.h"
+#include "shell/output.h"
+#include "shell/payload_display.h"
+#include "shell/resolve_host.h"
+#include "shell/ui_thread.h"
+#include "sockets/local_addresses.h"
+#include "sockets/send_dialog.h"
+#include "sockets/socket_io.h"
+#include "sockets/socket_run.h"
+#include "sockets/terminal_input.h"
+
+namespace {
+
+constexpr uint32_t kTcpEvents = kNetRead | kNetWrite | kNetAccept | kNetConnect | kNetClose;
+constexpr int kListenBacklog = 5;
+
+// What a run needs from the pane, read when it starts (the controls are disabled meanwhile).
+struct TcpRequest {
+  bool listen = false;
+  uint32_t mode = 0;
+  uint16_t port = 0;
+  std::optional<std::string> listenAddress;  // nothing when the address list has no selection
+  std::string host;
+};
+
+// Binds and listens; false after its message.
+bool StartListening(const TcpRequest& request, SocketRun& run, const PaneWriter& out) {
+  if (!request.listenAddress) return false;
+  const int fd = run.socket();
+  AllowAddressReuse(fd);
+  const uint32_t address = ParseDottedAddress(*request.listenAddress).value_or(0xFFFFFFFF);
+  if (!BindSocket(fd, address, request.port)) {
+    out.error("Failed To Bind Socket!");
+    return false;
+  }
+  if (!ListenOnSocket(fd, kListenBacklog)) {
+    out.error("Failed To Put Socket In Listening State!");
+    return false;
+  }
+  run.event.listenStarted();
+  out.print(FormatLine(kLineCapacity, "#>[Listening (Port:%d)...]\r\n", request.port));
+  return true;
+}
+
+// Resolves the host and starts the connect; false after its message.
+bool StartConnecting(const TcpRequest& request, SocketRun& run, const PaneWriter& out) {
+  out.onUi([](QWidget* pane) { AddToHistory(FindControl<QComboBox>(pane, kTcpHostId)); });
+  std::string shown = request.host;
+  std::optional<uint32_t> address = ParseDottedAddress(shown);
+  if (!address) {
+    char resolved[kInputCapacity] = {};
+    if (!ResolveHost(shown.c_str(), resolved, sizeof resolved)) {
+      out.error("Failed To Resolve Host Name!");
+      return false;
+    }
+    shown = resolved;
+    address = ParseDottedAddress(shown).value_or(0xFFFFFFFF);
+  }
+  const int error = StartConnect(run.socket(), *address, request.port);
+  if (error != 0 && error != ECONNREFUSED) {
+    out.error(FormatLine(kLineCapacity, "An Error Occurred Connecting To: %s", shown.c_str()));
+    return false;
+  }
+  // A refusal the system knows at once comes as the connect event's error, as any other does.
+  run.event.connectStarted(error);
+  out.print("#>[Connecting To (");
+  out.print(shown);
+  out.print(")...]\r\n");
+  return true;
+}
+
+// Takes the pending connection in place of the listening socket; false after its line.
+bool AcceptPeer(SocketRun& run, const PaneWriter& out) {
+  PeerAddress peer;
+  const int fd = AcceptConnection(run.socket(), &peer);
+  if (fd < 0) {
+    out.print("#>[ERROR: Accepting Connection]\r\n");
+    return false;
+  }
+  run.setSocket(fd);  // the listening socket is closed: one connection per run
+  run.event.select(fd, kTcpEvents);
+  out.print(FormatLine(kLineCapacity, "#>[Connection From: %s:%d]\r\n", PeerText(peer).c_str(),
+                       peer.port));
+  return true;
+}
+
+// Handles one wake-up's events in their fixed order; false when the connection ends.
+bool HandleEvents(const NetEvents& events, uint32_t mode, SocketRun& run, const PaneWriter& out) {
+  if (events.has(kNetRead)) {
+    if (events.readError != 0) {
+      out.print("#>[ERROR: FD_READ]\r\n");
+      return false;
+    }
+    const Received got = ReceiveAvailable(run.socket());
+    if (!got.bytes.empty()) out.render(mode, got.bytes);
+    if (got.failed) {
+      out.print("#>[ERROR: Reading Data]\r\n");
+      return false;
+    }
+  }
+  if (events.has(kNetWrite)) {
+    if (events.writeError != 0) {
+      out.print("#>[ERROR: FD_WRITE]\r\n");
+      return false;
+    }
+    out.enable(kTcpSendId, true);
+  }
+  if (events.has(kNetAccept)) {
+    if (events.acceptError != 0) {
+      out.print("#>[ERROR: FD_ACCEPT]\r\n");
+      return false;
+    }
+    if (!AcceptPeer(run, out)) return false;
+  }
+  if (events.has(kNetConnect)) {
+    if (events.connectError != 0) {
+      out.print("#>[ERROR: FD_CONNECT]\r\n");
+      return false;
+    }
+    out.print("#>[Connected]\r\n");
+  }
+  return !events.has(kNetClose);
+}
+
+// The run up to its end step.
+void RunConnection(const TcpRequest& request, SocketRun& run, const PaneWriter& out) {
+  const int fd = OpenTcpSocket();
+  if (fd < 0) {
+    out.error("Failed To Create Socket!");
+    return;
+  }
+  run.setSocket(fd);
+  if (!run.event.valid()) {
+    out.error(FormatLine(kLineCapacity, "Failed To Create Packet Capturing Event:  Code: %d",
+                         run.event.createError()));
+    return;
+  }
+  run.event.select(fd, kTcpEvents);
+  if (request.port == 0) {
+    out.error("Invalid Port!");
+    return;
+  }
+  const bool started =
+      request.listen ? StartListening(request, run, out) : StartConnecting(request, run, out);
+  if (!started) return;
+
+  // The flag is looked at before every wait too: a stop whose signal was taken away with the
+  // events of the same wake-up is not lost.
+  while (!run.stop) {
+    if (!run.event.wait() || run.stop) break;
+    if (!HandleEvents(run.event.take(), request.mode, run, out)) break;
+  }
+}
+
+void TcpWorker(TcpRequest request, std::shared_ptr<SocketRun> run, PaneWriter out,
+               std::function<void()> ended) {
+  RunConnection(request, *run, out);
+  run->closeSocket();
+  out.print("#>[Connection Closed]\r\n");
+  out.onUi([&](QWidget*) { ended(); });
+}
+
+}  // namespace
+
+TcpSocketPane::TcpSocketPane(QWidget* mainWindow) : ModulePane(mainWindow) {
+  const auto group = [this](const char* title, int x, int y, int w, int h) {
+    auto* box = new QGroupBox(QString::fromLatin1(title), this);
+    place(box, x, y, w, h);
+  };
+  const auto button = [this](const char* text, int id, int x) {
+    auto* b = new QPushButton(QString::fromLatin1(text), this);
+    SetControlId(b, id);
+    place(b, x, 46, 50, 14);
+    connect(b, &QPushButton::clicked, this, [this, id] { command(id); });
+    return b;
+  };
+
+  group("Connect To :", 7, 2, 176, 30);
+  auto* host = new QComboBox(this);
+  SetControlId(host, kTcpHostId);
+  host->setEditable(true);
+  host->setInsertPolicy(QComboBox::NoInsert);
+  place(host, 13, 15, 164, 12);
+
+  group("Listen On :", 188, 2, 104, 30);
+  auto* address = new QComboBox(this);
+  SetControlId(address, kTcpListenAddressId);
+  place(address, 194, 15, 92, 12);
+  for (int i = 0, n = LocalAddressCount(); i < n; ++i) {
+    address->addItem(QString::fromStdString(DottedAddress(LocalAddressAt(i))));
+  }
+  address->setCurrentIndex(address->count() > 0 ? 0 : -1);
+
+  group("Port :", 297, 2, 84, 30);
+  auto* port = new QLineEdit(this);
+  SetControlId(port, kTcpPortId);
+  port->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), port));
+  place(port, 303, 15, 72, 12);
+
+  button("Connect", kTcpConnectId, 7);
+  button("Listen", kTcpListenId, 61);
+  button("Send...", kTcpSendId, 115)->setDefault(true);
+  button("Close", kTcpCloseId, 169);
+
+  auto* echo = new QCheckBox(QStringLiteral("Echo Local"), this);
+  SetControlId(echo, kEchoLocalId);
+  place(echo, 226, 48, 58, 10);
+
+  group("Display :", 291, 36, 90, 30);
+  auto* display = new QComboBox(this);
+  SetControlId(display, kDisplaySelectorId);
+  place(display, 297, 49, 78, 12);
+  FillDisplaySelector(display, 4);
+
+  MakeOutputPane(this, kOutputPaneId, QRect(7, 72, 374, 191), true, OutputScrollBars::Both, true);
+  showRunning(false);
+}
+
+TcpSocketPane::~TcpSocketPane() {
+  if (run_) {
+    run_->token->cancel();  // nothing more of the run reaches this pane
+    run_->requestStop();
+  }
+}
+
+void TcpSocketPane::command(int id) {
+  switch (id) {
+    case kTcpConnectId:
+      start(false);
+      break;
+    case kTcpListenId:
+      start(true);
+      break;
+    case kTcpCloseId:
+      stop();
+      break;
+    case kTcpSendId: {
+      SendDialog dialog(this, [this](SendDialog& d) { SendTcpData(d); });
+      dialog.exec();
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void TcpSocketPane::closeModule() {
+  stop();
+}
+
+void TcpSocketPane::start(bool listen) {
+  if (run_) return;
+  TcpRequest request;
+  request.listen = listen;
+  request.mode = DisplayModeFromSelection(this, kDisplaySelectorId);
+  request.port = PortFromText(ReadControlText(this, kTcpPortId));
+  if (auto* address = FindControl<QComboBox>(this, kTcpListenAddressId);
+      address != nullptr && address->currentIndex() >= 0) {
+    request.listenAddress = BoundedText(address->currentText());
+  }
+  request.host = ReadControlText(this, kTcpHostId);
+
+  run_ = std::make_shared<SocketRun>();
+  showRunning(true);
+  auto ended = [this, run = run_.get()] { runEnded(run); };
+  try {
+    std::thread(TcpWorker, std::move(request), run_, PaneWriter(this, run_->token), ended).detach();
+  } catch (const std::system_error&) {
+    runEnded(run_.get());  // no thread to be had: back to idle
+  }
+}
+
+void TcpSocketPane::stop() {
+  if (!run_ || !run_->hasSocket()) return;
+  run_->requestStop();
+  PauseUi(200);  // the worker closes and prints its last lines meanwhile
+}
+
+void TcpSocketPane::runEnded(const SocketRun* run) {
+  if (run_.get() != run) return;
+  run_.reset();
+  showRunning(false);
+}
+
+void TcpSocketPane::showRunning(bool running) {
+  for (int id : {kTcpConnectId, kTcpListenId, kDisplaySelectorId, kTcpListenAddressId, kTcpPortId,
+                 kTcpHostId}) {
+    EnableControl(this, id, !running);
+  }
+  EnableControl(this, kTcpCloseId, running);
+  EnableControl(this, kTcpSendId, false);  // a write event enables it
+}
+
+void TcpSocketPane::SendTcpData(SendDialog& dialog) {
+  if (!run_ || !run_->hasSocket()) return;
+  const std::optional<std::vector<uint8_t>> data = dialog.dataToSend();
+  if (!data) return;
+  const SocketRun::SendResult result = run_->send(*data);
+  EchoSentData(this, *data);
+  if (result.sent != ssize_t(data->size())) {
+    EnableControl(this, kTcpSendId, false);
+    // Full send buffer: the next write event gives the button back.
+    if (result.sent >= 0 || result.error == EAGAIN) run_->event.sendBlocked();
+  }
+  dialog.accept();
+}
+
+ModulePane* CreateTcpSocketPane(QWidget* mainWindow) {
+  return new TcpSocketPane(mainWindow);
+}

@@ -1,0 +1,262 @@
+#include "sockets/udp_socket_pane.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <array>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "shell/controls.h"
+#include "shell/format_bounded.h"
+#include "shell/message_presenter.h"
+#include "shell/output.h"
+#include "shell/payload_display.h"
+#include "shell/resolve_host.h"
+#include "shell/ui_thread.h"
+#include "sockets/local_addresses.h"
+#include "sockets/send_dialog.h"
+#include "sockets/socket_io.h"
+#include "sockets/socket_run.h"
+#include "sockets/terminal_input.h"
+
+namespace {
+
+constexpr uint32_t kUdpEvents = kNetRead | kNetClose;
+constexpr size_t kDatagramCapacity = 2000;
+
+// What a run needs from the pane, read when it starts (the controls are disabled meanwhile).
+struct UdpRequest {
+  uint32_t mode = 0;
+  uint16_t port = 0;                        // 0: the system chooses
+  std::optional<std::string> localAddress;  // nothing when the address list has no selection
+};
+
+// Binds the socket and shows the port it got; false after its message.
+bool BindLocal(const UdpRequest& request, SocketRun& run, const PaneWriter& out) {
+  if (!request.localAddress) return false;
+  const uint32_t address = ParseDottedAddress(*request.localAddress).value_or(0xFFFFFFFF);
+  if (!BindSocket(run.socket(), address, request.port)) {
+    out.error("Failed To Bind Socket!\n\nMake sure port is not already in use.");
+    return false;
+  }
+  const uint16_t bound = BoundPort(run.socket());
+  out.print(FormatLine(kLineCapacity, "#>[UDP Socket Active (Port:%d)...]\r\n", bound));
+  out.onUi(
+      [bound](QWidget* pane) { SetControlText(pane, kUdpLocalPortId, QString::number(bound)); });
+  return true;
+}
+
+// The run up to its end step.
+void RunSocket(const UdpRequest& request, SocketRun& run, const PaneWriter& out) {
+  const int fd = OpenUdpSocket();
+  if (fd < 0) {
+    out.error("Failed To Create Socket!");
+    return;
+  }
+  run.setSocket(fd);
+  if (!run.event.valid()) {
+    out.error(FormatLine(kLineCapacity, "Failed To Create Socket Event:  Code: %d",
+                         run.event.createError()));
+    return;
+  }
+  run.event.select(fd, kUdpEvents);
+  if (!BindLocal(request, run, out)) return;
+
+  std::vector<uint8_t> buffer(kDatagramCapacity);
+  // The flag is looked at before every wait too, so a stop is never lost.
+  while (!run.stop) {
+    if (!run.event.wait() || run.stop) break;
+    const NetEvents events = run.event.take();
+    if (events.has(kNetRead)) {
+      if (events.readError != 0) {
+        out.print("#>[ERROR: FD_READ]\r\n");
+        break;
+      }
+      PeerAddress from;
+      const ssize_t n = ReceiveDatagram(fd, buffer.data(), buffer.size(), &from);
+      if (n > 0) {
+        out.print(FormatLine(kLineCapacity, "#>Packet From [%s:%d]\r\n", PeerText(from).c_str(),
+                             from.port));
+        out.render(request.mode, std::vector<uint8_t>(buffer.begin(), buffer.begin() + n));
+      } else if (n != kDatagramWouldBlock) {
+        continue;  // too long, empty, or an error report of an earlier send: ignored
+      }
+    }
+    if (events.has(kNetClose)) break;
+  }
+}
+
+void UdpWorker(UdpRequest request, std::shared_ptr<SocketRun> run, PaneWriter out,
+               std::function<void()> ended) {
+  RunSocket(request, *run, out);
+  run->closeSocket();
+  out.print("#>[Socket Closed]\r\n");
+  out.onUi([&](QWidget*) { ended(); });
+}
+
+}  // namespace
+
+UdpSocketPane::UdpSocketPane(QWidget* mainWindow) : ModulePane(mainWindow) {
+  const auto group = [this](const char* title, int x, int y, int w, int h) {
+    auto* box = new QGroupBox(QString::fromLatin1(title), this);
+    place(box, x, y, w, h);
+  };
+  const auto button = [this](const char* text, int id, int x) {
+    auto* b = new QPushButton(QString::fromLatin1(text), this);
+    SetControlId(b, id);
+    place(b, x, 46, 50, 14);
+    connect(b, &QPushButton::clicked, this, [this, id] { command(id); });
+    return b;
+  };
+  const auto portEdit = [this](int id, int x) {
+    auto* edit = new QLineEdit(this);
+    SetControlId(edit, id);
+    edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
+    place(edit, x, 15, 48, 12);
+  };
+
+  group("Bind To Local IP :", 7, 2, 104, 30);
+  auto* address = new QComboBox(this);
+  SetControlId(address, kUdpLocalAddressId);
+  place(address, 13, 15, 92, 12);
+  for (int i = 0, n = LocalAddressCount(); i < n; ++i) {
+    address->addItem(QString::fromStdString(DottedAddress(LocalAddressAt(i))));
+  }
+  address->setCurrentIndex(address->count() > 0 ? 0 : -1);
+
+  group("Local Port :", 116, 2, 60, 30);
+  portEdit(kUdpLocalPortId, 122);
+
+  group("Send To Remote IP :", 181, 2, 135, 30);
+  auto* remote = new QComboBox(this);
+  SetControlId(remote, kUdpRemoteHostId);
+  remote->setEditable(true);
+  remote->setInsertPolicy(QComboBox::NoInsert);
+  place(remote, 187, 15, 123, 12);
+
+  group("Remote Port :", 321, 2, 60, 30);
+  portEdit(kUdpRemotePortId, 327);
+
+  button("Start", kUdpStartId, 7);
+  button("Close", kUdpCloseId, 61);
+  button("Send...", kUdpSendId, 115)->setDefault(true);
+
+  auto* echo = new QCheckBox(QStringLiteral("Echo Local"), this);
+  SetControlId(echo, kEchoLocalId);
+  place(echo, 172, 48, 58, 10);
+
+  group("Display :", 291, 36, 90, 30);
+  auto* display = new QComboBox(this);
+  SetControlId(display, kDisplaySelectorId);
+  place(display, 297, 49, 78, 12);
+  FillDisplaySelector(display, 4);
+
+  MakeOutputPane(this, kOutputPaneId, QRect(7, 72, 374, 191), true, OutputScrollBars::Both, true);
+  showRunning(false);
+}
+
+UdpSocketPane::~UdpSocketPane() {
+  if (run_) {
+    run_->token->cancel();  // nothing more of the run reaches this pane
+    run_->requestStop();
+  }
+}
+
+void UdpSocketPane::command(int id) {
+  switch (id) {
+    case kUdpStartId:
+      start();
+      break;
+    case kUdpCloseId:
+      stop();
+      break;
+    case kUdpSendId: {
+      SendDialog dialog(this, [this](SendDialog& d) { SendUdpData(d); });
+      dialog.exec();
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void UdpSocketPane::closeModule() {
+  stop();
+}
+
+void UdpSocketPane::start() {
+  if (run_) return;
+  UdpRequest request;
+  request.mode = DisplayModeFromSelection(this, kDisplaySelectorId);
+  request.port = PortFromText(ReadControlText(this, kUdpLocalPortId));
+  if (auto* address = FindControl<QComboBox>(this, kUdpLocalAddressId);
+      address != nullptr && address->currentIndex() >= 0) {
+    request.localAddress = BoundedText(address->currentText());
+  }
+
+  run_ = std::make_shared<SocketRun>();
+  showRunning(true);
+  auto ended = [this, run = run_.get()] { runEnded(run); };
+  try {
+    std::thread(UdpWorker, std::move(request), run_, PaneWriter(this, run_->token), ended).detach();
+  } catch (const std::system_error&) {
+    runEnded(run_.get());  // no thread to be had: back to idle
+  }
+}
+
+void UdpSocketPane::stop() {
+  if (!run_ || !run_->hasSocket()) return;
+  run_->requestStop();
+  PauseUi(200);  // the worker closes and prints its last lines meanwhile
+}
+
+void UdpSocketPane::runEnded(const SocketRun* run) {
+  if (run_.get() != run) return;
+  run_.reset();
+  showRunning(false);
+}
+
+void UdpSocketPane::showRunning(bool running) {
+  for (int id : {kUdpStartId, kDisplaySelectorId, kUdpLocalAddressId, kUdpLocalPortId}) {
+    EnableControl(this, id, !running);
+  }
+  EnableControl(this, kUdpSendId, running);
+  EnableControl(this, kUdpCloseId, running);
+}
+
+void UdpSocketPane::SendUdpData(SendDialog& dialog) {
+  if (!run_ || !run_->hasSocket()) return;
+  AddToHistory(FindControl<QComboBox>(this, kUdpRemoteHostId));
+  std::string host = ReadControlText(this, kUdpRemoteHostId);
+  std::optional<uint32_t> address = ParseDottedAddress(host);
+  if (!address) {
+    char resolved[kInputCapacity] = {};
+    if (!ResolveHost(host.c_str(), resolved, sizeof resolved)) {
+      ShowError(&dialog, "Failed To Resolve Host Name!");
+      dialog.reject();
+      return;
+    }
+    address = ParseDottedAddress(resolved).value_or(0xFFFFFFFF);
+  }
+  const uint16_t port = PortFromText(ReadControlText(this, kUdpRemotePortId));
+  if (port == 0) {
+    ShowError(&dialog, "Invalid Port!");
+    dialog.reject();
+    return;
+  }
+  const std::optional<std::vector<uint8_t>> data = dialog.dataToSend();
+  if (!data) return;
+  run_->sendTo(*data, *address, port);  // a lost datagram is not reported
+  EchoSentData(this, *data);
+  dialog.accept();
+}
+
+ModulePane* CreateUdpSocketPane(QWidget* mainWindow) {
+  return new UdpSocketPane(mainWindow);
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <memory>
+
+#include "shell/module_pane.h"
+
+class SendDialog;
+class SocketRun;
+
+// Control ids of the UDP Socket pane.
+inline constexpr int kUdpLocalAddressId = 1034;
+inline constexpr int kUdpLocalPortId = 1058;
+inline constexpr int kUdpRemoteHostId = 1024;
+inline constexpr int kUdpRemotePortId = 1059;
+inline constexpr int kUdpStartId = 1070;
+inline constexpr int kUdpCloseId = 1062;
+inline constexpr int kUdpSendId = 1;
+
+// The UDP terminal: binds one socket to a local address and port on a worker of its own, shows
+// every datagram with its sender, and sends datagrams to the remote address and port typed in
+// the pane through the send dialog.
+class UdpSocketPane : public ModulePane {
+  Q_OBJECT
+
+ public:
+  explicit UdpSocketPane(QWidget* mainWindow);
+  ~UdpSocketPane() override;
+
+  void command(int id) override;
+  void closeModule() override;
+
+  // OK of the send dialog: one datagram to the pane's remote address and port, echoed; ends
+  // the dialog. Does nothing while there is no socket.
+  void SendUdpData(SendDialog& dialog);
+
+  // From the start of a run until its worker's end step.
+  bool running() const { return run_ != nullptr; }
+
+ private:
+  void start();
+  void stop();
+  void runEnded(const SocketRun* run);
+  void showRunning(bool running);
+
+  std::shared_ptr<SocketRun> run_;
+};
+
+ModulePane* CreateUdpSocketPane(QWidget* mainWindow);

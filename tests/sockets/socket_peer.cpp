@@ -1,0 +1,163 @@
+#include "socket_peer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "test_util.h"
+
+SocatPeer::SocatPeer(const std::vector<std::string>& addresses) {
+  int in[2];
+  int out[2];
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
+  std::vector<std::string> argv = {"socat", "-b", "65536"};
+  argv.insert(argv.end(), addresses.begin(), addresses.end());
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(in[0], STDIN_FILENO);
+    dup2(out[1], STDOUT_FILENO);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDERR_FILENO);
+    std::vector<char*> args;
+    for (std::string& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  input_ = in[1];
+  outputFd_ = out[0];
+  fcntl(outputFd_, F_SETFL, O_NONBLOCK);
+}
+
+SocatPeer::~SocatPeer() {
+  closeInput();
+  if (running()) {
+    kill(pid_, SIGTERM);
+    if (waitExit(2000) == -1 && pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitExit(2000);
+    }
+  }
+  if (outputFd_ >= 0) close(outputFd_);
+}
+
+void SocatPeer::write(const std::string& bytes) {
+  size_t done = 0;
+  while (input_ >= 0 && done < bytes.size()) {
+    const ssize_t n = ::write(input_, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) break;
+    done += size_t(n);
+  }
+}
+
+void SocatPeer::closeInput() {
+  if (input_ >= 0) close(input_);
+  input_ = -1;
+}
+
+const std::string& SocatPeer::output() {
+  char buffer[65536];
+  ssize_t n;
+  while (outputFd_ >= 0 && (n = read(outputFd_, buffer, sizeof buffer)) > 0) {
+    received_.append(buffer, size_t(n));
+  }
+  return received_;
+}
+
+bool SocatPeer::waitForOutput(size_t bytes, int timeoutMs) {
+  return WaitUntil([&] { return output().size() >= bytes; }, timeoutMs);
+}
+
+bool SocatPeer::running() {
+  if (pid_ <= 0) return false;
+  int status = 0;
+  if (waitpid(pid_, &status, WNOHANG) == pid_) {
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    pid_ = -1;
+    return false;
+  }
+  return true;
+}
+
+int SocatPeer::waitExit(int timeoutMs) {
+  if (!WaitUntil([&] { return !running(); }, timeoutMs)) return -1;
+  return status_;
+}
+
+namespace {
+
+// A socket bound to 127.0.0.1 and a port the system picks.
+int BoundLoopbackSocket(int type, uint16_t* port, int receiveBuffer = 0) {
+  const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+  if (receiveBuffer > 0) {
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+  }
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof sa;
+  *port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &length) == 0) {
+    *port = ntohs(sa.sin_port);
+  }
+  return fd;
+}
+
+uint16_t FreePort(int type) {
+  uint16_t port = 0;
+  close(BoundLoopbackSocket(type, &port));
+  return port;
+}
+
+// Whether /proc lists a socket on 127.0.0.1:port (in the given state, for TCP).
+bool ProcListsSocket(const char* table, uint16_t port, const char* state) {
+  std::ifstream file(table);
+  std::string line;
+  char wanted[32];
+  std::snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
+  while (std::getline(file, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, st;
+    fields >> slot >> local >> remote >> st;
+    if (local == wanted && (state == nullptr || st == state)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+uint16_t FreeTcpPort() {
+  return FreePort(SOCK_STREAM);
+}
+uint16_t FreeUdpPort() {
+  return FreePort(SOCK_DGRAM);
+}
+
+int LoopbackListener(uint16_t* port, int receiveBuffer) {
+  const int fd = BoundLoopbackSocket(SOCK_STREAM, port, receiveBuffer);
+  listen(fd, 5);
+  return fd;
+}
+
+int LoopbackUdpSocket(uint16_t* port) {
+  return BoundLoopbackSocket(SOCK_DGRAM, port);
+}
+
+bool WaitForTcpListener(uint16_t port, int timeoutMs) {
+  return WaitUntil([&] { return ProcListsSocket("/proc/net/tcp", port, "0A"); }, timeoutMs);
+}
+
+bool WaitForUdpSocket(uint16_t port, int timeoutMs) {
+  return WaitUntil([&] { return ProcListsSocket("/proc/net/udp", port, nullptr); }, timeoutMs);
+}

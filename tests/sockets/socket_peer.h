@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// socat as the far end of a test: its standard input and output are pipes the test holds, so
+// the test writes what socat sends and reads what socat received. Ended by its pid.
+class SocatPeer {
+ public:
+  explicit SocatPeer(const std::vector<std::string>& addresses);
+  ~SocatPeer();
+  SocatPeer(const SocatPeer&) = delete;
+  SocatPeer& operator=(const SocatPeer&) = delete;
+
+  void write(const std::string& bytes);
+  void closeInput();  // socat then shuts its side down
+  // Everything received so far (serves the event loop while it reads).
+  const std::string& output();
+  bool waitForOutput(size_t bytes, int timeoutMs = 5000);
+  bool running();
+  // Waits for socat to end by itself; its exit status, or -1 on time-out.
+  int waitExit(int timeoutMs = 5000);
+
+ private:
+  int pid_ = -1;
+  int status_ = -1;
+  int input_ = -1;
+  int outputFd_ = -1;
+  std::string received_;
+};
+
+// A loopback port nothing uses at the moment (the system picks it).
+uint16_t FreeTcpPort();
+uint16_t FreeUdpPort();
+
+// Sockets of the test's own on 127.0.0.1 and a port the system picks (written to `port`): a TCP
+// listener (with a receive buffer of that size when given) and a bound UDP socket.
+int LoopbackListener(uint16_t* port, int receiveBuffer = 0);
+int LoopbackUdpSocket(uint16_t* port);
+
+// Waits until something listens on 127.0.0.1:port (TCP) or is bound there (UDP).
+bool WaitForTcpListener(uint16_t port, int timeoutMs = 5000);
+bool WaitForUdpSocket(uint16_t port, int timeoutMs = 5000);

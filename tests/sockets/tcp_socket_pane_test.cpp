@@ -1,0 +1,283 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <memory>
+#include <regex>
+#include <string>
+
+#include "pane_driver.h"
+#include "recording_presenter.h"
+#include "shell/payload_display.h"
+#include "shell/payload_format.h"
+#include "shell/ui_thread.h"
+#include "socket_peer.h"
+#include "sockets/tcp_socket_pane.h"
+
+namespace {
+
+const int kIdleEnabled[] = {kTcpConnectId, kTcpListenId,        kTcpHostId,
+                            kTcpPortId,    kTcpListenAddressId, kDisplaySelectorId};
+
+class TcpPaneTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetUiShuttingDown(false);
+    pane = std::make_unique<TcpSocketPane>(nullptr);
+    pane->show();
+  }
+  void TearDown() override {
+    if (pane) {
+      if (pane->running()) pane->command(kTcpCloseId);
+      EXPECT_TRUE(WaitUntil([&] { return !pane->running(); }));
+    }
+  }
+
+  void connectTo(const std::string& host, uint16_t port) {
+    SetText(pane.get(), kTcpHostId, host);
+    SetText(pane.get(), kTcpPortId, std::to_string(port));
+    ClickControl(pane.get(), kTcpConnectId);
+  }
+  bool waitIdle() {
+    return WaitUntil([&] { return !pane->running(); });
+  }
+  // Every control as the state table has it: idle, or running with Send... as given.
+  void expectState(bool running, bool sendEnabled) {
+    for (int id : kIdleEnabled) EXPECT_EQ(Enabled(pane.get(), id), !running) << id;
+    EXPECT_EQ(Enabled(pane.get(), kTcpCloseId), running);
+    EXPECT_EQ(Enabled(pane.get(), kTcpSendId), sendEnabled);
+    EXPECT_TRUE(Enabled(pane.get(), kEchoLocalId));
+  }
+
+  RecordingPresenter boxes;
+  std::unique_ptr<TcpSocketPane> pane;
+};
+
+std::string Listener(uint16_t port) {
+  return "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr";
+}
+
+}  // namespace
+
+TEST_F(TcpPaneTest, StartsIdleWithTextOnlyAndTheLocalAddresses) {
+  expectState(false, false);
+  EXPECT_EQ(DisplayModeFromSelection(pane.get(), kDisplaySelectorId), kDisplayTextOnly);
+  auto* addresses = FindControl<QComboBox>(pane.get(), kTcpListenAddressId);
+  EXPECT_EQ(addresses->currentIndex(), 0);
+  EXPECT_EQ(addresses->itemText(addresses->count() - 1), "127.0.0.1");
+  EXPECT_FALSE(FindControl<QCheckBox>(pane.get(), kEchoLocalId)->isChecked());
+}
+
+TEST_F(TcpPaneTest, ConnectsAndExchangesTextBothWays) {
+  const uint16_t port = FreeTcpPort();
+  SocatPeer peer({Listener(port), "-"});
+  ASSERT_TRUE(WaitForTcpListener(port));
+  connectTo("127.0.0.1", port);
+  ASSERT_TRUE(WaitForOutput(pane.get(), "#>[Connected]\r\n"));
+  ASSERT_TRUE(WaitUntil([&] { return Enabled(pane.get(), kTcpSendId); }));
+  expectState(true, true);
+
+  pane->hide();  // a hidden pane goes on showing what arrives
+  peer.write("hello\n");
+  ASSERT_TRUE(WaitForOutput(pane.get(), "hello"));
+  pane->show();
+
+  FindControl<QCheckBox>(pane.get(), kEchoLocalId)->setChecked(true);
+  EXPECT_TRUE(WithSendDialog(pane.get(), [](SendDialog& d) {
+    TypeSendText(d, "ping\nline2");
+    ClickControl(&d, kSendOkId);
+  }));
+  ASSERT_TRUE(peer.waitForOutput(11));
+  EXPECT_EQ(peer.output(), "ping\r\nline2");
+
+  peer.closeInput();  // socat shuts its side down
+  ASSERT_TRUE(waitIdle());
+  EXPECT_EQ(Output(pane.get()),
+            "#>[Connecting To (127.0.0.1)...]\r\n#>[Connected]\r\nhello\r\n\r\n"
+            "#>[ECHO]ping\r\nline2\r\n#>[Connection Closed]\r\n");
+  expectState(false, false);
+  EXPECT_EQ(boxes.count(), 0u);
+}
+
+TEST_F(TcpPaneTest, HexModesShowBytesAndSendHexText) {
+  FindControl<QComboBox>(pane.get(), kDisplaySelectorId)->setCurrentIndex(0);  // All Data
+  const uint16_t port = FreeTcpPort();
+  SocatPeer peer({Listener(port), "-"});
+  ASSERT_TRUE(WaitForTcpListener(port));
+  connectTo("127.0.0.1", port);
+  ASSERT_TRUE(WaitUntil([&] { return Enabled(pane.get(), kTcpSendId); }));
+
+  const std::string bytes("\x00\x41\x0a\xff z\x7f", 7);
+  peer.write(bytes);
+  const std::string shown =
+      FormatPayload(kDisplayAllData, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  ASSERT_TRUE(WaitForOutput(pane.get(), shown));
+
+  EXPECT_TRUE(WithSendDialog(pane.get(), [](SendDialog& d) {
+    TypeSendText(d, "00 20 33", true);
+    ClickControl(&d, kSendOkId);
+  }));
+  ASSERT_TRUE(peer.waitForOutput(3));
+  EXPECT_EQ(peer.output(), std::string("\x00\x20\x33", 3));
+
+  ClickControl(pane.get(), kTcpCloseId);  // Close while connected
+  ASSERT_TRUE(waitIdle());
+  EXPECT_EQ(Output(pane.get()), "#>[Connecting To (127.0.0.1)...]\r\n#>[Connected]\r\n" + shown +
+                                    "#>[Connection Closed]\r\n");
+  EXPECT_EQ(peer.waitExit(), 0);  // the peer saw the connection end
+}
+
+TEST_F(TcpPaneTest, ListensAcceptsOneConnectionAndRefusesASecond) {
+  const uint16_t port = FreeTcpPort();
+  SelectLoopback(pane.get(), kTcpListenAddressId);
+  SetText(pane.get(), kTcpPortId, std::to_string(port));
+  ClickControl(pane.get(), kTcpListenId);
+  ASSERT_TRUE(
+      WaitForOutput(pane.get(), "#>[Listening (Port:" + std::to_string(port) + ")...]\r\n"));
+  expectState(true, false);
+
+  SocatPeer first({"-", "TCP:127.0.0.1:" + std::to_string(port)});
+  ASSERT_TRUE(WaitForOutput(pane.get(), "#>[Connection From: 127.0.0.1:"));
+  ASSERT_TRUE(WaitUntil([&] { return Enabled(pane.get(), kTcpSendId); }));
+  first.write("from the client\n");
+  ASSERT_TRUE(WaitForOutput(pane.get(), "from the client\r\n"));
+
+  SocatPeer second({"-", "TCP:127.0.0.1:" + std::to_string(port)});
+  EXPECT_NE(second.waitExit(), 0);  // refused: nobody listens any more
+
+  EXPECT_TRUE(WithSendDialog(pane.get(), [](SendDialog& d) {
+    TypeSendText(d, "from the pane");
+    ClickControl(&d, kSendOkId);
+  }));
+  ASSERT_TRUE(first.waitForOutput(13));
+  EXPECT_EQ(first.output(), "from the pane");
+
+  ClickControl(pane.get(), kTcpCloseId);
+  ASSERT_TRUE(waitIdle());
+  EXPECT_EQ(first.waitExit(), 0);
+  const std::regex expected(
+      R"(#>\[Listening \(Port:\d+\)\.\.\.\]\r\n#>\[Connection From: 127\.0\.0\.1:(\d+)\]\r\n)"
+      R"(from the client\r\n\r\n#>\[Connection Closed\]\r\n)");
+  std::smatch m;
+  const std::string out = Output(pane.get());
+  ASSERT_TRUE(std::regex_match(out, m, expected)) << out;
+  EXPECT_GT(std::stoi(m[1]), 0);
+}
+
+TEST_F(TcpPaneTest, ARefusedConnectIsReportedInThePane) {
+  connectTo("127.0.0.1", FreeTcpPort());
+  ASSERT_TRUE(waitIdle());
+  EXPECT_EQ(Output(pane.get()),
+            "#>[Connecting To (127.0.0.1)...]\r\n#>[ERROR: FD_CONNECT]\r\n"
+            "#>[Connection Closed]\r\n");
+  EXPECT_EQ(boxes.count(), 0u);
+  expectState(false, false);
+}
+
+TEST_F(TcpPaneTest, SetUpFailuresShowTheirMessageThenEndTheRun) {
+  uint16_t port = 0;
+  const int taken = LoopbackListener(&port);  // something listens on this port already
+  const std::string takenPort = std::to_string(port);
+
+  struct Case {
+    int button;
+    std::string host, port;
+    const char* message;  // nullptr: no box at all
+  };
+  const Case cases[] = {
+      {kTcpConnectId, "127.0.0.1", "", "Invalid Port!"},
+      {kTcpConnectId, "127.0.0.1", "65536", "Invalid Port!"},  // its low 16 bits are 0
+      {kTcpListenId, "", "0", "Invalid Port!"},
+      {kTcpConnectId, std::string(129, 'h'), "80", "Failed To Resolve Host Name!"},
+      {kTcpListenId, "", takenPort, "Failed To Bind Socket!"},
+  };
+  SelectLoopback(pane.get(), kTcpListenAddressId);
+  for (const Case& c : cases) {
+    boxes.clear();
+    SetControlText(pane.get(), kOutputPaneId, QString());
+    SetText(pane.get(), kTcpHostId, c.host);
+    SetText(pane.get(), kTcpPortId, c.port);
+    ClickControl(pane.get(), c.button);
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(Output(pane.get()), "#>[Connection Closed]\r\n") << c.message;
+    ASSERT_EQ(boxes.texts(), std::vector<std::string>{c.message});
+    EXPECT_EQ(boxes.boxes()[0].owner, pane.get());
+    EXPECT_EQ(boxes.boxes()[0].caption, "Pelorin Error!");
+  }
+
+  // With no local address to listen on, the run ends without a word.
+  boxes.clear();
+  SetControlText(pane.get(), kOutputPaneId, QString());
+  FindControl<QComboBox>(pane.get(), kTcpListenAddressId)->clear();
+  ClickControl(pane.get(), kTcpListenId);
+  ASSERT_TRUE(waitIdle());
+  EXPECT_EQ(Output(pane.get()), "#>[Connection Closed]\r\n");
+  EXPECT_EQ(boxes.count(), 0u);
+  close(taken);
+}
+
+TEST_F(TcpPaneTest, HostNamesAreResolvedAndKeptInTheHistoryOnce) {
+  uint16_t port = 0;
+  const int server = LoopbackListener(&port);  // the system completes connections unaccepted
+
+  for (const char* host : {"localhost", "LocalHost"}) {
+    SetControlText(pane.get(), kOutputPaneId, QString());
+    connectTo(host, port);
+    ASSERT_TRUE(WaitForOutput(pane.get(), "#>[Connected]\r\n"));
+    EXPECT_EQ(Output(pane.get()), "#>[Connecting To (127.0.0.1)...]\r\n#>[Connected]\r\n");
+    ClickControl(pane.get(), kTcpCloseId);
+    ASSERT_TRUE(waitIdle());
+  }
+  auto* history = FindControl<QComboBox>(pane.get(), kTcpHostId);
+  ASSERT_EQ(history->count(), 1);
+  EXPECT_EQ(history->itemText(0), "localhost");
+  close(server);
+}
+
+TEST_F(TcpPaneTest, APaneDestroyedMidRunGetsNoMoreWrites) {
+  const uint16_t port = FreeTcpPort();
+  SocatPeer peer({"-u", "OPEN:/dev/zero", Listener(port)});
+  ASSERT_TRUE(WaitForTcpListener(port));
+  connectTo("127.0.0.1", port);
+  ASSERT_TRUE(WaitForOutput(pane.get(), "....."));  // the stream is arriving
+  pane.reset();
+  // The worker ends by itself: the sender sees the connection go.
+  EXPECT_NE(peer.waitExit(), -1);
+  ServeEvents(100);
+}
+
+TEST_F(TcpPaneTest, AFullSendBufferGreysSendUntilTheConnectionCanTakeMore) {
+  // A peer with a small window that reads nothing until the test lets it.
+  uint16_t port = 0;
+  const int listener = LoopbackListener(&port, 4096);
+  connectTo("127.0.0.1", port);
+  ASSERT_TRUE(WaitUntil([&] { return Enabled(pane.get(), kTcpSendId); }));
+  const int peer = accept(listener, nullptr, nullptr);
+
+  // 1000 characters of three bytes each per send, until a send cannot take them all.
+  const std::string text = QString(1000, QChar(0x20AC)).toStdString();
+  int sends = 0;
+  while (Enabled(pane.get(), kTcpSendId) && sends < 2000) {
+    WithSendDialog(pane.get(), [&](SendDialog& d) {
+      TypeSendText(d, text);
+      ClickControl(&d, kSendOkId);
+    });
+    ++sends;
+  }
+  ASSERT_FALSE(Enabled(pane.get(), kTcpSendId)) << sends << " sends";
+  ServeEvents(100);
+  EXPECT_FALSE(Enabled(pane.get(), kTcpSendId));  // stays grey while nothing moves
+
+  std::vector<char> sink(1 << 16);
+  EXPECT_TRUE(WaitUntil([&] {
+    while (recv(peer, sink.data(), sink.size(), MSG_DONTWAIT) > 0) {
+    }
+    return Enabled(pane.get(), kTcpSendId);
+  }));
+  close(peer);
+  close(listener);
+}
