@@ -15,26 +15,8 @@ namespace {
 ModulePane* CreateNetstat(QWidget* w) {
   return CreatePlaceholderPane(w, "Netstat");
 }
-ModulePane* CreatePing(QWidget* w) {
-  return CreatePingPane(w);
-}
-ModulePane* CreateDns(QWidget* w) {
-  return CreateDnsPane(w);
-}
-ModulePane* CreateWhois(QWidget* w) {
-  return CreateWhoisPane(w);
-}
 ModulePane* CreateCapture(QWidget* w) {
   return CreatePlaceholderPane(w, "Packet Capture");
-}
-ModulePane* CreateTcp(QWidget* w) {
-  return CreateTcpSocketPane(w);
-}
-ModulePane* CreateUdp(QWidget* w) {
-  return CreateUdpSocketPane(w);
-}
-ModulePane* CreateCodec(QWidget* w) {
-  return CreateCodecPane(w);
 }
 ModulePane* CreateNetInfo(QWidget* w) {
   return CreatePlaceholderPane(w, "NetInfo");
@@ -42,13 +24,13 @@ ModulePane* CreateNetInfo(QWidget* w) {
 
 constexpr std::array<ModuleInfo, 9> kModules = {{
     {kNetstatButton, "Netstat", 96, CloseKind::PaneOnly, CreateNetstat},
-    {kPingButton, "Ping / Trace", 114, CloseKind::WorkerThread, CreatePing},
-    {kDnsButton, "DNS", 132, CloseKind::WorkerThread, CreateDns},
-    {kWhoisButton, "Whois", 150, CloseKind::WorkerThread, CreateWhois},
+    {kPingButton, "Ping / Trace", 114, CloseKind::WorkerThread, CreatePingPane},
+    {kDnsButton, "DNS", 132, CloseKind::WorkerThread, CreateDnsPane},
+    {kWhoisButton, "Whois", 150, CloseKind::WorkerThread, CreateWhoisPane},
     {kCaptureButton, "Packet Capture", 168, CloseKind::Socket, CreateCapture},
-    {kTcpButton, "TCP Socket", 186, CloseKind::Socket, CreateTcp},
-    {kUdpButton, "UDP Socket", 204, CloseKind::Socket, CreateUdp},
-    {kCodecButton, "Base64 / MD5", 222, CloseKind::PaneOnly, CreateCodec},
+    {kTcpButton, "TCP Socket", 186, CloseKind::Socket, CreateTcpSocketPane},
+    {kUdpButton, "UDP Socket", 204, CloseKind::Socket, CreateUdpSocketPane},
+    {kCodecButton, "Base64 / MD5", 222, CloseKind::PaneOnly, CreateCodecPane},
     {kNetInfoButton, "NetInfo", 240, CloseKind::PaneOnly, CreateNetInfo},
 }};
 

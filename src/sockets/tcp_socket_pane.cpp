@@ -21,6 +21,7 @@
 #include "sockets/send_dialog.h"
 #include "sockets/socket_io.h"
 #include "sockets/socket_run.h"
+#include "sockets/terminal_controls.h"
 #include "sockets/terminal_input.h"
 
 namespace {
@@ -200,10 +201,7 @@ TcpSocketPane::TcpSocketPane(QWidget* mainWindow) : ModulePane(mainWindow) {
   auto* address = new QComboBox(this);
   SetControlId(address, kTcpListenAddressId);
   place(address, 194, 15, 92, 12);
-  for (int i = 0, n = LocalAddressCount(); i < n; ++i) {
-    address->addItem(QString::fromStdString(DottedAddress(LocalAddressAt(i))));
-  }
-  address->setCurrentIndex(address->count() > 0 ? 0 : -1);
+  FillLocalAddressBox(address);
 
   group("Port :", 297, 2, 84, 30);
   auto* port = new QLineEdit(this);

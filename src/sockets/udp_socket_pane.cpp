@@ -23,6 +23,7 @@
 #include "sockets/send_dialog.h"
 #include "sockets/socket_io.h"
 #include "sockets/socket_run.h"
+#include "sockets/terminal_controls.h"
 #include "sockets/terminal_input.h"
 
 namespace {
@@ -125,10 +126,7 @@ UdpSocketPane::UdpSocketPane(QWidget* mainWindow) : ModulePane(mainWindow) {
   auto* address = new QComboBox(this);
   SetControlId(address, kUdpLocalAddressId);
   place(address, 13, 15, 92, 12);
-  for (int i = 0, n = LocalAddressCount(); i < n; ++i) {
-    address->addItem(QString::fromStdString(DottedAddress(LocalAddressAt(i))));
-  }
-  address->setCurrentIndex(address->count() > 0 ? 0 : -1);
+  FillLocalAddressBox(address);
 
   group("Local Port :", 116, 2, 60, 30);
   portEdit(kUdpLocalPortId, 122);
