@@ -27,21 +27,11 @@ constexpr const char* kServerAddress = "127.0.53.1";
 constexpr const char* kScriptedAddress = "127.0.53.3";
 constexpr const char* kSilentAddress = "127.0.53.4";
 
-TestDnsServer* g_server = nullptr;
-
-class DnsServerEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { g_server = new TestDnsServer(kServerAddress); }
-  void TearDown() override {
-    delete g_server;
-    g_server = nullptr;
-  }
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new DnsServerEnvironment);
-
-#define REQUIRE_SERVER()                                                           \
-  if (!IsRoot()) GTEST_SKIP() << "the DNS server needs root to listen on port 53"; \
-  ASSERT_TRUE(g_server && g_server->ready()) << "the DNS server did not start"
+TestDnsServer* const* const g_shared = ShareDnsServer(kServerAddress);
+TestDnsServer* Server() {
+  return *g_shared;
+}
+#define REQUIRE_SERVER() REQUIRE_DNS_SERVER(Server())
 
 struct Exchange {
   int result = 0;

@@ -110,3 +110,28 @@ TestDnsServer::~TestDnsServer() {
 uint32_t TestDnsServer::server() const {
   return inet_addr(address_.c_str());
 }
+
+namespace {
+
+class DnsServerEnvironment : public ::testing::Environment {
+ public:
+  explicit DnsServerEnvironment(const char* address) : address_(address) {}
+  void SetUp() override { server_ = new TestDnsServer(address_); }
+  void TearDown() override {
+    delete server_;
+    server_ = nullptr;
+  }
+  TestDnsServer* const* slot() const { return &server_; }
+
+ private:
+  std::string address_;
+  TestDnsServer* server_ = nullptr;
+};
+
+}  // namespace
+
+TestDnsServer* const* ShareDnsServer(const char* address) {
+  auto* environment = new DnsServerEnvironment(address);
+  ::testing::AddGlobalTestEnvironment(environment);  // gtest owns it
+  return environment->slot();
+}

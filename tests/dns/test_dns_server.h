@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include <gtest/gtest.h>
+
 #include "test_util.h"
 
 // The zone the DNS tests are served: every supported type, a name with two addresses, one with
@@ -30,3 +32,13 @@ class TestDnsServer {
   std::unique_ptr<ChildProcess> nsd_;
   bool ready_ = false;
 };
+
+// One server for a whole test program: started before its first test, stopped after its last.
+// Register it once at namespace scope:
+//   TestDnsServer* const* g_server = ShareDnsServer("127.0.53.x");
+TestDnsServer* const* ShareDnsServer(const char* address);
+
+// Skips without root (port 53) and fails when the server did not start.
+#define REQUIRE_DNS_SERVER(server)                                                 \
+  if (!IsRoot()) GTEST_SKIP() << "the DNS server needs root to listen on port 53"; \
+  ASSERT_TRUE((server) && (server)->ready()) << "the DNS server did not start"
