@@ -17,7 +17,6 @@ class ModulePane : public QFrame {
   // Stops the module's activity at shutdown; the shell ends the pane afterwards.
   virtual void closeModule();
 
- protected:
   // Places a control at dialog units inside the pane.
   void place(QWidget* control, int x, int y, int width, int height) const;
 };

@@ -38,6 +38,11 @@ void SocketRun::requestStop() {
   event.signal();
 }
 
+void SocketRun::abandon() {
+  token->cancel();
+  requestStop();
+}
+
 SocketRun::SendResult SocketRun::send(const std::vector<uint8_t>& data) {
   std::lock_guard lock(mutex_);
   SendResult result;

@@ -38,6 +38,8 @@ class SocketRun {
   // The stop request: the flag, then the signal, so a worker that took the signal away with
   // its events still sees the flag before it waits again.
   void requestStop();
+  // The pane is going: nothing more of the run reaches it, and the worker stops.
+  void abandon();
 
   struct SendResult {
     ssize_t sent = -1;

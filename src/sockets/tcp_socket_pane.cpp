@@ -1,11 +1,7 @@
 #include "sockets/tcp_socket_pane.h"
 
-#include <QCheckBox>
 #include <QComboBox>
-#include <QGroupBox>
-#include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -178,60 +174,33 @@ void TcpWorker(TcpRequest request, std::shared_ptr<SocketRun> run, PaneWriter ou
 }  // namespace
 
 TcpSocketPane::TcpSocketPane(QWidget* mainWindow) : ModulePane(mainWindow) {
-  const auto group = [this](const char* title, int x, int y, int w, int h) {
-    auto* box = new QGroupBox(QString::fromLatin1(title), this);
-    place(box, x, y, w, h);
-  };
-  const auto button = [this](const char* text, int id, int x) {
-    auto* b = new QPushButton(QString::fromLatin1(text), this);
-    SetControlId(b, id);
-    place(b, x, 46, 50, 14);
-    connect(b, &QPushButton::clicked, this, [this, id] { command(id); });
-    return b;
-  };
-
-  group("Connect To :", 7, 2, 176, 30);
+  AddGroup(this, "Connect To :", 7, 2, 176, 30);
   auto* host = new QComboBox(this);
   SetControlId(host, kTcpHostId);
   host->setEditable(true);
   host->setInsertPolicy(QComboBox::NoInsert);
   place(host, 13, 15, 164, 12);
 
-  group("Listen On :", 188, 2, 104, 30);
+  AddGroup(this, "Listen On :", 188, 2, 104, 30);
   auto* address = new QComboBox(this);
   SetControlId(address, kTcpListenAddressId);
   place(address, 194, 15, 92, 12);
   FillLocalAddressBox(address);
 
-  group("Port :", 297, 2, 84, 30);
-  auto* port = new QLineEdit(this);
-  SetControlId(port, kTcpPortId);
-  port->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), port));
-  place(port, 303, 15, 72, 12);
+  AddGroup(this, "Port :", 297, 2, 84, 30);
+  AddPortEdit(this, kTcpPortId, 303, 72);
 
-  button("Connect", kTcpConnectId, 7);
-  button("Listen", kTcpListenId, 61);
-  button("Send...", kTcpSendId, 115)->setDefault(true);
-  button("Close", kTcpCloseId, 169);
-
-  auto* echo = new QCheckBox(QStringLiteral("Echo Local"), this);
-  SetControlId(echo, kEchoLocalId);
-  place(echo, 226, 48, 58, 10);
-
-  group("Display :", 291, 36, 90, 30);
-  auto* display = new QComboBox(this);
-  SetControlId(display, kDisplaySelectorId);
-  place(display, 297, 49, 78, 12);
-  FillDisplaySelector(display, 4);
-
-  MakeOutputPane(this, kOutputPaneId, QRect(7, 72, 374, 191), true, OutputScrollBars::Both, true);
+  AddRowButton(this, "Connect", kTcpConnectId, 7);
+  AddRowButton(this, "Listen", kTcpListenId, 61);
+  AddRowButton(this, "Send...", kTcpSendId, 115)->setDefault(true);
+  AddRowButton(this, "Close", kTcpCloseId, 169);
+  AddEchoDisplayAndOutput(this, 226);
   showRunning(false);
 }
 
 TcpSocketPane::~TcpSocketPane() {
   if (run_) {
-    run_->token->cancel();  // nothing more of the run reaches this pane
-    run_->requestStop();
+    run_->abandon();
   }
 }
 

@@ -1,13 +1,56 @@
 #include "sockets/terminal_controls.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
 
+#include "shell/controls.h"
 #include "shell/ipv4_text.h"
+#include "shell/module_pane.h"
+#include "shell/output.h"
+#include "shell/payload_display.h"
 #include "sockets/local_addresses.h"
+#include "sockets/send_dialog.h"
 
 void FillLocalAddressBox(QComboBox* box) {
   for (int i = 0, n = LocalAddressCount(); i < n; ++i) {
     box->addItem(QString::fromStdString(DottedAddress(LocalAddressAt(i))));
   }
   box->setCurrentIndex(box->count() > 0 ? 0 : -1);
+}
+
+void AddGroup(ModulePane* pane, const char* title, int x, int y, int width, int height) {
+  pane->place(new QGroupBox(QString::fromLatin1(title), pane), x, y, width, height);
+}
+
+QPushButton* AddRowButton(ModulePane* pane, const char* text, int id, int x) {
+  auto* button = new QPushButton(QString::fromLatin1(text), pane);
+  SetControlId(button, id);
+  pane->place(button, x, 46, 50, 14);
+  QObject::connect(button, &QPushButton::clicked, pane, [pane, id] { pane->command(id); });
+  return button;
+}
+
+void AddPortEdit(ModulePane* pane, int id, int x, int width) {
+  auto* edit = new QLineEdit(pane);
+  SetControlId(edit, id);
+  edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
+  pane->place(edit, x, 15, width, 12);
+}
+
+void AddEchoDisplayAndOutput(ModulePane* pane, int echoX) {
+  auto* echo = new QCheckBox(QStringLiteral("Echo Local"), pane);
+  SetControlId(echo, kEchoLocalId);
+  pane->place(echo, echoX, 48, 58, 10);
+
+  AddGroup(pane, "Display :", 291, 36, 90, 30);
+  auto* display = new QComboBox(pane);
+  SetControlId(display, kDisplaySelectorId);
+  pane->place(display, 297, 49, 78, 12);
+  FillDisplaySelector(display, 4);
+
+  MakeOutputPane(pane, kOutputPaneId, QRect(7, 72, 374, 191), true, OutputScrollBars::Both, true);
 }

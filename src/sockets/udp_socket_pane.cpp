@@ -1,11 +1,7 @@
 #include "sockets/udp_socket_pane.h"
 
-#include <QCheckBox>
 #include <QComboBox>
-#include <QGroupBox>
-#include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <array>
 #include <optional>
 #include <string>
@@ -104,65 +100,35 @@ void UdpWorker(UdpRequest request, std::shared_ptr<SocketRun> run, PaneWriter ou
 }  // namespace
 
 UdpSocketPane::UdpSocketPane(QWidget* mainWindow) : ModulePane(mainWindow) {
-  const auto group = [this](const char* title, int x, int y, int w, int h) {
-    auto* box = new QGroupBox(QString::fromLatin1(title), this);
-    place(box, x, y, w, h);
-  };
-  const auto button = [this](const char* text, int id, int x) {
-    auto* b = new QPushButton(QString::fromLatin1(text), this);
-    SetControlId(b, id);
-    place(b, x, 46, 50, 14);
-    connect(b, &QPushButton::clicked, this, [this, id] { command(id); });
-    return b;
-  };
-  const auto portEdit = [this](int id, int x) {
-    auto* edit = new QLineEdit(this);
-    SetControlId(edit, id);
-    edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
-    place(edit, x, 15, 48, 12);
-  };
-
-  group("Bind To Local IP :", 7, 2, 104, 30);
+  AddGroup(this, "Bind To Local IP :", 7, 2, 104, 30);
   auto* address = new QComboBox(this);
   SetControlId(address, kUdpLocalAddressId);
   place(address, 13, 15, 92, 12);
   FillLocalAddressBox(address);
 
-  group("Local Port :", 116, 2, 60, 30);
-  portEdit(kUdpLocalPortId, 122);
+  AddGroup(this, "Local Port :", 116, 2, 60, 30);
+  AddPortEdit(this, kUdpLocalPortId, 122, 48);
 
-  group("Send To Remote IP :", 181, 2, 135, 30);
+  AddGroup(this, "Send To Remote IP :", 181, 2, 135, 30);
   auto* remote = new QComboBox(this);
   SetControlId(remote, kUdpRemoteHostId);
   remote->setEditable(true);
   remote->setInsertPolicy(QComboBox::NoInsert);
   place(remote, 187, 15, 123, 12);
 
-  group("Remote Port :", 321, 2, 60, 30);
-  portEdit(kUdpRemotePortId, 327);
+  AddGroup(this, "Remote Port :", 321, 2, 60, 30);
+  AddPortEdit(this, kUdpRemotePortId, 327, 48);
 
-  button("Start", kUdpStartId, 7);
-  button("Close", kUdpCloseId, 61);
-  button("Send...", kUdpSendId, 115)->setDefault(true);
-
-  auto* echo = new QCheckBox(QStringLiteral("Echo Local"), this);
-  SetControlId(echo, kEchoLocalId);
-  place(echo, 172, 48, 58, 10);
-
-  group("Display :", 291, 36, 90, 30);
-  auto* display = new QComboBox(this);
-  SetControlId(display, kDisplaySelectorId);
-  place(display, 297, 49, 78, 12);
-  FillDisplaySelector(display, 4);
-
-  MakeOutputPane(this, kOutputPaneId, QRect(7, 72, 374, 191), true, OutputScrollBars::Both, true);
+  AddRowButton(this, "Start", kUdpStartId, 7);
+  AddRowButton(this, "Close", kUdpCloseId, 61);
+  AddRowButton(this, "Send...", kUdpSendId, 115)->setDefault(true);
+  AddEchoDisplayAndOutput(this, 172);
   showRunning(false);
 }
 
 UdpSocketPane::~UdpSocketPane() {
   if (run_) {
-    run_->token->cancel();  // nothing more of the run reaches this pane
-    run_->requestStop();
+    run_->abandon();
   }
 }
 
