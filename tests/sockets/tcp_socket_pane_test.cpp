@@ -97,7 +97,7 @@ TEST_F(TcpPaneTest, ConnectsAndExchangesTextBothWays) {
   peer.closeInput();  // socat shuts its side down
   ASSERT_TRUE(waitIdle());
   EXPECT_EQ(Output(pane.get()),
-            "#>[Connecting To (127.0.0.1)...]\r\n#>[Connected]\r\nhello\r\n\r\n"
+            "#>[Connecting To (127.0.0.1)...]\r\n#>[Connected]\r\nhello\n\r\n"
             "#>[ECHO]ping\r\nline2\r\n#>[Connection Closed]\r\n");
   expectState(false, false);
   EXPECT_EQ(boxes.count(), 0u);
@@ -144,7 +144,7 @@ TEST_F(TcpPaneTest, ListensAcceptsOneConnectionAndRefusesASecond) {
   ASSERT_TRUE(WaitForOutput(pane.get(), "#>[Connection From: 127.0.0.1:"));
   ASSERT_TRUE(WaitUntil([&] { return Enabled(pane.get(), kTcpSendId); }));
   first.write("from the client\n");
-  ASSERT_TRUE(WaitForOutput(pane.get(), "from the client\r\n"));
+  ASSERT_TRUE(WaitForOutput(pane.get(), "from the client\n\r\n"));
 
   SocatPeer second({"-", "TCP:127.0.0.1:" + std::to_string(port)});
   EXPECT_NE(second.waitExit(), 0);  // refused: nobody listens any more
@@ -161,7 +161,7 @@ TEST_F(TcpPaneTest, ListensAcceptsOneConnectionAndRefusesASecond) {
   EXPECT_EQ(first.waitExit(), 0);
   const std::regex expected(
       R"(#>\[Listening \(Port:\d+\)\.\.\.\]\r\n#>\[Connection From: 127\.0\.0\.1:(\d+)\]\r\n)"
-      R"(from the client\r\n\r\n#>\[Connection Closed\]\r\n)");
+      R"(from the client\n\r\n#>\[Connection Closed\]\r\n)");
   std::smatch m;
   const std::string out = Output(pane.get());
   ASSERT_TRUE(std::regex_match(out, m, expected)) << out;

@@ -177,7 +177,7 @@ TEST_F(WhoisPaneTest, AddressAnswerWithoutReferralIsPrintedAsItCame) {
   ASSERT_TRUE(run("192.0.2.9"));
   EXPECT_EQ(text(),
             "OrgName: Stra\xC3\x9F"
-            "e GmbH\r\nComment: one\r\ntwo\r\n");
+            "e GmbH\r\nComment: one\ntwo\r\n");
 }
 
 TEST_F(WhoisPaneTest, FailingReferralServerShowsItsBoxAndNothingIsPrinted) {
