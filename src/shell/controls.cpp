@@ -19,12 +19,10 @@ std::string BoundedText(const QString& text, size_t capacity) {
   std::string bytes = text.toUtf8().toStdString();
   if (capacity == 0) return {};
   if (bytes.size() > capacity - 1) {
-    bytes.resize(capacity - 1);
-    // Do not leave half a character at the cut.
-    while (!bytes.empty() && (static_cast<unsigned char>(bytes.back()) & 0xC0) == 0x80) {
-      bytes.pop_back();
-    }
-    if (!bytes.empty() && (static_cast<unsigned char>(bytes.back()) & 0x80)) bytes.pop_back();
+    // When the first byte left out continues a character, that character goes whole.
+    size_t cut = capacity - 1;
+    while (cut > 0 && (static_cast<unsigned char>(bytes[cut]) & 0xC0) == 0x80) --cut;
+    bytes.resize(cut);
   }
   return bytes;
 }

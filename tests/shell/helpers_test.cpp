@@ -217,8 +217,10 @@ TEST(Controls, FoundByIdAndReadThroughTheInputBuffer) {
   EXPECT_EQ(FindControl<QComboBox>(&pane, 1003), box);
   EXPECT_EQ(FindControl<QLabel>(&pane, 1003), nullptr);
   EXPECT_EQ(ReadControlText(&pane, 1003).size(), 299u);
-  // A character is never cut in half.
+  // A character is never cut in half, and one that ends right at the cut stays.
   EXPECT_EQ(BoundedText(QString(200, QChar(0x00E9)), 300).size(), 298u);
+  EXPECT_EQ(BoundedText("a" + QString(200, QChar(0x00E9)), 300).size(), 299u);
+  EXPECT_EQ(BoundedText("ab" + QString(100, QChar(0x20AC)), 300).size(), 299u);
 }
 
 TEST(Controls, HistoryAddsNewTextsOnceIgnoringCase) {
