@@ -44,10 +44,11 @@ OutputMenuEnables OutputMenuEnablesFor(bool hasSelection, bool clipboardHasText,
 }
 
 QPlainTextEdit* OutputPaneAt(QWidget* w) {
-  if (w == nullptr) return nullptr;
-  if (auto* edit = qobject_cast<QPlainTextEdit*>(w)) return edit;
-  auto* edit = qobject_cast<QPlainTextEdit*>(w->parentWidget());
-  return (edit && edit->viewport() == w) ? edit : nullptr;
+  // The control's own parts (its viewport, its scroll bars) are its children.
+  for (; w != nullptr && !w->isWindow(); w = w->parentWidget()) {
+    if (auto* edit = qobject_cast<QPlainTextEdit*>(w)) return edit;
+  }
+  return nullptr;
 }
 
 std::unique_ptr<QMenu> BuildOutputMenu(QPlainTextEdit* edit) {

@@ -25,8 +25,8 @@ struct OutputMenuEnables {
 };
 OutputMenuEnables OutputMenuEnablesFor(bool hasSelection, bool clipboardHasText, bool readOnly);
 
-// The output pane a context-menu request over `w` belongs to (the control or its viewport), or
-// null when `w` is no output pane.
+// The output pane a context-menu request over `w` belongs to (the control, its viewport or a
+// scroll bar), or null when `w` is no part of an output pane.
 QPlainTextEdit* OutputPaneAt(QWidget* w);
 
 // Builds the menu for the control; each action carries its command id as data.
