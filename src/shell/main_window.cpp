@@ -1,16 +1,21 @@
 #include "shell/main_window.h"
 
+#include <QAbstractSpinBox>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QSignalBlocker>
+#include <QTextEdit>
 
 #include "shell/controls.h"
 #include "shell/desktop_launch.h"
@@ -53,10 +58,23 @@ bool IsEnter(const QKeyEvent* key) {
   return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
 }
 
-// A multi-line edit that takes Enter as a line break keeps it, as do open drop-down lists.
-bool WantsEnter(QWidget* target) {
-  QPlainTextEdit* edit = OutputPaneAt(target);
-  return edit != nullptr && !edit->isReadOnly();
+// A multi-line text the user can edit (the control or a part of it): Enter is a line break there.
+bool IsEditableMultiLine(const QWidget* w) {
+  for (; w != nullptr && !w->isWindow(); w = w->parentWidget()) {
+    if (const auto* plain = qobject_cast<const QPlainTextEdit*>(w)) return !plain->isReadOnly();
+    if (const auto* rich = qobject_cast<const QTextEdit*>(w)) return !rich->isReadOnly();
+  }
+  return false;
+}
+
+// Any text the user can edit: Ctrl+X cuts there rather than throwing away what was typed.
+bool IsEditableText(const QWidget* w) {
+  if (const auto* line = qobject_cast<const QLineEdit*>(w)) return !line->isReadOnly();
+  if (const auto* combo = qobject_cast<const QComboBox*>(w)) {
+    return combo->isEditable() && combo->lineEdit() != nullptr && !combo->lineEdit()->isReadOnly();
+  }
+  if (const auto* spin = qobject_cast<const QAbstractSpinBox*>(w)) return !spin->isReadOnly();
+  return IsEditableMultiLine(w);
 }
 
 }  // namespace
@@ -134,12 +152,14 @@ void MainWindow::buildMenus() {
 void MainWindow::buildControls(QWidget* client) {
   const DialogUnits& dlu = Dlu();
 
+  // The picture at its real size; the label takes the picture's size rather than the dialog
+  // units', which at some fonts would cut its foot off.
   auto* logo = new QLabel(client);
   logo_ = logo;
   SetControlId(logo, kLogoId);
-  logo->setGeometry(dlu.rect(0, 0, 72, 92));
-  logo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  logo->setPixmap(QPixmap(QStringLiteral(":/images/logo.png")));
+  const QPixmap picture(QStringLiteral(":/images/logo.png"));
+  logo->setPixmap(picture);
+  logo->setGeometry(QRect(dlu.rect(0, 0, 72, 92).topLeft(), picture.size()));
   logo->setCursor(Qt::PointingHandCursor);
 
   for (const ModuleInfo& m : modules_) {
@@ -147,8 +167,10 @@ void MainWindow::buildControls(QWidget* client) {
     SetControlId(button, m.buttonId);
     button->setGeometry(dlu.rect(0, m.buttonTop, 72, 18));
     button->setCheckable(true);  // push-like: stays pressed while its module is shown
+    // Every change of its state that ShowModule did not make (a click, a key, the accessible
+    // toggle action) shows its module, so exactly one button stays pressed.
     const int id = m.buttonId;
-    connect(button, &QPushButton::clicked, this, [this, id] { command(id); });
+    connect(button, &QPushButton::toggled, this, [this, id] { command(id); });
     buttons_.push_back(button);
   }
 
@@ -165,12 +187,16 @@ void MainWindow::ShowModule(int buttonId) {
   for (ModulePane* p : panes_) {
     if (p) p->hide();
   }
-  for (QPushButton* b : buttons_) b->setChecked(false);
+  const auto setPressed = [](QPushButton* b, bool pressed) {
+    const QSignalBlocker quiet(b);
+    b->setChecked(pressed);
+  };
+  for (QPushButton* b : buttons_) setPressed(b, false);
   for (size_t i = 0; i < modules_.size(); ++i) {
     if (modules_[i].buttonId != buttonId) continue;
     current_ = panes_[i];
     if (current_) current_->show();
-    buttons_[i]->setChecked(true);
+    setPressed(buttons_[i], true);
     return;
   }
 }
@@ -248,14 +274,9 @@ bool MainWindow::handleKey(QWidget* target, QKeyEvent* key) {
     command(kCmdCancel);
     return true;
   }
-  if (!IsEnter(key) || WantsEnter(target)) return false;
-  // Enter on a focused push button presses it; anywhere else it is the window's command 1.
-  auto* button = qobject_cast<QPushButton*>(target);
-  if (button != nullptr && !button->isCheckable()) {
-    button->click();
-  } else {
-    command(kCmdPrimary);
-  }
+  if (!IsEnter(key) || IsEditableMultiLine(target)) return false;
+  // Whatever has the focus, a push button too: a pane's Enter is its command 1 and nothing else.
+  command(kCmdPrimary);
   return true;
 }
 
@@ -269,13 +290,17 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (widget == nullptr || widget->window() != this || shutDown_) return false;
 
   switch (type) {
-    case QEvent::ShortcutOverride:
-      // Accelerators come before the controls' own keys (Ctrl+X is Exit, not Cut).
-      if (IsAccelerator(static_cast<QKeyEvent*>(event))) {
+    case QEvent::ShortcutOverride: {
+      // Accelerators come before the controls' own keys, except that Ctrl+X in a text being
+      // edited is Cut.
+      const auto* key = static_cast<QKeyEvent*>(event);
+      const bool cut = key->key() == Qt::Key_X && IsEditableText(widget);
+      if (IsAccelerator(key) && !cut) {
         event->ignore();
         return true;
       }
       return false;
+    }
     case QEvent::KeyPress:
       return handleKey(widget, static_cast<QKeyEvent*>(event));
     case QEvent::ContextMenu: {

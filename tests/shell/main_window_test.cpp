@@ -1,14 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 #include <array>
 #include <memory>
 #include <string>
@@ -140,6 +144,7 @@ TEST_F(MainWindowTest, VersionLineAndLogo) {
   auto* logo = FindControl<QLabel>(window_.get(), kLogoId);
   ASSERT_NE(logo, nullptr);
   EXPECT_EQ(logo->pixmap().size(), QSize(104, 150));
+  EXPECT_EQ(logo->size(), logo->pixmap().size());
   EXPECT_EQ(logo->cursor().shape(), Qt::PointingHandCursor);
   QTest::mouseClick(logo, Qt::LeftButton);
   EXPECT_EQ(pages_, std::vector<std::string>{kHomePage});
@@ -180,6 +185,17 @@ TEST_F(MainWindowTest, EnterIsForwardedToTheCurrentPaneAsCommandOne) {
   sendKey(output(kDnsButton), Qt::Key_Enter, Qt::KeypadModifier);
   EXPECT_TRUE(WaitUntil([] { return !g_log.empty(); }, 2000));
   EXPECT_EQ(g_log, std::vector<std::string>{"DNS:command 1"});
+
+  // A focused push button is not pressed by Enter, in a pane with an editable text too.
+  window_->ShowModule(kCodecButton);
+  auto* go = FindControl<QPushButton>(window_->pane(kCodecButton), 1);
+  int clicks = 0;
+  QObject::connect(go, &QPushButton::clicked, [&] { ++clicks; });
+  g_log.clear();
+  sendKey(go, Qt::Key_Return);
+  EXPECT_TRUE(WaitUntil([] { return !g_log.empty(); }, 2000));
+  EXPECT_EQ(g_log, std::vector<std::string>{"Base64 / MD5:command 1"});
+  EXPECT_EQ(clicks, 0);
 }
 
 TEST_F(MainWindowTest, EnterInAnEditableTextIsALineBreak) {
@@ -195,20 +211,50 @@ TEST_F(MainWindowTest, EnterInAnEditableTextIsALineBreak) {
 
 TEST_F(MainWindowTest, EveryShutdownPathRunsTheCloseOperationsInOrder) {
   const std::vector<std::function<void()>> paths = {
-      [&] { window_->close(); },                                               // the close box
-      [&] { sendKey(button(kDnsButton), Qt::Key_Escape); },                    // Escape
-      [&] { action(kCmdExit)->trigger(); },                                    // File > Exit
-      [&] { sendKey(output(kCodecButton), Qt::Key_X, Qt::ControlModifier); },  // Ctrl+X
+      [&] { window_->close(); },                                                 // the close box
+      [&] { sendKey(button(kDnsButton), Qt::Key_Escape); },                      // Escape
+      [&] { action(kCmdExit)->trigger(); },                                      // File > Exit
+      [&] { sendKey(output(kNetstatButton), Qt::Key_X, Qt::ControlModifier); },  // Ctrl+X
   };
   for (size_t i = 0; i < paths.size(); ++i) {
     SetUp();
-    if (i == 3) window_->ShowModule(kCodecButton);  // even over an editable text
     paths[i]();
     ServeEvents(20);
     EXPECT_EQ(g_log, kCloseOrder) << "path " << i;
     EXPECT_TRUE(window_->isShutDown());
     EXPECT_FALSE(window_->isVisible());
     EXPECT_TRUE(UiShuttingDown());
+  }
+}
+
+TEST_F(MainWindowTest, CtrlXInATextBeingEditedIsCut) {
+  window_->ShowModule(kCodecButton);
+  QPlainTextEdit* text = output(kCodecButton);
+  text->setPlainText("typed");
+  text->selectAll();
+  sendKey(text, Qt::Key_X, Qt::ControlModifier);
+  auto* box = FindControl<QComboBox>(window_->pane(kCodecButton), 1003);
+  box->setEditText("host");
+  box->lineEdit()->selectAll();
+  sendKey(box, Qt::Key_X, Qt::ControlModifier);
+  ServeEvents(20);
+  EXPECT_EQ(text->toPlainText(), "");
+  EXPECT_EQ(box->currentText(), "");
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "host");
+  EXPECT_FALSE(window_->isShutDown());
+  EXPECT_TRUE(g_log.empty());
+}
+
+TEST_F(MainWindowTest, AModuleButtonsAccessibleActionsShowItsModule) {
+  QAccessibleInterface* tcp = QAccessible::queryAccessibleInterface(button(kTcpButton));
+  ASSERT_NE(tcp, nullptr);
+  ASSERT_NE(tcp->actionInterface(), nullptr);
+  for (int i = 0; i < 2; ++i) {  // the second time on the module already shown
+    tcp->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_EQ(shownPanes(), std::vector<std::string>{"TCP Socket"});
+    for (const ModuleInfo& m : table_) {
+      EXPECT_EQ(button(m.buttonId)->isChecked(), m.buttonId == kTcpButton) << m.label;
+    }
   }
 }
 
@@ -292,6 +338,16 @@ TEST_F(MainWindowTest, ContextMenuOverAnEmptyReadOnlyPane) {
   QGuiApplication::clipboard()->setText("x");
   RightClick(output(kNetstatButton)->viewport());
   EXPECT_EQ(seen.items, (std::vector<std::string>{"Clear Output", "Paste", "Select All"}));
+
+  // The scroll bars are the pane's too. (A menu of their own would wait for a choice: closed.)
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [] {
+    if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+  });
+  closer.start(200);
+  RightClick(output(kNetstatButton)->verticalScrollBar());
+  RightClick(output(kNetstatButton)->horizontalScrollBar());
+  EXPECT_EQ(seen.shown, 4);
 }
 
 TEST_F(MainWindowTest, ContextMenuOverAnEditablePane) {
