@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTextDocument>
 #include <algorithm>
 #include <cstring>
@@ -222,10 +223,9 @@ FileReadEnd CodecPane::readFile(FileReader& file, const QString& label, uint64_t
                                 const std::function<bool(const uint8_t*, size_t)>& consume) {
   FileProgress progress(this, label, file.sized() ? file.size() : 0);
   progress_ = &progress;
-  const FileReadEnd end =
-      ReadFileChunks(file, limit, consume, [&](uint64_t done) { return progress.update(done); });
-  progress_ = nullptr;
-  return end;
+  // Forgotten on every way out, an exception too: closeModule would write through it.
+  const auto forget = qScopeGuard([this] { progress_ = nullptr; });
+  return ReadFileChunks(file, limit, consume, [&](uint64_t done) { return progress.update(done); });
 }
 
 void CodecPane::encodeFile() {

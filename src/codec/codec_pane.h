@@ -41,6 +41,9 @@ class CodecPane : public ModulePane {
   void command(int id) override;
   void closeModule() override;
 
+  // While a file is read (its progress may show and the event loop is served).
+  bool readingFile() const { return progress_ != nullptr; }
+
  private:
   void encodeText();
   void encodeFile();

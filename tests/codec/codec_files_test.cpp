@@ -8,12 +8,58 @@
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <fstream>
+#include <new>
 #include <random>
 
 #include "codec/file_progress.h"
+#include "codec/file_reader.h"
 #include "codec_test_util.h"
 #include "test_util.h"
+
+// Allocations of at least this many bytes fail while it is not 0. The replaceable allocation
+// functions of the whole test program, so that running out of memory can be tested.
+static std::atomic<size_t> g_failAllocationsFrom{0};
+
+void* operator new(size_t size) {
+  const size_t from = g_failAllocationsFrom.load(std::memory_order_relaxed);
+  if (from != 0 && size >= from) throw std::bad_alloc();
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](size_t size) {
+  return ::operator new(size);
+}
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return ::operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](size_t size, const std::nothrow_t& tag) noexcept {
+  return ::operator new(size, tag);
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
 
 namespace {
 
@@ -220,4 +266,19 @@ TEST_F(CodecFilesTest, ClosingTheModuleEndsAWaitingRead) {
   encodeFile(fifo.path);  // nothing ever arrives
   EXPECT_EQ(text(), "keep");
   EXPECT_EQ(boxes.count(), 0u);
+}
+
+TEST_F(CodecFilesTest, AReadThatRunsOutOfMemoryLeavesNoProgressBehind) {
+  const std::string path = write("small", "abc");
+  SetOpenFileChooser([&](QWidget*, const QString&) {
+    g_failAllocationsFrom = kFileChunkBytes;  // the reader's buffer is the first this large
+    return QString::fromStdString(path);
+  });
+  click(kEncodeFileButtonId);
+  g_failAllocationsFrom = 0;
+  EXPECT_EQ(boxes.texts(), std::vector<std::string>{"Memory Allocation Error!"});
+  EXPECT_FALSE(static_cast<CodecPane*>(pane)->readingFile());
+  pane->closeModule();  // finds no read to cancel
+  encodeFile(path);
+  EXPECT_EQ(text(), "YWJj\r\n");
 }
