@@ -14,22 +14,33 @@ struct evp_md_ctx_st;  // the library's digest context
 // Base64 and MD5 through the system's crypto library.
 
 // Encodes bytes handed in pieces of any size into Base64 text in lines (see base64_text.h).
+// The text is written once, straight into memory of its own from the system (not filled with
+// zeros first, and in large pages where the system offers them), since for a large file the
+// page faults cost as much as the encoding. Running out of memory throws std::bad_alloc.
 class Base64Encoder {
  public:
+  Base64Encoder() = default;
+  ~Base64Encoder();
+  Base64Encoder(const Base64Encoder&) = delete;
+  Base64Encoder& operator=(const Base64Encoder&) = delete;
+
   // Room for the whole text, when its size is known ahead.
   void reserve(uint64_t textChars);
   void update(const uint8_t* data, size_t size);
   // Encodes what is left (a last, shorter line with its padding).
   void finish();
-  std::string& text() { return text_; }
+  std::string_view text() const { return {text_, size_}; }
 
  private:
+  // Room for `more` characters after the text; a whole line's more is asked for at least.
+  char* extend(size_t more);
   void appendLines(const uint8_t* data, size_t lineCount);
-  void appendLastLine(const uint8_t* data, size_t size);
 
   std::array<uint8_t, kBase64LineBytes> carry_{};  // bytes of a line not yet complete
   size_t carrySize_ = 0;
-  std::string text_;
+  char* text_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
 };
 
 // Decodes text cleaned by CleanBase64Text into exactly Base64DecodedSize bytes; false when

@@ -1,13 +1,49 @@
 #include <openssl/evp.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <new>
 
 #include "codec/crypto.h"
 
+namespace {
+
+constexpr size_t kLineChars = kBase64LineChars + 2;  // with its CR LF
+
+// Pages for `capacity` bytes of text, moved along with what `old` holds.
+char* MapText(char* old, size_t oldCapacity, size_t capacity) {
+  void* p = old == nullptr ? mmap(nullptr, capacity, PROT_READ | PROT_WRITE,
+                                  MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                           : mremap(old, oldCapacity, capacity, MREMAP_MAYMOVE);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  madvise(p, capacity, MADV_HUGEPAGE);  // a wish: without it the pages are small
+  return static_cast<char*>(p);
+}
+
+}  // namespace
+
+Base64Encoder::~Base64Encoder() {
+  if (text_ != nullptr) munmap(text_, capacity_);
+}
+
 void Base64Encoder::reserve(uint64_t textChars) {
-  text_.reserve(textChars);
+  // One more for the terminator the library writes after the last line.
+  if (textChars + 1 > size_) extend(size_t(textChars) + 1 - size_);
+}
+
+char* Base64Encoder::extend(size_t more) {
+  if (more > capacity_ - size_) {
+    // At least double, so text of unknown length is moved a few times only.
+    const size_t wanted = std::max({size_ + more, 2 * capacity_, size_t(1) << 16});
+    const size_t page = size_t(sysconf(_SC_PAGESIZE));
+    const size_t capacity = (wanted + page - 1) / page * page;
+    text_ = MapText(text_, capacity_, capacity);
+    capacity_ = capacity;
+  }
+  return text_ + size_;
 }
 
 void Base64Encoder::update(const uint8_t* data, size_t size) {
@@ -28,32 +64,26 @@ void Base64Encoder::update(const uint8_t* data, size_t size) {
 }
 
 void Base64Encoder::finish() {
-  if (carrySize_ > 0) appendLastLine(carry_.data(), carrySize_);
+  if (carrySize_ == 0) return;
+  const size_t chars = (carrySize_ + 2) / 3 * 4;
+  // The terminator the library writes goes under the CR.
+  auto* out = reinterpret_cast<unsigned char*>(extend(chars + 2));
+  EVP_EncodeBlock(out, carry_.data(), int(carrySize_));
+  out[chars] = '\r';
+  out[chars + 1] = '\n';
+  size_ += chars + 2;
   carrySize_ = 0;
 }
 
 void Base64Encoder::appendLines(const uint8_t* data, size_t lineCount) {
   if (lineCount == 0) return;
-  constexpr size_t kLine = kBase64LineChars + 2;
-  const size_t start = text_.size();
-  // One more for the terminator the library writes after each line; dropped at the end.
-  text_.resize(start + lineCount * kLine + 1);
-  auto* out = reinterpret_cast<unsigned char*>(text_.data() + start);
-  for (size_t i = 0; i < lineCount; ++i, out += kLine, data += kBase64LineBytes) {
-    EVP_EncodeBlock(out, data, int(kBase64LineBytes));
+  auto* out = reinterpret_cast<unsigned char*>(extend(lineCount * kLineChars + 1));
+  for (size_t i = 0; i < lineCount; ++i, out += kLineChars, data += kBase64LineBytes) {
+    EVP_EncodeBlock(out, data, int(kBase64LineBytes));  // its terminator goes under the CR
     out[kBase64LineChars] = '\r';
     out[kBase64LineChars + 1] = '\n';
   }
-  text_.resize(start + lineCount * kLine);
-}
-
-void Base64Encoder::appendLastLine(const uint8_t* data, size_t size) {
-  const size_t chars = (size + 2) / 3 * 4;
-  const size_t start = text_.size();
-  text_.resize(start + chars + 1);
-  EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text_.data() + start), data, int(size));
-  text_.resize(start + chars);
-  text_ += "\r\n";
+  size_ += lineCount * kLineChars;
 }
 
 bool Base64Decode(std::string_view clean, std::vector<uint8_t>& bytes) {

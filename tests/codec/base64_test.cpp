@@ -17,7 +17,7 @@ std::string Encode(const std::vector<uint8_t>& bytes) {
   Base64Encoder encoder;
   encoder.update(bytes.data(), bytes.size());
   encoder.finish();
-  return encoder.text();
+  return std::string(encoder.text());
 }
 
 // Cleans and decodes as the pane does; nothing for text that is not Base64.

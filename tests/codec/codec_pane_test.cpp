@@ -20,7 +20,7 @@ std::string Base64Of(std::string_view bytes) {
   Base64Encoder encoder;
   encoder.update(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   encoder.finish();
-  return encoder.text();
+  return std::string(encoder.text());
 }
 
 }  // namespace
