@@ -18,7 +18,7 @@ inline constexpr size_t kOutputPaneLines = 100'000;
 // A longer line is shown in pieces of this many characters, each on a line of its own: the
 // control lays a line out whole on every change, which for a line of millions of characters
 // takes seconds. The pieces are still one line to whoever reads or copies the text.
-inline constexpr size_t kOutputLinePiece = 4096;
+inline constexpr size_t kOutputLinePiece = 1024;
 
 // Text of at most this many characters fits an empty pane whole, however its lines run: the rest
 // is room for the breaks between a long line's pieces.
