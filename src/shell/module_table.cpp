@@ -4,6 +4,7 @@
 
 #include "codec/codec_pane.h"
 #include "dns/dns_pane.h"
+#include "netinfo/netinfo_pane.h"
 #include "ping/ping_pane.h"
 #include "shell/placeholder_pane.h"
 #include "sockets/tcp_socket_pane.h"
@@ -18,9 +19,6 @@ ModulePane* CreateNetstat(QWidget* w) {
 ModulePane* CreateCapture(QWidget* w) {
   return CreatePlaceholderPane(w, "Packet Capture");
 }
-ModulePane* CreateNetInfo(QWidget* w) {
-  return CreatePlaceholderPane(w, "NetInfo");
-}
 
 constexpr std::array<ModuleInfo, 9> kModules = {{
     {kNetstatButton, "Netstat", 96, CloseKind::PaneOnly, CreateNetstat},
@@ -31,7 +29,7 @@ constexpr std::array<ModuleInfo, 9> kModules = {{
     {kTcpButton, "TCP Socket", 186, CloseKind::Socket, CreateTcpSocketPane},
     {kUdpButton, "UDP Socket", 204, CloseKind::Socket, CreateUdpSocketPane},
     {kCodecButton, "Base64 / MD5", 222, CloseKind::PaneOnly, CreateCodecPane},
-    {kNetInfoButton, "NetInfo", 240, CloseKind::PaneOnly, CreateNetInfo},
+    {kNetInfoButton, "NetInfo", 240, CloseKind::PaneOnly, CreateNetInfoPane},
 }};
 
 }  // namespace
