@@ -2,12 +2,17 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "netinfo/dhcp_lease.h"
 #include "netinfo/netinfo_text.h"
+#include "netinfo/rtnetlink_dump.h"
 
 namespace {
 
@@ -207,6 +212,49 @@ TEST(ForEachDhclientLease, ReadsTimesAndPassesOverBrokenStatements) {
   EXPECT_EQ(leases[1].address, 0u);        // not an address
   EXPECT_FALSE(leases[1].expires);         // no such day
   EXPECT_EQ(leases[1].interfaceName, "");  // its statement never ended
+}
+
+// Reply datagrams recorded from a namespace with e0 (index 2: 198.18.10.2/24 and .3/24, MAC
+// 00:1a:2b:3c:4d:5e) and e2 (index 3: 198.18.11.2/24), a default route over both (multipath,
+// via 198.18.10.1 and 198.18.11.1) and neighbours 198.18.10.7 on e0 and 198.18.11.8 on e2.
+std::vector<uint8_t> Recorded(const std::string& name) {
+  const char* source = std::getenv("PELORIN_SOURCE_DIR");
+  std::ifstream file(std::string(source ? source : ".") + "/fuzz/corpus/rtnetlink_dump/" + name,
+                     std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+TEST(AdapterDump, ReadsRecordedKernelReplies) {
+  AdapterDump dump;
+  for (const char* name : {"link-0", "link-1", "addr-0", "route-0"}) {
+    const std::vector<uint8_t> bytes = Recorded(name);
+    ASSERT_FALSE(bytes.empty()) << name;
+    EXPECT_EQ(dump.add(bytes.data(), bytes.size()), DumpState::kMore) << name;
+  }
+  const std::vector<uint8_t> done = Recorded("route-1");
+  EXPECT_EQ(dump.add(done.data(), done.size()), DumpState::kDone);
+
+  const std::vector<AdapterRecord> adapters = dump.adapters();
+  ASSERT_EQ(adapters.size(), 2u);  // not loopback
+  EXPECT_EQ(adapters[0].index, 2);
+  EXPECT_EQ(adapters[0].name, "e0");
+  EXPECT_EQ(adapters[0].linkType, kLinkEthernet);
+  EXPECT_EQ(adapters[0].mac, (std::array<uint8_t, 6>{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}));
+  EXPECT_EQ(adapters[0].addresses,
+            (std::vector<uint32_t>{Address("198.18.10.2"), Address("198.18.10.3")}));
+  EXPECT_EQ(adapters[0].firstPrefixLength, 24);
+  EXPECT_EQ(adapters[0].gateway, Address("198.18.10.1"));
+  EXPECT_EQ(adapters[1].name, "e2");
+  EXPECT_EQ(adapters[1].gateway, Address("198.18.11.1"));  // the second hop's
+
+  std::vector<uint32_t> neighbours;
+  const std::vector<uint8_t> neigh = Recorded("neigh-0");
+  EXPECT_EQ(AddNeighbours(neigh.data(), neigh.size(), 2, neighbours), DumpState::kDone);
+  EXPECT_EQ(neighbours, std::vector<uint32_t>{Address("198.18.10.7")});
+  const std::vector<uint8_t> ack = Recorded("ack-0");
+  EXPECT_EQ(AckError(ack.data(), ack.size()), -ENOENT);
+  // A datagram cut short is no dump's end.
+  EXPECT_EQ(dump.add(neigh.data(), 10), DumpState::kMore);
 }
 
 }  // namespace
