@@ -10,6 +10,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -23,8 +24,10 @@ namespace {
 constexpr int kNetlinkTimeoutMs = 1000;
 // Larger than any one reply datagram of a dump (the kernel fills at most 32 KiB).
 constexpr size_t kReplyBufferSize = 64 * 1024;
-// Entries looked at per lease directory.
+// Entries looked at per lease directory, and bytes read of all lease files for one adapter: far
+// more than real systems keep, and little enough that showing an adapter stays quick.
 constexpr int kMaxLeaseFiles = 512;
+constexpr size_t kLeaseBytesBudget = 4 * kLeaseFileMaxBytes;
 
 // A route netlink socket of the calling thread's network namespace.
 class RtnlSocket {
@@ -152,12 +155,12 @@ bool IsLeaseFileName(std::string_view name) {
   return !name.empty() && name.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
-void ConsiderLeaseDirectory(const std::string& directory, LeaseChoice& choice) {
+void ConsiderLeaseDirectory(const std::string& directory, LeaseChoice& choice, size_t& budget) {
   DIR* dir = opendir(directory.c_str());
   if (dir == nullptr) return;
   int seen = 0;
   while (const dirent* entry = readdir(dir)) {
-    if (++seen > kMaxLeaseFiles) break;
+    if (++seen > kMaxLeaseFiles || budget == 0) break;
     const std::string_view name = entry->d_name;
     if (!IsLeaseFileName(name)) continue;
     const int fd =
@@ -165,7 +168,9 @@ void ConsiderLeaseDirectory(const std::string& directory, LeaseChoice& choice) {
     if (fd < 0) continue;
     std::string text;
     struct stat info {};
-    if (fstat(fd, &info) == 0 && ReadFileBytes(fd, kLeaseFileMaxBytes, true, text)) {
+    if (fstat(fd, &info) == 0 &&
+        ReadFileBytes(fd, std::min(kLeaseFileMaxBytes, budget), true, text)) {
+      budget -= text.size();
       choice.considerFile(name, text, int64_t(info.st_mtime));
     }
     ::close(fd);
@@ -209,7 +214,10 @@ std::optional<std::vector<AdapterRecord>> ReadAdapters() {
 std::optional<DhcpLease> FindDhcpLease(const AdapterRecord& adapter,
                                        const std::vector<std::string>& directories) {
   LeaseChoice choice(adapter.name, adapter.index, adapter.addresses);
-  for (const std::string& directory : directories) ConsiderLeaseDirectory(directory, choice);
+  size_t budget = kLeaseBytesBudget;
+  for (const std::string& directory : directories) {
+    ConsiderLeaseDirectory(directory, choice, budget);
+  }
   return choice.best();
 }
 
