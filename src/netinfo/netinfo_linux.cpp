@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
@@ -119,13 +120,13 @@ bool HasNetAdmin() {
 bool ReadFileBytes(int fd, size_t limit, bool tail, std::string& text) {
   struct stat info {};
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  const off_t size = info.st_size;
-  off_t offset = 0;
-  if (tail && size > off_t(limit)) offset = size - off_t(limit);
-  text.assign(limit, '\0');
+  const size_t size = size_t(info.st_size);
+  const size_t wanted = std::min(limit, size);
+  const off_t offset = tail ? off_t(size - wanted) : 0;
+  text.assign(wanted, '\0');
   size_t got = 0;
-  while (got < limit) {
-    const ssize_t n = pread(fd, text.data() + got, limit - got, offset + off_t(got));
+  while (got < wanted) {
+    const ssize_t n = pread(fd, text.data() + got, wanted - got, offset + off_t(got));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) break;

@@ -50,7 +50,7 @@ NetInfoPane::NetInfoPane(QWidget* mainWindow, NetInfoSources sources)
       statistics_(sources_.interfaceDirectory) {
   buildControls();
   showNetworkParams();
-  fillAdapterList();
+  command(kNetInfoRefreshId);  // fills the adapter list
   timer_ = new QTimer(this);
   timer_->setInterval(kStatisticsPeriodMs);
   connect(timer_, &QTimer::timeout, this, [this] { updateStatistics(); });

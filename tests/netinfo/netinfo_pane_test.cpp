@@ -5,13 +5,11 @@
 // test's own.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <linux/capability.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QComboBox>
@@ -119,26 +117,6 @@ class NamespaceSysfs {
  private:
   std::string path_;
   bool mounted_ = false;
-};
-
-// Takes CAP_NET_ADMIN out of this thread's effective set while it lives.
-class WithoutNetAdmin {
- public:
-  WithoutNetAdmin() {
-    if (syscall(SYS_capget, &header_, saved_) != 0) return;
-    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-    reduced[0].effective &= ~(1u << CAP_NET_ADMIN);
-    dropped_ = syscall(SYS_capset, &header_, reduced) == 0;
-  }
-  ~WithoutNetAdmin() {
-    if (dropped_) syscall(SYS_capset, &header_, saved_);
-  }
-  bool dropped() const { return dropped_; }
-
- private:
-  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct saved_[2] = {};
-  bool dropped_ = false;
 };
 
 QJsonArray Ip(const std::string& arguments) {
@@ -370,7 +348,7 @@ TEST_F(NetInfoPaneTest, FlushDeletesEveryIpv4NeighbourOfTheChosenAdapter) {
   ClickControl(pane_.get(), kFlushCacheId);
   EXPECT_EQ(Neighbours(), before);
   {
-    const WithoutNetAdmin unprivileged;
+    const WithoutCapability unprivileged(CAP_NET_ADMIN);
     ASSERT_TRUE(unprivileged.dropped());
     ClickControl(pane_.get(), kFlushCacheId);
   }

@@ -2,8 +2,6 @@
 // network go through the namespace lab with the test's UI thread in the client namespace, so
 // the pane's workers, which that thread starts, are born there.
 #include <gtest/gtest.h>
-#include <linux/capability.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QComboBox>
@@ -27,27 +25,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Takes CAP_NET_RAW out of this thread's effective set while it lives, so root can see what an
-// unprivileged user sees (capabilities belong to each thread).
-class WithoutRawSockets {
- public:
-  WithoutRawSockets() {
-    if (syscall(SYS_capget, &header_, saved_) != 0) return;
-    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-    reduced[0].effective &= ~(1u << CAP_NET_RAW);
-    dropped_ = syscall(SYS_capset, &header_, reduced) == 0;
-  }
-  ~WithoutRawSockets() {
-    if (dropped_) syscall(SYS_capset, &header_, saved_);
-  }
-  bool dropped() const { return dropped_; }
-
- private:
-  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct saved_[2] = {};
-  bool dropped_ = false;
-};
 
 class PingPaneTest : public ::testing::Test {
  protected:
@@ -297,7 +274,8 @@ TEST_F(PingPaneTest, WithoutPrivilegeTheServiceFailsToLoadAndEchoesFail) {
   window_.reset();
   presenter_.clear();
   {
-    WithoutRawSockets unprivileged;  // and ping_group_range in the client namespace is "1 0"
+    WithoutCapability unprivileged(
+        CAP_NET_RAW);  // and ping_group_range in the client namespace is "1 0"
     ASSERT_TRUE(unprivileged.dropped());
     window_ = std::make_unique<MainWindow>();
     pane_ = dynamic_cast<PingPane*>(window_->pane(kPingButton));
