@@ -75,8 +75,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no adapter besides loopback to read\n");
     return 1;
   }
-  const auto up = std::find_if(adapters->begin(), adapters->end(),
-                               [](const AdapterRecord& a) { return (a.flags & 1) != 0; });  // IFF_UP
+  const auto up = std::find_if(adapters->begin(), adapters->end(), [](const AdapterRecord& a) {
+    return (a.flags & 1) != 0;
+  });  // IFF_UP
   const AdapterRecord& adapter = up != adapters->end() ? *up : adapters->front();
   std::printf("adapter %s (index %d), microseconds per reading\n\n", adapter.name.c_str(),
               adapter.index);
