@@ -114,8 +114,9 @@ int PacketPassesFilter(const CaptureFilter& filter, const CapturedPacket& packet
 }
 
 bool FilterDropsEverything(const CaptureFilter& filter) {
-  return (filter.includeTcp == 0 && filter.includeUdp == 0) ||
-         (filter.portMode != 0 && filter.ports[0] == 0) ||
+  const auto unknown = [](int mode) { return mode < 0 || mode > 3; };  // never matches
+  return (filter.includeTcp == 0 && filter.includeUdp == 0) || unknown(filter.portMode) ||
+         unknown(filter.addressMode) || (filter.portMode != 0 && filter.ports[0] == 0) ||
          (filter.addressMode != 0 && filter.addresses[0] == 0);
 }
 
@@ -189,8 +190,8 @@ std::string KernelFilterExpression(const CaptureFilter& filter) {
     text += " and " + (filter.includeTcp ? tcp : udp);
   }
   if (filter.portMode != 0) {
-    text += " and " + ListExpression(filter.portMode, filter.ports, "port", "src port",
-                                     "dst port", PortText);
+    text += " and " +
+            ListExpression(filter.portMode, filter.ports, "port", "src port", "dst port", PortText);
   }
   if (filter.addressMode != 0) {
     text += " and " + ListExpression(filter.addressMode, filter.addresses, "ip host", "ip src",

@@ -76,10 +76,10 @@ TEST(PacketDecoding, DamagedCutAndForeignPacketsAreSkipped) {
     p[at] = value;
     return p;
   };
-  EXPECT_FALSE(Decode(changed(9, 1)).shown);     // ICMP
-  EXPECT_FALSE(Decode(changed(0, 0x65)).shown);  // not version 4
-  EXPECT_FALSE(Decode(changed(0, 0x44)).shown);  // header length below 20
-  EXPECT_FALSE(Decode(changed(0, 0x4F)).shown);  // header longer than the packet
+  EXPECT_FALSE(Decode(changed(9, 1)).shown);      // ICMP
+  EXPECT_FALSE(Decode(changed(0, 0x65)).shown);   // not version 4
+  EXPECT_FALSE(Decode(changed(0, 0x44)).shown);   // header length below 20
+  EXPECT_FALSE(Decode(changed(0, 0x4F)).shown);   // header longer than the packet
   EXPECT_FALSE(Decode(changed(32, 0x40)).shown);  // TCP data offset below 5
   EXPECT_FALSE(Decode(changed(32, 0xF0)).shown);  // TCP header past the end
   EXPECT_FALSE(Decode(changed(7, 0x08)).shown);   // a later fragment
@@ -119,7 +119,7 @@ TEST(PacketDecoding, LinkHeadersAreStrippedByLinkType) {
   arp[13] = 0x06;
   EXPECT_FALSE(Decode(arp, kLinkEthernet).shown);
   EXPECT_FALSE(Decode(behind({10, 0, 0, 0}), kLinkNull).shown);  // IPv6 family
-  EXPECT_FALSE(Decode(packet, 9999).shown);                       // unknown link type
+  EXPECT_FALSE(Decode(packet, 9999).shown);                      // unknown link type
   EXPECT_EQ(IpHeaderOffset(kLinkEthernet, packet.data(), 13), -1);
 }
 
@@ -177,8 +177,7 @@ TEST(CaptureFilterRules, DescriptionAndListTexts) {
   filter.portMode = 0;
   filter.ports[0] = NetworkPort(139);  // kept under "Allow ALL ports"
   filter.ports[1] = NetworkPort(65535);
-  EXPECT_EQ(DescribeFilterText(filter).substr(0, 37),
-            "Protocols: UDP\r\nPorts: Allow Any Port");
+  EXPECT_EQ(DescribeFilterText(filter).substr(0, 37), "Protocols: UDP\r\nPorts: Allow Any Port");
   EXPECT_EQ(FilterPortsText(filter), "139,65535");
 
   using Pieces = std::vector<std::string>;

@@ -6,10 +6,10 @@
 
 // IPv4 packets and frames made byte by byte for the decoder and filter tests.
 struct PacketSpec {
-  uint8_t protocol = 6;   // 6 TCP, 17 UDP
-  uint8_t ipWords = 5;    // IPv4 header length in 32-bit words
-  uint8_t tcpWords = 5;   // TCP data offset
-  uint16_t fragment = 0;  // flags and fragment offset field
+  uint8_t protocol = 6;               // 6 TCP, 17 UDP
+  uint8_t ipWords = 5;                // IPv4 header length in 32-bit words
+  uint8_t tcpWords = 5;               // TCP data offset
+  uint16_t fragment = 0;              // flags and fragment offset field
   uint32_t source = 0x0200000A;       // 10.0.0.2, network byte order
   uint32_t destination = 0x0100000A;  // 10.0.0.1
   uint16_t sourcePort = 1025;         // host order

@@ -1,0 +1,31 @@
+#include "capture/text_batch.h"
+
+#include <chrono>
+
+void TextBatch::add(const std::string& text) {
+  std::lock_guard lock(mutex_);
+  pending_ += text;
+}
+
+bool TextBatch::waitForRoom(const std::atomic<bool>& stop) {
+  std::unique_lock lock(mutex_);
+  while (pending_.size() >= roomBytes_ && !stop) {
+    // Bounded, so a stop whose wake-up came before this wait is still seen.
+    roomMade_.wait_for(lock, std::chrono::milliseconds(50));
+  }
+  return !stop;
+}
+
+void TextBatch::wake() {
+  roomMade_.notify_all();
+}
+
+std::string TextBatch::take() {
+  std::string text;
+  {
+    std::lock_guard lock(mutex_);
+    text.swap(pending_);
+  }
+  roomMade_.notify_all();
+  return text;
+}
