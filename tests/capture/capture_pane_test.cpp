@@ -411,3 +411,72 @@ TEST_F(CapturePaneTest, WithoutPrivilegeOrInterfaceTheRunEndsAtOnce) {
     EXPECT_TRUE(FindControlWidget(pane_, id)->isEnabled()) << id;
   }
 }
+
+TEST_F(CapturePaneTest, FilterDialogStoresOrRefusesAndSendToReplacesTheFilter) {
+  openWindow();
+  const auto type = [](QDialog& d, int id, const char* text) {
+    FindControl<QLineEdit>(&d, id)->setText(QString::fromLatin1(text));
+  };
+  const auto filterText = [&] { return ReadControlText(pane_, kCaptureFilterTextId); };
+
+  // The dialog shows the current filter; a zero port or address leaves it open, unchanged.
+  withFilterDialog([&](QDialog& d) {
+    EXPECT_TRUE(FindControl<QCheckBox>(&d, kFilterTcpId)->isChecked());
+    EXPECT_FALSE(FindControl<QCheckBox>(&d, kFilterUdpId)->isChecked());
+    EXPECT_EQ(FindControl<QComboBox>(&d, kFilterPortModeId)->currentText(),
+              "Only Show ports in list");
+    EXPECT_EQ(ReadControlText(&d, kFilterPortsId), "80");
+    for (const char* ports : {"80,,443", "65536", "x"}) {
+      type(d, kFilterPortsId, ports);
+      ClickControl(&d, kFilterOkId);
+      EXPECT_TRUE(d.isVisible()) << ports;
+    }
+    type(d, kFilterPortsId, "80, 443 ,,");
+    FindControl<QComboBox>(&d, kFilterAddressModeId)->setCurrentIndex(2);
+    for (const char* addresses : {"10.0.0.1,0.0.0.0", "10.0.0.1,,10.0.0.2"}) {
+      type(d, kFilterAddressesId, addresses);
+      ClickControl(&d, kFilterOkId);
+      EXPECT_TRUE(d.isVisible()) << addresses;
+    }
+  });
+  EXPECT_EQ(boxes_.texts(), (std::vector<std::string>{
+                                "Zero Is NOT allowed at a Port Number!",
+                                "Zero Is NOT allowed at a Port Number!",
+                                "Zero Is NOT allowed at a Port Number!",
+                                "0.0.0.0 Is NOT allowed as an Address!",
+                                "0.0.0.0 Is NOT allowed as an Address!",
+                            }));
+  EXPECT_EQ(filterText(), "Protocols: TCP\nPorts: (src/dst) 80\nAddresses: Allow Any Address");
+
+  // Stored: the lists cleaned up, a piece that is no address kept as 255.255.255.255, the
+  // eleventh port dropped; shown again as stored next time.
+  withFilterDialog([&](QDialog& d) {
+    type(d, kFilterPortsId, "80, 443 ,1,2,3,4,5,6,7,8,9 ,,");
+    FindControl<QComboBox>(&d, kFilterAddressModeId)->setCurrentIndex(2);
+    type(d, kFilterAddressesId, "10.0.0.1,abc");
+    ClickControl(&d, kFilterOkId);
+    EXPECT_FALSE(d.isVisible());
+  });
+  EXPECT_EQ(filterText(),
+            "Protocols: TCP\nPorts: (src/dst) 80,443,1,2,3,4,5,6,7,8\n"
+            "Addresses: (src) 10.0.0.1,255.255.255.255");
+  withFilterDialog([&](QDialog& d) {
+    EXPECT_EQ(ReadControlText(&d, kFilterPortsId), "80,443,1,2,3,4,5,6,7,8");
+    FindControl<QCheckBox>(&d, kFilterTcpId)->setChecked(false);
+    ClickControl(&d, kFilterCancelId);  // leaves the filter as it was
+  });
+  EXPECT_EQ(CurrentCaptureFilter().includeTcp, 1);
+
+  // Netstat's Send To: the whole filter replaced, the output cleared, the pane shown.
+  window_->ShowModule(kDnsButton);
+  AppendOutput(pane_, kOutputPaneId, std::string("old\r\n"));
+  CaptureFilter endpoint;
+  endpoint.includeUdp = 1;
+  endpoint.portMode = 3;
+  endpoint.ports[0] = NetworkPort(53);
+  SendToPacketCapture(&endpoint);
+  EXPECT_EQ(filterText(), "Protocols: UDP\nPorts: (dst) 53\nAddresses: Allow Any Address");
+  EXPECT_EQ(output(), "");
+  EXPECT_TRUE(pane_->isVisible());
+  EXPECT_FALSE(pane_->running());
+}
