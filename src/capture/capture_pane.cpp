@@ -38,7 +38,9 @@ struct CaptureRun {
   const RunTokenPtr token = NewRunToken();
   // Formatted packets on their way to the pane. When the pane falls this far behind, the
   // worker waits and the kernel's ring takes up the slack.
-  TextBatch batch{512 * 1024};
+  TextBatch batch{256 * 1024};
+  // The kernel's counts at the end of the run; written by the worker before its end step.
+  CaptureCounts counts;
 
   void requestStop() {
     stop = true;
@@ -53,8 +55,10 @@ namespace {
 constexpr int kPacketsPerWake = 1024;
 // Formatted text handed over in pieces of about this size while a wake-up's packets are read.
 constexpr size_t kHandOverBytes = 64 * 1024;
-// How often the pane takes the worker's text: once per frame.
+// How often the pane takes the worker's text: once per frame, at most this much each time, so
+// appending it (and dropping the oldest lines) keeps the window responsive.
 constexpr int kFrameMs = 16;
+constexpr size_t kFrameBytes = 96 * 1024;
 
 CaptureFilter g_currentFilter = InitialCaptureFilter();
 QPointer<CapturePane> g_capturePane;
@@ -124,6 +128,7 @@ void RunCapture(const CaptureRequest& request, CaptureRun& run, const PaneWriter
     if (!events.has(kNetRead) || events.readError != 0) break;
     if (!ReadWaitingPackets(request, socket.get(), run, *record, number)) break;
   }
+  run.counts = CaptureStatistics(socket.get());
 }
 
 void CaptureWorker(CaptureRequest request, std::shared_ptr<CaptureRun> run, PaneWriter out,
@@ -196,7 +201,7 @@ CapturePane::CapturePane(QWidget* mainWindow) : ModulePane(mainWindow) {
                  true);
 
   frameTimer_.setInterval(kFrameMs);
-  connect(&frameTimer_, &QTimer::timeout, this, [this] { showPending(); });
+  connect(&frameTimer_, &QTimer::timeout, this, [this] { showPending(kFrameBytes); });
   updateWidgets();
 }
 
@@ -277,15 +282,16 @@ void CapturePane::editFilter() {
 
 void CapturePane::runEnded(const CaptureRun* run) {
   if (run_.get() != run) return;
-  showPending();
+  showPending(SIZE_MAX);
+  lastRunCounts_ = run_->counts;
   run_.reset();
   frameTimer_.stop();
   updateWidgets();
 }
 
-void CapturePane::showPending() {
+void CapturePane::showPending(size_t maxBytes) {
   if (!run_) return;
-  const std::string text = run_->batch.take();
+  const std::string text = run_->batch.take(maxBytes);
   if (text.empty() || run_->token->cancelled()) return;
   if (auto* edit = FindControl<QPlainTextEdit>(this, kOutputPaneId)) {
     AppendWithinLimit(edit, QString::fromUtf8(text.data(), qsizetype(text.size())));

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "capture/capture_filter.h"
+#include "capture/capture_socket.h"
 #include "shell/module_pane.h"
 
 // Control ids of the Packet Capture pane.
@@ -40,18 +41,21 @@ class CapturePane : public ModulePane {
 
   // From Start until the worker's end step.
   bool running() const { return run_ != nullptr; }
+  // The kernel's packet counts of the last run that ended.
+  const CaptureCounts& lastRunCounts() const { return lastRunCounts_; }
 
  private:
   void start();
   void stop();
   void editFilter();
   void runEnded(const CaptureRun* run);
-  // Appends what the worker has formatted since the last frame.
-  void showPending();
+  // Appends (up to about `maxBytes` of) what the worker has formatted since the last frame.
+  void showPending(size_t maxBytes);
   void updateWidgets();
 
   std::shared_ptr<CaptureRun> run_;
   QTimer frameTimer_;
+  CaptureCounts lastRunCounts_;
 };
 
 ModulePane* CreateCapturePane(QWidget* mainWindow);

@@ -20,11 +20,18 @@ void TextBatch::wake() {
   roomMade_.notify_all();
 }
 
-std::string TextBatch::take() {
+std::string TextBatch::take(size_t maxBytes) {
   std::string text;
   {
     std::lock_guard lock(mutex_);
-    text.swap(pending_);
+    const size_t cut =
+        pending_.size() > maxBytes ? pending_.rfind('\n', maxBytes) : std::string::npos;
+    if (cut == std::string::npos) {
+      text.swap(pending_);
+    } else {
+      text = pending_.substr(0, cut + 1);
+      pending_.erase(0, cut + 1);
+    }
   }
   roomMade_.notify_all();
   return text;

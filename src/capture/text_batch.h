@@ -19,8 +19,9 @@ class TextBatch {
   bool waitForRoom(const std::atomic<bool>& stop);
   // Wakes a worker waiting for room (after its stop flag was set).
   void wake();
-  // All pending text, in the order it was added; the batch is empty afterwards.
-  std::string take();
+  // The pending text in the order it was added, up to about `maxBytes`: whole lines while
+  // there are several, so one frame's share stays small; the rest waits for the next take.
+  std::string take(size_t maxBytes);
 
  private:
   const size_t roomBytes_;
