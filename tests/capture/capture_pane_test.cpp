@@ -2,12 +2,10 @@
 // of the test's own (the namespace lab of the ping tests), beside tcpdump.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <linux/capability.h>
 #include <netinet/in.h>
 #include <pcap/pcap.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -34,28 +32,9 @@
 #include "shell/payload_format.h"
 #include "shell/ui_thread.h"
 #include "test_util.h"
+#include "without_raw_sockets.h"
 
 namespace {
-
-// Takes CAP_NET_RAW out of this thread's effective set while it lives; threads it starts
-// meanwhile (the pane's worker) are born without it too.
-class WithoutRawSockets {
- public:
-  WithoutRawSockets() {
-    if (syscall(SYS_capget, &header_, saved_) != 0) return;
-    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-    reduced[0].effective &= ~(1u << CAP_NET_RAW);
-    dropped_ = syscall(SYS_capset, &header_, reduced) == 0;
-  }
-  ~WithoutRawSockets() {
-    if (dropped_) syscall(SYS_capset, &header_, saved_);
-  }
-
- private:
-  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct saved_[2] = {};
-  bool dropped_ = false;
-};
 
 sockaddr_in Endpoint(const char* address, uint16_t port) {
   sockaddr_in a{};
