@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <algorithm>
 #include <memory>
 #include <regex>
 #include <string>
@@ -292,6 +293,26 @@ TEST_F(CapturePaneTest, ShowsTheFilteredPayloadsNumberedFromOne) {
   expected += "second\r\n";
   ASSERT_TRUE(waitForOutput(expected)) << output();
   stopAndWait();
+
+  // Past 2,000,000 characters the oldest lines go first: whole lines, the newest in view.
+  start();
+  const auto datagram = [](int i) {
+    return std::to_string(100 + i) + std::string(29995, char('a' + i % 26));
+  };
+  for (int i = 0; i < 80; ++i) {
+    SendUdp(sender, "127.0.0.1", 80, datagram(i));
+    usleep(2000);
+  }
+  ASSERT_TRUE(WaitUntil([&] { return output().ends_with(datagram(79) + "\r\n"); }, 10000));
+  stopAndWait();
+  const std::string kept = output();
+  const size_t lines = size_t(std::count(kept.begin(), kept.end(), '\n'));
+  EXPECT_LE(kept.size() - lines, size_t(kCaptureOutputLimit));  // "\r\n" is one character there
+  const int first = 80 - int(lines);
+  ASSERT_GT(first, 0);
+  std::string expectedKept;
+  for (int i = first; i < 80; ++i) expectedKept += datagram(i) + "\r\n";
+  EXPECT_TRUE(kept == expectedKept) << kept.substr(0, 40) << " " << kept.size() << " " << lines;
   for (int fd : {web, other, udp, sender}) close(fd);
   EXPECT_EQ(boxes_.count(), 0u);
   EXPECT_EQ(ReadControlText(pane_, kCaptureStartId), "Start");
