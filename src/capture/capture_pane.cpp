@@ -58,7 +58,7 @@ constexpr size_t kHandOverBytes = 64 * 1024;
 // How often the pane takes the worker's text: once per frame, at most this much each time, so
 // appending it (and dropping the oldest lines) keeps the window responsive.
 constexpr int kFrameMs = 16;
-constexpr size_t kFrameBytes = 96 * 1024;
+constexpr size_t kFrameBytes = 64 * 1024;
 
 CaptureFilter g_currentFilter = InitialCaptureFilter();
 QPointer<CapturePane> g_capturePane;
