@@ -9,25 +9,25 @@
 
 const char* AdapterTypeName(uint16_t linkType) {
   switch (linkType) {
-    case kLinkEthernet:
-    case kLinkExperimentalEthernet:
+    case kArphrdEther:
+    case kArphrdEEther:
       return "Ethernet";
-    case kLinkIeee802:
-    case kLinkTokenRing:
+    case kArphrdIeee802:
+    case kArphrdIeee802Tr:
       return "Token Ring";
-    case kLinkFddi:
+    case kArphrdFddi:
       return "FDDI";
-    case kLinkPpp:
+    case kArphrdPpp:
       return "PPP";
-    case kLinkLoopback:
+    case kArphrdLoopback:
       return "Loopback";
-    case kLinkSlip:
-    case kLinkCompressedSlip:
-    case kLinkSlip6:
-    case kLinkCompressedSlip6:
+    case kArphrdSlip:
+    case kArphrdCslip:
+    case kArphrdSlip6:
+    case kArphrdCslip6:
       return "SLIP";
-    case kLinkNone:
-    case kLinkVoid:
+    case kArphrdNone:
+    case kArphrdVoid:
       return "Other";
     default:
       return "Unknown";

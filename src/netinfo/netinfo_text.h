@@ -17,20 +17,20 @@ inline constexpr size_t kNetInfoTextCapacity = 1000;
 inline constexpr size_t kStatisticsCapacity = 100;
 
 // Link types of the kernel's interfaces (the ARPHRD_* values), as far as they have a name here.
-enum LinkType : uint16_t {
-  kLinkEthernet = 1,
-  kLinkExperimentalEthernet = 2,
-  kLinkIeee802 = 6,
-  kLinkSlip = 256,
-  kLinkCompressedSlip = 257,
-  kLinkSlip6 = 258,
-  kLinkCompressedSlip6 = 259,
-  kLinkPpp = 512,
-  kLinkLoopback = 772,
-  kLinkFddi = 774,
-  kLinkTokenRing = 800,
-  kLinkNone = 0xFFFE,  // no link-layer header: tun, WireGuard
-  kLinkVoid = 0xFFFF,
+enum ArphrdType : uint16_t {
+  kArphrdEther = 1,
+  kArphrdEEther = 2,
+  kArphrdIeee802 = 6,
+  kArphrdSlip = 256,
+  kArphrdCslip = 257,
+  kArphrdSlip6 = 258,
+  kArphrdCslip6 = 259,
+  kArphrdPpp = 512,
+  kArphrdLoopback = 772,
+  kArphrdFddi = 774,
+  kArphrdIeee802Tr = 800,
+  kArphrdNone = 0xFFFE,  // no link-layer header: tun, WireGuard
+  kArphrdVoid = 0xFFFF,
 };
 
 // "Ethernet", "Token Ring", "FDDI", "PPP", "Loopback", "SLIP", "Other" (links without a

@@ -164,7 +164,7 @@ void AdapterDump::setGateway(int index, uint32_t gateway) {
 std::vector<AdapterRecord> AdapterDump::adapters() const {
   std::vector<AdapterRecord> list;
   for (const auto& [index, adapter] : byIndex_) {
-    if ((adapter.flags & IFF_LOOPBACK) == 0 && adapter.linkType != kLinkLoopback) {
+    if ((adapter.flags & IFF_LOOPBACK) == 0 && adapter.linkType != kArphrdLoopback) {
       list.push_back(adapter);
     }
   }

@@ -41,7 +41,7 @@ AdapterRecord Adapter() {
   AdapterRecord adapter;
   adapter.index = 7;
   adapter.name = "e0";
-  adapter.linkType = kLinkEthernet;
+  adapter.linkType = kArphrdEther;
   adapter.mac = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
   adapter.addresses = {Address("198.18.10.2"), Address("198.18.10.3")};
   adapter.firstPrefixLength = 22;
@@ -77,7 +77,7 @@ TEST(FormatAdapterInfo, PrintsTheLinesInOrder) {
   AdapterRecord bare = Adapter();
   bare.addresses.clear();
   bare.gateway = 0;
-  bare.linkType = kLinkNone;
+  bare.linkType = kArphrdNone;
   const std::string bareText =
       "Adapter Index\t: 7\r\nDescription\t: e0\r\nMAC Address\t: 00-1a-2B-3C-4D-5E\r\n"
       "DHCP Enabled\t: NO\r\nAdapter Type\t: Other\r\nIP Address\t: \r\nSubnet Mask\t: \r\n"
@@ -238,7 +238,7 @@ TEST(AdapterDump, ReadsRecordedKernelReplies) {
   ASSERT_EQ(adapters.size(), 2u);  // not loopback
   EXPECT_EQ(adapters[0].index, 2);
   EXPECT_EQ(adapters[0].name, "e0");
-  EXPECT_EQ(adapters[0].linkType, kLinkEthernet);
+  EXPECT_EQ(adapters[0].linkType, kArphrdEther);
   EXPECT_EQ(adapters[0].mac, (std::array<uint8_t, 6>{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}));
   EXPECT_EQ(adapters[0].addresses,
             (std::vector<uint32_t>{Address("198.18.10.2"), Address("198.18.10.3")}));

@@ -35,6 +35,7 @@
 #include "shell/controls.h"
 #include "shell/output.h"
 #include "test_util.h"
+#include "without_raw_sockets.h"
 
 namespace {
 

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -156,15 +155,4 @@ NetnsScope::~NetnsScope() {
   if (home_ < 0) return;
   if (entered_ && setns(home_, CLONE_NEWNET) != 0) std::abort();  // never run on elsewhere
   close(home_);
-}
-
-WithoutCapability::WithoutCapability(int capability) {
-  if (syscall(SYS_capget, &header_, saved_) != 0) return;
-  __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-  reduced[capability / 32].effective &= ~(1u << (capability % 32));
-  dropped_ = syscall(SYS_capset, &header_, reduced) == 0;
-}
-
-WithoutCapability::~WithoutCapability() {
-  if (dropped_) syscall(SYS_capset, &header_, saved_);
 }

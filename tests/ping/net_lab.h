@@ -1,7 +1,5 @@
 #pragma once
 
-#include <linux/capability.h>
-
 #include <cstdint>
 #include <string>
 
@@ -75,20 +73,4 @@ class NetnsScope {
  private:
   int home_ = -1;
   bool entered_ = false;
-};
-
-// Takes one capability (CAP_*) out of the calling thread's effective set while it lives, so root
-// can see what an unprivileged user sees (capabilities belong to each thread).
-class WithoutCapability {
- public:
-  explicit WithoutCapability(int capability);
-  ~WithoutCapability();
-  WithoutCapability(const WithoutCapability&) = delete;
-  WithoutCapability& operator=(const WithoutCapability&) = delete;
-  bool dropped() const { return dropped_; }
-
- private:
-  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct saved_[2] = {};
-  bool dropped_ = false;
 };

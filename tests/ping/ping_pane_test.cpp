@@ -21,6 +21,7 @@
 #include "shell/output.h"
 #include "shell/ui_thread.h"
 #include "test_util.h"
+#include "without_raw_sockets.h"
 
 namespace {
 
@@ -274,8 +275,7 @@ TEST_F(PingPaneTest, WithoutPrivilegeTheServiceFailsToLoadAndEchoesFail) {
   window_.reset();
   presenter_.clear();
   {
-    WithoutCapability unprivileged(
-        CAP_NET_RAW);  // and ping_group_range in the client namespace is "1 0"
+    WithoutRawSockets unprivileged;  // and ping_group_range in the client namespace is "1 0"
     ASSERT_TRUE(unprivileged.dropped());
     window_ = std::make_unique<MainWindow>();
     pane_ = dynamic_cast<PingPane*>(window_->pane(kPingButton));
