@@ -157,7 +157,7 @@ std::string InfoFromIp(const std::string& name, const std::string& dhcpLines,
          "\r\nDefault Gateway\t: " + gateway +
          "\r\nDHCP Server\t: " + (dhcpLines.empty() ? "" : "198.18.10.1") +
          "\r\nPreferred DNS\t: 198.51.100.53\r\nAlternate DNS\t: 203.0.113.53\r\n" +
-         (dhcpLines.empty() ? "Lease Obtained\t: \r\nLease Expires\t: \r\n" : dhcpLines);
+         (dhcpLines.empty() ? "Lease Obtained\t: \nLease Expires\t: \n" : dhcpLines);
 }
 
 // Bytes received and sent as ip tells them.
@@ -254,7 +254,7 @@ class NetInfoPaneTest : public ::testing::Test {
 };
 
 const std::string kE0Lease =
-    "Lease Obtained\t: Sat Jan 06 04:00:00 2024\r\nLease Expires\t: Sat Jan 06 06:00:00 2024\r\n";
+    "Lease Obtained\t: Sat Jan 06 04:00:00 2024\nLease Expires\t: Sat Jan 06 06:00:00 2024\n";
 
 TEST_F(NetInfoPaneTest, ShowsTheParametersAndEveryAdapterAsIpSeesThem) {
   ASSERT_TRUE(openLab(true));
