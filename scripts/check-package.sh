@@ -53,36 +53,12 @@ installed_files() {
 [ -f "$deb" ] || fail "$deb not built (make package)"
 echo "package: $deb, $(stat -c %s "$deb") bytes"
 
-# One version everywhere: the build, the package, the changelog and the newest release.
-[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version is not $version"
-mkdir "$work/extract"
-dpkg-deb -x "$deb" "$work/extract"
-changelog=$(zcat "$work/extract/usr/share/doc/pelorin/changelog.gz" | dpkg-parsechangelog -l - -S Version)
-[ "$changelog" = "$version" ] || fail "changelog's newest entry is $changelog, not $version"
-release=$(grep -o -m1 '<release version="[^"]*"' "$work/extract/usr/share/metainfo/$id.metainfo.xml")
-[ "$release" = "<release version=\"$version\"" ] || fail "metainfo's newest release: $release"
-ok "version $version in the package, its changelog and its metainfo"
-
 # lintian: no error and no warning. It runs unprivileged, as it asks.
 cp "$deb" "$work/"
 chmod 0755 "$work"
 setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME=/tmp \
   lintian --fail-on error,warning "$work/$(basename "$deb")" || fail "lintian"
 ok "lintian"
-
-# The dependencies resolve on this system, and cover every library the program links.
-apt-get install --simulate -qq "./$deb" >"$work/apt.log" 2>&1 || {
-  cat "$work/apt.log"
-  fail "the package's dependencies do not resolve"
-}
-depends=$(dpkg-deb -f "$deb" Depends)
-for lib in $(objdump -p "$work/extract/usr/bin/pelorin" | awk '$1 == "NEEDED" { print $2 }'); do
-  owner=$(dpkg -S "*/$lib" | sed -n '1s/[:,].*//p') || fail "$lib belongs to no package"
-  [[ ", $depends" == *", $owner "* || ", $depends," == *", $owner,"* ]] ||
-    fail "$lib comes from $owner, which Depends lacks: $depends"
-done
-[[ "$depends" == *qt6-qpa-plugins* ]] || fail "Depends lacks the Qt platform plugins"
-ok "Depends: $depends"
 
 # A dry installation into an empty root.
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
@@ -102,6 +78,28 @@ done
 file "$root/usr/share/icons/hicolor/scalable/apps/$id.svg" | grep -q 'SVG Scalable Vector' ||
   fail "the scalable icon is not SVG"
 ok "installed files, modes, no capability, icon sizes"
+
+# One version everywhere: the build, the package, the changelog and the newest release.
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version is not $version"
+changelog=$(zcat "$root/usr/share/doc/pelorin/changelog.gz" | dpkg-parsechangelog -l - -S Version)
+[ "$changelog" = "$version" ] || fail "changelog's newest entry is $changelog, not $version"
+release=$(grep -o -m1 '<release version="[^"]*"' "$root/usr/share/metainfo/$id.metainfo.xml")
+[ "$release" = "<release version=\"$version\"" ] || fail "metainfo's newest release: $release"
+ok "version $version in the package, its changelog and its metainfo"
+
+# The dependencies resolve on this system, and cover every library the program links.
+apt-get install --simulate -qq "./$deb" >"$work/apt.log" 2>&1 || {
+  cat "$work/apt.log"
+  fail "the package's dependencies do not resolve"
+}
+depends=$(dpkg-deb -f "$deb" Depends)
+for lib in $(objdump -p "$root/usr/bin/pelorin" | awk '$1 == "NEEDED" { print $2 }'); do
+  owner=$(dpkg -S "*/$lib" | sed -n '1s/[:,].*//p') || fail "$lib belongs to no package"
+  [[ ", $depends" == *", $owner "* || ", $depends," == *", $owner,"* ]] ||
+    fail "$lib comes from $owner, which Depends lacks: $depends"
+done
+[[ "$depends" == *qt6-qpa-plugins* ]] || fail "Depends lacks the Qt platform plugins"
+ok "Depends: $depends"
 
 desktop=$root/usr/share/applications/$id.desktop
 desktop-file-validate "$desktop" || fail "desktop-file-validate"
