@@ -77,7 +77,12 @@ for size in 16 22 24 32 48 64 128 256; do
 done
 file "$root/usr/share/icons/hicolor/scalable/apps/$id.svg" | grep -q 'SVG Scalable Vector' ||
   fail "the scalable icon is not SVG"
-ok "installed files, modes, no capability, icon sizes"
+# ... and the icons are the ones tools/make_images paints from this tree.
+build/default/tools/make_images "$work/painted" 2>/dev/null
+for icon in resources/icons/*; do
+  cmp -s "$icon" "$work/painted/icons/${icon##*/}" || fail "$icon is not what make_images paints"
+done
+ok "installed files, modes, no capability, icons as painted"
 
 # One version everywhere: the build, the package, the changelog and the newest release.
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version is not $version"

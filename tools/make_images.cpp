@@ -44,7 +44,8 @@ constexpr double kVaneInner = 0.74;
 constexpr double kVaneWidth = 0.10;
 constexpr double kVaneHalfHeight = 0.22;
 constexpr double kHubRadius = 0.12;
-constexpr double kSmallDialRadius = 12;  // pixels: the 16 to 24 px icons
+constexpr double kSmallDialRadius = 12;      // pixels: the 16 to 24 px icons
+constexpr double kIconRadius = 14.0 / 32.0;  // of the icon's side, as on the 32 px icon
 const QColor kFaceEdge(170, 200, 222);
 
 // Tick i runs from inner to outer along the angle i * 10 degrees.
@@ -128,12 +129,12 @@ QImage Logo() {
   return img;
 }
 
-// The icon fills a square of any size the way the dial fills the 32 px one: centred, radius 14.
+// The dial centred on a transparent square of any size.
 QImage Icon(int size) {
   QImage img(size, size, QImage::Format_ARGB32);
   img.fill(Qt::transparent);
   QPainter p(&img);
-  DrawDial(p, QPointF(size / 2.0, size / 2.0), size * 14.0 / 32.0);
+  DrawDial(p, QPointF(size / 2.0, size / 2.0), size * kIconRadius);
   return img;
 }
 
@@ -151,7 +152,7 @@ QString SvgRect(const QRectF& r, const QColor& fill) {
 QString IconSvg() {
   constexpr double kSize = 256;
   const QPointF c(kSize / 2, kSize / 2);
-  const double radius = kSize * 14.0 / 32.0;
+  const double radius = kSize * kIconRadius;
   QString svg = QStringLiteral(
                     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                     "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" height=\"%1\" "
