@@ -137,8 +137,8 @@ std::optional<int64_t> ParseLeaseTime(const std::vector<std::string>& words) {
   return std::nullopt;
 }
 
-// One statement inside a lease block, as its words.
-// `leaseTime` is the lease's length in seconds, -1 while unknown.
+// One statement inside a lease block, as its words; `leaseTime` is the lease's length in
+// seconds, -1 while unknown.
 void ApplyStatement(const std::vector<std::string>& words, DhcpLease& lease, int64_t& leaseTime) {
   if (words.size() < 2) return;
   const std::string& key = words[0];
