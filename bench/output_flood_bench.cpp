@@ -5,11 +5,8 @@
 //
 //   build/default/bench/output_flood_bench [seconds of flood per display mode]   (default 5)
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -33,6 +30,7 @@
 #include "shell/payload_display.h"
 #include "shell/startup.h"
 #include "sockets/tcp_socket_pane.h"
+#include "test_util.h"
 #include "whois/whois_answer.h"
 #include "whois/whois_pane.h"
 #include "whois_test_server.h"
@@ -138,28 +136,6 @@ class FloodPeer {
   std::thread thread_;
 };
 
-pid_t Spawn(const std::vector<std::string>& argv) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, STDOUT_FILENO);
-    dup2(null, STDERR_FILENO);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-// Waits for a child; its exit status (-1 when it died of a signal).
-int Reap(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // Bytes the flooding peer gets rid of per second from `seconds` after the connection on, while
 // `during` serves the measured side.
 double SteadyMiBPerSecond(const FloodPeer& peer, int seconds, const std::function<void()>& during) {
@@ -179,11 +155,10 @@ double SteadyMiBPerSecond(const FloodPeer& peer, int seconds, const std::functio
 
 void FloodSocat(int seconds) {
   FloodPeer peer;
-  const pid_t socat =
-      Spawn({"socat", "-u", "TCP:127.0.0.1:" + std::to_string(peer.port()), "OPEN:/dev/null"});
+  ChildProcess socat(
+      {"socat", "-u", "TCP:127.0.0.1:" + std::to_string(peer.port()), "OPEN:/dev/null"});
   const double rate = SteadyMiBPerSecond(peer, seconds, [] {});
-  kill(socat, SIGTERM);
-  Reap(socat);
+  socat.stop();
   std::printf("  %-30s %9.1f MiB/s\n", "socat -> /dev/null", rate);
 }
 
@@ -216,10 +191,10 @@ void FloodPane(int displayIndex, const char* name, int seconds) {
 double SocatWhoisSeconds() {
   QElapsedTimer clock;
   clock.start();
-  const pid_t socat = Spawn({"sh", "-c",
-                             std::string("printf 'example.com\\r\\n' | socat - TCP:") +
-                                 kWhoisAddress + ":43 > /dev/null"});
-  if (Reap(socat) != 0) Fail("socat cannot fetch the whois answer");
+  ChildProcess fetch({"sh", "-c",
+                      std::string("printf 'example.com\\r\\n' | socat - TCP:") + kWhoisAddress +
+                          ":43 > /dev/null"});
+  if (fetch.wait(30000) != 0) Fail("socat cannot fetch the whois answer");
   return double(clock.nsecsElapsed()) / 1e9;
 }
 
@@ -263,11 +238,14 @@ void WhoisAnswer(const char* name, const std::string& answer) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // figures before a failure's message
   if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   PrepareApplication(app);
   const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-  if (Reap(Spawn({"socat", "-V"})) != 0) Fail("socat cannot run (scripts/install-deps.sh test)");
+  if (ChildProcess({"socat", "-V"}).wait(5000) != 0) {
+    Fail("socat cannot run (scripts/install-deps.sh test)");
+  }
 
   std::printf("TCP Socket pane flooded by a loopback peer, %d s per display mode\n", seconds);
   FloodSocat(seconds);
