@@ -4,6 +4,7 @@
 
 #include "codec/codec_pane.h"
 #include "dns/dns_pane.h"
+#include "netstat/netstat_pane.h"
 #include "ping/ping_pane.h"
 #include "shell/placeholder_pane.h"
 #include "sockets/tcp_socket_pane.h"
@@ -12,9 +13,6 @@
 
 namespace {
 
-ModulePane* CreateNetstat(QWidget* w) {
-  return CreatePlaceholderPane(w, "Netstat");
-}
 ModulePane* CreateCapture(QWidget* w) {
   return CreatePlaceholderPane(w, "Packet Capture");
 }
@@ -23,7 +21,7 @@ ModulePane* CreateNetInfo(QWidget* w) {
 }
 
 constexpr std::array<ModuleInfo, 9> kModules = {{
-    {kNetstatButton, "Netstat", 96, CloseKind::PaneOnly, CreateNetstat},
+    {kNetstatButton, "Netstat", 96, CloseKind::PaneOnly, CreateNetstatPane},
     {kPingButton, "Ping / Trace", 114, CloseKind::WorkerThread, CreatePingPane},
     {kDnsButton, "DNS", 132, CloseKind::WorkerThread, CreateDnsPane},
     {kWhoisButton, "Whois", 150, CloseKind::WorkerThread, CreateWhoisPane},
