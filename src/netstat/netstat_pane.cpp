@@ -275,6 +275,7 @@ void NetstatPane::finishRefresh(const RunTokenPtr& token,
 }
 
 void NetstatPane::showSnapshot(std::shared_ptr<const EndpointSnapshot> snapshot) {
+  if (snapshot == nullptr) return;
   const int mark = selectionMark();
   std::vector<uint32_t> rows = EndpointRows(*snapshot, filter(), sortColumn_, sortAscending_);
   model_->showRows(std::move(snapshot), std::move(rows));

@@ -1,6 +1,9 @@
 // The Netstat pane over the real system: the test's own sockets and processes as its rows, the
 // filters, sorting, the timer and every command of the row menu.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/resource.h>
 
 #include <QApplication>
 #include <QClipboard>
@@ -13,7 +16,6 @@
 #include <QTest>
 #include <QTimer>
 #include <cerrno>
-#include <fstream>
 #include <memory>
 #include <regex>
 
@@ -199,6 +201,36 @@ TEST_F(NetstatPaneTest, FiltersSortAndTheKeptRowIndex) {
   EXPECT_TRUE(pane().list()->selectionModel()->isRowSelected(1, {}));
 }
 
+// No descriptor left for the netlink socket: the refresh fails, and the rows shown stay with
+// the snapshot they come from.
+TEST_F(NetstatPaneTest, AFailedRefreshKeepsTheRows) {
+  Select(pane(), udpRow());
+  std::vector<RowCells> before;
+  for (int row = 0; row < pane().model()->rowCount(); ++row) {
+    before.push_back(pane().model()->cells(row));
+  }
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  const rlimit saved = limit;
+  const int lowestFree = fcntl(0, F_DUPFD, 0);
+  close(lowestFree);
+  limit.rlim_cur = rlim_t(lowestFree);
+  setrlimit(RLIMIT_NOFILE, &limit);
+  pane().command(kNetstatRefreshId);
+  const bool ended = WaitRefreshed(pane());
+  setrlimit(RLIMIT_NOFILE, &saved);
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(presenter_.texts(), std::vector<std::string>{"Netstat Memory Allocation Error!"});
+  std::vector<RowCells> after;
+  for (int row = 0; row < pane().model()->rowCount(); ++row) {
+    after.push_back(pane().model()->cells(row));
+  }
+  EXPECT_EQ(after, before);
+  EXPECT_EQ(pane().selectionMark(), udpRow());
+  selectAndRun(udpRow(), kCmdCopyLine);
+  EXPECT_EQ(Clipboard(), FormatRowLine(before[size_t(udpRow())]));
+}
+
 TEST_F(NetstatPaneTest, TheTimerRefreshesUntilManual) {
   auto* interval = FindControl<QComboBox>(&pane(), kNetstatIntervalId);
   ASSERT_EQ(interval->currentText(), "Manual");
@@ -333,6 +365,8 @@ TEST_F(NetstatPaneTest, KillConnection) {
   EXPECT_EQ(clientRow(), -1);
 
   // Both ends see it end: the killed side aborted, its peer reset.
+  pollfd peer{server_, POLLIN, 0};
+  EXPECT_EQ(poll(&peer, 1, 3000), 1);
   char byte;
   EXPECT_EQ(recv(client_, &byte, 1, MSG_DONTWAIT), -1);
   EXPECT_EQ(errno, ECONNABORTED);
@@ -413,6 +447,7 @@ TEST_F(NetstatPaneTest, SendToPingAndDns) {
   EXPECT_EQ(window.currentPane(), window.pane(kDnsButton));
   EXPECT_EQ(ReadControlText(window.pane(kDnsButton), kDnsHostId), kServer);
   window.shutdown();
+  SetUiShuttingDown(false);
 }
 
 // Another user's endpoints without the privileges to look into them: run as nobody (setpriv)
