@@ -5,14 +5,14 @@ set -euo pipefail
 
 run_pkgs=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libssl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libssl-dev libpcap-dev
   fonts-liberation2 fonts-dejavu-core
 )
 test_pkgs=(
   googletest libgtest-dev libbenchmark-dev clang libclang-rt-dev
   xvfb xauth x11-apps x11-utils imagemagick
   nsd bind9-dnsutils socat iproute2 net-tools procps util-linux
-  traceroute iputils-tracepath iputils-ping coreutils
+  traceroute iputils-tracepath iputils-ping coreutils tcpdump
 )
 
 pkgs=("${run_pkgs[@]}")

@@ -11,6 +11,7 @@
 #include <new>
 #include <thread>
 
+#include "capture/capture_pane.h"
 #include "dns/dns_pane.h"
 #include "netstat/endpoint_model.h"
 #include "netstat/endpoint_source.h"
@@ -424,7 +425,7 @@ void NetstatPane::sendTo(int command) {
     DnsSendTo(remote.c_str());
   } else {
     const CaptureFilter filter = CaptureFilterForEndpoint(*r);
-    (void)filter;
+    SendToPacketCapture(&filter);
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "capture/capture_pane.h"
 #include "codec/codec_pane.h"
 #include "dns/dns_pane.h"
 #include "netstat/netstat_pane.h"
@@ -13,9 +14,6 @@
 
 namespace {
 
-ModulePane* CreateCapture(QWidget* w) {
-  return CreatePlaceholderPane(w, "Packet Capture");
-}
 ModulePane* CreateNetInfo(QWidget* w) {
   return CreatePlaceholderPane(w, "NetInfo");
 }
@@ -25,7 +23,7 @@ constexpr std::array<ModuleInfo, 9> kModules = {{
     {kPingButton, "Ping / Trace", 114, CloseKind::WorkerThread, CreatePingPane},
     {kDnsButton, "DNS", 132, CloseKind::WorkerThread, CreateDnsPane},
     {kWhoisButton, "Whois", 150, CloseKind::WorkerThread, CreateWhoisPane},
-    {kCaptureButton, "Packet Capture", 168, CloseKind::Socket, CreateCapture},
+    {kCaptureButton, "Packet Capture", 168, CloseKind::Socket, CreateCapturePane},
     {kTcpButton, "TCP Socket", 186, CloseKind::Socket, CreateTcpSocketPane},
     {kUdpButton, "UDP Socket", 204, CloseKind::Socket, CreateUdpSocketPane},
     {kCodecButton, "Base64 / MD5", 222, CloseKind::PaneOnly, CreateCodecPane},

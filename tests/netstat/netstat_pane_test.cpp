@@ -19,6 +19,7 @@
 #include <memory>
 #include <regex>
 
+#include "capture/capture_pane.h"
 #include "dns/dns_pane.h"
 #include "loopback_sockets.h"
 #include "netstat/endpoint_model.h"
@@ -432,7 +433,7 @@ TEST_F(NetstatPaneTest, FilePropertiesAndTerminateProcess) {
                                       "Unable To Terminate The Process!"}));
 }
 
-TEST_F(NetstatPaneTest, SendToPingAndDns) {
+TEST_F(NetstatPaneTest, SendToPingDnsAndCapture) {
   MainWindow window;
   auto* netstat = qobject_cast<NetstatPane*>(window.pane(kNetstatButton));
   ASSERT_NE(netstat, nullptr);
@@ -446,6 +447,17 @@ TEST_F(NetstatPaneTest, SendToPingAndDns) {
   netstat->command(kCmdSendToDns);
   EXPECT_EQ(window.currentPane(), window.pane(kDnsButton));
   EXPECT_EQ(ReadControlText(window.pane(kDnsButton), kDnsHostId), kServer);
+  // A connection's capture filter is its remote side.
+  netstat->command(kCmdSendToCapture);
+  EXPECT_EQ(window.currentPane(), window.pane(kCaptureButton));
+  const CaptureFilter& filter = CurrentCaptureFilter();
+  EXPECT_EQ(filter.includeTcp, 1);
+  EXPECT_EQ(filter.includeUdp, 0);
+  EXPECT_EQ(filter.portMode, 1);
+  EXPECT_EQ(filter.ports[0], htons(port_));
+  EXPECT_EQ(filter.ports[1], 0);
+  EXPECT_EQ(filter.addressMode, 1);
+  EXPECT_EQ(filter.addresses[0], inet_addr(kServer));
   window.shutdown();
   SetUiShuttingDown(false);
 }
