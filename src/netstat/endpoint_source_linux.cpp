@@ -3,7 +3,6 @@
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
-#include <linux/tcp.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -11,7 +10,7 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstring>
+#include <cstdio>
 #include <string_view>
 #include <vector>
 

@@ -153,6 +153,12 @@ void NetstatPane::buildControls() {
   }
   radios_[0]->setChecked(true);
 
+  buildList();
+  timer_ = new QTimer(this);
+  connect(timer_, &QTimer::timeout, this, [this] { refresh(); });
+}
+
+void NetstatPane::buildList() {
   model_ = new EndpointModel(this);
   list_ = new QTableView(this);
   SetControlId(list_, kNetstatListId);
@@ -183,9 +189,6 @@ void NetstatPane::buildControls() {
   list_->installEventFilter(this);
   list_->viewport()->installEventFilter(this);
   place(list_, 7, 25, 374, 238);
-
-  timer_ = new QTimer(this);
-  connect(timer_, &QTimer::timeout, this, [this] { refresh(); });
   setFocusProxy(list_);
 }
 

@@ -64,6 +64,7 @@ class NetstatPane : public ModulePane {
 
  private:
   void buildControls();
+  void buildList();
   void finishRefresh(const RunTokenPtr& token, std::shared_ptr<const EndpointSnapshot> snapshot);
   void setInterval(int seconds);
   void sortByColumn(int column);
