@@ -27,11 +27,10 @@ class TextPopup : public QDialog {
     QPalette palette = edit_->palette();
     palette.setColor(QPalette::Base, kBackground);
     edit_->setPalette(palette);
-    QString shown = DisplayText(text);
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    edit_->setPlainText(shown);
+    const QString shown = DisplayText(text);
+    AppendOutput(this, kPopupTextId, shown);  // the text as it is, line ends and all
     edit_->viewport()->installEventFilter(this);
-    fitToText(shown);
+    fitToText(edit_->toPlainText());
   }
 
  protected:
