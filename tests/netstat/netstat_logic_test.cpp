@@ -252,19 +252,10 @@ TEST(ProcText, Parsers) {
   EXPECT_EQ(CommandLineText(std::string("x\nfake\0", 7)), "x?fake");
   EXPECT_EQ(CommandLineText(""), "");
 
-  char buffer[8];
-  EXPECT_EQ(CopyBounded("1234567", buffer, sizeof buffer), 0);
-  EXPECT_STREQ(buffer, "1234567");
-  EXPECT_EQ(CopyBounded("12345678", buffer, sizeof buffer), 9);
-  EXPECT_STREQ(buffer, "1234567");
+  char buffer[8];  // a cut never splits a character
   EXPECT_EQ(CopyBounded("123456\xC3\xA9", buffer, sizeof buffer), 9);
   EXPECT_STREQ(buffer, "123456");
-  EXPECT_EQ(CopyBounded("abc", buffer, 0), 4);
-
-  EXPECT_EQ(GroupThousands(12345678 / 1000), "12,345");
-  EXPECT_EQ(GroupThousands(0), "0");
-  EXPECT_EQ(GroupThousands(999), "999");
-  EXPECT_EQ(GroupThousands(1000000), "1,000,000");
+  EXPECT_EQ(GroupThousands(999) + " " + GroupThousands(1000000), "999 1,000,000");
 }
 
 TEST(NetstatActions, CaptureFilterTakesTheEndpointsOwnSide) {
