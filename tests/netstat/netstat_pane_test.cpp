@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QClipboard>
@@ -23,6 +24,7 @@
 #include "dns/dns_pane.h"
 #include "loopback_sockets.h"
 #include "netstat/endpoint_model.h"
+#include "netstat/endpoint_source.h"
 #include "netstat/file_properties.h"
 #include "netstat/netstat_pane.h"
 #include "netstat/process_inspection.h"
@@ -338,6 +340,18 @@ TEST_F(NetstatPaneTest, DoubleClickShowsConnectionProperties) {
 
 TEST_F(NetstatPaneTest, KillConnection) {
   if (!IsRoot()) GTEST_SKIP() << "needs CAP_NET_ADMIN";
+  int spareServer = -1;
+  const int spare = Connect(kClient, listener_, kServer, port_, &spareServer);
+  EndpointRecord probe{};
+  probe.localAddress = inet_addr(kClient);
+  probe.localPort = htons(LocalPortOf(spare));
+  probe.remoteAddress = inet_addr(kServer);
+  probe.remotePort = htons(port_);
+  const int destroyed = DestroyTcpConnection(probe);
+  close(spare);
+  close(spareServer);
+  if (destroyed == EOPNOTSUPP) GTEST_SKIP() << "the kernel cannot destroy sockets";
+  ASSERT_EQ(destroyed, 0);
   selectAndRun(listenerRow(), kCmdKillConnection);
   EXPECT_EQ(presenter_.texts(), std::vector<std::string>{"Can only kill established connections!"});
 
@@ -479,7 +493,11 @@ TEST(NetstatUnprivileged, OthersEndpointsAreSystemAndTheCommandsSayNo) {
     return RunCommand("ss -4 -tnH state established src " + server).find(server) !=
            std::string::npos;
   }));
-  const std::string self = ReadExecutablePath(getpid()).value_or("");
+  // The build tree may be closed to nobody: run a copy of this program from a folder it can read.
+  TempDir dir;
+  const std::string self = dir.file("netstat_pane_test");
+  RunCommand("cp " + ReadExecutablePath(getpid()).value_or("") + " " + self);
+  chmod(dir.path().c_str(), 0755);
   int exitCode = -1;
   const std::string out = RunCommand(
       "setpriv --reuid=65534 --regid=65534 --clear-groups env -u XDG_RUNTIME_DIR " +
