@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing Pelorin need, when missing.
-# Usage: scripts/install-deps.sh [run|test]
+# Usage: scripts/install-deps.sh [run|package|test]
 set -euo pipefail
 
 run_pkgs=(
@@ -8,6 +8,8 @@ run_pkgs=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libssl-dev libpcap-dev
   fonts-liberation2 fonts-dejavu-core
 )
+package_pkgs=(dpkg-dev file)
+package_test_pkgs=(lintian desktop-file-utils appstream libcap2-bin)
 test_pkgs=(
   googletest libgtest-dev libbenchmark-dev clang libclang-rt-dev
   xvfb xauth x11-apps x11-utils imagemagick
@@ -16,7 +18,8 @@ test_pkgs=(
 )
 
 pkgs=("${run_pkgs[@]}")
-[ "${1:-run}" = test ] && pkgs+=("${test_pkgs[@]}")
+[ "${1:-run}" = run ] || pkgs+=("${package_pkgs[@]}")
+[ "${1:-run}" = test ] && pkgs+=("${test_pkgs[@]}" "${package_test_pkgs[@]}")
 
 missing=()
 for p in "${pkgs[@]}"; do
