@@ -6,20 +6,16 @@
 #include "codec/codec_pane.h"
 #include "dns/dns_pane.h"
 #include "netinfo/netinfo_pane.h"
+#include "netstat/netstat_pane.h"
 #include "ping/ping_pane.h"
-#include "shell/placeholder_pane.h"
 #include "sockets/tcp_socket_pane.h"
 #include "sockets/udp_socket_pane.h"
 #include "whois/whois_pane.h"
 
 namespace {
 
-ModulePane* CreateNetstat(QWidget* w) {
-  return CreatePlaceholderPane(w, "Netstat");
-}
-
 constexpr std::array<ModuleInfo, 9> kModules = {{
-    {kNetstatButton, "Netstat", 96, CloseKind::PaneOnly, CreateNetstat},
+    {kNetstatButton, "Netstat", 96, CloseKind::PaneOnly, CreateNetstatPane},
     {kPingButton, "Ping / Trace", 114, CloseKind::WorkerThread, CreatePingPane},
     {kDnsButton, "DNS", 132, CloseKind::WorkerThread, CreateDnsPane},
     {kWhoisButton, "Whois", 150, CloseKind::WorkerThread, CreateWhoisPane},
