@@ -15,7 +15,6 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QSignalBlocker>
-#include <QTextEdit>
 
 #include "shell/controls.h"
 #include "shell/desktop_launch.h"
@@ -59,16 +58,13 @@ bool IsEnter(const QKeyEvent* key) {
 }
 
 // A multi-line text the user can edit (the control or a part of it): Enter is a line break there.
-bool IsEditableMultiLine(const QWidget* w) {
-  for (; w != nullptr && !w->isWindow(); w = w->parentWidget()) {
-    if (const auto* plain = qobject_cast<const QPlainTextEdit*>(w)) return !plain->isReadOnly();
-    if (const auto* rich = qobject_cast<const QTextEdit*>(w)) return !rich->isReadOnly();
-  }
-  return false;
+bool IsEditableMultiLine(QWidget* w) {
+  const QPlainTextEdit* edit = OutputPaneAt(w);
+  return edit != nullptr && !edit->isReadOnly();
 }
 
 // Any text the user can edit: Ctrl+X cuts there rather than throwing away what was typed.
-bool IsEditableText(const QWidget* w) {
+bool IsEditableText(QWidget* w) {
   if (const auto* line = qobject_cast<const QLineEdit*>(w)) return !line->isReadOnly();
   if (const auto* combo = qobject_cast<const QComboBox*>(w)) {
     return combo->isEditable() && combo->lineEdit() != nullptr && !combo->lineEdit()->isReadOnly();
