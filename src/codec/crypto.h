@@ -14,9 +14,9 @@ struct evp_md_ctx_st;  // the library's digest context
 // Base64 and MD5 through the system's crypto library.
 
 // Encodes bytes handed in pieces of any size into Base64 text in lines (see base64_text.h).
-// The text is written once, straight into memory of its own from the system (not filled with
-// zeros first, and in large pages where the system offers them), since for a large file the
-// page faults cost as much as the encoding. Running out of memory throws std::bad_alloc.
+// The text is written once, into memory that is not filled with zeros first: for a large file,
+// getting the memory costs half as much as the encoding. Running out of memory throws
+// std::bad_alloc.
 class Base64Encoder {
  public:
   Base64Encoder() = default;
@@ -32,7 +32,7 @@ class Base64Encoder {
   std::string_view text() const { return {text_, size_}; }
 
  private:
-  // Room for `more` characters after the text; a whole line's more is asked for at least.
+  // Room for `more` characters after the text.
   char* extend(size_t more);
   void appendLines(const uint8_t* data, size_t lineCount);
 

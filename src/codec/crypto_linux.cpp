@@ -1,9 +1,8 @@
 #include <openssl/evp.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -13,20 +12,10 @@ namespace {
 
 constexpr size_t kLineChars = kBase64LineChars + 2;  // with its CR LF
 
-// Pages for `capacity` bytes of text, moved along with what `old` holds.
-char* MapText(char* old, size_t oldCapacity, size_t capacity) {
-  void* p = old == nullptr ? mmap(nullptr, capacity, PROT_READ | PROT_WRITE,
-                                  MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
-                           : mremap(old, oldCapacity, capacity, MREMAP_MAYMOVE);
-  if (p == MAP_FAILED) throw std::bad_alloc();
-  madvise(p, capacity, MADV_HUGEPAGE);  // a wish: without it the pages are small
-  return static_cast<char*>(p);
-}
-
 }  // namespace
 
 Base64Encoder::~Base64Encoder() {
-  if (text_ != nullptr) munmap(text_, capacity_);
+  std::free(text_);
 }
 
 void Base64Encoder::reserve(uint64_t textChars) {
@@ -37,10 +26,10 @@ void Base64Encoder::reserve(uint64_t textChars) {
 char* Base64Encoder::extend(size_t more) {
   if (more > capacity_ - size_) {
     // At least double, so text of unknown length is moved a few times only.
-    const size_t wanted = std::max({size_ + more, 2 * capacity_, size_t(1) << 16});
-    const size_t page = size_t(sysconf(_SC_PAGESIZE));
-    const size_t capacity = (wanted + page - 1) / page * page;
-    text_ = MapText(text_, capacity_, capacity);
+    const size_t capacity = std::max({size_ + more, 2 * capacity_, size_t(1) << 12});
+    void* p = std::realloc(text_, capacity);
+    if (p == nullptr) throw std::bad_alloc();
+    text_ = static_cast<char*>(p);
     capacity_ = capacity;
   }
   return text_ + size_;
