@@ -53,6 +53,12 @@ bool StartListening(const TcpRequest& request, SocketRun& run, const PaneWriter&
   return true;
 }
 
+// A connect that failed at once because the peer refused it or cannot be reached: reported as
+// the connect event's error, as when the failure comes later.
+bool IsConnectEventError(int error) {
+  return error == ECONNREFUSED || error == ENETUNREACH || error == EHOSTUNREACH;
+}
+
 // Resolves the host and starts the connect; false after its message.
 bool StartConnecting(const TcpRequest& request, SocketRun& run, const PaneWriter& out) {
   out.onUi([](QWidget* pane) { AddToHistory(FindControl<QComboBox>(pane, kTcpHostId)); });
@@ -68,11 +74,10 @@ bool StartConnecting(const TcpRequest& request, SocketRun& run, const PaneWriter
     address = ParseDottedAddress(shown).value_or(0xFFFFFFFF);
   }
   const int error = StartConnect(run.socket(), *address, request.port);
-  if (error != 0 && error != ECONNREFUSED) {
+  if (error != 0 && !IsConnectEventError(error)) {
     out.error(FormatLine(kLineCapacity, "An Error Occurred Connecting To: %s", shown.c_str()));
     return false;
   }
-  // A refusal the system knows at once comes as the connect event's error, as any other does.
   run.event.connectStarted(error);
   out.print("#>[Connecting To (");
   out.print(shown);
@@ -90,6 +95,7 @@ bool AcceptPeer(SocketRun& run, const PaneWriter& out) {
   }
   run.setSocket(fd);  // the listening socket is closed: one connection per run
   run.event.select(fd, kTcpEvents);
+  run.event.accepted();
   out.print(FormatLine(kLineCapacity, "#>[Connection From: %s:%d]\r\n", PeerText(peer).c_str(),
                        peer.port));
   return true;
@@ -251,8 +257,9 @@ void TcpSocketPane::start(bool listen) {
   }
 }
 
+// The request reaches the run whatever it is doing, even before its worker has a socket.
 void TcpSocketPane::stop() {
-  if (!run_ || !run_->hasSocket()) return;
+  if (!run_) return;
   run_->requestStop();
   PauseUi(200);  // the worker closes and prints its last lines meanwhile
 }

@@ -174,8 +174,9 @@ void UdpSocketPane::start() {
   }
 }
 
+// The request reaches the run whatever it is doing, even before its worker has a socket.
 void UdpSocketPane::stop() {
-  if (!run_ || !run_->hasSocket()) return;
+  if (!run_) return;
   run_->requestStop();
   PauseUi(200);  // the worker closes and prints its last lines meanwhile
 }

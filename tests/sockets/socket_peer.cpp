@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -160,4 +161,35 @@ bool WaitForTcpListener(uint16_t port, int timeoutMs) {
 
 bool WaitForUdpSocket(uint16_t port, int timeoutMs) {
   return WaitUntil([&] { return ProcListsSocket("/proc/net/udp", port, nullptr); }, timeoutMs);
+}
+
+int ConnectWithoutServing(uint16_t port) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  to.sin_port = htons(port);
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) return fd;
+    close(fd);
+    usleep(5000);
+  }
+  return -1;
+}
+
+FreshNetworkNamespace::FreshNetworkNamespace() {
+  home_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+  entered_ = home_ >= 0 && unshare(CLONE_NEWNET) == 0;
+}
+
+FreshNetworkNamespace::~FreshNetworkNamespace() {
+  if (home_ < 0) return;
+  if (entered_ && setns(home_, CLONE_NEWNET) != 0) std::abort();  // never run on elsewhere
+  close(home_);
+}
+
+bool FreshNetworkNamespace::run(const std::string& command) {
+  int status = -1;
+  RunCommand(command + " 2>&1", &status);  // a child of this thread: inside the namespace
+  return status == 0;
 }
