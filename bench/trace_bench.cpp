@@ -23,9 +23,9 @@ using Clock = std::chrono::steady_clock;
 
 std::string OneTrace(uint32_t destination) {
   std::string text;
-  WriteTrace([&](int ttl, uint32_t timeoutMs,
-                 EchoResult* result) { return SendEcho(destination, ttl, timeoutMs, result); },
-             [&](const std::string& s) { text += s; }, [] { return false; });
+  RunTrace([&](int ttl, uint32_t timeoutMs,
+               EchoResult* result) { return SendEcho(destination, ttl, timeoutMs, result); },
+           [&](const std::string& s) { text += s; }, [] { return false; });
   return text;
 }
 

@@ -129,7 +129,8 @@ void PingPane::PingTraceWorker(PingPane* pane, RunTokenPtr token) {
   if (!started) return;
 
   if (host.empty()) {
-    ShowError(pane, "No Host Specified!");
+    // Through the token: a run stopped meanwhile shows nothing more, not even this box.
+    RunOnUiThread(token, [&] { ShowError(pane, "No Host Specified!"); });
   } else {
     RunOnUiThread(token, [&] {
       AddToHistory(pane->host_);
@@ -146,9 +147,9 @@ void PingPane::PingTraceWorker(PingPane* pane, RunTokenPtr token) {
       print("\t[" + dotted + "]\r\n\r\n");
       const int wakeFd = token->wakeFd();
       if (ping) {
-        WritePing([&] { return PingOnce(address, wakeFd); }, print);
+        RunPing([&] { return PingOnce(address, wakeFd); }, print);
       } else {
-        WriteTrace(
+        RunTrace(
             [&](int ttl, uint32_t timeoutMs, EchoResult* result) {
               return SendEcho(address, ttl, timeoutMs, result, wakeFd);
             },
