@@ -18,7 +18,7 @@
 
 namespace {
 
-// Addresses of this test: the real server, and one where nothing listens.
+// Addresses of this test: the real server, and one that never answers when a test makes it so.
 constexpr const char* kServerAddress = "127.0.53.2";
 constexpr const char* kSilentAddress = "127.0.53.5";
 
@@ -178,6 +178,8 @@ TEST_F(DnsPaneTest, NormalResolveUsesTheSystemResolver) {
 }
 
 TEST_F(DnsPaneTest, ASilentServerGivesQueryFailedAfterTwoSeconds) {
+  SilentDnsServer silent(kSilentAddress);
+  REQUIRE_SILENT_SERVER(silent);
   QElapsedTimer timer;
   timer.start();
   EXPECT_EQ(run(1, kSilentAddress, "www.dns.test"),
@@ -187,6 +189,8 @@ TEST_F(DnsPaneTest, ASilentServerGivesQueryFailedAfterTwoSeconds) {
 }
 
 TEST_F(DnsPaneTest, StopEndsTheQueryAtOnceAndPrintsNothingMore) {
+  SilentDnsServer silent(kSilentAddress);
+  REQUIRE_SILENT_SERVER(silent);
   AppendOutput(pane_.get(), kOutputPaneId, std::string_view("old\r\n"));
   setUp(1, kSilentAddress, "www.dns.test");
   ClickControl(pane_.get(), kDnsStartId);
@@ -242,6 +246,8 @@ TEST_F(DnsPaneTest, HistoriesKeepEachTextOnceHostsSorted) {
 }
 
 TEST(DnsSendTo, EndsTheQueryFillsTheHostAndShowsThePane) {
+  SilentDnsServer silent(kSilentAddress);
+  REQUIRE_SILENT_SERVER(silent);
   SetUiShuttingDown(false);
   MainWindow window;
   window.show();

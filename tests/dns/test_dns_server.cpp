@@ -1,7 +1,11 @@
 #include "test_dns_server.h"
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <thread>
 
@@ -92,7 +96,8 @@ TestDnsServer::TestDnsServer(std::string address) : address_(std::move(address))
   nsd_ = std::make_unique<ChildProcess>(
       std::vector<std::string>{"nsd", "-d", "-c", dir_.file("nsd.conf")});
 
-  // Ready once it answers; it usually takes a few hundred milliseconds.
+  // Ready once it answers; it usually takes a few hundred milliseconds. Until it listens, a
+  // probe is refused at once, so the attempts are spaced.
   for (int attempt = 0; attempt < 50 && !ready_ && nsd_->running(); ++attempt) {
     DnsRequest probe;
     probe.server = server();
@@ -100,6 +105,7 @@ TestDnsServer::TestDnsServer(std::string address) : address_(std::move(address))
     probe.queryName = kTestZone;
     probe.timeoutMs = 100;
     ready_ = DnsExchange(&probe) == kDnsOk;
+    if (!ready_) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
 }
 
@@ -134,4 +140,17 @@ TestDnsServer* const* ShareDnsServer(const char* address) {
   auto* environment = new DnsServerEnvironment(address);
   ::testing::AddGlobalTestEnvironment(environment);  // gtest owns it
   return environment->slot();
+}
+
+SilentDnsServer::SilentDnsServer(const char* address) {
+  fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(53);
+  at.sin_addr.s_addr = inet_addr(address);
+  bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
+}
+
+SilentDnsServer::~SilentDnsServer() {
+  if (fd_ >= 0) close(fd_);
 }

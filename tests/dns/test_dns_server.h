@@ -33,6 +33,25 @@ class TestDnsServer {
   bool ready_ = false;
 };
 
+// A server that takes every query on address:53 and never answers it (nor lets the system
+// report the port unreachable). Port 53 needs root; without it `bound()` is false.
+class SilentDnsServer {
+ public:
+  explicit SilentDnsServer(const char* address);
+  ~SilentDnsServer();
+  SilentDnsServer(const SilentDnsServer&) = delete;
+  SilentDnsServer& operator=(const SilentDnsServer&) = delete;
+  bool bound() const { return bound_; }
+
+ private:
+  int fd_ = -1;
+  bool bound_ = false;
+};
+
+#define REQUIRE_SILENT_SERVER(server)                                                 \
+  if (!IsRoot()) GTEST_SKIP() << "the silent server needs root to listen on port 53"; \
+  ASSERT_TRUE((server).bound()) << "the silent server could not bind"
+
 // One server for a whole test program: started before its first test, stopped after its last.
 // Register it once at namespace scope:
 //   TestDnsServer* const* g_server = ShareDnsServer("127.0.53.x");
