@@ -18,6 +18,7 @@ void CheckRecords(const DnsRecord* records, int count) {
     // Names stay terminated within their buffers.
     if (std::memchr(r.name, 0, sizeof r.name) == nullptr) __builtin_trap();
     if (std::memchr(r.name2, 0, sizeof r.name2) == nullptr) __builtin_trap();
+    if (r.nameLength > kDnsMaxNameText || r.name2Length > kDnsMaxNameText) __builtin_trap();
     if (r.section > kDnsAdditionalSection) __builtin_trap();
     (void)FormatDnsRecord(r);
   }

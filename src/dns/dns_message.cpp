@@ -130,23 +130,25 @@ class RdataReader {
 
   WireReader& wire() { return wire_; }
 
-  // The name here into `out` (left empty when its encoding does not fit in RDATA or it cannot
-  // be decoded); the reader moves past its encoding.
-  void name(char* out) {
+  // The name here into `out` and its length (left empty when its encoding does not fit in
+  // RDATA or it cannot be decoded); the reader moves past its encoding.
+  void name(char* out, uint16_t* outLength) {
     const int next = SkipDnsName(message_, end_, wire_.position());
     if (wire_.failed() || next < 0) {
       wire_.fail();  // nothing after a broken name can be found
       return;
     }
-    DecodeNameInto(message_, length_, wire_.position(), out);
+    const int decoded = DecodeNameInto(message_, length_, wire_.position(), out);
+    *outLength = static_cast<uint16_t>(std::max(decoded, 0));
     wire_.skip(static_cast<size_t>(next) - wire_.position());
   }
 
-  // One character-string (a length byte and that many characters) into `out`.
-  void characterString(char* out) {
+  // One character-string (a length byte and that many characters) into `out` and its length.
+  void characterString(char* out, uint16_t* outLength) {
     const uint8_t count = wire_.u8();
     if (const uint8_t* text = wire_.bytes(count)) {
-      std::memcpy(out, text, std::min<size_t>(count, kDnsMaxNameText));
+      *outLength = std::min<uint16_t>(count, kDnsMaxNameText);
+      std::memcpy(out, text, *outLength);
     }
   }
 
@@ -167,11 +169,11 @@ void DecodeRdata(RdataReader& rdata, DnsRecord& record) {
     case kDnsTypeNs:
     case kDnsTypeCname:
     case kDnsTypePtr:
-      rdata.name(record.name);
+      rdata.name(record.name, &record.nameLength);
       break;
     case kDnsTypeSoa:
-      rdata.name(record.name);
-      rdata.name(record.name2);
+      rdata.name(record.name, &record.nameLength);
+      rdata.name(record.name2, &record.name2Length);
       if (wire.has(20)) {
         record.serial = wire.u32();
         record.refresh = wire.u32();
@@ -181,13 +183,13 @@ void DecodeRdata(RdataReader& rdata, DnsRecord& record) {
       }
       break;
     case kDnsTypeHinfo:
-      rdata.characterString(record.name);
-      rdata.characterString(record.name2);
+      rdata.characterString(record.name, &record.nameLength);
+      rdata.characterString(record.name2, &record.name2Length);
       break;
     case kDnsTypeMx:
       if (wire.has(2)) {
         record.preference = wire.u16();
-        rdata.name(record.name);
+        rdata.name(record.name, &record.nameLength);
       }
       break;
     default:

@@ -33,10 +33,13 @@ struct DnsRecord {
   uint16_t type;    // TYPE, host order
   uint8_t section;  // kDnsAnswerSection, kDnsAuthoritySection or kDnsAdditionalSection
   uint32_t ttl;     // TTL, host order; kept, never shown
-  // NS, CNAME, PTR: the target; MX: the exchange; SOA: MNAME; HINFO: the CPU string.
+  // NS, CNAME, PTR: the target; MX: the exchange; SOA: MNAME; HINFO: the CPU string. The bytes
+  // as received, which may include zero bytes: nameLength counts them (at most 255).
   char name[kDnsNameBuffer];
-  // SOA: RNAME; HINFO: the OS string.
+  // SOA: RNAME; HINFO: the OS string; name2Length bytes of it.
   char name2[kDnsNameBuffer];
+  uint16_t nameLength;
+  uint16_t name2Length;
   uint16_t preference;  // MX PREFERENCE, host order
   union {
     uint32_t address;  // A: the four address bytes as received (network order)

@@ -73,7 +73,10 @@ std::string ForwardZone() {
       "alias   IN CNAME www.dns.test.\n"
       "mail    IN A     203.0.113.25\n"
       "backup  IN A     203.0.113.26\n"
-      "box     IN HINFO \"x86_64\" \"Linux 6.1\"\n";
+      "box     IN HINFO \"x86_64\" \"Linux 6.1\"\n"
+      // Bytes no name should hold: CR LF, a Latin-1 label, a UTF-8 one, a zero, a backslash.
+      "forged  IN CNAME line\\013\\010[additional\\032records].caf\\233.caf\\195\\169.dns.test.\n"
+      "odd     IN HINFO \"caf\\233\\000\" \"x\\\\y\"\n";
   for (int i = 1; i <= 60; ++i) zone += "many    IN A     203.0.113." + std::to_string(i) + "\n";
   return zone;
 }

@@ -9,8 +9,9 @@
 #include "test_util.h"
 
 // The zone the DNS tests are served: every supported type, a name with two addresses, one with
-// 60 (too many for a reply over UDP), a reverse zone with a PTR record, and nothing else, so an
-// unknown name answers NXDOMAIN with the zone's SOA.
+// 60 (too many for a reply over UDP), a name and a string holding bytes no name should (CR LF,
+// Latin-1, a zero), a reverse zone with a PTR record, and nothing else, so an unknown name
+// answers NXDOMAIN with the zone's SOA.
 inline constexpr const char* kTestZone = "dns.test";
 inline constexpr const char* kReverseZone = "100.51.198.in-addr.arpa";
 
