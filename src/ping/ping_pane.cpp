@@ -7,7 +7,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <thread>
 
 #include "ping/echo.h"
 #include "ping/ping_trace.h"
@@ -17,6 +16,7 @@
 #include "shell/output.h"
 #include "shell/resolve_host.h"
 #include "shell/ui_thread.h"
+#include "shell/worker_thread.h"
 
 namespace {
 
@@ -98,7 +98,8 @@ void PingPane::sendTo(const QString& text) {
 
 void PingPane::startRun() {
   run_ = NewRunToken();
-  std::thread(PingTraceWorker, this, run_).detach();
+  StartWorkerThread(
+      this, [this, token = run_] { PingTraceWorker(this, token); }, [this] { run_.reset(); });
 }
 
 // The run is left to end by itself: its token is cancelled, so its waits end and nothing it
