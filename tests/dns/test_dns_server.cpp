@@ -91,8 +91,25 @@ std::string ReverseZone() {
 
 }  // namespace
 
+namespace {
+
+// Whether something already has the address's DNS port: the probes below would then be answered
+// by it, and the server would pass for ready though it never started.
+bool PortTaken(const std::string& address) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(53);
+  at.sin_addr.s_addr = inet_addr(address.c_str());
+  const bool taken = bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0;
+  close(fd);
+  return taken;
+}
+
+}  // namespace
+
 TestDnsServer::TestDnsServer(std::string address) : address_(std::move(address)) {
-  if (!IsRoot()) return;
+  if (!IsRoot() || PortTaken(address_)) return;
   WriteFile(dir_.file("nsd.conf"), Config(address_, dir_.path()));
   WriteFile(dir_.file("dns.test.zone"), ForwardZone());
   WriteFile(dir_.file("reverse.zone"), ReverseZone());
@@ -110,6 +127,7 @@ TestDnsServer::TestDnsServer(std::string address) : address_(std::move(address))
     ready_ = DnsExchange(&probe) == kDnsOk;
     if (!ready_) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
+  ready_ = ready_ && nsd_->running();
 }
 
 TestDnsServer::~TestDnsServer() {

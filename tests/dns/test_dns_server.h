@@ -22,7 +22,8 @@ class TestDnsServer {
   explicit TestDnsServer(std::string address);
   ~TestDnsServer();
 
-  // Whether the server answers queries.
+  // Whether the server started and answers queries (never when something else already held
+  // the address's port 53).
   bool ready() const { return ready_; }
   const std::string& address() const { return address_; }
   uint32_t server() const;  // network order
