@@ -61,10 +61,11 @@ std::vector<uint8_t> BuildDnsQuery(uint16_t queryId, uint16_t queryType, const c
                                    bool recursionDesired);
 
 // Decodes the name at `offset` of the message: labels joined by ".", no trailing dot, the root
-// name as the empty text, at most 255 characters. When `output` is given, all its `outputSize`
-// bytes are cleared and the text copied in, cut to outputSize - 1 characters. Returns the text's
-// length, or -1 when there is no message, a pointer chain is longer than kDnsMaxPointerHops, or
-// the name runs past the end of the message (the output is then left empty).
+// name as the empty text, the whole cut at 255 characters whether read directly or through
+// pointers. When `output` is given, all its `outputSize` bytes are cleared and the text copied
+// in, cut to outputSize - 1 characters. Returns the text's length, or -1 when there is no
+// message, a pointer chain is longer than kDnsMaxPointerHops or loops, or the name runs past the
+// end of the message (the output is then left empty).
 int DecodeDnsName(const uint8_t* message, size_t length, uint16_t offset, char* output,
                   uint16_t outputSize);
 
