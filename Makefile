@@ -1,5 +1,5 @@
 # The two entry points of the README. Both install what they need first.
-.PHONY: run test build deps-run deps-test screenshot clean
+.PHONY: run test build package deps-run deps-package deps-test screenshot clean
 
 JOBS ?= $(shell nproc)
 
@@ -13,8 +13,16 @@ build:
 	cmake --preset default >/dev/null
 	cmake --build --preset default -j $(JOBS)
 
+# The Debian package of the optimised build: build/default/pelorin_<version>_<arch>.deb
+package: deps-package
+	cmake --preset default >/dev/null
+	cmake --build --preset default -j $(JOBS) --target package
+
 deps-run:
 	scripts/install-deps.sh run
+
+deps-package:
+	scripts/install-deps.sh package
 
 deps-test:
 	scripts/install-deps.sh test

@@ -6,6 +6,9 @@
 #include "dns/resolver_config.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  (void)FirstNameServer(std::string_view(reinterpret_cast<const char*>(data), size));
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  (void)FirstNameServer(text);
+  const ResolverConfig config = ParseResolverConfig(text);
+  if (config.domain.size() > kResolverDomainMax) __builtin_trap();
   return 0;
 }

@@ -1,22 +1,25 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing Pelorin need, when missing.
-# Usage: scripts/install-deps.sh [run|test]
+# Usage: scripts/install-deps.sh [run|package|test]
 set -euo pipefail
 
 run_pkgs=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libssl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libssl-dev libpcap-dev
   fonts-liberation2 fonts-dejavu-core
 )
+package_pkgs=(dpkg-dev file)
+package_test_pkgs=(lintian desktop-file-utils appstream libcap2-bin)
 test_pkgs=(
   googletest libgtest-dev libbenchmark-dev clang libclang-rt-dev
   xvfb xauth x11-apps x11-utils imagemagick
   nsd bind9-dnsutils socat iproute2 net-tools procps util-linux
-  traceroute iputils-tracepath iputils-ping coreutils
+  traceroute iputils-tracepath iputils-ping coreutils tcpdump
 )
 
 pkgs=("${run_pkgs[@]}")
-[ "${1:-run}" = test ] && pkgs+=("${test_pkgs[@]}")
+[ "${1:-run}" = run ] || pkgs+=("${package_pkgs[@]}")
+[ "${1:-run}" = test ] && pkgs+=("${test_pkgs[@]}" "${package_test_pkgs[@]}")
 
 missing=()
 for p in "${pkgs[@]}"; do

@@ -14,6 +14,10 @@ cmake --preset default >/dev/null
 cmake --build --preset default -j "$jobs"
 ctest --preset default
 
+step "Debian package of that build: lint, install into an empty root, grant, purge"
+cmake --build --preset default -j "$jobs" --target package
+scripts/check-package.sh
+
 step "AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"

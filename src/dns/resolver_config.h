@@ -1,19 +1,38 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-// The system resolver's configuration, where the default DNS server comes from.
+// The system resolver's configuration, where the default DNS server, the domain and every
+// adapter's DNS servers come from.
 inline constexpr const char* kResolverConfigPath = "/etc/resolv.conf";
 // More than any real configuration holds; the rest of a larger file is not read.
 inline constexpr size_t kResolverConfigMaxBytes = 64 * 1024;
+// A domain name is at most 255 characters; a longer value is cut there.
+inline constexpr size_t kResolverDomainMax = 255;
+
+// What Pelorin shows of the resolver configuration. Lines are read as the system resolver reads
+// them: the keyword at the start of a line, then blanks, then the value up to a blank, "#" or
+// ";". Of several "domain" lines, or several "search" lines, the last one holds.
+struct ResolverConfig {
+  // The "domain" value, else the first name of the "search" list; empty when there is neither.
+  std::string domain;
+  // The IPv4 "nameserver" entries in file order, in network order; IPv6 and unreadable entries
+  // are passed over.
+  std::vector<uint32_t> nameServers;
+};
+
+ResolverConfig ParseResolverConfig(std::string_view text);
 
 // The first IPv4 "nameserver" of resolver configuration text, in network order, or 0 when there
-// is none. Lines are read as the system resolver reads them: the keyword at the start of a line,
-// then blanks, then the address up to a blank, "#" or ";"; IPv6 and unreadable entries are
-// passed over.
+// is none.
 uint32_t FirstNameServer(std::string_view text);
+
+// The configuration file's first 64 KiB, parsed; nullopt when the file cannot be read.
+std::optional<ResolverConfig> ReadResolverConfig(const std::string& path = kResolverConfigPath);
 
 // The default DNS server: the first IPv4 name server of the configuration file, or 0 when the
 // file cannot be read or names none.

@@ -8,19 +8,26 @@
 
 namespace {
 
-constexpr std::string_view kKeyword = "nameserver";
-
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
-// The IPv4 address of a "nameserver" line, if it is one.
-std::optional<uint32_t> NameServerOfLine(std::string_view line) {
-  if (line.substr(0, kKeyword.size()) != kKeyword) return std::nullopt;
-  line.remove_prefix(kKeyword.size());
+// The rest of a line that begins with the keyword and a blank, blanks skipped.
+std::optional<std::string_view> ValueOf(std::string_view line, std::string_view keyword) {
+  if (line.substr(0, keyword.size()) != keyword) return std::nullopt;
+  line.remove_prefix(keyword.size());
   if (line.empty() || !IsBlank(line.front())) return std::nullopt;
   while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
-  const std::string value(line.substr(0, line.find_first_of(" \t\r#;")));
+  return line;
+}
+
+// The first word of a value: up to a blank, a line end or a comment.
+std::string_view FirstWord(std::string_view value) {
+  return value.substr(0, value.find_first_of(" \t\r#;"));
+}
+
+std::optional<uint32_t> Ipv4Of(std::string_view word) {
+  const std::string value(word);
   in_addr address{};
   if (value.empty() || inet_aton(value.c_str(), &address) == 0) return std::nullopt;
   return address.s_addr;
@@ -28,22 +35,44 @@ std::optional<uint32_t> NameServerOfLine(std::string_view line) {
 
 }  // namespace
 
-uint32_t FirstNameServer(std::string_view text) {
+ResolverConfig ParseResolverConfig(std::string_view text) {
+  ResolverConfig config;
+  std::optional<std::string_view> domain;
+  std::optional<std::string_view> search;
   while (!text.empty()) {
     const size_t end = text.find('\n');
     const std::string_view line = text.substr(0, end);
-    if (const std::optional<uint32_t> server = NameServerOfLine(line)) return *server;
+    if (const auto value = ValueOf(line, "nameserver")) {
+      if (const auto server = Ipv4Of(FirstWord(*value))) config.nameServers.push_back(*server);
+    } else if (const auto name = ValueOf(line, "domain")) {
+      domain = FirstWord(*name);
+    } else if (const auto list = ValueOf(line, "search")) {
+      search = FirstWord(*list);
+    }
     if (end == std::string_view::npos) break;
     text.remove_prefix(end + 1);
   }
-  return 0;
+  const std::string_view shown = domain ? *domain : search.value_or(std::string_view());
+  config.domain = std::string(shown.substr(0, kResolverDomainMax));
+  return config;
+}
+
+uint32_t FirstNameServer(std::string_view text) {
+  const ResolverConfig config = ParseResolverConfig(text);
+  return config.nameServers.empty() ? 0 : config.nameServers.front();
+}
+
+std::optional<ResolverConfig> ReadResolverConfig(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  std::string text(kResolverConfigMaxBytes, '\0');
+  file.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (file.bad()) return std::nullopt;
+  text.resize(static_cast<size_t>(file.gcount()));
+  return ParseResolverConfig(text);
 }
 
 uint32_t GetDefaultDnsServer(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return 0;
-  std::string text(kResolverConfigMaxBytes, '\0');
-  file.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<size_t>(file.gcount()));
-  return FirstNameServer(text);
+  const std::optional<ResolverConfig> config = ReadResolverConfig(path);
+  return config && !config->nameServers.empty() ? config->nameServers.front() : 0;
 }

@@ -2,36 +2,28 @@
 
 #include <array>
 
+#include "capture/capture_pane.h"
 #include "codec/codec_pane.h"
 #include "dns/dns_pane.h"
+#include "netinfo/netinfo_pane.h"
+#include "netstat/netstat_pane.h"
 #include "ping/ping_pane.h"
-#include "shell/placeholder_pane.h"
 #include "sockets/tcp_socket_pane.h"
 #include "sockets/udp_socket_pane.h"
 #include "whois/whois_pane.h"
 
 namespace {
 
-ModulePane* CreateNetstat(QWidget* w) {
-  return CreatePlaceholderPane(w, "Netstat");
-}
-ModulePane* CreateCapture(QWidget* w) {
-  return CreatePlaceholderPane(w, "Packet Capture");
-}
-ModulePane* CreateNetInfo(QWidget* w) {
-  return CreatePlaceholderPane(w, "NetInfo");
-}
-
 constexpr std::array<ModuleInfo, 9> kModules = {{
-    {kNetstatButton, "Netstat", 96, CloseKind::PaneOnly, CreateNetstat},
+    {kNetstatButton, "Netstat", 96, CloseKind::PaneOnly, CreateNetstatPane},
     {kPingButton, "Ping / Trace", 114, CloseKind::WorkerThread, CreatePingPane},
     {kDnsButton, "DNS", 132, CloseKind::WorkerThread, CreateDnsPane},
     {kWhoisButton, "Whois", 150, CloseKind::WorkerThread, CreateWhoisPane},
-    {kCaptureButton, "Packet Capture", 168, CloseKind::Socket, CreateCapture},
+    {kCaptureButton, "Packet Capture", 168, CloseKind::Socket, CreateCapturePane},
     {kTcpButton, "TCP Socket", 186, CloseKind::Socket, CreateTcpSocketPane},
     {kUdpButton, "UDP Socket", 204, CloseKind::Socket, CreateUdpSocketPane},
     {kCodecButton, "Base64 / MD5", 222, CloseKind::PaneOnly, CreateCodecPane},
-    {kNetInfoButton, "NetInfo", 240, CloseKind::PaneOnly, CreateNetInfo},
+    {kNetInfoButton, "NetInfo", 240, CloseKind::PaneOnly, CreateNetInfoPane},
 }};
 
 }  // namespace

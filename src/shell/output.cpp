@@ -2,17 +2,131 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QMimeData>
 #include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
+#include <algorithm>
+#include <vector>
 
 #include "shell/controls.h"
 #include "shell/dialog_units.h"
 #include "shell/message_presenter.h"
 #include "shell/ui_thread.h"
 
+namespace {
+
+// Each line break of the pane is a block boundary; the block before it keeps in its user state
+// what the break stands for in the text: the default -1 for "\r\n" (so a line the user types
+// ends as the pane's own lines do), 0 for the break between two pieces of one long line, any
+// other value the one character of a line end that came alone.
+constexpr int kEndCrLf = -1;
+constexpr int kEndNone = 0;
+
+// Characters the control itself turns into block boundaries.
+bool IsLineEndChar(char16_t c) {
+  return c == u'\r' || c == u'\n' || c == QChar::ParagraphSeparator || c == 0xFDD0 || c == 0xFDD1;
+}
+
+void AppendLineEnd(QString& text, int end) {
+  if (end == kEndCrLf) {
+    text += QLatin1String("\r\n");
+  } else if (end != kEndNone) {
+    text += QChar(char16_t(end));
+  }
+}
+
+// The text between two positions of the document, line ends as they came.
+QString OutputTextBetween(const QTextDocument* doc, int from, int to) {
+  QString text;
+  for (QTextBlock block = doc->findBlock(from); block.isValid() && block.position() < to;
+       block = block.next()) {
+    const int start = block.position();
+    const int end = start + block.length() - 1;  // where its line break is
+    const int take = std::min(to, end) - std::max(from, start);
+    if (take > 0) text += QStringView(block.text()).mid(std::max(from, start) - start, take);
+    if (to > end && block.next().isValid()) AppendLineEnd(text, block.userState());
+  }
+  return text;
+}
+
+// Drops the oldest whole lines until the pane holds no more than its limits.
+void TrimToLimits(QTextDocument* doc) {
+  int cut = 0;
+  if (const int excess = doc->characterCount() - 1 - int(kOutputPaneLimit); excess > 0) {
+    const QTextBlock block = doc->findBlock(excess);
+    cut = block.position() == excess || !block.next().isValid() ? excess : block.next().position();
+  }
+  if (const int extraLines = doc->blockCount() - int(kOutputPaneLines); extraLines > 0) {
+    cut = std::max(cut, doc->findBlockByNumber(extraLines).position());
+  }
+  if (cut == 0) return;
+  QTextCursor cursor(doc);
+  cursor.setPosition(cut, QTextCursor::KeepAnchor);
+  cursor.removeSelectedText();
+}
+
+// Inserts the text at the end as one edit. Every line end becomes a block boundary whose user
+// state records it, and long lines are broken into pieces.
+void InsertOutputText(QPlainTextEdit* edit, const QString& text) {
+  QTextDocument* doc = edit->document();
+  QTextBlock block = doc->lastBlock();
+  int lineLength = block.length() - 1;
+  QString shown;
+  shown.reserve(text.size() + text.size() / qsizetype(kOutputLinePiece) + 1);
+  std::vector<int> ends;  // of the breaks in `shown`, in order
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i].unicode();
+    if (IsLineEndChar(c)) {
+      const bool crLf = c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n';
+      i += crLf ? 1 : 0;
+      ends.push_back(crLf ? kEndCrLf : int(c));
+      shown += u'\n';
+      lineLength = 0;
+      continue;
+    }
+    // Never between the two halves of a character beyond the 16-bit range.
+    if (lineLength >= int(kOutputLinePiece) && !QChar::isLowSurrogate(c)) {
+      ends.push_back(kEndNone);
+      shown += u'\n';
+      lineLength = 0;
+    }
+    shown += QChar(c);
+    ++lineLength;
+  }
+
+  QTextCursor cursor(doc);
+  cursor.movePosition(QTextCursor::End);
+  cursor.insertText(shown);
+  for (const int end : ends) {
+    block.setUserState(end);
+    block = block.next();
+  }
+  TrimToLimits(doc);
+  cursor.movePosition(QTextCursor::End);
+  edit->setTextCursor(cursor);
+}
+
+// An output pane: Copy (and dragging) hands on the text as the pane holds it.
+class OutputEdit : public QPlainTextEdit {
+ public:
+  using QPlainTextEdit::QPlainTextEdit;
+
+ protected:
+  QMimeData* createMimeDataFromSelection() const override {
+    const QTextCursor cursor = textCursor();
+    auto* data = new QMimeData;
+    data->setText(OutputTextBetween(document(), cursor.selectionStart(), cursor.selectionEnd()));
+    return data;
+  }
+};
+
+}  // namespace
+
 QPlainTextEdit* MakeOutputPane(QWidget* pane, int id, const QRect& dlu, bool readOnly,
                                OutputScrollBars scrollBars, bool fixedFont) {
-  auto* edit = new QPlainTextEdit(pane);
+  auto* edit = new OutputEdit(pane);
   SetControlId(edit, id);
   edit->setGeometry(Dlu().rect(dlu.x(), dlu.y(), dlu.width(), dlu.height()));
   edit->setReadOnly(readOnly);
@@ -30,12 +144,7 @@ QPlainTextEdit* MakeOutputPane(QWidget* pane, int id, const QRect& dlu, bool rea
 
 void AppendOutput(QWidget* pane, int controlId, const QString& text) {
   RunOnUiThread([&] {
-    auto* edit = FindControl<QPlainTextEdit>(pane, controlId);
-    if (edit == nullptr) return;
-    QTextCursor cursor(edit->document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(text);
-    edit->setTextCursor(cursor);
+    if (auto* edit = FindControl<QPlainTextEdit>(pane, controlId)) InsertOutputText(edit, text);
   });
 }
 
@@ -51,11 +160,10 @@ void AppendOutput(const RunTokenPtr& token, QWidget* pane, int controlId, std::s
 std::string GetOutputText(const QWidget* pane, int controlId) {
   std::string text;
   RunOnUiThread([&] {
-    auto* edit = FindControl<QPlainTextEdit>(pane, controlId);
+    const auto* edit = FindControl<QPlainTextEdit>(pane, controlId);
     if (edit == nullptr) return;
-    QString plain = edit->toPlainText();
-    plain.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    text = plain.toUtf8().toStdString();
+    const QTextDocument* doc = edit->document();
+    text = OutputTextBetween(doc, 0, doc->characterCount() - 1).toUtf8().toStdString();
   });
   return text;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "shell/output_limits.h"
 #include "shell/run_token.h"
 
 class QPlainTextEdit;
@@ -23,12 +24,18 @@ QPlainTextEdit* MakeOutputPane(QWidget* pane, int id, const QRect& dialogUnits, 
 // Appends text at the end of the control: the caret goes to the end, the text is inserted there
 // in one step (not undoable), and a selection the user had made is lost. Lines end in "\r\n".
 // Callable from any thread: off the UI thread the append is carried out there.
+//
+// The pane keeps the text byte for byte: every line end as it came ("\r\n", a lone "\n" or "\r"),
+// and a line longer than kOutputLinePiece shown in pieces is still one line to GetOutputText and
+// to Copy. Past kOutputPaneLimit characters or kOutputPaneLines lines the oldest lines go. Each
+// append costs in proportion to its own text, never to the pane's.
 void AppendOutput(QWidget* pane, int controlId, std::string_view utf8);
 void AppendOutput(QWidget* pane, int controlId, const QString& text);
 // A worker's append: dropped once its run has been cancelled.
 void AppendOutput(const RunTokenPtr& token, QWidget* pane, int controlId, std::string_view utf8);
 
-// The control's whole text with "\r\n" line ends, as UTF-8.
+// The control's whole text as UTF-8, byte for byte as it was appended (for an editable pane, a
+// line break the user typed reads as "\r\n").
 std::string GetOutputText(const QWidget* pane, int controlId);
 
 // The process-wide fixed-pitch font of the output panes: "Courier New", 8 point.

@@ -14,12 +14,6 @@ MenuRunner& Runner() {
   return runner;
 }
 
-int RunMenu(QMenu& menu, const QPoint& pos) {
-  if (Runner()) return Runner()(menu, pos);
-  QAction* chosen = menu.exec(pos);
-  return chosen ? chosen->data().toInt() : 0;
-}
-
 bool ClipboardHasText() {
   const QClipboard* clipboard = QGuiApplication::clipboard();
   const QMimeData* data = clipboard ? clipboard->mimeData() : nullptr;
@@ -33,6 +27,12 @@ void AddItem(QMenu& menu, const char* text, int command, bool enabled) {
 }
 
 }  // namespace
+
+int RunContextMenu(QMenu& menu, const QPoint& globalPos) {
+  if (Runner()) return Runner()(menu, globalPos);
+  QAction* chosen = menu.exec(globalPos);
+  return chosen ? chosen->data().toInt() : 0;
+}
 
 OutputMenuEnables OutputMenuEnablesFor(bool hasSelection, bool clipboardHasText, bool readOnly) {
   OutputMenuEnables e;
@@ -95,7 +95,7 @@ void ApplyOutputMenuCommand(QPlainTextEdit* edit, int command) {
 
 void ShowOutputContextMenu(QPlainTextEdit* edit, const QPoint& globalPos) {
   std::unique_ptr<QMenu> menu = BuildOutputMenu(edit);
-  const int command = RunMenu(*menu, globalPos);
+  const int command = RunContextMenu(*menu, globalPos);
   menu.reset();
   if (command != 0) ApplyOutputMenuCommand(edit, command);
 }

@@ -36,6 +36,10 @@ void ApplyOutputMenuCommand(QPlainTextEdit* edit, int command);
 // Shows the menu at a screen point and carries out the chosen command.
 void ShowOutputContextMenu(QPlainTextEdit* edit, const QPoint& globalPos);
 
+// Shows a built menu whose actions carry their command ids as data, at a screen point; the
+// chosen command or 0. The output panes' menu and the Netstat list's menu are shown by it.
+int RunContextMenu(QMenu& menu, const QPoint& globalPos);
+
 // How a built menu is shown; it returns the chosen command or 0. Tests replace it.
 using MenuRunner = std::function<int(QMenu& menu, const QPoint& globalPos)>;
 void SetOutputMenuRunner(MenuRunner runner);  // an empty runner restores the real popup

@@ -13,15 +13,15 @@ namespace {
 
 constexpr const char* kAllocationError = "#>[ERROR: MEMORY ALLCOATION ERROR!]\r\n";
 
-std::string RenderingOrError(uint32_t mode, const uint8_t* bytes, size_t length) {
+}  // namespace
+
+std::string PayloadText(uint32_t mode, const uint8_t* bytes, size_t length) {
   try {
     return FormatPayload(mode, bytes, length);
   } catch (const std::bad_alloc&) {
     return kAllocationError;
   }
 }
-
-}  // namespace
 
 void FillDisplaySelector(QComboBox* selector, int initialIndex) {
   for (int i = 0; i < kDisplayModeCount; ++i) {
@@ -40,10 +40,5 @@ uint32_t DisplayModeFromSelection(const QWidget* pane, int comboId) {
 
 void RenderPayload(QWidget* pane, int outputId, uint32_t mode, const uint8_t* bytes,
                    size_t length) {
-  AppendOutput(pane, outputId, RenderingOrError(mode, bytes, length));
-}
-
-void RenderPayload(const RunTokenPtr& token, QWidget* pane, int outputId, uint32_t mode,
-                   const uint8_t* bytes, size_t length) {
-  AppendOutput(token, pane, outputId, RenderingOrError(mode, bytes, length));
+  AppendOutput(pane, outputId, PayloadText(mode, bytes, length));
 }

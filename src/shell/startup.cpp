@@ -8,6 +8,7 @@
 
 #include "shell/dialog_units.h"
 #include "shell/main_window.h"
+#include "version.h"
 
 namespace {
 
@@ -41,6 +42,8 @@ void PrepareApplication(QApplication& app) {
   // The pictures and the help page are compiled into the shell's static library.
   Q_INIT_RESOURCE(pelorin);
   app.setApplicationName(QStringLiteral("Pelorin"));
+  // Lets the desktop match the windows to the installed desktop entry and its icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral(PELORIN_APP_ID));
   app.setFont(DialogFont());
   // Group boxes as their layouts were drawn for: the title sits on the frame's top line.
   app.setStyleSheet(QStringLiteral(

@@ -53,6 +53,16 @@ bool RunOnUiThread(const RunTokenPtr& token, const std::function<void()>& fn) {
   return ran;
 }
 
+void PostToUiThread(std::function<void()> fn) {
+  if (g_shuttingDown.load() || QCoreApplication::instance() == nullptr) return;
+  QMetaObject::invokeMethod(
+      Dispatcher(),
+      [fn = std::move(fn)] {
+        if (!g_shuttingDown.load()) fn();
+      },
+      Qt::QueuedConnection);
+}
+
 void PauseUi(int milliseconds) {
   QEventLoop loop;
   QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);

@@ -17,6 +17,10 @@ bool RunOnUiThread(const std::function<void()>& fn);
 // by the time the UI thread gets to it, so nothing of a stopped run is shown.
 bool RunOnUiThread(const RunTokenPtr& token, const std::function<void()>& fn);
 
+// Runs `fn` on the UI thread later, without waiting for it; dropped once the program is shutting
+// down. For work that must not hold its caller up (see OutputBatch).
+void PostToUiThread(std::function<void()> fn);
+
 // A pause of the UI thread that still serves the workers' UI calls (user input waits), so a
 // socket worker that is being stopped can print its last lines and put its controls back.
 void PauseUi(int milliseconds);

@@ -60,16 +60,22 @@ SocketRun::SendResult SocketRun::sendTo(const std::vector<uint8_t>& data, uint32
   return result;
 }
 
+PaneWriter::PaneWriter(QWidget* pane, RunTokenPtr token)
+    : pane_(pane),
+      token_(std::move(token)),
+      output_(std::make_shared<OutputBatch>(token_, pane_, kOutputPaneId)) {}
+
 bool PaneWriter::onUi(const std::function<void(QWidget* pane)>& fn) const {
+  output_->flush();
   return RunOnUiThread(token_, [&] { fn(pane_); });
 }
 
 void PaneWriter::print(std::string_view utf8) const {
-  AppendOutput(token_, pane_, kOutputPaneId, utf8);
+  output_->append(utf8);
 }
 
 void PaneWriter::render(uint32_t mode, const std::vector<uint8_t>& bytes) const {
-  RenderPayload(token_, pane_, kOutputPaneId, mode, bytes.data(), bytes.size());
+  output_->append(PayloadText(mode, bytes.data(), bytes.size()));
 }
 
 void PaneWriter::enable(int controlId, bool enabled) const {

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "shell/output_batch.h"
 #include "shell/run_token.h"
 #include "sockets/net_event.h"
 
@@ -54,10 +55,12 @@ class SocketRun {
 };
 
 // The worker's way to its pane: every write runs on the UI thread and is dropped once the
-// pane is gone (its run's token cancelled) or the program is shutting down.
+// pane is gone (its run's token cancelled) or the program is shutting down. What it prints goes
+// to the output pane in batches (a peer may send faster than anyone reads); every other call
+// comes after the text printed before it.
 class PaneWriter {
  public:
-  PaneWriter(QWidget* pane, RunTokenPtr token) : pane_(pane), token_(std::move(token)) {}
+  PaneWriter(QWidget* pane, RunTokenPtr token);
 
   void print(std::string_view utf8) const;
   void render(uint32_t mode, const std::vector<uint8_t>& bytes) const;
@@ -70,4 +73,5 @@ class PaneWriter {
  private:
   QWidget* pane_;
   RunTokenPtr token_;
+  std::shared_ptr<OutputBatch> output_;  // shared by the copies the worker is handed
 };

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "shell/output_limits.h"
+
 // Whois over TCP: the query text and CR LF to port 43, the answer until the server closes.
 inline constexpr unsigned short kWhoisPort = 43;
 // Longest query text (a 300-character input buffer with its terminator).
@@ -12,8 +14,9 @@ inline constexpr size_t kWhoisQueryMax = 299;
 // Bytes taken from the connection per receive.
 inline constexpr size_t kWhoisChunkSize = 1000;
 // No real answer comes near this; a server that sends more is treated as if the answer could
-// not be grown, so an endless sender cannot exhaust memory.
-inline constexpr size_t kWhoisAnswerLimit = size_t(16) << 20;
+// not be grown, so an endless sender cannot exhaust memory. Shown, an answer has at most one
+// character per byte, so any answer within the limit fits the output pane from its start.
+inline constexpr size_t kWhoisAnswerLimit = kOutputTextRoom;
 // Longest referral server name kept; a longer value is cut to this.
 inline constexpr size_t kWhoisReferralMax = 299;
 

@@ -9,6 +9,7 @@
 
 #include "shell/controls.h"
 #include "shell/output.h"
+#include "shell/output_batch.h"
 #include "shell/ui_thread.h"
 #include "shell/worker_thread.h"
 #include "whois/whois_answer.h"
@@ -116,14 +117,11 @@ void WhoisPane::stopQuery() {
   SetControlText(this, kStartButtonId, QStringLiteral("Start"));
 }
 
-void WhoisPane::finishQuery(const RunTokenPtr& token, const std::optional<std::string>& text) {
+void WhoisPane::finishQuery(const RunTokenPtr& token, bool answered) {
   if (token != run_) return;
-  if (text) {
-    AppendOutput(this, kOutputPaneId, *text);
-    // Show the start of the answer rather than its end, where the caret is.
-    if (auto* output = FindControl<QPlainTextEdit>(this, kOutputPaneId)) {
-      output->verticalScrollBar()->setValue(output->verticalScrollBar()->minimum());
-    }
+  // Show the start of the answer rather than its end, where the caret is.
+  if (auto* output = FindControl<QPlainTextEdit>(this, kOutputPaneId); answered && output) {
+    output->verticalScrollBar()->setValue(output->verticalScrollBar()->minimum());
   }
   run_.reset();
   SetControlText(this, kStartButtonId, QStringLiteral("Start"));
@@ -135,9 +133,14 @@ void WhoisWorker(WhoisPane* pane, WhoisRequest request, RunTokenPtr token) {
       IsDottedAddress(request.text)
           ? WhoisByAddress(run, request.text)
           : WhoisByName(run, request.text, request.customServerChecked, request.customServerText);
-  std::optional<std::string> text;
-  if (answer) text = WhoisTextForDisplay(*answer);  // here, not on the UI thread
-  RunOnUiThread(token, [&] { pane->finishQuery(token, text); });
+  if (answer) {
+    // Made ready here, not on the UI thread, and handed over in batches, so that even the
+    // largest answer keeps the window responsive.
+    OutputBatch output(token, pane, kOutputPaneId);
+    output.append(WhoisTextForDisplay(*answer));
+    output.flush();
+  }
+  RunOnUiThread(token, [&] { pane->finishQuery(token, answer.has_value()); });
 }
 
 ModulePane* CreateWhoisPane(QWidget* mainWindow) {

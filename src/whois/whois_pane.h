@@ -1,6 +1,5 @@
 #pragma once
 
-#include <optional>
 #include <string>
 
 #include "shell/module_pane.h"
@@ -28,9 +27,9 @@ class WhoisPane : public ModulePane {
   void command(int id) override;
   void closeModule() override;
 
-  // The worker's last step, on the UI thread: prints the answer's text (UTF-8), if any, and
-  // shows it from its start.
-  void finishQuery(const RunTokenPtr& token, const std::optional<std::string>& text);
+  // The worker's last step, on the UI thread, once the answer (if any) has been printed: shows
+  // it from its start.
+  void finishQuery(const RunTokenPtr& token, bool answered);
 
  private:
   void buildControls();

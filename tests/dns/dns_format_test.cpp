@@ -83,6 +83,20 @@ TEST(FirstNameServer, ReadsTheFirstIpv4ServerAsTheResolverDoes) {
   }
 }
 
+TEST(ParseResolverConfig, KeepsEveryIpv4ServerInOrderAndTheDomainElseTheFirstSearchName) {
+  const ResolverConfig config = ParseResolverConfig(
+      "search old.test\nnameserver 192.0.2.1\nnameserver ::1\nsearch a.test b.test # list\n"
+      "nameserver 192.0.2.2\nnameserver 192.0.2.3\n");
+  EXPECT_EQ(config.domain, "a.test");  // the last search line holds
+  EXPECT_EQ(config.nameServers, (std::vector<uint32_t>{Address("192.0.2.1"), Address("192.0.2.2"),
+                                                       Address("192.0.2.3")}));
+  EXPECT_EQ(ParseResolverConfig("domain d.test\nsearch a.test\n").domain, "d.test");
+  EXPECT_EQ(ParseResolverConfig("search a.test\ndomain d.test\ndomain e.test;x\n").domain,
+            "e.test");
+  EXPECT_EQ(ParseResolverConfig("domain " + std::string(300, 'x')).domain.size(), 255u);
+  EXPECT_EQ(ParseResolverConfig("domainx d.test\nsearch\n").domain, "");
+}
+
 TEST(GetDefaultDnsServer, ReadsTheConfigurationFile) {
   TempDir dir;
   std::ofstream(dir.file("resolv.conf")) << "options edns0\nnameserver 203.0.113.53\n";

@@ -18,9 +18,9 @@ namespace {
 constexpr const char* kNamePrefix = "pelorin-ping-";
 constexpr const char* kRoleNames[] = {"client", "r1", "r2", "r3", "target"};
 
-// Runs a shell script from a file of its own (it may feed commands with here-documents),
-// collecting what it prints; true when every command succeeded.
-bool RunScript(const std::string& script, std::string* output) {
+}  // namespace
+
+bool RunLabScript(const std::string& script, std::string* output) {
   char path[] = "/tmp/pelorin-ping-lab-XXXXXX";
   const int fd = mkstemp(path);
   if (fd < 0) return false;
@@ -39,29 +39,26 @@ bool RunScript(const std::string& script, std::string* output) {
   return ok;
 }
 
-// Namespaces left by a test process that died before it could remove them.
-void RemoveStaleNamespaces() {
+void RemoveStaleNamespaces(const std::string& prefix) {
   DIR* dir = opendir("/run/netns");
   if (dir == nullptr) return;
   std::string script;
   while (const dirent* entry = readdir(dir)) {
     const std::string name = entry->d_name;
-    if (name.rfind(kNamePrefix, 0) != 0) continue;
-    const long pid = std::strtol(name.c_str() + std::strlen(kNamePrefix), nullptr, 10);
+    if (name.rfind(prefix, 0) != 0) continue;
+    const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
     if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
       script += "ip netns del " + name + " || true\n";
     }
   }
   closedir(dir);
   std::string ignored;
-  if (!script.empty()) RunScript(script, &ignored);
+  if (!script.empty()) RunLabScript(script, &ignored);
 }
-
-}  // namespace
 
 NetLab::NetLab() {
   static std::atomic<int> labs{0};
-  RemoveStaleNamespaces();
+  RemoveStaleNamespaces(kNamePrefix);
   prefix_ =
       std::string(kNamePrefix) + std::to_string(getpid()) + "-" + std::to_string(++labs) + "-";
   const std::string c = name(kClient), r1 = name(kRouter1), r2 = name(kRouter2),
@@ -115,7 +112,7 @@ NetLab::~NetLab() {
     script += "ip netns del " + name(Role(role)) + " 2>/dev/null || true\n";
   }
   std::string ignored;
-  RunScript(script, &ignored);
+  RunLabScript(script, &ignored);
 }
 
 std::string NetLab::name(Role role) const {
@@ -138,7 +135,7 @@ bool NetLab::allowDatagramPing(int gid) {
 
 bool NetLab::run(const std::string& script) {
   std::string output;
-  if (RunScript(script, &output)) return true;
+  if (RunLabScript(script, &output)) return true;
   error_ += output;
   return false;
 }

@@ -52,6 +52,13 @@ inline constexpr const char* kLabHostUnreachable = "198.18.98.1";
 inline constexpr const char* kLabNetUnreachable = "198.18.97.1";
 inline constexpr const char* kLabLocallyUnreachable = "198.18.96.1";
 
+// Runs a shell script (sh -e) from a file of its own, so it may feed commands with
+// here-documents, collecting what it prints; true when every command succeeded.
+bool RunLabScript(const std::string& script, std::string* output);
+
+// Removes the namespaces "<prefix><pid>..." of test processes that died before they could.
+void RemoveStaleNamespaces(const std::string& prefix);
+
 // An IPv4 text in network byte order.
 uint32_t LabAddress(const char* dotted);
 

@@ -2,8 +2,6 @@
 // network go through the namespace lab with the test's UI thread in the client namespace, so
 // the pane's workers, which that thread starts, are born there.
 #include <gtest/gtest.h>
-#include <linux/capability.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -24,31 +22,11 @@
 #include "shell/output.h"
 #include "shell/ui_thread.h"
 #include "test_util.h"
+#include "without_raw_sockets.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Takes CAP_NET_RAW out of this thread's effective set while it lives, so root can see what an
-// unprivileged user sees (capabilities belong to each thread).
-class WithoutRawSockets {
- public:
-  WithoutRawSockets() {
-    if (syscall(SYS_capget, &header_, saved_) != 0) return;
-    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-    reduced[0].effective &= ~(1u << CAP_NET_RAW);
-    dropped_ = syscall(SYS_capset, &header_, reduced) == 0;
-  }
-  ~WithoutRawSockets() {
-    if (dropped_) syscall(SYS_capset, &header_, saved_);
-  }
-  bool dropped() const { return dropped_; }
-
- private:
-  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct saved_[2] = {};
-  bool dropped_ = false;
-};
 
 class PingPaneTest : public ::testing::Test {
  protected:

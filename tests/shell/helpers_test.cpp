@@ -54,6 +54,49 @@ TEST_F(AppendOutputTest, EmptyTextOnlyMovesTheCaretAndDropsTheSelection) {
   EXPECT_EQ(out->textCursor().position(), 6);
 }
 
+TEST_F(AppendOutputTest, KeepsLineEndsAndLongLinesByteForByte) {
+  const std::string text = "a\nb\rc\r\n" + std::string(2 * kOutputLinePiece + 5, 'x') +
+                           "\r\n\xe2\x80\xa9"
+                           "d\r";
+  AppendOutput(&pane, kOutputPaneId, std::string_view(text));
+  EXPECT_EQ(GetOutputText(&pane, kOutputPaneId), text);
+  // Shown: a line per line end (U+2029 is one to the control), the long line in three pieces.
+  EXPECT_EQ(out->document()->blockCount(), 9);
+  out->selectAll();
+  out->copy();
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), text);
+}
+
+TEST_F(AppendOutputTest, PastEitherLimitTheOldestLinesGo) {
+  std::string lines;
+  for (int i = 0; lines.size() < 100'000; ++i) {
+    lines += "line " + std::to_string(i) + " of some forty characters\r\n";
+  }
+  std::string all;
+  for (int k = 0; all.size() < kOutputPaneLimit * 5 / 4; ++k) {
+    const std::string piece = "[" + std::to_string(k) + "]" + lines;
+    AppendOutput(&pane, kOutputPaneId, std::string_view(piece));
+    all += piece;
+  }
+  const size_t chars = size_t(out->document()->characterCount() - 1);
+  EXPECT_LE(chars, kOutputPaneLimit);
+  EXPECT_GT(chars, kOutputPaneLimit - 50);  // no more than one line too many went
+  const std::string shown = GetOutputText(&pane, kOutputPaneId);
+  ASSERT_LT(shown.size(), all.size());
+  EXPECT_EQ(all.compare(all.size() - shown.size(), shown.size(), shown), 0);  // the newest
+  EXPECT_EQ(all[all.size() - shown.size() - 1], '\n');                        // whole lines
+  EXPECT_EQ(out->textCursor().position(), int(chars));
+
+  // Empty lines cost the control more than their characters: their number is bounded too.
+  out->clear();
+  const std::string empty(20'000, '\n');
+  for (size_t n = 0; n < kOutputPaneLines * 3 / 2; n += empty.size()) {
+    AppendOutput(&pane, kOutputPaneId, std::string_view(empty));
+  }
+  EXPECT_EQ(size_t(out->document()->blockCount()), kOutputPaneLines);
+  EXPECT_EQ(GetOutputText(&pane, kOutputPaneId), std::string(kOutputPaneLines - 1, '\n'));
+}
+
 TEST_F(AppendOutputTest, ReadOnlyOutputIsNotUndoable) {
   AppendOutput(&pane, kOutputPaneId, std::string_view("x"));
   EXPECT_FALSE(out->document()->isUndoAvailable());
@@ -162,7 +205,7 @@ TEST_F(PayloadDisplayTest, SelectorDrivesTheRendering) {
   RenderPayload(&pane, kOutputPaneId, kDisplayTextOnly, bytes, sizeof bytes);
   RenderPayload(&pane, kOutputPaneId, kDisplayHexOnly, bytes, 0);
   RenderPayload(&pane, kOutputPaneId, kDisplayTextOnly, bytes, 0);
-  EXPECT_EQ(GetOutputText(&pane, kOutputPaneId), "H.\r\n.\r\n\r\n");
+  EXPECT_EQ(GetOutputText(&pane, kOutputPaneId), "H.\n.\r\n\r\n");
 }
 
 TEST(Controls, FoundByIdAndReadThroughTheInputBuffer) {

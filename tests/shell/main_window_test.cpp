@@ -320,7 +320,7 @@ TEST_F(MainWindowTest, ContextMenuCommandsActOnTheControl) {
   EXPECT_EQ(out->textCursor().selectedText(), QString("line one") + QChar::ParagraphSeparator);
   CaptureMenus(seen, kCmdCopy);
   RightClick(out->viewport());
-  EXPECT_EQ(QGuiApplication::clipboard()->text(), "line one\n");
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "line one\r\n");  // as the pane holds it
   CaptureMenus(seen, kCmdClearOutput);  // a read-only pane is cleared too
   RightClick(out->viewport());
   EXPECT_EQ(out->toPlainText(), "");

@@ -9,6 +9,7 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "pane_driver.h"
 #include "recording_presenter.h"
@@ -97,7 +98,7 @@ TEST_F(TcpPaneTest, ConnectsAndExchangesTextBothWays) {
   peer.closeInput();  // socat shuts its side down
   ASSERT_TRUE(waitIdle());
   EXPECT_EQ(Output(pane.get()),
-            "#>[Connecting To (127.0.0.1)...]\r\n#>[Connected]\r\nhello\r\n\r\n"
+            "#>[Connecting To (127.0.0.1)...]\r\n#>[Connected]\r\nhello\n\r\n"
             "#>[ECHO]ping\r\nline2\r\n#>[Connection Closed]\r\n");
   expectState(false, false);
   EXPECT_EQ(boxes.count(), 0u);
@@ -144,7 +145,7 @@ TEST_F(TcpPaneTest, ListensAcceptsOneConnectionAndRefusesASecond) {
   ASSERT_TRUE(WaitForOutput(pane.get(), "#>[Connection From: 127.0.0.1:"));
   ASSERT_TRUE(WaitUntil([&] { return Enabled(pane.get(), kTcpSendId); }));
   first.write("from the client\n");
-  ASSERT_TRUE(WaitForOutput(pane.get(), "from the client\r\n"));
+  ASSERT_TRUE(WaitForOutput(pane.get(), "from the client\n\r\n"));
 
   SocatPeer second({"-", "TCP:127.0.0.1:" + std::to_string(port)});
   EXPECT_NE(second.waitExit(), 0);  // refused: nobody listens any more
@@ -161,7 +162,7 @@ TEST_F(TcpPaneTest, ListensAcceptsOneConnectionAndRefusesASecond) {
   EXPECT_EQ(first.waitExit(), 0);
   const std::regex expected(
       R"(#>\[Listening \(Port:\d+\)\.\.\.\]\r\n#>\[Connection From: 127\.0\.0\.1:(\d+)\]\r\n)"
-      R"(from the client\r\n\r\n#>\[Connection Closed\]\r\n)");
+      R"(from the client\n\r\n#>\[Connection Closed\]\r\n)");
   std::smatch m;
   const std::string out = Output(pane.get());
   ASSERT_TRUE(std::regex_match(out, m, expected)) << out;
@@ -279,6 +280,51 @@ TEST_F(TcpPaneTest, AFullSendBufferGreysSendUntilTheConnectionCanTakeMore) {
     return Enabled(pane.get(), kTcpSendId);
   }));
   close(peer);
+  close(listener);
+}
+
+TEST_F(TcpPaneTest, AFloodShowsTheNewestDataInOrderWithinThePaneLimit) {
+  uint16_t port = 0;
+  const int listener = LoopbackListener(&port);
+  connectTo("127.0.0.1", port);
+  ASSERT_TRUE(WaitForOutput(pane.get(), "#>[Connected]\r\n"));
+  const int peer = accept(listener, nullptr, nullptr);
+
+  // Lines end in LF alone and the pane ends each receive with CR LF, so the data shown is the
+  // output without its CR LFs.
+  std::string sent;
+  for (int i = 0; sent.size() < kOutputPaneLimit * 3 / 2; ++i) {
+    sent += std::to_string(i) + " the quick brown fox jumps over the lazy dog\n";
+  }
+  std::thread sender([&] {
+    for (size_t at = 0; at < sent.size();) {
+      const ssize_t n = send(peer, sent.data() + at, sent.size() - at, MSG_NOSIGNAL);
+      if (n <= 0) break;
+      at += size_t(n);
+    }
+    close(peer);
+  });
+  const bool ended = WaitUntil([&] { return !pane->running(); }, 60000);
+  sender.join();
+  ASSERT_TRUE(ended);
+
+  const auto* out = FindControl<QPlainTextEdit>(pane.get(), kOutputPaneId);
+  EXPECT_LE(size_t(out->document()->characterCount() - 1), kOutputPaneLimit);
+  std::string shown = Output(pane.get());
+  const std::string closed = "#>[Connection Closed]\r\n";
+  ASSERT_GT(shown.size(), closed.size());
+  ASSERT_EQ(shown.substr(shown.size() - closed.size()), closed);  // after all the data
+  shown.resize(shown.size() - closed.size());
+  std::string data;  // the data has no CR: every CR LF is the pane's
+  for (size_t i = 0; i < shown.size(); ++i) {
+    if (shown.compare(i, 2, "\r\n") == 0) {
+      ++i;
+    } else {
+      data += shown[i];
+    }
+  }
+  ASSERT_GT(data.size(), kOutputPaneLimit / 2);
+  EXPECT_EQ(sent.compare(sent.size() - data.size(), data.size(), data), 0);
   close(listener);
 }
 

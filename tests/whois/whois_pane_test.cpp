@@ -12,6 +12,7 @@
 #include "shell/output.h"
 #include "shell/ui_thread.h"
 #include "test_util.h"
+#include "whois/whois_answer.h"
 #include "whois/whois_pane.h"
 #include "whois/whois_query.h"
 #include "whois/whois_servers.h"
@@ -181,7 +182,7 @@ TEST_F(WhoisPaneTest, AddressAnswerWithoutReferralIsPrintedAsItCame) {
   EXPECT_EQ(text(),
             "OrgName: Stra\xC3\x9F"
             "e GmbH\r\nAddress: Stra\xC3\x9F"
-            "e 1\r\nComment: one\r\ntwo\r\n");
+            "e 1\r\nComment: one\ntwo\r\n");
 }
 
 TEST_F(WhoisPaneTest, FailingReferralServerShowsItsBoxAndNothingIsPrinted) {
@@ -273,4 +274,27 @@ TEST_F(WhoisPaneTest, LongAnswerIsShownFromItsStart) {
   EXPECT_GT(output()->verticalScrollBar()->maximum(), 2000);
   EXPECT_EQ(output()->verticalScrollBar()->value(), 0);
   EXPECT_EQ(output()->cursorForPosition(QPoint(0, 0)).blockNumber(), 0);
+}
+
+TEST_F(WhoisPaneTest, AnAnswerAtTheCapInOneLineIsShownWholeFromItsStart) {
+  // Two-byte characters among one-byte ones: the text reaches the pane in batches, and no batch
+  // may end inside a character.
+  std::string answer = "first line\r\n";
+  while (answer.size() < kWhoisAnswerLimit) answer += answer.size() % 3 ? "\xC3\xA9" : "x";
+  answer.resize(kWhoisAnswerLimit - 2);
+  if (answer.back() == '\xC3') answer.back() = 'x';  // no half character at the end
+  answer += "\r\n";
+  TestWhoisServer atCap("127.0.43.41", Answer({answer}));
+  TestWhoisServer overCap("127.0.43.42", Answer({answer + "!"}));
+  REQUIRE_LISTENING(atCap);
+  chooseServer("127.0.43.41");
+  ASSERT_TRUE(run("example.com"));
+  EXPECT_EQ(text(), answer);
+  EXPECT_EQ(output()->verticalScrollBar()->value(), 0);
+  EXPECT_EQ(output()->cursorForPosition(QPoint(0, 0)).blockNumber(), 0);
+
+  serverBox()->setEditText("127.0.43.42");
+  ASSERT_TRUE(run("example.com"));
+  EXPECT_EQ(boxes_.texts(), std::vector<std::string>{"Memory Allocation Error!"});
+  EXPECT_EQ(text(), "");
 }

@@ -1,0 +1,193 @@
+// A Netstat refresh over a large table beside `ss -tanp` on the same table, in one run: 10,000
+// loopback TCP connections (20,000 endpoints) held by two processes, since one process may
+// hold at most 20,000 descriptors here.
+//
+//   build/default/bench/netstat_bench [connections]   (default 10000)
+//
+// Timed: building the snapshot alone (netlink dumps, owners from /proc), and the snapshot with
+// the list filled and sorted (as a refresh shows it); `ss -tanp` and `ss -tan` writing to
+// /dev/null. Medians of several rounds; also the memory the snapshot holds.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "netstat/endpoint_model.h"
+#include "netstat/endpoint_source.h"
+#include "netstat/netstat_pane.h"
+#include "shell/startup.h"
+
+namespace {
+
+constexpr int kHolders = 2;
+constexpr int kRounds = 9;
+constexpr const char* kListenAddress[kHolders] = {"127.0.12.31", "127.0.12.32"};
+
+[[noreturn]] void Fail(const char* what) {
+  std::fprintf(stderr, "netstat_bench: %s\n", what);
+  std::exit(1);
+}
+
+// A child that holds `count` connections to a listener of its own (both ends), says so on
+// `ready`, and lets them go when `release` closes. Closing resets them, so no TIME_WAIT
+// sockets are left behind.
+pid_t StartHolder(const char* address, int count) {
+  int ready[2], release[2];
+  if (pipe(ready) != 0 || pipe(release) != 0) Fail("no pipes");
+  const pid_t pid = fork();
+  if (pid != 0) {
+    close(ready[1]);
+    close(release[0]);
+    char ok = 0;
+    if (read(ready[0], &ok, 1) != 1 || ok != 'y') Fail("a holder could not make its connections");
+    close(ready[0]);
+    // The parent keeps release[1] open for the holder's life; it goes when the parent ends.
+    return pid;
+  }
+  close(ready[0]);
+  close(release[1]);
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = inet_addr(address);
+  socklen_t length = sizeof sa;
+  if (bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+      listen(listener, 64) != 0 ||
+      getsockname(listener, reinterpret_cast<sockaddr*>(&sa), &length) != 0) {
+    _exit(1);
+  }
+  const linger reset{1, 0};
+  for (int i = 0; i < count; ++i) {
+    const int client = socket(AF_INET, SOCK_STREAM, 0);
+    if (client < 0 || connect(client, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) _exit(1);
+    setsockopt(client, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    const int server = accept(listener, nullptr, nullptr);
+    if (server < 0) _exit(1);
+    setsockopt(server, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  }
+  char ok = 'y';
+  if (write(ready[1], &ok, 1) != 1) _exit(1);
+  char none;
+  while (read(release[0], &none, 1) > 0) {
+  }
+  _exit(0);
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// Milliseconds of one run of `argv` with its output to /dev/null; exits if it cannot run.
+double RunMs(const std::vector<const char*>& argv) {
+  QElapsedTimer timer;
+  timer.start();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    execvp(argv[0], const_cast<char* const*>(argv.data()));
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Fail("ss did not run");
+  return double(timer.nsecsElapsed()) / 1e6;
+}
+
+double TimeMs(const std::function<void()>& work) {
+  QElapsedTimer timer;
+  timer.start();
+  work();
+  return double(timer.nsecsElapsed()) / 1e6;
+}
+
+size_t SsLines(const char* command) {
+  FILE* pipe = popen(command, "r");
+  if (pipe == nullptr) Fail("ss did not run");
+  size_t lines = 0;
+  for (int c; (c = fgetc(pipe)) != EOF;) lines += c == '\n';
+  pclose(pipe);
+  return lines;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int connections = argc > 1 ? std::atoi(argv[1]) : 10000;
+  if (connections < kHolders) Fail("give the number of connections");
+  signal(SIGPIPE, SIG_IGN);
+  std::vector<pid_t> holders;
+  for (int i = 0; i < kHolders; ++i) {
+    holders.push_back(StartHolder(kListenAddress[i], connections / kHolders));
+  }
+
+  if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  PrepareApplication(app);
+  NetstatPane pane(nullptr);
+  pane.show();
+  while (pane.refreshing()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+
+  const auto snapshot = BuildEndpointSnapshot();
+  if (!snapshot) Fail("no snapshot");
+  const size_t tcp = size_t(std::count_if(snapshot->records.begin(), snapshot->records.end(),
+                                          [](const EndpointRecord& r) { return r.protocol == 0; }));
+  const size_t ssRows = SsLines("ss -tanH");
+  if (tcp < size_t(connections) * 2 || ssRows < size_t(connections) * 2) {
+    Fail("the table does not hold the connections");
+  }
+
+  std::vector<double> ssp, ss, build, refresh, resort;
+  for (int round = 0; round < kRounds; ++round) {
+    ssp.push_back(RunMs({"ss", "-tanp", nullptr}));
+    ss.push_back(RunMs({"ss", "-tan", nullptr}));
+    build.push_back(TimeMs([] { (void)BuildEndpointSnapshot(); }));
+    refresh.push_back(TimeMs([&] {
+      pane.showSnapshot(BuildEndpointSnapshot());
+      QCoreApplication::processEvents();  // the view lays out and paints the new rows
+    }));
+    resort.push_back(TimeMs([&] {
+      pane.model()->sortRows(kColumnLocal, round % 2 == 0);
+      QCoreApplication::processEvents();
+    }));
+  }
+
+  const double sspMs = Median(ssp);
+  std::printf("\nTCP endpoints: %zu (ss -tan lists %zu), all endpoints: %zu, %d rounds, medians\n",
+              tcp, ssRows, snapshot->records.size(), kRounds);
+  std::printf("  %-44s %8.1f ms\n", "ss -tanp > /dev/null", sspMs);
+  std::printf("  %-44s %8.1f ms\n", "ss -tan > /dev/null (no owners)", Median(ss));
+  std::printf("  %-44s %8.1f ms  %5.2fx ss -tanp\n", "snapshot (tables and owners)", Median(build),
+              Median(build) / sspMs);
+  std::printf("  %-44s %8.1f ms  %5.2fx ss -tanp\n", "snapshot, list filled and sorted",
+              Median(refresh), Median(refresh) / sspMs);
+  std::printf("  %-44s %8.1f ms\n", "re-sort by a clicked column", Median(resort));
+  const double snapshotBytes =
+      double(snapshot->records.capacity() * sizeof(EndpointRecord) + sizeof(EndpointSnapshot));
+  std::printf("  %-44s %8.2f MB (%zu bytes a record; the list adds 4 bytes a row)\n",
+              "memory of the snapshot", snapshotBytes / 1e6, sizeof(EndpointRecord));
+
+  for (const pid_t holder : holders) {
+    kill(holder, SIGTERM);
+    waitpid(holder, nullptr, 0);
+  }
+  return 0;
+}

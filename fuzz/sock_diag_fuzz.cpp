@@ -1,0 +1,14 @@
+// Socket-diagnostics netlink datagrams, as the kernel answers a dump or a request.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "netstat/sock_diag_message.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::vector<DiagSocket> sockets;
+  int error = 0;
+  (void)ParseDiagDatagram(data, size, 1, sockets, &error);
+  (void)ParseNetlinkAck(data, size, 1);
+  return 0;
+}

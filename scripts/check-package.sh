@@ -1,0 +1,185 @@
+#!/usr/bin/env bash
+# Checks the Debian package of the default build the way a user's machine meets it: lintian; a
+# dry installation into a fresh root with every installed file checked; the desktop entry and the
+# metainfo validated; the installed program's start-up; the README's command that grants the
+# privileges; and a purge that leaves nothing behind. Build the package first (make package).
+# Needs root (dpkg --root, a private mount namespace); skips with a reason otherwise.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "check-package: skipped, needs root for dpkg --root and mount namespaces"
+  exit 0
+fi
+
+id=org.example.pelorin
+caps=cap_dac_read_search,cap_net_bind_service,cap_net_admin,cap_net_raw,cap_sys_ptrace=ep  # getcap's order
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/default/CMakeCache.txt)
+deb=build/default/pelorin_${version}_$(dpkg --print-architecture).deb
+work=$(mktemp -d)
+root=$work/root
+pid=
+cleanup() {
+  [ -z "$pid" ] || kill "$pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+checks=0
+ok() { checks=$((checks + 1)); echo "ok: $*"; }
+fail() {
+  echo "FAILED: $*" >&2
+  exit 1
+}
+
+# Everything the package puts on a machine, each file with its mode.
+expected_files() {
+  echo "755 usr/bin/pelorin"
+  echo "644 usr/share/applications/$id.desktop"
+  echo "644 usr/share/metainfo/$id.metainfo.xml"
+  for size in 16 22 24 32 48 64 128 256; do
+    echo "644 usr/share/icons/hicolor/${size}x${size}/apps/$id.png"
+  done
+  echo "644 usr/share/icons/hicolor/scalable/apps/$id.svg"
+  echo "644 usr/share/man/man1/pelorin.1.gz"
+  echo "644 usr/share/doc/pelorin/copyright"
+  echo "644 usr/share/doc/pelorin/changelog.gz"
+}
+
+installed_files() {
+  (cd "$root" && find . -path ./var/lib/dpkg -prune -o -type d -o -printf '%m %P\n') | sort
+}
+
+[ -f "$deb" ] || fail "$deb not built (make package)"
+echo "package: $deb, $(stat -c %s "$deb") bytes"
+
+# lintian: no error and no warning. It runs unprivileged, as it asks.
+cp "$deb" "$work/"
+chmod 0755 "$work"
+setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME=/tmp \
+  lintian --fail-on error,warning "$work/$(basename "$deb")" || fail "lintian"
+ok "lintian"
+
+# A dry installation into an empty root.
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+touch "$root/var/lib/dpkg/status"
+dpkg --root="$root" --force-depends -i "$deb" >"$work/dpkg.log" 2>&1 || {
+  cat "$work/dpkg.log"
+  fail "dpkg --root -i"
+}
+diff -u <(expected_files | sort) <(installed_files) || fail "installed files differ"
+[ -z "$(find "$root" -path "$root/var" -prune -o \( -perm /6022 -o ! -user root \) -print)" ] ||
+  fail "a file is setuid, setgid, writable by others or not root's"
+[ -z "$(getcap -r "$root")" ] || fail "the package grants capabilities"
+for size in 16 22 24 32 48 64 128 256; do
+  file "$root/usr/share/icons/hicolor/${size}x${size}/apps/$id.png" |
+    grep -q "PNG image data, $size x $size," || fail "the ${size}x${size} icon is not $size px"
+done
+file "$root/usr/share/icons/hicolor/scalable/apps/$id.svg" | grep -q 'SVG Scalable Vector' ||
+  fail "the scalable icon is not SVG"
+# ... and the icons are the ones tools/make_images paints from this tree.
+build/default/tools/make_images "$work/painted" 2>/dev/null
+for icon in resources/icons/*; do
+  cmp -s "$icon" "$work/painted/icons/${icon##*/}" || fail "$icon is not what make_images paints"
+done
+ok "installed files, modes, no capability, icons as painted"
+
+# One version everywhere: the build, the package, the changelog and the newest release.
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version is not $version"
+changelog=$(zcat "$root/usr/share/doc/pelorin/changelog.gz" | dpkg-parsechangelog -l - -S Version)
+[ "$changelog" = "$version" ] || fail "changelog's newest entry is $changelog, not $version"
+release=$(grep -o -m1 '<release version="[^"]*"' "$root/usr/share/metainfo/$id.metainfo.xml")
+[ "$release" = "<release version=\"$version\"" ] || fail "metainfo's newest release: $release"
+ok "version $version in the package, its changelog and its metainfo"
+
+# The dependencies resolve on this system, and cover every library the program links.
+apt-get install --simulate -qq "./$deb" >"$work/apt.log" 2>&1 || {
+  cat "$work/apt.log"
+  fail "the package's dependencies do not resolve"
+}
+depends=$(dpkg-deb -f "$deb" Depends)
+for lib in $(objdump -p "$root/usr/bin/pelorin" | awk '$1 == "NEEDED" { print $2 }'); do
+  owner=$(dpkg -S "*/$lib" | sed -n '1s/[:,].*//p') || fail "$lib belongs to no package"
+  [[ ", $depends" == *", $owner "* || ", $depends," == *", $owner,"* ]] ||
+    fail "$lib comes from $owner, which Depends lacks: $depends"
+done
+[[ "$depends" == *qt6-qpa-plugins* ]] || fail "Depends lacks the Qt platform plugins"
+ok "Depends: $depends"
+
+desktop=$root/usr/share/applications/$id.desktop
+desktop-file-validate "$desktop" || fail "desktop-file-validate"
+grep -qx "Icon=$id" "$desktop" || fail "the desktop entry does not name the icon $id"
+appstreamcli validate --no-net "$root/usr/share/metainfo/$id.metainfo.xml" || fail "appstreamcli"
+grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" \
+  "$root/usr/share/metainfo/$id.metainfo.xml" || fail "the metainfo does not launch $id.desktop"
+strings -e l "$root/usr/bin/pelorin" | grep -qx "$id" || fail "the program does not carry the id $id"
+ok "desktop entry and metainfo valid, one id $id"
+
+# The installed program starts: splash, main window, event loop, and no complaint on stderr.
+mkdir -m 0700 "$work/run"
+env -i PATH=/usr/bin:/bin HOME="$work/run" XDG_RUNTIME_DIR="$work/run" QT_QPA_PLATFORM=offscreen \
+  "$root/usr/bin/pelorin" >"$work/start.log" 2>&1 &
+pid=$!
+sleep 3
+kill -0 "$pid" 2>/dev/null || {
+  cat "$work/start.log"
+  fail "the installed program did not start"
+}
+kill "$pid"
+wait "$pid" 2>/dev/null || true
+pid=
+# The offscreen platform itself notes that it cannot raise windows; nothing else may appear.
+if grep -vx 'This plugin does not support raise()' "$work/start.log"; then
+  fail "the installed program complained on start-up"
+fi
+ok "the installed program starts on the offscreen platform"
+
+# The README's privilege command, as it stands, on an installed copy. It runs in a private
+# mount namespace whose /usr/bin and /etc are overlays, so the host stays untouched. A member
+# of the group starts the program with the capabilities; another user cannot start it.
+grant=$(grep -m1 "^sudo sh -c 'groupadd" README.md) || fail "the README lacks the grant command"
+cp "$root/usr/bin/pelorin" "$work/pelorin"
+mkdir "$work/overlay" "$work/home"
+chmod 0777 "$work/home"
+export work grant caps
+unshare --mount --propagation private bash -euc '
+  mount -t tmpfs tmpfs "$work/overlay"
+  for d in usr/bin etc; do
+    mkdir -p "$work/overlay/$d/upper" "$work/overlay/$d/work"
+    mount -t overlay overlay \
+      -o "lowerdir=/$d,upperdir=$work/overlay/$d/upper,workdir=$work/overlay/$d/work" "/$d"
+  done
+  install -m 0755 "$work/pelorin" /usr/bin/pelorin
+  sh -c "${grant#sudo }"
+  mode=$(stat -c "%U:%G %a" /usr/bin/pelorin)
+  [ "$mode" = "root:pelorin 750" ] || { echo "the program is $mode"; exit 1; }
+  granted=$(getcap /usr/bin/pelorin)
+  [ "$granted" = "/usr/bin/pelorin $caps" ] || { echo "the file has: $granted"; exit 1; }
+  useradd -M -N -g users -G pelorin pelorin-member
+  useradd -M -N -g users pelorin-other
+  setpriv --reuid=pelorin-member --regid=users --init-groups env -i HOME="$work/home" \
+    XDG_RUNTIME_DIR="$work/home" QT_QPA_PLATFORM=offscreen /usr/bin/pelorin >/dev/null 2>&1 &
+  pid=$!
+  sleep 3
+  granted=$(getpcaps "$pid" 2>&1 || true)
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  [ "$granted" = "$pid: $caps" ] || { echo "the member got: $granted"; exit 1; }
+  if setpriv --reuid=pelorin-other --regid=users --clear-groups test -x /usr/bin/pelorin; then
+    echo "a user outside the group may start the program"
+    exit 1
+  fi
+' || fail "the README's grant command"
+ok "the README's grant command: group pelorin only, with $caps"
+
+# Removal leaves nothing: no file, no directory, no record in the package database.
+dpkg --root="$root" --purge pelorin >"$work/dpkg.log" 2>&1 || {
+  cat "$work/dpkg.log"
+  fail "dpkg --purge"
+}
+left=$(cd "$root" && find . -mindepth 1 -path ./var -prune -o -print)
+[ -z "$left" ] || fail "left after purge: $left"
+[ -z "$(find "$root/var/lib/dpkg/info" -name 'pelorin*')" ] || fail "dpkg's records remain"
+ok "purge leaves nothing behind"
+
+echo "check-package: all $checks checks passed"

@@ -1,0 +1,320 @@
+#include "capture/capture_pane.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "capture/capture_filter_dialog.h"
+#include "capture/capture_socket.h"
+#include "capture/filter_rules.h"
+#include "capture/packet_text.h"
+#include "capture/text_batch.h"
+#include "shell/controls.h"
+#include "shell/format_bounded.h"
+#include "shell/main_window.h"
+#include "shell/module_table.h"
+#include "shell/output.h"
+#include "shell/payload_display.h"
+#include "shell/ui_thread.h"
+#include "sockets/net_event.h"
+#include "sockets/socket_io.h"
+#include "sockets/socket_run.h"
+#include "sockets/terminal_controls.h"
+
+// What the pane and the worker of one run share. The pane keeps it while the run lasts, the
+// worker until it ends.
+struct CaptureRun {
+  NetEvent event;
+  std::atomic<bool> stop{false};
+  const RunTokenPtr token = NewRunToken();
+  // Formatted packets on their way to the pane. When the pane falls this far behind, the
+  // worker waits and the kernel's ring takes up the slack.
+  TextBatch batch{256 * 1024};
+  // The kernel's counts at the end of the run; written by the worker before its end step.
+  CaptureCounts counts;
+
+  void requestStop() {
+    stop = true;
+    event.signal();
+    batch.wake();
+  }
+};
+
+namespace {
+
+// Packets read per wake-up before the worker hands over its text and looks at the stop flag.
+constexpr int kPacketsPerWake = 1024;
+// Formatted text handed over in pieces of about this size while a wake-up's packets are read.
+constexpr size_t kHandOverBytes = 64 * 1024;
+// How often the pane takes the worker's text: once per frame, at most this much each time, so
+// appending it (and dropping the oldest lines) keeps the window responsive.
+constexpr int kFrameMs = 16;
+constexpr size_t kFrameBytes = 64 * 1024;
+
+CaptureFilter g_currentFilter = InitialCaptureFilter();
+QPointer<CapturePane> g_capturePane;
+
+// What a run needs from the pane, read at Start (the controls stay disabled meanwhile).
+struct CaptureRequest {
+  std::optional<uint32_t> address;  // nothing when the interface list has no selection
+  uint32_t mode = 0;
+  bool showInfo = true;
+  CaptureFilter filter;
+};
+
+// Hands the text over, waiting while the pane is far behind (but not past a stop).
+void HandOver(CaptureRun& run, std::string& text) {
+  if (text.empty()) return;
+  run.batch.waitForRoom(run.stop);
+  run.batch.add(text);
+  text.clear();
+}
+
+// Reads the packets waiting now; false when the capture failed (the interface went away).
+bool ReadWaitingPackets(const CaptureRequest& request, CaptureSocket* socket, CaptureRun& run,
+                        CapturedPacket& record, int& number) {
+  std::string text;
+  bool ok = true;
+  for (int i = 0; i < kPacketsPerWake && !run.stop; ++i) {
+    const int result = ReadCapturedPacket(socket, &record);
+    if (result == kNoPacketWaiting) break;
+    if (result < 0) {
+      ok = false;
+      break;
+    }
+    if (result == 0 || PacketPassesFilter(request.filter, record) == 0) continue;
+    text += FormatCapturedPacket(number++, record, request.mode, request.showInfo);
+    if (text.size() >= kHandOverBytes) HandOver(run, text);
+  }
+  HandOver(run, text);
+  return ok;
+}
+
+// The run up to its end step.
+void RunCapture(const CaptureRequest& request, CaptureRun& run, const PaneWriter& out) {
+  if (!request.address) return;
+  CaptureOptions options;
+  options.kernelFilter = KernelFilterExpression(request.filter);
+  int error = 0;
+  std::unique_ptr<CaptureSocket, void (*)(CaptureSocket*)> socket(
+      OpenCaptureSocket(*request.address, options, &error), CloseCaptureSocket);
+  if (!socket) {
+    out.error(
+        FormatLine(kLineCapacity, "Failed To Create Packet Capturing Socket:  Code: %d", error));
+    return;
+  }
+  if (!run.event.valid()) {
+    out.error(FormatLine(kLineCapacity, "Failed To Create Packet Capturing Event:  Code: %d",
+                         run.event.createError()));
+    return;
+  }
+  run.event.select(CaptureWaitFd(socket.get()), kNetRead);
+
+  auto record = std::make_unique<CapturedPacket>();
+  int number = 1;
+  // The flag is looked at before every wait too, so a stop is never lost.
+  while (!run.stop) {
+    if (!run.event.wait() || run.stop) break;
+    const NetEvents events = run.event.take();
+    if (!events.has(kNetRead) || events.readError != 0) break;
+    if (!ReadWaitingPackets(request, socket.get(), run, *record, number)) break;
+  }
+  run.counts = CaptureStatistics(socket.get());
+}
+
+void CaptureWorker(CaptureRequest request, std::shared_ptr<CaptureRun> run, PaneWriter out,
+                   std::function<void()> ended) {
+  RunCapture(request, *run, out);
+  out.onUi([&](QWidget*) { ended(); });
+}
+
+// Appends at the end, then drops the oldest lines while the pane holds more than its limit.
+void AppendWithinLimit(QPlainTextEdit* edit, const QString& text) {
+  QTextDocument* document = edit->document();
+  QTextCursor cursor(document);
+  cursor.movePosition(QTextCursor::End);
+  cursor.insertText(text);
+  const int excess = document->characterCount() - 1 - kCaptureOutputLimit;
+  if (excess > 0) {
+    // Whole lines from the top, up to and including the line that holds the excess.
+    const QTextBlock last = document->findBlock(excess - 1);
+    QTextCursor front(document);
+    front.setPosition(last.next().isValid() ? last.next().position() : excess,
+                      QTextCursor::KeepAnchor);
+    front.removeSelectedText();
+  }
+  cursor.movePosition(QTextCursor::End);
+  edit->setTextCursor(cursor);
+}
+
+}  // namespace
+
+CapturePane::CapturePane(QWidget* mainWindow) : ModulePane(mainWindow) {
+  g_capturePane = this;
+  g_currentFilter = InitialCaptureFilter();
+
+  AddGroup(this, "Local Interface :", 7, 2, 104, 30);
+  auto* address = new QComboBox(this);
+  SetControlId(address, kCaptureInterfaceId);
+  place(address, 13, 15, 92, 12);
+  FillLocalAddressBox(address);
+
+  AddGroup(this, "Display :", 7, 35, 104, 42);
+  auto* display = new QComboBox(this);
+  SetControlId(display, kDisplaySelectorId);
+  place(display, 13, 47, 92, 12);
+  FillDisplaySelector(display, 0);
+  auto* showInfo = new QCheckBox(QStringLiteral("Show Packet Info"), this);
+  SetControlId(showInfo, kCaptureShowInfoId);
+  showInfo->setChecked(true);
+  place(showInfo, 13, 63, 92, 10);
+
+  AddGroup(this, "Controls :", 116, 2, 62, 75);
+  auto* editFilter = new QPushButton(QStringLiteral("Edit Filter..."), this);
+  SetControlId(editFilter, kCaptureEditFilterId);
+  place(editFilter, 122, 17, 50, 14);
+  connect(editFilter, &QPushButton::clicked, this, [this] { command(kCaptureEditFilterId); });
+  auto* start = new QPushButton(QStringLiteral("Start"), this);
+  SetControlId(start, kCaptureStartId);
+  start->setDefault(true);
+  place(start, 122, 46, 50, 14);
+  connect(start, &QPushButton::clicked, this, [this] { command(kCaptureStartId); });
+
+  AddGroup(this, "Current Filter :", 183, 2, 198, 75);
+  auto* filterText = new QLabel(this);
+  SetControlId(filterText, kCaptureFilterTextId);
+  filterText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  filterText->setTextFormat(Qt::PlainText);
+  place(filterText, 190, 15, 186, 57);
+  DescribeFilter();
+
+  MakeOutputPane(this, kOutputPaneId, QRect(7, 81, 374, 182), true, OutputScrollBars::VerticalOnly,
+                 true);
+
+  frameTimer_.setInterval(kFrameMs);
+  connect(&frameTimer_, &QTimer::timeout, this, [this] { showPending(kFrameBytes); });
+  updateWidgets();
+}
+
+CapturePane::~CapturePane() {
+  if (run_) {
+    run_->token->cancel();
+    run_->requestStop();
+  }
+}
+
+void CapturePane::command(int id) {
+  if (id == kCaptureStartId) {
+    if (running()) {
+      stop();
+    } else {
+      start();
+    }
+  } else if (id == kCaptureEditFilterId && !running()) {
+    editFilter();
+  }
+}
+
+void CapturePane::closeModule() {
+  stop();
+}
+
+void CapturePane::sendTo(const CaptureFilter* filter) {
+  stop();
+  if (run_) {  // a worker that did not end in time: nothing more of it is shown
+    run_->token->cancel();
+    runEnded(run_.get());
+  }
+  if (filter != nullptr) g_currentFilter = *filter;
+  DescribeFilter();
+  SetControlText(this, kOutputPaneId, QString());
+  ShowModule(kCaptureButton);
+}
+
+void CapturePane::DescribeFilter() {
+  // A QLabel shows "\r\n" as two breaks; its lines end in "\n" alone.
+  QString text = QString::fromStdString(DescribeFilterText(g_currentFilter));
+  text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+  SetControlText(this, kCaptureFilterTextId, text);
+}
+
+void CapturePane::start() {
+  CaptureRequest request;
+  if (auto* address = FindControl<QComboBox>(this, kCaptureInterfaceId);
+      address != nullptr && address->currentIndex() >= 0) {
+    request.address = ParseDottedAddress(BoundedText(address->currentText())).value_or(0xFFFFFFFF);
+  }
+  request.mode = DisplayModeFromSelection(this, kDisplaySelectorId);
+  request.showInfo = FindControl<QCheckBox>(this, kCaptureShowInfoId)->isChecked();
+  request.filter = g_currentFilter;
+
+  run_ = std::make_shared<CaptureRun>();
+  updateWidgets();
+  frameTimer_.start();
+  auto ended = [this, run = run_.get()] { runEnded(run); };
+  try {
+    std::thread(CaptureWorker, request, run_, PaneWriter(this, run_->token), ended).detach();
+  } catch (const std::system_error&) {
+    runEnded(run_.get());  // no thread to be had: back to idle
+  }
+}
+
+void CapturePane::stop() {
+  if (!run_) return;
+  run_->requestStop();
+  PauseUi(200);  // the worker hands over its last packets and ends meanwhile
+}
+
+void CapturePane::editFilter() {
+  CaptureFilterDialog dialog(this, g_currentFilter);
+  dialog.exec();
+  DescribeFilter();
+}
+
+void CapturePane::runEnded(const CaptureRun* run) {
+  if (run_.get() != run) return;
+  showPending(SIZE_MAX);
+  lastRunCounts_ = run_->counts;
+  run_.reset();
+  frameTimer_.stop();
+  updateWidgets();
+}
+
+void CapturePane::showPending(size_t maxBytes) {
+  if (!run_) return;
+  const std::string text = run_->batch.take(maxBytes);
+  if (text.empty() || run_->token->cancelled()) return;
+  if (auto* edit = FindControl<QPlainTextEdit>(this, kOutputPaneId)) {
+    AppendWithinLimit(edit, QString::fromUtf8(text.data(), qsizetype(text.size())));
+  }
+}
+
+void CapturePane::updateWidgets() {
+  const bool idle = !running();
+  SetControlText(this, kCaptureStartId, idle ? QStringLiteral("Start") : QStringLiteral("Stop"));
+  for (int id :
+       {kCaptureEditFilterId, kCaptureInterfaceId, kDisplaySelectorId, kCaptureShowInfoId}) {
+    EnableControl(this, id, idle);
+  }
+}
+
+ModulePane* CreateCapturePane(QWidget* mainWindow) {
+  return new CapturePane(mainWindow);
+}
+
+CaptureFilter& CurrentCaptureFilter() {
+  return g_currentFilter;
+}
+
+void SendToPacketCapture(const CaptureFilter* filter) {
+  if (g_capturePane) g_capturePane->sendTo(filter);
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QTimer>
+#include <memory>
+
+#include "capture/capture_filter.h"
+#include "capture/capture_socket.h"
+#include "shell/module_pane.h"
+
+// Control ids of the Packet Capture pane.
+inline constexpr int kCaptureStartId = 1;
+inline constexpr int kCaptureInterfaceId = 1034;
+inline constexpr int kCaptureShowInfoId = 1052;
+inline constexpr int kCaptureEditFilterId = 1042;
+inline constexpr int kCaptureFilterTextId = 1043;
+
+// The most characters the capture's output pane holds; past that the oldest lines go first.
+inline constexpr int kCaptureOutputLimit = 2000000;
+
+struct CaptureRun;
+
+// The Packet Capture module: the IPv4 traffic of the interface that holds a chosen local
+// address, filtered by the current capture filter and shown in a display mode, on a worker of
+// its own. Button 1 toggles between "Start" and "Stop".
+class CapturePane : public ModulePane {
+  Q_OBJECT
+
+ public:
+  explicit CapturePane(QWidget* mainWindow);
+  ~CapturePane() override;
+
+  void command(int id) override;
+  void closeModule() override;
+
+  // The Send To entry: stops a running capture, replaces the current filter with `filter`
+  // (nullptr keeps it), clears the output and shows the pane; starts nothing.
+  void sendTo(const CaptureFilter* filter);
+
+  // Shows the current filter in the "Current Filter :" box.
+  void DescribeFilter();
+
+  // From Start until the worker's end step.
+  bool running() const { return run_ != nullptr; }
+  // The kernel's packet counts of the last run that ended.
+  const CaptureCounts& lastRunCounts() const { return lastRunCounts_; }
+
+ private:
+  void start();
+  void stop();
+  void editFilter();
+  void runEnded(const CaptureRun* run);
+  // Appends (up to about `maxBytes` of) what the worker has formatted since the last frame.
+  void showPending(size_t maxBytes);
+  void updateWidgets();
+
+  std::shared_ptr<CaptureRun> run_;
+  QTimer frameTimer_;
+  CaptureCounts lastRunCounts_;
+};
+
+ModulePane* CreateCapturePane(QWidget* mainWindow);
+
+// The filter the capture uses: one for the program, replaced only whole and never during a run.
+CaptureFilter& CurrentCaptureFilter();
+
+// Netstat's "Send To" > "Packet Capture...": a whole filter built from an endpoint, or
+// nullptr to keep the current one.
+void SendToPacketCapture(const CaptureFilter* filter);

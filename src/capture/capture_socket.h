@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "capture/captured_packet.h"
+
+// A capture of the IPv4 traffic of one interface: the interface that holds a chosen local
+// address, its packets in and out, the computer's own traffic only (no promiscuous mode).
+struct CaptureSocket;
+
+// Room for any IPv4 packet (65535 bytes) behind the longest link header the decoder reads.
+inline constexpr int kCaptureSnapLength = 65535 + 64;
+// The kernel's ring for one capture. Under a flood of small packets it holds a good fraction
+// of a second of traffic, so a short stall of the reader loses nothing.
+inline constexpr int kCaptureBufferBytes = 8 * 1024 * 1024;
+// How long the kernel holds packets before it hands over a partly filled block; well inside
+// the 100 ms in which a packet should reach the pane.
+inline constexpr int kCaptureBlockTimeoutMs = 20;
+
+struct CaptureOptions {
+  // A capture-library filter expression installed in the kernel; empty for none.
+  std::string kernelFilter;
+  // Each packet handed over at once instead of by the block.
+  bool immediate = false;
+  int bufferBytes = kCaptureBufferBytes;
+};
+
+// Opens a capture on the interface that holds `address` (IPv4, network byte order). Null on
+// failure with `*error` set to an errno value: EPERM without CAP_NET_RAW, ENODEV when no
+// interface holds the address, ENETDOWN when the interface is down, EINVAL for a filter
+// expression that cannot be compiled, and the system's own code otherwise.
+CaptureSocket* OpenCaptureSocket(uint32_t address, const CaptureOptions& options, int* error);
+void CloseCaptureSocket(CaptureSocket* socket);
+
+// Becomes readable when packets wait; the socket never blocks.
+int CaptureWaitFd(const CaptureSocket* socket);
+
+// ReceivePacket and ReadCapturedPacket's result when no packet waits now.
+inline constexpr int kNoPacketWaiting = -2;
+
+// Copies the IPv4 packet of the next captured frame (its link header stripped) to `buffer`
+// and returns its length; 0 for a frame that does not carry IPv4; kNoPacketWaiting; or -1
+// with errno set when the capture failed (the interface went away) or the packet is longer
+// than `capacity` (EFAULT).
+int ReceivePacket(CaptureSocket* socket, uint8_t* buffer, size_t capacity);
+
+// Reads the next packet into `record`: its length when it is a TCP or UDP packet with payload,
+// 0 when it was skipped, kNoPacketWaiting, or -1 when the capture failed.
+int ReadCapturedPacket(CaptureSocket* socket, CapturedPacket* record);
+
+// The kernel's counts since the capture opened: packets that passed the kernel filter, and
+// those of them lost because the ring was full.
+struct CaptureCounts {
+  uint64_t received = 0;
+  uint64_t dropped = 0;
+};
+CaptureCounts CaptureStatistics(CaptureSocket* socket);
+
+// The name of the interface that holds `address`, or empty.
+std::string InterfaceOfAddress(uint32_t address);

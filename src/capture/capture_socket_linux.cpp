@@ -1,0 +1,159 @@
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <pcap/pcap.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "capture/capture_socket.h"
+
+struct CaptureSocket {
+  pcap_t* handle = nullptr;
+  int linkType = 0;
+  // Room for the largest frame past its link header, so no captured frame is too long for it.
+  std::vector<uint8_t> packet = std::vector<uint8_t>(kCaptureSnapLength);
+};
+
+namespace {
+
+// The capture library's failure codes as errno values; the library's own text is never shown.
+int ErrnoOfActivate(int status) {
+  switch (status) {
+    case PCAP_ERROR_PERM_DENIED:
+    case PCAP_ERROR_PROMISC_PERM_DENIED:
+      return EPERM;
+    case PCAP_ERROR_NO_SUCH_DEVICE:
+      return ENODEV;
+    case PCAP_ERROR_IFACE_NOT_UP:
+      return ENETDOWN;
+    default:
+      return errno != 0 ? errno : EIO;
+  }
+}
+
+bool InstallFilter(pcap_t* handle, const std::string& expression) {
+  bpf_program program{};
+  if (pcap_compile(handle, &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) {
+    return false;
+  }
+  const bool installed = pcap_setfilter(handle, &program) == 0;
+  pcap_freecode(&program);
+  return installed;
+}
+
+// Sets up and starts the handle; 0 or an errno value.
+int Activate(pcap_t* handle, const CaptureOptions& options) {
+  pcap_set_snaplen(handle, kCaptureSnapLength);
+  pcap_set_promisc(handle, 0);
+  pcap_set_buffer_size(handle, options.bufferBytes);
+  if (options.immediate) {
+    pcap_set_immediate_mode(handle, 1);
+  } else {
+    pcap_set_timeout(handle, kCaptureBlockTimeoutMs);
+  }
+  errno = 0;
+  const int status = pcap_activate(handle);
+  if (status < 0) return ErrnoOfActivate(status);
+  if (!options.kernelFilter.empty() && !InstallFilter(handle, options.kernelFilter)) {
+    return EINVAL;
+  }
+  char errorText[PCAP_ERRBUF_SIZE];
+  if (pcap_setnonblock(handle, 1, errorText) != 0) return errno != 0 ? errno : EIO;
+  return pcap_get_selectable_fd(handle) < 0 ? EOPNOTSUPP : 0;
+}
+
+}  // namespace
+
+std::string InterfaceOfAddress(uint32_t address) {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return {};
+  std::string name;
+  for (const ifaddrs* entry = list; entry != nullptr && name.empty(); entry = entry->ifa_next) {
+    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
+    sockaddr_in in{};
+    std::memcpy(&in, entry->ifa_addr, sizeof in);
+    if (in.sin_addr.s_addr == address) name = entry->ifa_name;
+  }
+  freeifaddrs(list);
+  return name;
+}
+
+CaptureSocket* OpenCaptureSocket(uint32_t address, const CaptureOptions& options, int* error) {
+  int ignored = 0;
+  int& code = error != nullptr ? *error : ignored;
+  const std::string interface = InterfaceOfAddress(address);
+  if (interface.empty()) {
+    code = ENODEV;
+    return nullptr;
+  }
+  char errorText[PCAP_ERRBUF_SIZE];
+  pcap_t* handle = pcap_create(interface.c_str(), errorText);
+  if (handle == nullptr) {
+    code = ENOMEM;
+    return nullptr;
+  }
+  code = Activate(handle, options);
+  if (code != 0) {
+    pcap_close(handle);
+    return nullptr;
+  }
+  auto* socket = new CaptureSocket;
+  socket->handle = handle;
+  socket->linkType = pcap_datalink(handle);
+  return socket;
+}
+
+void CloseCaptureSocket(CaptureSocket* socket) {
+  if (socket == nullptr) return;
+  pcap_close(socket->handle);
+  delete socket;
+}
+
+int CaptureWaitFd(const CaptureSocket* socket) {
+  return socket != nullptr ? pcap_get_selectable_fd(socket->handle) : -1;
+}
+
+int ReceivePacket(CaptureSocket* socket, uint8_t* buffer, size_t capacity) {
+  if (socket == nullptr || buffer == nullptr) {
+    errno = EFAULT;
+    return -1;
+  }
+  pcap_pkthdr* header = nullptr;
+  const u_char* frame = nullptr;
+  const int status = pcap_next_ex(socket->handle, &header, &frame);
+  if (status == 0) return kNoPacketWaiting;
+  if (status != 1) {
+    if (errno == 0) errno = ENETDOWN;
+    return -1;
+  }
+  const int at = IpHeaderOffset(socket->linkType, frame, header->caplen);
+  if (at < 0) return 0;
+  const size_t length = header->caplen - static_cast<size_t>(at);
+  if (length > capacity) {
+    errno = EFAULT;
+    return -1;
+  }
+  std::memcpy(buffer, frame + at, length);
+  return static_cast<int>(length);
+}
+
+int ReadCapturedPacket(CaptureSocket* socket, CapturedPacket* record) {
+  if (socket == nullptr || record == nullptr) {
+    errno = EFAULT;
+    return -1;
+  }
+  const int length = ReceivePacket(socket, socket->packet.data(), socket->packet.size());
+  if (length <= 0) return length;
+  return DecodeIpPacket(socket->packet.data(), size_t(length), record) ? length : 0;
+}
+
+CaptureCounts CaptureStatistics(CaptureSocket* socket) {
+  CaptureCounts counts;
+  pcap_stat stats{};
+  if (socket != nullptr && pcap_stats(socket->handle, &stats) == 0) {
+    counts.received = stats.ps_recv;
+    counts.dropped = stats.ps_drop;
+  }
+  return counts;
+}

@@ -1,0 +1,205 @@
+#include "netinfo/netinfo_pane.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTimer>
+#include <new>
+
+#include "shell/controls.h"
+#include "shell/message_presenter.h"
+#include "shell/output.h"
+
+namespace {
+
+constexpr const char* kAdaptersFailed = "Failed To Get Adapters Info!";
+
+QLabel* AddLabel(ModulePane* pane, const char* text, int x, int y, int width, int height) {
+  auto* label = new QLabel(QString::fromLatin1(text), pane);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  pane->place(label, x, y, width, height);
+  return label;
+}
+
+// A sunken, bordered value field of the statistics, read aloud under its label's name.
+void AddValueField(ModulePane* pane, int id, const char* name, Qt::Alignment alignment, int x,
+                   int y) {
+  auto* field = new QLabel(pane);
+  SetControlId(field, id);
+  field->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  field->setAlignment(alignment | Qt::AlignVCenter);
+  field->setAccessibleName(QString::fromLatin1(name));
+  pane->place(field, x, y, 110, 11);
+}
+
+QPushButton* AddButton(ModulePane* pane, const char* text, int id) {
+  auto* button = new QPushButton(QString::fromLatin1(text), pane);
+  SetControlId(button, id);
+  QObject::connect(button, &QPushButton::clicked, pane, [pane, id] { pane->command(id); });
+  return button;
+}
+
+}  // namespace
+
+NetInfoPane::NetInfoPane(QWidget* mainWindow, NetInfoSources sources)
+    : ModulePane(mainWindow),
+      sources_(std::move(sources)),
+      statistics_(sources_.interfaceDirectory) {
+  buildControls();
+  showNetworkParams();
+  command(kNetInfoRefreshId);  // fills the adapter list
+  timer_ = new QTimer(this);
+  timer_->setInterval(kStatisticsPeriodMs);
+  connect(timer_, &QTimer::timeout, this, [this] { updateStatistics(); });
+  timer_->start();
+}
+
+void NetInfoPane::buildControls() {
+  // The frames first, so the controls inside lie on top of them.
+  const auto group = [this](const char* title, int x, int y, int w, int h) {
+    place(new QGroupBox(QString::fromLatin1(title), this), x, y, w, h);
+  };
+  group("Windows IP Configuration :", 7, 7, 374, 60);
+  group("Network Adapters :", 7, 76, 374, 187);
+  group("Information :", 17, 111, 238, 143);
+  group("Statistics :", 254, 111, 127, 118);
+
+  QLabel* params = AddLabel(this, "#ipconfig#", 16, 19, 355, 45);
+  SetControlId(params, kNetworkParamsId);
+  params->setAccessibleName(QStringLiteral("IP Configuration"));
+  AddLabel(this, "Status :", 264, 124, 62, 8);
+  AddLabel(this, "Speed :", 264, 149, 62, 8);
+  AddLabel(this, "Received :", 264, 175, 62, 8);
+  AddLabel(this, "Sent :", 264, 200, 62, 8);
+  AddValueField(this, kAdapterStatusId, "Status", Qt::AlignHCenter, 263, 134);
+  AddValueField(this, kAdapterSpeedId, "Speed", Qt::AlignRight, 264, 159);
+  AddValueField(this, kAdapterReceivedId, "Received", Qt::AlignRight, 263, 184);
+  AddValueField(this, kAdapterSentId, "Sent", Qt::AlignRight, 263, 209);
+
+  // The focusable controls in their Tab order.
+  QPushButton* refresh = AddButton(this, "Refresh", kNetInfoRefreshId);
+  refresh->setDefault(true);
+  place(refresh, 328, 89, 46, 14);
+
+  adapters_ = new QComboBox(this);
+  SetControlId(adapters_, kAdapterListId);
+  adapters_->setAccessibleName(QStringLiteral("Network Adapters"));
+  place(adapters_, 16, 90, 307, 12);
+  connect(adapters_, &QComboBox::currentIndexChanged, this, [this] { command(kAdapterListId); });
+
+  QPlainTextEdit* info = MakeOutputPane(this, kOutputPaneId, QRect(23, 121, 226, 128), true,
+                                        OutputScrollBars::None, false);
+  info->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);  // the double border
+  info->setAccessibleName(QStringLiteral("Information"));
+
+  place(AddButton(this, "Flush DNS Cache...", kFlushCacheId), 274, 236, 82, 16);
+}
+
+void NetInfoPane::command(int id) {
+  try {
+    if (id == kNetInfoRefreshId) fillAdapterList();
+    if (id == kAdapterListId) showAdapterInfo();  // the user chose another adapter
+    if (id == kFlushCacheId) flushAdapterCache();
+  } catch (const std::bad_alloc&) {
+    ShowError(this, "Memory Allocation Error!");
+  }
+}
+
+void NetInfoPane::closeModule() {
+  timer_->stop();
+  statistics_.close();
+}
+
+int NetInfoPane::chosenIndex() const {
+  const int item = adapters_->currentIndex();
+  return item < 0 ? 0 : adapters_->itemData(item).toInt();
+}
+
+void NetInfoPane::showNetworkParams() {
+  const NetworkParams params = ReadNetworkParams(sources_.resolverConfig);
+  SetControlText(this, kNetworkParamsId, QString::fromUtf8(FormatNetworkParams(params)));
+}
+
+void NetInfoPane::fillAdapterList() {
+  std::optional<std::vector<AdapterRecord>> list = ReadAdapters();
+  {
+    // Filling the list is no choice of the user's: the information follows once, below.
+    const QSignalBlocker quiet(adapters_);
+    adapters_->clear();
+    if (list) {
+      for (const AdapterRecord& adapter : *list) {
+        adapters_->addItem(QString::fromUtf8(adapter.name), adapter.index);
+      }
+    }
+    adapters_->setCurrentIndex(adapters_->count() > 0 ? 0 : -1);
+  }
+  if (!list) ShowError(this, "%s", kAdaptersFailed);
+  showAdapterInfo();
+}
+
+void NetInfoPane::showAdapterInfo() {
+  const int index = chosenIndex();
+  if (index == 0) return;
+  const std::optional<std::vector<AdapterRecord>> list = ReadAdapters();
+  if (!list) {
+    ShowError(this, "%s", kAdaptersFailed);
+    return;
+  }
+  // An adapter gone since the list was filled keeps its last information.
+  const AdapterRecord* adapter = nullptr;
+  for (const AdapterRecord& candidate : *list) {
+    if (candidate.index == index) adapter = &candidate;
+  }
+  if (adapter == nullptr) return;
+  std::optional<std::vector<uint32_t>> dnsServers;
+  if (std::optional<ResolverConfig> config = ReadResolverConfig(sources_.resolverConfig)) {
+    dnsServers = std::move(config->nameServers);
+  }
+  const std::optional<DhcpLease> lease = FindDhcpLease(*adapter, sources_.leaseDirectories);
+  SetControlText(this, kOutputPaneId, QString());
+  AppendOutput(this, kOutputPaneId, FormatAdapterInfo(*adapter, lease, dnsServers));
+  // The pane has no scroll bars: its view starts at the first line, whatever the font's size.
+  FindControl<QPlainTextEdit>(this, kOutputPaneId)->moveCursor(QTextCursor::Start);
+}
+
+void NetInfoPane::updateStatistics() {
+  const int index = chosenIndex();
+  if (index == 0) return;
+  InterfaceStatistics reading;
+  const std::string name = adapters_->currentText().toStdString();
+  if (!statistics_.read(index, name, reading)) return;
+  const StatisticsTexts texts = FormatStatistics(reading);
+  SetControlText(this, kAdapterStatusId, QString::fromLatin1(texts.status));
+  SetControlText(this, kAdapterSpeedId, QString::fromLatin1(texts.speed));
+  SetControlText(this, kAdapterReceivedId, QString::fromLatin1(texts.received));
+  SetControlText(this, kAdapterSentId, QString::fromLatin1(texts.sent));
+}
+
+void NetInfoPane::flushAdapterCache() {
+  const int index = chosenIndex();
+  if (index == 0) return;
+  MessageRequest question;
+  question.owner = this;
+  question.caption = QStringLiteral("Pelorin - FlushDns");
+  question.text = QStringLiteral("Flush The Local DNS Cache For This Adapter?");
+  question.icon = MessageIcon::Question;
+  question.buttons = MessageButtons::YesNo;
+  if (ShowMessage(question) != MessageAnswer::Yes) return;
+  if (!FlushNeighbours(index)) {
+    ShowError(this, "Failed To Flush DNS Cache!");
+    return;
+  }
+  MessageRequest done;
+  done.owner = this;
+  done.caption = QStringLiteral("Pelorin - FlushDNS");
+  done.text = QStringLiteral("DNS Cache Successfully Flushed!");
+  done.icon = MessageIcon::Information;
+  ShowMessage(done);
+}
+
+ModulePane* CreateNetInfoPane(QWidget* mainWindow) {
+  return new NetInfoPane(mainWindow);
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "netinfo/netinfo_text.h"
+
+// Decoding of the kernel's rtnetlink replies. Every read is checked against what remains of the
+// datagram, so any bytes may be handed in.
+
+enum class DumpState { kMore, kDone, kFailed };
+
+// The adapters, out of the replies to a link dump, then an IPv4 address dump, then an IPv4 route
+// dump: each link with its hardware address, its IPv4 addresses in the kernel's order and the
+// gateway of its first default route in the main table.
+class AdapterDump {
+ public:
+  // One reply datagram: kDone after the dump's end, kFailed for an error reply.
+  DumpState add(const uint8_t* data, size_t size);
+
+  // Every adapter but loopback, in interface-index order.
+  std::vector<AdapterRecord> adapters() const;
+
+ private:
+  void addLink(const uint8_t* body, size_t size);
+  void addAddress(const uint8_t* body, size_t size);
+  void addRoute(const uint8_t* body, size_t size);
+  void setGateway(int index, uint32_t gateway);
+
+  std::map<int, AdapterRecord> byIndex_;
+};
+
+// The IPv4 addresses of the neighbour entries of interface `index`, out of one reply datagram of
+// an IPv4 neighbour dump, added to `addresses`.
+DumpState AddNeighbours(const uint8_t* data, size_t size, int index,
+                        std::vector<uint32_t>& addresses);
+
+// The error code of an acknowledgement (0 for success, else a negative errno), or 1 when the
+// datagram holds none.
+int AckError(const uint8_t* data, size_t size);

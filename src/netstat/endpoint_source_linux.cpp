@@ -1,0 +1,235 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "netstat/endpoint_source.h"
+#include "netstat/proc_text.h"
+#include "netstat/sock_diag_message.h"
+
+namespace {
+
+// A dump datagram is at most 32 KiB; room for twice that, so none is ever cut.
+constexpr size_t kReceiveBuffer = 65536;
+// The kernel answers at once; this only bounds a wait that should never happen.
+constexpr int kReceiveTimeoutSeconds = 2;
+
+class DiagSocketFd {
+ public:
+  DiagSocketFd() {
+    fd_ = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (fd_ < 0) return;
+    timeval timeout{kReceiveTimeoutSeconds, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  }
+  ~DiagSocketFd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  DiagSocketFd(const DiagSocketFd&) = delete;
+  DiagSocketFd& operator=(const DiagSocketFd&) = delete;
+
+  bool valid() const { return fd_ >= 0; }
+
+  bool send(uint16_t type, uint16_t flags, uint32_t sequence, const inet_diag_req_v2& request) {
+    struct {
+      nlmsghdr header;
+      inet_diag_req_v2 request;
+    } message{};
+    message.header.nlmsg_len = sizeof message;
+    message.header.nlmsg_type = type;
+    message.header.nlmsg_flags = static_cast<uint16_t>(NLM_F_REQUEST | flags);
+    message.header.nlmsg_seq = sequence;
+    message.request = request;
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    const ssize_t sent = sendto(fd_, &message, sizeof message, 0,
+                                reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel);
+    return sent == static_cast<ssize_t>(sizeof message);
+  }
+
+  // One datagram into `buffer`; its length, or -1 on failure or a datagram cut short.
+  ssize_t receive(std::vector<uint8_t>& buffer) {
+    iovec part{buffer.data(), buffer.size()};
+    msghdr header{};
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    for (;;) {
+      const ssize_t n = recvmsg(fd_, &header, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 || (header.msg_flags & MSG_TRUNC)) return -1;
+      return n;
+    }
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+inet_diag_req_v2 RequestFor(uint8_t protocol) {
+  inet_diag_req_v2 request{};
+  request.sdiag_family = AF_INET;
+  request.sdiag_protocol = protocol;
+  request.idiag_states = ~0u;  // every state
+  return request;
+}
+
+bool DumpSockets(DiagSocketFd& diag, uint8_t protocol, uint32_t sequence,
+                 std::vector<DiagSocket>& out) {
+  if (!diag.send(SOCK_DIAG_BY_FAMILY, NLM_F_DUMP, sequence, RequestFor(protocol))) return false;
+  std::vector<uint8_t> buffer(kReceiveBuffer);
+  for (;;) {
+    const ssize_t n = diag.receive(buffer);
+    if (n <= 0) return false;
+    switch (ParseDiagDatagram(buffer.data(), size_t(n), sequence, out)) {
+      case DiagDumpStatus::Done:
+        return true;
+      case DiagDumpStatus::Failed:
+        return false;
+      case DiagDumpStatus::More:
+        break;
+    }
+  }
+}
+
+// Marks the owner of every wanted socket inode: one pass over the descriptors of every process
+// this user may look into. Processes come in ascending order, so a socket that several
+// processes share (a server and its children) goes to the lowest process id.
+void FindSocketOwners(std::unordered_map<uint32_t, uint32_t>& processOfInode,
+                      std::vector<uint32_t>& owningProcesses) {
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return;
+  const int procFd = dirfd(proc);
+  char path[32];
+  char link[64];
+  while (const dirent* entry = readdir(proc)) {
+    const std::optional<uint32_t> pid = ProcessIdOfName(entry->d_name);
+    if (!pid) continue;
+    std::snprintf(path, sizeof path, "%u/fd", *pid);
+    const int fdDir = openat(procFd, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fdDir < 0) continue;  // another user's process, or one that has just ended
+    DIR* fds = fdopendir(fdDir);
+    if (fds == nullptr) {
+      close(fdDir);
+      continue;
+    }
+    bool owns = false;
+    while (const dirent* fd = readdir(fds)) {
+      if (fd->d_name[0] == '.') continue;
+      const ssize_t n = readlinkat(fdDir, fd->d_name, link, sizeof link);
+      if (n <= 0) continue;
+      const std::optional<uint32_t> inode = SocketInodeOfLink(std::string_view(link, size_t(n)));
+      if (!inode) continue;
+      const auto wanted = processOfInode.find(*inode);
+      if (wanted == processOfInode.end() || wanted->second != 0) continue;
+      wanted->second = *pid;
+      owns = true;
+    }
+    closedir(fds);
+    if (owns) owningProcesses.push_back(*pid);
+  }
+  closedir(proc);
+}
+
+EndpointOwners OwnersOf(const std::vector<DiagSocket>& tcp, const std::vector<DiagSocket>& udp) {
+  EndpointOwners owners;
+  owners.processOfInode.reserve(tcp.size() + udp.size());
+  for (const auto* table : {&tcp, &udp}) {
+    for (const DiagSocket& s : *table) {
+      if (s.inode != 0) owners.processOfInode.emplace(s.inode, 0);
+    }
+  }
+  std::vector<uint32_t> processes;
+  FindSocketOwners(owners.processOfInode, processes);
+  std::vector<char> path(PATH_MAX);
+  for (const uint32_t pid : processes) {
+    char exe[32];
+    std::snprintf(exe, sizeof exe, "/proc/%u/exe", pid);
+    const ssize_t n = readlink(exe, path.data(), path.size());
+    if (n <= 0 || size_t(n) >= path.size()) continue;  // not readable: "System"
+    owners.nameOfProcess.emplace(pid, FileNameOfPath(std::string_view(path.data(), size_t(n))));
+  }
+  return owners;
+}
+
+bool SameEndpoint(const DiagSocket& s, const EndpointRecord& r) {
+  return s.localAddress == r.localAddress && s.localPort == (r.localPort & 0xFFFF) &&
+         s.remoteAddress == r.remoteAddress && s.remotePort == (r.remotePort & 0xFFFF);
+}
+
+}  // namespace
+
+std::shared_ptr<const EndpointSnapshot> BuildEndpointSnapshot() {
+  try {
+    DiagSocketFd diag;
+    if (!diag.valid()) return nullptr;
+    std::vector<DiagSocket> tcp;
+    std::vector<DiagSocket> udp;
+    if (!DumpSockets(diag, IPPROTO_TCP, 1, tcp) || !DumpSockets(diag, IPPROTO_UDP, 2, udp)) {
+      return nullptr;
+    }
+    SortTableOrder(tcp);
+    SortTableOrder(udp);
+    const EndpointOwners owners = OwnersOf(tcp, udp);
+    return std::make_shared<const EndpointSnapshot>(AssembleSnapshot(tcp, udp, owners));
+  } catch (const std::bad_alloc&) {
+    return nullptr;  // reported as the failed refresh it is
+  }
+}
+
+int DestroyTcpConnection(const EndpointRecord& record) {
+  DiagSocketFd diag;
+  if (!diag.valid()) return errno;
+  inet_diag_req_v2 request = RequestFor(IPPROTO_TCP);
+  request.id.idiag_sport = static_cast<uint16_t>(record.localPort & 0xFFFF);
+  request.id.idiag_dport = static_cast<uint16_t>(record.remotePort & 0xFFFF);
+  request.id.idiag_src[0] = record.localAddress;
+  request.id.idiag_dst[0] = record.remoteAddress;
+  request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+  request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+
+  // The kernel finds a socket by its addresses and, when no connection matches, falls back to
+  // a listener on the local port. So the connection is looked up first, and only that very
+  // socket (by its cookie) is destroyed: a connection that has gone never takes its server's
+  // listener with it.
+  std::vector<uint8_t> buffer(kReceiveBuffer);
+  std::vector<DiagSocket> found;
+  int error = 0;
+  if (!diag.send(SOCK_DIAG_BY_FAMILY, 0, 1, request)) return errno;
+  const ssize_t n = diag.receive(buffer);
+  if (n <= 0) return EIO;
+  if (ParseDiagDatagram(buffer.data(), size_t(n), 1, found, &error) == DiagDumpStatus::Failed) {
+    return error != 0 ? error : EIO;
+  }
+  if (found.size() != 1 || !SameEndpoint(found[0], record)) return ENOENT;
+
+  request.id.idiag_cookie[0] = found[0].cookie[0];
+  request.id.idiag_cookie[1] = found[0].cookie[1];
+  if (!diag.send(SOCK_DESTROY, NLM_F_ACK, 2, request)) return errno;
+  const ssize_t m = diag.receive(buffer);
+  if (m <= 0) return EIO;
+  const int result = ParseNetlinkAck(buffer.data(), size_t(m), 2);
+  return result < 0 ? EIO : result;
+}
+
+std::optional<std::string> ServiceNameOfPort(uint16_t port, bool udp) {
+  servent entry{};
+  servent* result = nullptr;
+  char buffer[1024];
+  if (getservbyport_r(htons(port), udp ? "udp" : "tcp", &entry, buffer, sizeof buffer, &result) !=
+          0 ||
+      result == nullptr || result->s_name == nullptr) {
+    return std::nullopt;
+  }
+  return std::string(result->s_name);
+}

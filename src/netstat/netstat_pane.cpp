@@ -1,0 +1,450 @@
+#include "netstat/netstat_pane.h"
+
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QTimer>
+#include <new>
+#include <thread>
+
+#include "capture/capture_pane.h"
+#include "dns/dns_pane.h"
+#include "netstat/endpoint_model.h"
+#include "netstat/endpoint_source.h"
+#include "netstat/file_properties.h"
+#include "netstat/netstat_actions.h"
+#include "netstat/process_inspection.h"
+#include "netstat/text_popup.h"
+#include "ping/ping_pane.h"
+#include "shell/controls.h"
+#include "shell/ipv4_text.h"
+#include "shell/message_presenter.h"
+#include "shell/output.h"
+#include "shell/output_menu.h"
+#include "shell/resolve_host.h"
+#include "shell/ui_thread.h"
+
+namespace {
+
+constexpr const char* kNoItem = "No Item Selected!";
+constexpr const char* kNoConnection = "No Connection Selected!";
+constexpr int kColumnWidths[kEndpointColumns] = {150, 40, 120, 120, 100};  // pixels
+constexpr const char* kIntervals[] = {"Manual",    "1 Second",  "2 Seconds",
+                                      "3 Seconds", "4 Seconds", "5 Seconds"};
+// A process that was just sent SIGKILL is given this long to be gone before the list is
+// gathered again.
+constexpr int kAfterTerminateMs = 500;
+
+struct MenuEntry {
+  const char* text;  // nullptr: separator
+  int command;
+};
+
+const MenuEntry kSendToEntries[] = {{"Ping / Traceroute Remote Address...", kCmdSendToPing},
+                                    {"Packet Capture...", kCmdSendToCapture},
+                                    {"DNS...", kCmdSendToDns}};
+const MenuEntry kCopyEntries[] = {
+    {"Copy List", kCmdCopyList}, {"Copy Line", kCmdCopyLine}, {"Copy IP", kCmdCopyIp}};
+
+void AddEntries(QMenu* menu, std::initializer_list<MenuEntry> entries) {
+  for (const MenuEntry& e : entries) {
+    if (e.text == nullptr) {
+      menu->addSeparator();
+    } else {
+      menu->addAction(QString::fromLatin1(e.text))->setData(e.command);
+    }
+  }
+}
+
+void AddSubmenu(QMenu* menu, const char* title, const MenuEntry (&entries)[3]) {
+  QMenu* sub = menu->addMenu(QString::fromLatin1(title));
+  AddEntries(sub, {entries[0], entries[1], entries[2]});
+}
+
+const PropertyLookups& SystemPropertyLookups() {
+  static const PropertyLookups lookups{
+      [](const std::string& address) -> std::optional<std::string> {
+        char name[kInputCapacity];
+        if (ResolveHost(address.c_str(), name, sizeof name) == 0) return std::nullopt;
+        return std::string(name);
+      },
+      ServiceNameOfPort,
+      [](uint32_t pid, bool imagePath, char* buffer, size_t capacity) {
+        return ReadProcessParameter(pid, imagePath ? kSelectImagePath : kSelectCommandLine, buffer,
+                                    capacity);
+      },
+      GetProcessWorkingSet};
+  return lookups;
+}
+
+void Ask(QWidget* owner, const char* text, MessageIcon icon, MessageButtons buttons,
+         MessageAnswer* answer) {
+  MessageRequest request;
+  request.owner = owner;
+  request.caption = QString::fromLatin1(kPlainCaption);
+  request.text = QString::fromLatin1(text);
+  request.icon = icon;
+  request.buttons = buttons;
+  const MessageAnswer a = ShowMessage(request);
+  if (answer) *answer = a;
+}
+
+bool Confirmed(QWidget* owner, const char* question) {
+  MessageAnswer answer = MessageAnswer::No;
+  Ask(owner, question, MessageIcon::Warning, MessageButtons::YesNo, &answer);
+  return answer == MessageAnswer::Yes;
+}
+
+bool SameEndpoint(const EndpointRecord* a, const EndpointRecord& b) {
+  return a != nullptr && a->protocol == b.protocol && a->localAddress == b.localAddress &&
+         a->localPort == b.localPort && a->remoteAddress == b.remoteAddress &&
+         a->remotePort == b.remotePort;
+}
+
+}  // namespace
+
+NetstatPane::NetstatPane(QWidget* mainWindow) : ModulePane(mainWindow) {
+  buildControls();
+  refresh();
+}
+
+NetstatPane::~NetstatPane() {
+  closeModule();
+}
+
+void NetstatPane::buildControls() {
+  interval_ = new QComboBox(this);
+  SetControlId(interval_, kNetstatIntervalId);
+  interval_->setAccessibleName(QStringLiteral("Refresh Interval"));
+  for (const char* text : kIntervals) interval_->addItem(QString::fromLatin1(text));
+  place(interval_, 7, 5, 66, 13);
+  connect(interval_, &QComboBox::currentIndexChanged, this,
+          [this] { command(kNetstatIntervalId); });
+
+  auto* refreshButton = new QPushButton(QStringLiteral("Refresh"), this);
+  SetControlId(refreshButton, kNetstatRefreshId);
+  refreshButton->setDefault(true);
+  place(refreshButton, 77, 4, 42, 14);
+  connect(refreshButton, &QPushButton::clicked, this, [this] { command(kNetstatRefreshId); });
+
+  const struct {
+    const char* text;
+    int id;
+    int x;
+  } radios[] = {{"Show All", kNetstatShowAllId, 125},
+                {"Show Connected", kNetstatConnectedId, 170},
+                {"TCP Only", kNetstatTcpOnlyId, 241},
+                {"UDP Only", kNetstatUdpOnlyId, 290}};
+  // Each button takes the room up to the next one (the last up to the list's right edge): this
+  // style's indicator is wider than the layout's units allow for, and a cut label would hide
+  // which filter it is.
+  for (size_t i = 0; i < std::size(radios); ++i) {
+    auto* radio = new QRadioButton(QString::fromLatin1(radios[i].text), this);
+    SetControlId(radio, radios[i].id);
+    const int end = i + 1 < std::size(radios) ? radios[i + 1].x : 381;
+    place(radio, radios[i].x, 4, end - radios[i].x - 1, 16);
+    const int id = radios[i].id;
+    connect(radio, &QRadioButton::clicked, this, [this, id] { command(id); });
+    radios_[i] = radio;
+  }
+  radios_[0]->setChecked(true);
+
+  buildList();
+  timer_ = new QTimer(this);
+  connect(timer_, &QTimer::timeout, this, [this] { refresh(); });
+}
+
+void NetstatPane::buildList() {
+  model_ = new EndpointModel(this);
+  list_ = new QTableView(this);
+  SetControlId(list_, kNetstatListId);
+  list_->setAccessibleName(QStringLiteral("Endpoints"));
+  list_->setModel(model_);
+  list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list_->setShowGrid(true);
+  list_->setWordWrap(false);
+  list_->setTabKeyNavigation(false);
+  list_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  // Rows of one fixed height: the view then never measures its tens of thousands of rows.
+  QHeaderView* rows = list_->verticalHeader();
+  rows->hide();
+  rows->setSectionResizeMode(QHeaderView::Fixed);
+  rows->setDefaultSectionSize(list_->fontMetrics().height() + 4);
+  QHeaderView* columns = list_->horizontalHeader();
+  columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  columns->setHighlightSections(false);
+  columns->setSectionsClickable(true);
+  columns->setStretchLastSection(false);
+  for (int c = 0; c < kEndpointColumns; ++c) columns->resizeSection(c, kColumnWidths[c]);
+  connect(columns, &QHeaderView::sectionClicked, this, [this](int c) { sortByColumn(c); });
+  connect(list_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
+    if (index.isValid()) command(kCmdConnectionProperties);
+  });
+  list_->installEventFilter(this);
+  list_->viewport()->installEventFilter(this);
+  place(list_, 7, 25, 374, 238);
+  setFocusProxy(list_);
+}
+
+void NetstatPane::command(int id) {
+  switch (id) {
+    case kNetstatRefreshId:
+    case kNetstatShowAllId:
+    case kNetstatConnectedId:
+    case kNetstatTcpOnlyId:
+    case kNetstatUdpOnlyId:
+      refresh();
+      break;
+    case kNetstatIntervalId:
+      setInterval(interval_->currentIndex());
+      break;
+    case kCmdConnectionProperties:
+      showConnectionProperties();
+      break;
+    case kCmdFileProperties:
+      showProcessFileProperties();
+      break;
+    case kCmdKillConnection:
+      killConnection();
+      break;
+    case kCmdTerminateProcess:
+      terminateProcess();
+      break;
+    case kCmdSendToPing:
+    case kCmdSendToDns:
+    case kCmdSendToCapture:
+      sendTo(id);
+      break;
+    case kCmdCopyList:
+      copyList();
+      break;
+    case kCmdCopyLine:
+      if (selectedRecord(kNoItem) != nullptr) {
+        CopyTextToClipboard(FormatRowLine(model_->cells(selectionMark())).c_str());
+      }
+      break;
+    case kCmdCopyIp:
+      if (const EndpointRecord* r = selectedRecord(kNoItem)) {
+        CopyTextToClipboard(DottedAddress(r->remoteAddress).c_str());
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void NetstatPane::closeModule() {
+  if (timer_) timer_->stop();
+  for (RunTokenPtr* run : {&build_, &properties_}) {
+    if (*run) (*run)->cancel();
+    run->reset();
+  }
+  refreshAgain_ = false;
+}
+
+void NetstatPane::refresh() {
+  if (build_) {
+    refreshAgain_ = true;
+    return;
+  }
+  build_ = NewRunToken();
+  std::thread([pane = this, token = build_] {
+    std::shared_ptr<const EndpointSnapshot> snapshot = BuildEndpointSnapshot();
+    RunOnUiThread(token, [&] { pane->finishRefresh(token, std::move(snapshot)); });
+  }).detach();
+}
+
+void NetstatPane::finishRefresh(const RunTokenPtr& token,
+                                std::shared_ptr<const EndpointSnapshot> snapshot) {
+  if (build_ != token) return;
+  if (snapshot) {
+    showSnapshot(std::move(snapshot));
+  } else {
+    // The gathering counts as under way until the box is gone, so timer ticks meanwhile ask for
+    // one more refresh instead of stacking boxes.
+    ShowError(this, "Netstat Memory Allocation Error!");
+  }
+  if (build_ != token) return;  // closed while the box was up
+  build_.reset();
+  if (refreshAgain_) {
+    refreshAgain_ = false;
+    refresh();
+  }
+}
+
+void NetstatPane::showSnapshot(std::shared_ptr<const EndpointSnapshot> snapshot) {
+  if (snapshot == nullptr) return;
+  const int mark = selectionMark();
+  std::vector<uint32_t> rows = EndpointRows(*snapshot, filter(), sortColumn_, sortAscending_);
+  model_->showRows(std::move(snapshot), std::move(rows));
+  if (mark < 0 || mark >= model_->rowCount()) return;
+  const QModelIndex index = model_->index(mark, 0);
+  list_->selectionModel()->setCurrentIndex(
+      index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  list_->scrollTo(index, QAbstractItemView::EnsureVisible);
+}
+
+int NetstatPane::selectionMark() const {
+  const QModelIndex current = list_->selectionModel()->currentIndex();
+  return current.isValid() ? current.row() : -1;
+}
+
+EndpointFilter NetstatPane::filter() const {
+  if (radios_[3]->isChecked()) return EndpointFilter::UdpOnly;
+  if (radios_[2]->isChecked()) return EndpointFilter::TcpOnly;
+  if (radios_[1]->isChecked()) return EndpointFilter::ShowConnected;
+  return EndpointFilter::ShowAll;
+}
+
+void NetstatPane::setInterval(int seconds) {
+  if (seconds <= 0) {
+    timer_->stop();
+  } else {
+    timer_->start(seconds * 1000);
+  }
+}
+
+void NetstatPane::sortByColumn(int column) {
+  sortColumn_ = column;
+  sortAscending_ = !sortAscending_;
+  model_->sortRows(sortColumn_, sortAscending_);
+}
+
+bool NetstatPane::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::ContextMenu || (watched != list_ && watched != list_->viewport())) {
+    return ModulePane::eventFilter(watched, event);
+  }
+  auto* request = static_cast<QContextMenuEvent*>(event);
+  if (request->reason() == QContextMenuEvent::Mouse) {
+    // Only over a row; beside the rows nothing happens.
+    if (list_->indexAt(list_->viewport()->mapFromGlobal(request->globalPos())).isValid()) {
+      showMenu(request->globalPos());
+    }
+  } else if (selectionMark() >= 0) {
+    // From the keyboard: at the current row.
+    const QRect row = list_->visualRect(model_->index(selectionMark(), 0));
+    showMenu(list_->viewport()->mapToGlobal(row.bottomLeft()));
+  }
+  return true;
+}
+
+void NetstatPane::showMenu(const QPoint& globalPos) {
+  QMenu menu(QStringLiteral("Netstat"), this);
+  AddEntries(&menu, {{"Connection Properties...", kCmdConnectionProperties},
+                     {"File Properties...", kCmdFileProperties},
+                     {nullptr, 0},
+                     {"Kill Connection...", kCmdKillConnection},
+                     {"Terminate Process...", kCmdTerminateProcess},
+                     {nullptr, 0}});
+  AddSubmenu(&menu, "Send To", kSendToEntries);
+  AddSubmenu(&menu, "Copy", kCopyEntries);
+  const int chosen = RunContextMenu(menu, globalPos);
+  if (chosen != 0) command(chosen);
+}
+
+const EndpointRecord* NetstatPane::selectedRecord(const char* noRowText) {
+  const EndpointRecord* record = model_->record(selectionMark());
+  if (record == nullptr) ShowError(this, "%s", noRowText);
+  return record;
+}
+
+// The lookups (host names, processes) may take long, so the text is gathered on a worker and
+// shown when it is ready; the window goes on meanwhile.
+void NetstatPane::showConnectionProperties() {
+  if (selectedRecord(kNoItem) == nullptr) return;
+  if (properties_) properties_->cancel();
+  properties_ = NewRunToken();
+  std::thread([pane = this, token = properties_, cells = model_->cells(selectionMark())] {
+    const std::string text = BuildConnectionProperties(cells, SystemPropertyLookups());
+    RunOnUiThread(token, [&] {
+      pane->properties_.reset();
+      ShowTextPopup(pane, QStringLiteral("Connection Properties :"), text);
+    });
+  }).detach();
+}
+
+void NetstatPane::showProcessFileProperties() {
+  if (selectedRecord(kNoItem) == nullptr) return;
+  const uint32_t processId = ProcessIdOfCell(model_->cells(selectionMark())[kColumnProcess]);
+  if (ShowFileProperties(this, processId) == 0) ShowError(this, "Failed To Get File Properties!");
+}
+
+void NetstatPane::killConnection() {
+  const int row = selectionMark();
+  const EndpointRecord* selected = selectedRecord(kNoConnection);
+  if (selected == nullptr) return;
+  if (selected->state != kTcpEstablished) {
+    ShowError(this, "Can only kill established connections!");
+    return;
+  }
+  // A refresh may replace the rows while the question is up: the endpoint is kept by value.
+  const EndpointRecord endpoint = *selected;
+  if (!Confirmed(this, "Terminate Connection?")) return;
+  if (DestroyTcpConnection(endpoint) != 0) {
+    ShowError(this, "Failed To Kill Connection!");
+    return;
+  }
+  // The row that shows the killed endpoint goes: the one the command started on, unless a
+  // refresh has moved it meanwhile.
+  int gone = SameEndpoint(model_->record(row), endpoint) ? row : -1;
+  for (int r = 0; gone < 0 && r < model_->rowCount(); ++r) {
+    if (SameEndpoint(model_->record(r), endpoint)) gone = r;
+  }
+  model_->removeEndpointRow(gone);
+  Ask(this, "Connection Terminated.", MessageIcon::Information, MessageButtons::Ok, nullptr);
+}
+
+void NetstatPane::terminateProcess() {
+  const EndpointRecord* selected = selectedRecord(kNoConnection);
+  if (selected == nullptr) return;
+  const uint32_t processId = selected->processId;
+  if (!Confirmed(this, "Terminate Process?")) return;
+  switch (TerminateProcessById(processId)) {
+    case TerminateResult::CannotOpen:
+      ShowError(this, "Unable To Terminate The Process!");
+      return;
+    case TerminateResult::Failed:
+      ShowError(this, "Failed To Terminate The Process!");
+      break;
+    case TerminateResult::Terminated:
+      break;
+  }
+  QTimer::singleShot(kAfterTerminateMs, this, [this] { refresh(); });
+}
+
+void NetstatPane::sendTo(int command) {
+  const EndpointRecord* r = selectedRecord(kNoItem);
+  if (r == nullptr) return;
+  const std::string remote = DottedAddress(r->remoteAddress);
+  if (command == kCmdSendToPing) {
+    PingSendTo(remote);
+  } else if (command == kCmdSendToDns) {
+    DnsSendTo(remote.c_str());
+  } else {
+    const CaptureFilter filter = CaptureFilterForEndpoint(*r);
+    SendToPacketCapture(&filter);
+  }
+}
+
+void NetstatPane::copyList() {
+  const int count = model_->rowCount();
+  if (count == 0) return;
+  std::string text;
+  try {
+    for (int row = 0; row < count; ++row) text += FormatRowLine(model_->cells(row));
+  } catch (const std::bad_alloc&) {
+    ShowError(this, "Memory Allocation Error!");
+    return;
+  }
+  CopyTextToClipboard(text.c_str());
+}
+
+ModulePane* CreateNetstatPane(QWidget* mainWindow) {
+  return new NetstatPane(mainWindow);
+}

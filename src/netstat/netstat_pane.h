@@ -1,0 +1,95 @@
+#pragma once
+
+#include <memory>
+
+#include "netstat/endpoint_table.h"
+#include "shell/module_pane.h"
+#include "shell/run_token.h"
+
+class EndpointModel;
+class QComboBox;
+class QRadioButton;
+class QTableView;
+class QTimer;
+
+// Control ids of the pane.
+inline constexpr int kNetstatRefreshId = 1;
+inline constexpr int kNetstatIntervalId = 1016;
+inline constexpr int kNetstatShowAllId = 1022;
+inline constexpr int kNetstatConnectedId = 1023;
+inline constexpr int kNetstatTcpOnlyId = 1014;
+inline constexpr int kNetstatUdpOnlyId = 1024;
+inline constexpr int kNetstatListId = 1015;
+
+// Commands of the list's context menu.
+inline constexpr int kCmdConnectionProperties = 40012;
+inline constexpr int kCmdFileProperties = 40021;
+inline constexpr int kCmdKillConnection = 40019;
+inline constexpr int kCmdTerminateProcess = 40018;
+inline constexpr int kCmdSendToPing = 40015;
+inline constexpr int kCmdSendToCapture = 40014;
+inline constexpr int kCmdSendToDns = 40036;
+inline constexpr int kCmdCopyList = 40032;
+inline constexpr int kCmdCopyLine = 40033;
+inline constexpr int kCmdCopyIp = 40034;
+
+// The Netstat module: the system's IPv4 TCP and UDP endpoints with their owners, filtered,
+// sorted by a clicked column and refreshed on request or on a timer, with per-row commands in
+// a context menu. The tables are gathered on a worker thread; the list shows one snapshot.
+class NetstatPane : public ModulePane {
+  Q_OBJECT
+
+ public:
+  explicit NetstatPane(QWidget* mainWindow);
+  ~NetstatPane() override;
+
+  void command(int id) override;
+  void closeModule() override;
+
+  // Gathers the tables anew and shows them: the rows that pass the filter, sorted, with the
+  // same row index selected as before. A failure shows "Netstat Memory Allocation Error!" and
+  // leaves the list as it was. Asked again while gathering, it gathers once more afterwards.
+  void refresh();
+  bool refreshing() const { return build_ != nullptr; }
+  // What a refresh does once the tables are there.
+  void showSnapshot(std::shared_ptr<const EndpointSnapshot> snapshot);
+
+  EndpointModel* model() const { return model_; }
+  QTableView* list() const { return list_; }
+  // The row the commands act on: the current row of the list, or -1.
+  int selectionMark() const;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void buildControls();
+  void buildList();
+  void finishRefresh(const RunTokenPtr& token, std::shared_ptr<const EndpointSnapshot> snapshot);
+  void setInterval(int seconds);
+  void sortByColumn(int column);
+  void showMenu(const QPoint& globalPos);
+  EndpointFilter filter() const;
+  // The record of the selected row, or null after the box `noRowText`.
+  const EndpointRecord* selectedRecord(const char* noRowText);
+
+  void showConnectionProperties();
+  void showProcessFileProperties();
+  void killConnection();
+  void terminateProcess();
+  void sendTo(int command);
+  void copyList();
+
+  EndpointModel* model_ = nullptr;
+  QTableView* list_ = nullptr;
+  QComboBox* interval_ = nullptr;
+  QRadioButton* radios_[4] = {};
+  QTimer* timer_ = nullptr;
+  int sortColumn_ = kColumnProcess;
+  bool sortAscending_ = false;
+  RunTokenPtr build_;  // the gathering under way, or null
+  bool refreshAgain_ = false;
+  RunTokenPtr properties_;  // the Connection Properties text being gathered, or null
+};
+
+ModulePane* CreateNetstatPane(QWidget* mainWindow);

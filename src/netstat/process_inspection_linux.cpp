@@ -1,0 +1,91 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <vector>
+
+#include "netstat/proc_text.h"
+#include "netstat/process_inspection.h"
+
+namespace {
+
+// More than any command line the kernel lets a program start with.
+constexpr size_t kProcFileLimit = size_t(16) << 20;
+
+// Process ids that name one process: never 0 (kill(0) would signal our own process group) and
+// never above INT_MAX (a negative pid_t signals a whole group).
+bool IsProcessId(uint32_t processId) {
+  return processId != 0 && processId <= INT_MAX;
+}
+
+std::string ProcPath(uint32_t processId, const char* file) {
+  char path[48];
+  std::snprintf(path, sizeof path, "/proc/%u/%s", processId, file);
+  return path;
+}
+
+// A whole /proc file, or nothing when it cannot be opened or read.
+std::optional<std::string> ReadProcFile(uint32_t processId, const char* file) {
+  if (!IsProcessId(processId)) return std::nullopt;
+  const int fd = open(ProcPath(processId, file).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string text;
+  char chunk[4096];
+  for (;;) {
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      close(fd);
+      return std::nullopt;
+    }
+    if (n == 0 || text.size() >= kProcFileLimit) break;
+    text.append(chunk, size_t(n));
+  }
+  close(fd);
+  return text;
+}
+
+std::string DisplayPath(std::string path) {
+  for (char& c : path) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) c = '?';
+  }
+  return path;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadExecutablePath(uint32_t processId) {
+  if (!IsProcessId(processId)) return std::nullopt;
+  std::vector<char> path(PATH_MAX);
+  const ssize_t n = readlink(ProcPath(processId, "exe").c_str(), path.data(), path.size());
+  if (n <= 0 || size_t(n) >= path.size()) return std::nullopt;
+  return std::string(path.data(), size_t(n));
+}
+
+int ReadProcessParameter(uint32_t processId, int selector, char* buffer, size_t capacity) {
+  if (buffer == nullptr || capacity == 0) return -1;
+  std::optional<std::string> text;
+  if (selector != kSelectCommandLine) {
+    if (const auto path = ReadExecutablePath(processId)) text = DisplayPath(*path);
+  } else if (const auto raw = ReadProcFile(processId, "cmdline")) {
+    text = CommandLineText(*raw);
+  }
+  if (!text) return -1;
+  return CopyBounded(*text, buffer, capacity);
+}
+
+uint64_t GetProcessWorkingSet(uint32_t processId) {
+  const std::optional<std::string> status = ReadProcFile(processId, "status");
+  return status ? ResidentBytesOfStatus(*status) : 0;
+}
+
+TerminateResult TerminateProcessById(uint32_t processId) {
+  if (!IsProcessId(processId)) return TerminateResult::CannotOpen;
+  const pid_t pid = static_cast<pid_t>(processId);
+  if (kill(pid, 0) != 0) return TerminateResult::CannotOpen;
+  return kill(pid, SIGKILL) == 0 ? TerminateResult::Terminated : TerminateResult::Failed;
+}

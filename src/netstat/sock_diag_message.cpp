@@ -1,0 +1,112 @@
+#include "netstat/sock_diag_message.h"
+
+#include <cstring>
+
+namespace {
+
+// A cursor over one datagram: each read checks what remains.
+struct Bytes {
+  const uint8_t* data;
+  size_t size;
+
+  template <typename T>
+  T at(size_t offset) const {
+    T value{};
+    if (offset <= size && sizeof(T) <= size - offset) std::memcpy(&value, data + offset, sizeof(T));
+    return value;
+  }
+};
+
+struct NetlinkMessage {
+  uint32_t length;
+  uint16_t type;
+  uint32_t sequence;
+  Bytes payload;
+};
+
+// The message at `offset`, or false when its header does not fit or its length lies.
+bool MessageAt(const Bytes& datagram, size_t offset, NetlinkMessage* message) {
+  if (offset > datagram.size || datagram.size - offset < kNetlinkHeaderSize) return false;
+  message->length = datagram.at<uint32_t>(offset);
+  message->type = datagram.at<uint16_t>(offset + 4);
+  message->sequence = datagram.at<uint32_t>(offset + 8);
+  if (message->length < kNetlinkHeaderSize || message->length > datagram.size - offset) {
+    return false;
+  }
+  message->payload = {datagram.data + offset + kNetlinkHeaderSize,
+                      message->length - kNetlinkHeaderSize};
+  return true;
+}
+
+// Messages start on 4-byte boundaries.
+size_t Aligned(size_t length) {
+  return (length + 3) & ~size_t{3};
+}
+
+// The negative errno an error or done message carries, as a positive number (0 for none).
+int CarriedError(const Bytes& payload) {
+  const int32_t code = payload.at<int32_t>(0);
+  return code < 0 ? -code : 0;
+}
+
+DiagSocket SocketOf(const Bytes& m) {
+  DiagSocket s;
+  s.linuxState = m.at<uint8_t>(1);
+  s.localPort = m.at<uint16_t>(4);
+  s.remotePort = m.at<uint16_t>(6);
+  s.localAddress = m.at<uint32_t>(8);
+  s.remoteAddress = m.at<uint32_t>(24);
+  s.cookie[0] = m.at<uint32_t>(44);
+  s.cookie[1] = m.at<uint32_t>(48);
+  s.inode = m.at<uint32_t>(68);
+  return s;
+}
+
+}  // namespace
+
+DiagDumpStatus ParseDiagDatagram(const uint8_t* data, size_t size, uint32_t sequence,
+                                 std::vector<DiagSocket>& out, int* errorCode) {
+  if (errorCode) *errorCode = 0;
+  const Bytes datagram{data, data ? size : 0};
+  if (datagram.size == 0) return DiagDumpStatus::Failed;
+  size_t offset = 0;
+  // Every message takes at least a header, so the loop ends.
+  while (offset < datagram.size) {
+    NetlinkMessage message;
+    if (!MessageAt(datagram, offset, &message)) return DiagDumpStatus::Failed;
+    offset += Aligned(message.length);
+    if (message.sequence != sequence) continue;
+    switch (message.type) {
+      case kNetlinkDone: {
+        const int error = CarriedError(message.payload);
+        if (error == 0) return DiagDumpStatus::Done;
+        if (errorCode) *errorCode = error;
+        return DiagDumpStatus::Failed;
+      }
+      case kNetlinkError:
+        if (errorCode) *errorCode = CarriedError(message.payload);
+        return DiagDumpStatus::Failed;
+      case kSockDiagByFamily:
+        if (message.payload.size < kInetDiagMessageSize) return DiagDumpStatus::Failed;
+        if (message.payload.at<uint8_t>(0) == kFamilyInet) out.push_back(SocketOf(message.payload));
+        break;
+      default:
+        break;  // nothing the tables use
+    }
+  }
+  return DiagDumpStatus::More;
+}
+
+int ParseNetlinkAck(const uint8_t* data, size_t size, uint32_t sequence) {
+  const Bytes datagram{data, data ? size : 0};
+  size_t offset = 0;
+  while (offset < datagram.size) {
+    NetlinkMessage message;
+    if (!MessageAt(datagram, offset, &message)) return -1;
+    offset += Aligned(message.length);
+    if (message.sequence != sequence || message.type != kNetlinkError) continue;
+    if (message.payload.size < 4) return -1;
+    return CarriedError(message.payload);
+  }
+  return -1;
+}

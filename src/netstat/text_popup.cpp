@@ -1,0 +1,70 @@
+#include "netstat/text_popup.h"
+
+#include <QContextMenuEvent>
+#include <QDialog>
+#include <QPlainTextEdit>
+#include <algorithm>
+
+#include "netstat/endpoint_model.h"
+#include "shell/dialog_units.h"
+#include "shell/output.h"
+#include "shell/output_menu.h"
+
+namespace {
+
+// Pale yellow, as notes are.
+const QColor kBackground(255, 255, 204);
+
+class TextPopup : public QDialog {
+ public:
+  TextPopup(QWidget* owner, const QString& caption, const std::string& text) : QDialog(owner) {
+    setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setWindowTitle(caption.isEmpty() ? QStringLiteral("Dialog") : caption);
+    setFont(DialogFont());
+    resize(Dlu().x(233), Dlu().y(182));
+    edit_ = MakeOutputPane(this, kPopupTextId, QRect(1, 1, 232, 181), true, OutputScrollBars::Both,
+                           false);
+    QPalette palette = edit_->palette();
+    palette.setColor(QPalette::Base, kBackground);
+    edit_->setPalette(palette);
+    const QString shown = DisplayText(text);
+    AppendOutput(this, kPopupTextId, shown);  // the text as it is, line ends and all
+    edit_->viewport()->installEventFilter(this);
+    fitToText(edit_->toPlainText());
+  }
+
+ protected:
+  // The output panes' menu, for a right-click over the text (not from the keyboard).
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == edit_->viewport() && event->type() == QEvent::ContextMenu) {
+      auto* request = static_cast<QContextMenuEvent*>(event);
+      if (request->reason() == QContextMenuEvent::Mouse) {
+        ShowOutputContextMenu(edit_, request->globalPos());
+      }
+      return true;
+    }
+    return QDialog::eventFilter(watched, event);
+  }
+
+ private:
+  void fitToText(const QString& text) {
+    const QRect measured =
+        QFontMetrics(edit_->font())
+            .boundingRect(QRect(), Qt::TextExpandTabs | Qt::AlignLeft | Qt::AlignTop, text);
+    const int width = std::clamp(measured.width(), 200, 500);
+    const int height = std::clamp(measured.height(), 200, 400);
+    resize(width + 50, height + 30);
+    // The text fills the window from where it stands.
+    edit_->resize(this->width() - edit_->x(), this->height() - edit_->y());
+    edit_->moveCursor(QTextCursor::Start);  // nothing selected
+  }
+
+  QPlainTextEdit* edit_ = nullptr;
+};
+
+}  // namespace
+
+void ShowTextPopup(QWidget* owner, const QString& caption, const std::string& text) {
+  TextPopup popup(owner, caption, text);
+  popup.exec();
+}

@@ -1,0 +1,393 @@
+// The NetInfo pane in a network namespace of the test's own, driven by control id, with what it
+// shows checked against ip (iproute2). The test's UI thread enters the namespace, so the pane's
+// netlink sockets and /proc reads are the namespace's; the namespace's sysfs is mounted where the
+// pane's statistics reader is pointed, and its resolver configuration and lease files are the
+// test's own.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QComboBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "net_lab.h"
+#include "netinfo/netinfo_pane.h"
+#include "recording_presenter.h"
+#include "shell/controls.h"
+#include "shell/output.h"
+#include "test_util.h"
+#include "without_raw_sockets.h"
+
+namespace {
+
+constexpr const char* kLabPrefix = "pelorin-netinfo-";
+
+// sysfs mounts of test processes that died before they could take them away.
+void RemoveStaleMounts() {
+  std::ifstream mounts("/proc/self/mounts");
+  const std::string prefix = std::string("/tmp/") + kLabPrefix;
+  for (std::string device, point, rest; mounts >> device >> point && std::getline(mounts, rest);) {
+    if (point.rfind(prefix, 0) != 0) continue;
+    const long pid = std::strtol(point.c_str() + prefix.size(), nullptr, 10);
+    if (pid > 0 && kill(pid_t(pid), 0) != 0 && errno == ESRCH) {
+      umount2(point.c_str(), MNT_DETACH);
+      rmdir(point.c_str());
+    }
+  }
+}
+
+// A namespace with loopback only, or with:
+//   e0  veth, MAC 00:1a:2b:3c:4d:5e, 198.18.10.2/24 and 198.18.10.3/24, default route via
+//       198.18.10.1 (its far end, in a namespace of its own)
+//   d0  dummy (ifb where the kernel has no dummy driver: the same facts here), 198.18.20.2/28
+// and IPv4 forwarding on. Removed when the object goes.
+class NetInfoLab {
+ public:
+  explicit NetInfoLab(bool withAdapters) {
+    static std::atomic<int> labs{0};
+    RemoveStaleNamespaces(kLabPrefix);
+    RemoveStaleMounts();
+    name_ = kLabPrefix + std::to_string(getpid()) + "-" + std::to_string(++labs);
+    std::string script = "ip netns add " + name_ + "\nip netns add " + peer() + "\nip -n " + name_ +
+                         " link set lo up\nip netns exec " + name_ +
+                         " sysctl -qw net.ipv4.ip_forward=1\n";
+    if (withAdapters) {
+      const std::string n = "ip -n " + name_ + " ";
+      script += n + "link add e0 address 00:1a:2b:3c:4d:5e type veth peer name e1 netns " + peer() +
+                "\n" + n + "link add d0 type dummy 2>/dev/null || " + n + "link add d0 type ifb\n" +
+                n + "addr add 198.18.10.2/24 dev e0\n" + n + "addr add 198.18.10.3/24 dev e0\n" +
+                n + "addr add 198.18.20.2/28 dev d0\n" + n + "link set e0 up\n" + n +
+                "link set d0 up\n" + "ip -n " + peer() + " addr add 198.18.10.1/24 dev e1\nip -n " +
+                peer() + " link set e1 up\n" + n + "route add default via 198.18.10.1 dev e0\n";
+    }
+    ok_ = RunLabScript(script, &error_);
+  }
+  ~NetInfoLab() {
+    std::string ignored;
+    RunLabScript("ip netns del " + name_ + " 2>/dev/null || true\nip netns del " + peer() +
+                     " 2>/dev/null || true\n",
+                 &ignored);
+  }
+
+  bool ok() const { return ok_; }
+  const std::string& error() const { return error_; }
+  const std::string& name() const { return name_; }
+  std::string peer() const { return name_ + "-peer"; }
+
+ private:
+  std::string name_;
+  bool ok_ = false;
+  std::string error_;
+};
+
+// The calling thread's namespace's sysfs, mounted at a directory of its own while the object
+// lives (sysfs shows the interfaces of the namespace it is mounted from).
+class NamespaceSysfs {
+ public:
+  explicit NamespaceSysfs(const std::string& labName) : path_("/tmp/" + labName + "-sys") {
+    mkdir(path_.c_str(), 0700);
+    mounted_ = mount("sysfs", path_.c_str(), "sysfs", MS_RDONLY | MS_NOSUID | MS_NODEV | MS_NOEXEC,
+                     nullptr) == 0;
+  }
+  ~NamespaceSysfs() {
+    if (mounted_) umount2(path_.c_str(), MNT_DETACH);
+    rmdir(path_.c_str());
+  }
+  bool mounted() const { return mounted_; }
+  std::string interfaces() const { return path_ + "/class/net"; }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+};
+
+QJsonArray Ip(const std::string& arguments) {
+  return QJsonDocument::fromJson(QByteArray::fromStdString(RunCommand("ip -j " + arguments)))
+      .array();
+}
+
+std::string Str(const QJsonValue& value) {
+  return value.toString().toStdString();
+}
+
+std::string MaskText(int prefixLength) {
+  in_addr mask{htonl(prefixLength == 0 ? 0 : ~0u << (32 - prefixLength))};
+  return inet_ntoa(mask);
+}
+
+// The information text of an adapter, each fact as ip tells it.
+std::string InfoFromIp(const std::string& name, const std::string& dhcpLines,
+                       const std::string& adapterType) {
+  const QJsonObject link = Ip("link show dev " + name).at(0).toObject();
+  const QJsonObject inet = Ip("-4 addr show dev " + name).at(0)["addr_info"][0].toObject();
+  std::string gateway;
+  for (const QJsonValue route : Ip("-4 route show table main default")) {
+    if (Str(route["dev"]) == name && gateway.empty()) gateway = Str(route["gateway"]);
+  }
+  unsigned mac[6] = {};
+  std::sscanf(Str(link["address"]).c_str(), "%x:%x:%x:%x:%x:%x", &mac[0], &mac[1], &mac[2], &mac[3],
+              &mac[4], &mac[5]);
+  char macText[18];
+  std::snprintf(macText, sizeof macText, "%02X-%02x-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2],
+                mac[3], mac[4], mac[5]);
+  return "Adapter Index\t: " + std::to_string(link["ifindex"].toInt()) +
+         "\r\nDescription\t: " + name + "\r\nMAC Address\t: " + macText +
+         "\r\nDHCP Enabled\t: " + (dhcpLines.empty() ? "NO" : "YES") +
+         "\r\nAdapter Type\t: " + adapterType + "\r\nIP Address\t: " + Str(inet["local"]) +
+         "\r\nSubnet Mask\t: " + MaskText(inet["prefixlen"].toInt()) +
+         "\r\nDefault Gateway\t: " + gateway +
+         "\r\nDHCP Server\t: " + (dhcpLines.empty() ? "" : "198.18.10.1") +
+         "\r\nPreferred DNS\t: 198.51.100.53\r\nAlternate DNS\t: 203.0.113.53\r\n" +
+         (dhcpLines.empty() ? "Lease Obtained\t: \nLease Expires\t: \n" : dhcpLines);
+}
+
+// Bytes received and sent as ip tells them.
+std::pair<uint64_t, uint64_t> CountersFromIp(const std::string& name) {
+  const QJsonObject stats = Ip("-s link show dev " + name).at(0)["stats64"].toObject();
+  return {uint64_t(stats["rx"]["bytes"].toDouble()), uint64_t(stats["tx"]["bytes"].toDouble())};
+}
+
+// UDP datagrams from the calling thread's namespace to the discard port of e0's far end.
+void SendDatagrams(int count) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(9);
+  to.sin_addr.s_addr = inet_addr("198.18.10.1");
+  const char payload[100] = {};
+  for (int i = 0; i < count; ++i) {
+    sendto(fd, payload, sizeof payload, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  }
+  close(fd);
+}
+
+// The neighbour table as ip lists it, sorted.
+std::vector<std::string> Neighbours() {
+  std::istringstream lines(RunCommand("ip neigh show"));
+  std::vector<std::string> list;
+  for (std::string line; std::getline(lines, line);) list.push_back(line);
+  std::sort(list.begin(), list.end());
+  return list;
+}
+
+const char* kResolverConfig =
+    "search lab.example other.example\nnameserver 198.51.100.53\nnameserver 2001:db8::53\n"
+    "nameserver 203.0.113.53\nnameserver 198.51.100.54\n";
+
+// The current lease of e0, and one of d0 for an address it does not hold.
+const char* kLeases =
+    "lease {\n  interface \"e0\";\n  fixed-address 198.18.10.2;\n  option dhcp-lease-time 7200;\n"
+    "  option dhcp-server-identifier 198.18.10.1;\n  expire 6 2024/01/06 06:00:00;\n}\n"
+    "lease {\n  interface \"d0\";\n  fixed-address 198.18.20.5;\n"
+    "  option dhcp-server-identifier 198.18.20.1;\n  expire 6 2024/01/06 06:00:00;\n}\n";
+
+class NetInfoPaneTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!IsRoot()) GTEST_SKIP() << "network namespaces need root";
+    if (const char* zone = std::getenv("TZ")) savedZone_ = zone;
+    setenv("TZ", "UTC", 1);  // lease times below are UTC
+    tzset();
+  }
+  void TearDown() override {
+    pane_.reset();  // its files first, then the mount, then the namespace
+    sysfs_.reset();
+    scope_.reset();
+    lab_.reset();
+    savedZone_.empty() ? unsetenv("TZ") : setenv("TZ", savedZone_.c_str(), 1);
+    tzset();
+  }
+
+  // The lab, this thread in its namespace, and the pane reading the test's files.
+  bool openLab(bool withAdapters) {
+    lab_ = std::make_unique<NetInfoLab>(withAdapters);
+    EXPECT_TRUE(lab_->ok()) << lab_->error();
+    if (!lab_->ok()) return false;
+    scope_ = std::make_unique<NetnsScope>(lab_->name());
+    EXPECT_TRUE(scope_->entered());
+    sysfs_ = std::make_unique<NamespaceSysfs>(lab_->name());
+    EXPECT_TRUE(sysfs_->mounted());
+    std::ofstream(dir_.file("resolv.conf")) << kResolverConfig;
+    mkdir(dir_.file("leases").c_str(), 0700);
+    std::ofstream(dir_.file("leases/dhclient.leases")) << kLeases;
+    NetInfoSources sources;
+    sources.resolverConfig = dir_.file("resolv.conf");
+    sources.leaseDirectories = {dir_.file("missing"), dir_.file("leases")};
+    sources.interfaceDirectory = sysfs_->interfaces();
+    pane_ = std::make_unique<NetInfoPane>(nullptr, sources);
+    return scope_->entered() && sysfs_->mounted();
+  }
+
+  QComboBox* adapters() const { return FindControl<QComboBox>(pane_.get(), kAdapterListId); }
+  std::string text(int id) const {
+    return FindControl<QLabel>(pane_.get(), id)->text().toStdString();
+  }
+  std::string info() const { return GetOutputText(pane_.get(), kOutputPaneId); }
+  void choose(int item) { adapters()->setCurrentIndex(item); }
+
+  std::string savedZone_;
+  RecordingPresenter presenter_;
+  TempDir dir_;
+  std::unique_ptr<NetInfoLab> lab_;
+  std::unique_ptr<NetnsScope> scope_;
+  std::unique_ptr<NamespaceSysfs> sysfs_;
+  std::unique_ptr<NetInfoPane> pane_;
+};
+
+const std::string kE0Lease =
+    "Lease Obtained\t: Sat Jan 06 04:00:00 2024\nLease Expires\t: Sat Jan 06 06:00:00 2024\n";
+
+TEST_F(NetInfoPaneTest, ShowsTheParametersAndEveryAdapterAsIpSeesThem) {
+  ASSERT_TRUE(openLab(true));
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  EXPECT_EQ(text(kNetworkParamsId), std::string("Host Name\t\t: ") + host +
+                                        "\nDomain\t\t\t: lab.example\nNode Type\t\t: Unknown\n"
+                                        "IP Routing Enabled\t: YES\nWins Proxy Enabled\t: NO\n");
+
+  // Every link but loopback, in index order: the name as text, the index as data.
+  std::vector<std::pair<int, std::string>> links;
+  for (const QJsonValue link : Ip("link show")) {
+    if (!link["flags"].toArray().contains("LOOPBACK")) {
+      links.emplace_back(link["ifindex"].toInt(), Str(link["ifname"]));
+    }
+  }
+  std::sort(links.begin(), links.end());
+  ASSERT_EQ(links.size(), 2u);
+  ASSERT_EQ(adapters()->count(), 2);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(adapters()->itemText(i).toStdString(), links[size_t(i)].second);
+    EXPECT_EQ(adapters()->itemData(i).toInt(), links[size_t(i)].first);
+  }
+
+  EXPECT_EQ(adapters()->currentIndex(), 0);
+  const std::string e0 = InfoFromIp("e0", kE0Lease, "Ethernet");
+  EXPECT_NE(e0.find("MAC Address\t: 00-1a-2B-3C-4D-5E\r\nDHCP Enabled\t: YES\r\n"), e0.npos);
+  EXPECT_NE(e0.find("IP Address\t: 198.18.10.2\r\nSubnet Mask\t: 255.255.255.0\r\n"
+                    "Default Gateway\t: 198.18.10.1\r\n"),
+            e0.npos);
+  EXPECT_EQ(info(), e0);
+  choose(1);
+  EXPECT_EQ(info(), InfoFromIp("d0", "", "Ethernet"));  // its lease is for another address
+
+  // Refresh goes back to the first adapter; the parameters are not read again.
+  std::ofstream(dir_.file("resolv.conf")) << "domain changed.example\n" << kResolverConfig;
+  ClickControl(pane_.get(), kNetInfoRefreshId);
+  EXPECT_EQ(adapters()->currentIndex(), 0);
+  EXPECT_EQ(info(), e0);
+  EXPECT_NE(text(kNetworkParamsId).find("lab.example"), std::string::npos);
+  EXPECT_EQ(presenter_.count(), 0u);
+}
+
+TEST_F(NetInfoPaneTest, StatisticsFollowTheKernelsCountersTenTimesASecond) {
+  ASSERT_TRUE(openLab(true));
+  SendDatagrams(20);
+  // The counters move by themselves now and then: compare at a moment they stood still.
+  std::pair<uint64_t, uint64_t> counters;
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    counters = CountersFromIp("e0");
+    pane_->updateStatistics();
+    if (CountersFromIp("e0") == counters) break;
+  }
+  EXPECT_GT(counters.second, 2000u);
+  EXPECT_EQ(text(kAdapterReceivedId), std::to_string(counters.first) + " Bytes ");
+  EXPECT_EQ(text(kAdapterSentId), std::to_string(counters.second) + " Bytes ");
+  EXPECT_EQ(text(kAdapterStatusId), "Operational");
+  EXPECT_EQ(text(kAdapterSpeedId), "10000000 Kbs ");  // a veth says 10 Gbit/s
+
+  // The timer alone shows what is sent next.
+  const std::string sent = text(kAdapterSentId);
+  SendDatagrams(5);
+  EXPECT_TRUE(WaitUntil([&] { return text(kAdapterSentId) != sent; }, 3000));
+
+  // A virtual adapter knows neither its speed nor whether its link is up.
+  choose(1);
+  pane_->updateStatistics();
+  EXPECT_EQ(text(kAdapterStatusId), "Unknown");
+  EXPECT_EQ(text(kAdapterSpeedId), "0 Kbs ");
+  RunCommand("ip link set d0 down");
+  pane_->updateStatistics();
+  EXPECT_EQ(text(kAdapterStatusId), "Disabled");
+  // A veth whose far end is down has no carrier (the kernel tells a moment later).
+  RunCommand("ip -n " + lab_->peer() + " link set e1 down");
+  choose(0);
+  EXPECT_TRUE(WaitUntil([&] { return text(kAdapterStatusId) == "Disconnected"; }, 3000))
+      << text(kAdapterStatusId);
+}
+
+TEST_F(NetInfoPaneTest, FlushDeletesEveryIpv4NeighbourOfTheChosenAdapter) {
+  ASSERT_TRUE(openLab(true));
+  SendDatagrams(1);  // a learned entry for the far end
+  RunCommand(
+      "ip neigh add 198.18.10.7 lladdr 02:00:00:00:00:07 dev e0 nud permanent;"
+      "ip neigh add 198.18.10.8 lladdr 02:00:00:00:00:08 dev e0 nud stale;"
+      "ip neigh add 2001:db8::7 lladdr 02:00:00:00:00:07 dev e0 nud permanent;"
+      "ip neigh add 198.18.20.9 lladdr 02:00:00:00:00:09 dev d0 nud permanent");
+  const std::vector<std::string> before = Neighbours();
+  ASSERT_EQ(before.size(), 5u) << RunCommand("ip neigh show");
+
+  presenter_.answerNext(MessageAnswer::No);
+  ClickControl(pane_.get(), kFlushCacheId);
+  EXPECT_EQ(Neighbours(), before);
+  {
+    const WithoutCapability unprivileged(CAP_NET_ADMIN);
+    ASSERT_TRUE(unprivileged.dropped());
+    ClickControl(pane_.get(), kFlushCacheId);
+  }
+  EXPECT_EQ(Neighbours(), before);
+  ClickControl(pane_.get(), kFlushCacheId);
+  EXPECT_EQ(Neighbours(),
+            (std::vector<std::string>{"198.18.20.9 dev d0 lladdr 02:00:00:00:00:09 PERMANENT ",
+                                      "2001:db8::7 dev e0 lladdr 02:00:00:00:00:07 PERMANENT "}));
+
+  const std::vector<MessageRequest> boxes = presenter_.boxes();
+  ASSERT_EQ(boxes.size(), 5u);
+  for (size_t i : {0u, 1u, 3u}) {
+    EXPECT_EQ(boxes[i].caption, "Pelorin - FlushDns");
+    EXPECT_EQ(boxes[i].text, "Flush The Local DNS Cache For This Adapter?");
+    EXPECT_EQ(boxes[i].icon, MessageIcon::Question);
+    EXPECT_EQ(boxes[i].buttons, MessageButtons::YesNo);
+    EXPECT_EQ(boxes[i].owner, pane_.get());
+  }
+  EXPECT_EQ(boxes[2].caption, kErrorCaption);
+  EXPECT_EQ(boxes[2].text, "Failed To Flush DNS Cache!");
+  EXPECT_EQ(boxes[4].caption, "Pelorin - FlushDNS");
+  EXPECT_EQ(boxes[4].text, "DNS Cache Successfully Flushed!");
+  EXPECT_EQ(boxes[4].icon, MessageIcon::Information);
+  EXPECT_EQ(boxes[4].buttons, MessageButtons::Ok);
+}
+
+TEST_F(NetInfoPaneTest, AMachineWithOnlyLoopbackShowsNoAdapter) {
+  ASSERT_TRUE(openLab(false));
+  EXPECT_NE(text(kNetworkParamsId).find("IP Routing Enabled\t: YES\n"), std::string::npos);
+  ClickControl(pane_.get(), kNetInfoRefreshId);
+  ServeEvents(250);  // timer ticks
+  ClickControl(pane_.get(), kFlushCacheId);
+  EXPECT_EQ(adapters()->count(), 0);
+  EXPECT_EQ(info(), "");
+  for (int id : {kAdapterStatusId, kAdapterSpeedId, kAdapterReceivedId, kAdapterSentId}) {
+    EXPECT_EQ(text(id), "") << id;
+  }
+  EXPECT_EQ(presenter_.count(), 0u);
+}
+
+}  // namespace
