@@ -154,12 +154,8 @@ class ScriptedServer {
  public:
   explicit ScriptedServer(std::vector<Bytes> replies, Bytes forged = {})
       : replies_(std::move(replies)), forged_(std::move(forged)) {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(53);
-    at.sin_addr.s_addr = inet_addr(kScriptedAddress);
-    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
+    fd_ = BindDnsPort(kScriptedAddress);
+    bound_ = fd_ >= 0;
     if (bound_) thread_ = std::thread([this] { serve(); });
   }
   ~ScriptedServer() {
@@ -184,15 +180,10 @@ class ScriptedServer {
     if (n <= 0) return;
     query_.assign(buffer, buffer + n);
     if (!forged_.empty()) {
-      const int forger = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-      sockaddr_in at{};
-      at.sin_family = AF_INET;
-      at.sin_port = htons(53);
-      at.sin_addr.s_addr = inet_addr(kForgerAddress);
-      bind(forger, reinterpret_cast<sockaddr*>(&at), sizeof at);
+      const int forger = BindDnsPort(kForgerAddress);
       sendto(forger, forged_.data(), forged_.size(), 0, reinterpret_cast<sockaddr*>(&from),
              fromLength);
-      close(forger);
+      if (forger >= 0) close(forger);
       usleep(50000);  // the forged one is there first
     }
     for (const Bytes& reply : replies_) {

@@ -96,14 +96,9 @@ namespace {
 // Whether something already has the address's DNS port: the probes below would then be answered
 // by it, and the server would pass for ready though it never started.
 bool PortTaken(const std::string& address) {
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_port = htons(53);
-  at.sin_addr.s_addr = inet_addr(address.c_str());
-  const bool taken = bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0;
-  close(fd);
-  return taken;
+  const int fd = BindDnsPort(address.c_str());
+  if (fd >= 0) close(fd);
+  return fd < 0;
 }
 
 }  // namespace
@@ -163,14 +158,19 @@ TestDnsServer* const* ShareDnsServer(const char* address) {
   return environment->slot();
 }
 
-SilentDnsServer::SilentDnsServer(const char* address) {
-  fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+int BindDnsPort(const char* address) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   sockaddr_in at{};
   at.sin_family = AF_INET;
   at.sin_port = htons(53);
   at.sin_addr.s_addr = inet_addr(address);
-  bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
+  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0) return fd;
+  if (fd >= 0) close(fd);
+  return -1;
 }
+
+SilentDnsServer::SilentDnsServer(const char* address)
+    : fd_(BindDnsPort(address)), bound_(fd_ >= 0) {}
 
 SilentDnsServer::~SilentDnsServer() {
   if (fd_ >= 0) close(fd_);

@@ -35,6 +35,9 @@ class TestDnsServer {
   bool ready_ = false;
 };
 
+// A UDP socket bound to address:53, or -1 (port 53 needs root; the port may be taken).
+int BindDnsPort(const char* address);
+
 // A server that takes every query on address:53 and never answers it (nor lets the system
 // report the port unreachable). Port 53 needs root; without it `bound()` is false.
 class SilentDnsServer {
