@@ -163,20 +163,6 @@ bool WaitForUdpSocket(uint16_t port, int timeoutMs) {
   return WaitUntil([&] { return ProcListsSocket("/proc/net/udp", port, nullptr); }, timeoutMs);
 }
 
-int ConnectWithoutServing(uint16_t port) {
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  to.sin_port = htons(port);
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) return fd;
-    close(fd);
-    usleep(5000);
-  }
-  return -1;
-}
-
 FreshNetworkNamespace::FreshNetworkNamespace() {
   home_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
   entered_ = home_ >= 0 && unshare(CLONE_NEWNET) == 0;

@@ -43,10 +43,6 @@ int LoopbackUdpSocket(uint16_t* port);
 bool WaitForTcpListener(uint16_t port, int timeoutMs = 5000);
 bool WaitForUdpSocket(uint16_t port, int timeoutMs = 5000);
 
-// Connects to 127.0.0.1:port without serving the event loop, trying until something listens
-// there (5 s at most); the connected socket, or -1.
-int ConnectWithoutServing(uint16_t port);
-
 // Puts the calling thread into a new, empty network namespace (loopback down, no routes) until
 // the object goes; threads it starts meanwhile (a pane's worker) are born there too. The
 // namespace has no name: it goes with its last user, also when a test fails. Needs root.

@@ -328,27 +328,6 @@ TEST_F(TcpPaneTest, AFloodShowsTheNewestDataInOrderWithinThePaneLimit) {
   close(listener);
 }
 
-TEST_F(TcpPaneTest, AClientResetBeforeTheAcceptEndsTheRun) {
-  const uint16_t port = FreeTcpPort();
-  SelectLoopback(pane.get(), kTcpListenAddressId);
-  SetText(pane.get(), kTcpPortId, std::to_string(port));
-  ClickControl(pane.get(), kTcpListenId);
-  // No events are served meanwhile, so the worker waits in its first print after listen():
-  // the connection is queued and reset before the worker can accept it.
-  const int client = ConnectWithoutServing(port);
-  ASSERT_GE(client, 0);
-  const linger hard{1, 0};
-  setsockopt(client, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-  close(client);
-
-  ASSERT_TRUE(waitIdle());
-  const std::regex expected(
-      R"(#>\[Listening \(Port:\d+\)\.\.\.\]\r\n#>\[Connection From: 127\.0\.0\.1:\d+\]\r\n)"
-      R"(#>\[Connection Closed\]\r\n)");
-  EXPECT_TRUE(std::regex_match(Output(pane.get()), expected)) << Output(pane.get());
-  expectState(false, false);
-}
-
 TEST_F(TcpPaneTest, AnUrgentByteNeitherEndsTheConnectionNorHidesWhatFollows) {
   uint16_t port = 0;
   const int listener = LoopbackListener(&port);
