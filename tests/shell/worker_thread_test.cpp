@@ -1,6 +1,7 @@
 // A worker thread the system will not give: every module shows the failure and stays idle.
 // The test runs itself again as a user of its own that may have no second thread.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -73,15 +74,20 @@ TEST(WorkerThreads, AModuleWhoseThreadCannotStartShowsItAndStaysIdle) {
   }
   if (!IsRoot()) GTEST_SKIP() << "running as a user of its own needs root";
   // A user id of this run alone, limited to the one process it runs in: no thread can start.
-  // (The limit does not bind root.) Leak checking is off: it needs a thread of its own.
+  // (The limit does not bind root.) Leak checking is off: it needs a thread of its own. The
+  // build tree may be closed to that user: it runs a copy of this program from a folder it can
+  // read.
   const std::string user = std::to_string(3000000000u + unsigned(getpid()));
-  const std::string self = RunCommand("readlink /proc/" + std::to_string(getpid()) + "/exe");
+  TempDir dir;
+  const std::string self = dir.file("worker_thread_test");
+  RunCommand("cp /proc/" + std::to_string(getpid()) + "/exe " + self);
+  chmod(dir.path().c_str(), 0755);
   int status = -1;
-  const std::string output =
-      RunCommand("timeout 60 prlimit --nproc=1:1 setpriv --reuid=" + user + " --regid=" + user +
-                     " --clear-groups env " + kChildMark + "=1 ASAN_OPTIONS=detect_leaks=0 " +
-                     self.substr(0, self.find('\n')) + " --gtest_filter=WorkerThreads.* 2>&1",
-                 &status);
+  const std::string output = RunCommand(
+      "timeout 60 prlimit --nproc=1:1 setpriv --reuid=" + user + " --regid=" + user +
+          " --clear-groups env -u XDG_RUNTIME_DIR " + kChildMark +
+          "=1 ASAN_OPTIONS=detect_leaks=0 " + self + " --gtest_filter=WorkerThreads.* 2>&1",
+      &status);
   EXPECT_EQ(status, 0) << output;
   EXPECT_NE(output.find("[       OK ] WorkerThreads."), std::string::npos) << output;
 }
