@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -50,6 +51,12 @@ double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// A side that cannot run ends the benchmark: no ratio is printed from a failed measurement.
+[[noreturn]] void Fail(const std::string& why) {
+  std::fprintf(stderr, "dns_bench: %s\n", why.c_str());
+  std::exit(1);
+}
+
 // The raw reply to one question, for the decoders.
 Bytes RawReply(uint32_t server, const Question& q) {
   const Bytes query = BuildDnsQuery(1234, q.type, q.name, true);
@@ -64,7 +71,8 @@ Bytes RawReply(uint32_t server, const Question& q) {
   ssize_t n = 0;
   if (poll(&p, 1, 2000) == 1) n = recv(fd, reply.data(), reply.size(), 0);
   close(fd);
-  reply.resize(n > 0 ? size_t(n) : 0);
+  if (n <= 0) Fail(std::string("no reply to ") + q.name);
+  reply.resize(size_t(n));
   return reply;
 }
 
@@ -164,9 +172,8 @@ double ExchangeMicroseconds(uint32_t server, int count) {
     request.records = records.data();
     const int result = DnsExchange(&request);
     if (result != kDnsOk || request.recordCount != 6) {
-      std::fprintf(stderr, "exchange failed: %d, %d records, code %d\n", result,
-                   request.recordCount, request.responseCode);
-      return 0;
+      Fail("DnsExchange failed: result " + std::to_string(result) + ", " +
+           std::to_string(request.recordCount) + " records");
     }
   }
   return SecondsSince(start) * 1e6 / count;
@@ -175,23 +182,27 @@ double ExchangeMicroseconds(uint32_t server, int count) {
 double DigMicroseconds(const std::string& arguments, int queries) {
   int status = 0;
   const Clock::time_point start = Clock::now();
-  RunCommand("dig @" + std::string(kAddress) + " +tries=1 +time=2 " + arguments + " >/dev/null",
-             &status);
-  if (status != 0) std::fprintf(stderr, "dig failed\n");
+  const std::string out =
+      RunCommand("dig @" + std::string(kAddress) + " +tries=1 +time=2 " + arguments, &status);
+  // dig's status is 0 even when a query of a batch got no answer: count the answers.
+  size_t answered = 0;
+  for (size_t at = 0; (at = out.find("status: NOERROR", at)) != std::string::npos; ++at) {
+    ++answered;
+  }
+  if (status != 0 || answered != size_t(queries)) {
+    Fail("dig " + arguments + ": " + std::to_string(answered) + " of " + std::to_string(queries) +
+         " queries answered");
+  }
   return SecondsSince(start) * 1e6 / queries;
 }
 
 }  // namespace
 
 int main() {
-  if (!IsRoot()) {
-    std::fprintf(stderr, "dns_bench needs root: its DNS server listens on port 53\n");
-    return 1;
-  }
+  if (!IsRoot()) Fail("it needs root: its DNS server listens on port 53");
   TestDnsServer server(kAddress);
   if (!server.ready()) {
-    std::fprintf(stderr, "the DNS server did not start\n");
-    return 1;
+    Fail(std::string("the DNS server did not start on ") + kAddress + " (is its port taken?)");
   }
 
   std::vector<Reply> replies;
@@ -201,7 +212,7 @@ int main() {
     Reply r{RawReply(server.server(), q), BuildDnsQuery(1234, q.type, q.name, true).size() - 12};
     recordsPerRound += size_t(DecodeWithPelorin(r, scratch.data()));
     if (DecodeWithLibresolv(r, scratch.data()) != DecodeWithPelorin(r, scratch.data())) {
-      std::fprintf(stderr, "the decoders disagree on %s\n", q.name);
+      Fail(std::string("the decoders disagree on ") + q.name);
     }
     replies.push_back(std::move(r));
   }

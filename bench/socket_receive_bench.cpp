@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QThread>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -45,6 +46,12 @@ pid_t Spawn(const std::vector<std::string>& argv) {
     _exit(127);
   }
   return pid;
+}
+
+// A side that cannot run ends the benchmark: no ratio is printed from a failed measurement.
+[[noreturn]] void Fail(const char* why) {
+  std::fprintf(stderr, "socket_receive_bench: %s\n", why);
+  std::exit(1);
 }
 
 void Reap(pid_t pid) {
@@ -83,7 +90,14 @@ pid_t StartSender(const std::string& file, uint16_t* port) {
   *port = FreePort();
   const pid_t pid = Spawn({"socat", "-u", "OPEN:" + file,
                            "TCP-LISTEN:" + std::to_string(*port) + ",bind=127.0.0.1,reuseaddr"});
-  while (!Listening(*port)) QThread::usleep(500);
+  QElapsedTimer waited;
+  waited.start();
+  while (!Listening(*port)) {
+    if (waited.elapsed() > 5000 || waitpid(pid, nullptr, WNOHANG) == pid) {
+      Fail("the socat sender did not start");
+    }
+    QThread::usleep(500);
+  }
   return pid;
 }
 
@@ -94,8 +108,10 @@ double SocatSeconds(const std::string& file) {
   timer.start();
   const pid_t receiver =
       Spawn({"socat", "-u", "TCP:127.0.0.1:" + std::to_string(port), "OPEN:/dev/null"});
-  waitpid(receiver, nullptr, 0);
+  int status = -1;
+  waitpid(receiver, &status, 0);
   const double seconds = double(timer.nsecsElapsed()) / 1e9;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Fail("the socat receiver failed");
   Reap(sender);
   return seconds;
 }
@@ -118,6 +134,12 @@ double PaneSeconds(const std::string& file, int displayIndex, qint64* chars) {
   const double seconds = double(timer.nsecsElapsed()) / 1e9;
   *chars = FindControl<QPlainTextEdit>(&pane, kOutputPaneId)->document()->characterCount();
   Reap(sender);
+  // The run must have shown the stream and ended as the sender closed, not on an error.
+  const std::string end = GetOutputText(&pane, kOutputPaneId);
+  if (*chars < 1000000 || !end.ends_with("\r\n#>[Connection Closed]\r\n") ||
+      end.find("#>[ERROR", end.size() - std::min<size_t>(end.size(), 200)) != std::string::npos) {
+    Fail("the pane did not receive the stream");
+  }
   return seconds;
 }
 

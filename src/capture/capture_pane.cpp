@@ -10,8 +10,6 @@
 #include <QTextCursor>
 #include <optional>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "capture/capture_filter_dialog.h"
 #include "capture/capture_socket.h"
@@ -25,6 +23,7 @@
 #include "shell/output.h"
 #include "shell/payload_display.h"
 #include "shell/ui_thread.h"
+#include "shell/worker_thread.h"
 #include "sockets/net_event.h"
 #include "sockets/socket_io.h"
 #include "sockets/socket_run.h"
@@ -261,11 +260,12 @@ void CapturePane::start() {
   updateWidgets();
   frameTimer_.start();
   auto ended = [this, run = run_.get()] { runEnded(run); };
-  try {
-    std::thread(CaptureWorker, request, run_, PaneWriter(this, run_->token), ended).detach();
-  } catch (const std::system_error&) {
-    runEnded(run_.get());  // no thread to be had: back to idle
-  }
+  StartWorkerThread(
+      this,
+      [request, run = run_, out = PaneWriter(this, run_->token), ended] {
+        CaptureWorker(request, run, out, ended);
+      },
+      [this] { runEnded(run_.get()); });
 }
 
 void CapturePane::stop() {

@@ -36,7 +36,8 @@ inline constexpr uint16_t kDnsPort = 53;
 inline constexpr size_t kDnsReceiveBuffer = 1000;
 
 // Sends the query in one UDP datagram to port 53 of the server and waits up to timeoutMs for
-// one datagram, which is taken as the reply whatever its id, and decodes its records.
+// one datagram from that server, which is taken as the reply whatever its id, and decodes its
+// records. Datagrams from any other address or port never reach the exchange.
 //
 // A reply that does not hold what its header announces (counts, labels, pointers or RDLENGTH
 // running past its end) is still a success: the result is 0 with the response code and the

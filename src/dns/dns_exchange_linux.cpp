@@ -33,14 +33,16 @@ bool BindAnyPort(int fd) {
   return bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
 }
 
+// The socket is connected to the server, so the system delivers only the server's datagrams:
+// nobody else who reaches the query's port can answer it. (A port-unreachable report from the
+// server then fails the receive at once.)
 bool SendQuery(int fd, uint32_t server, const std::vector<uint8_t>& query) {
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_addr.s_addr = server;
   to.sin_port = htons(kDnsPort);
-  const ssize_t sent =
-      sendto(fd, query.data(), query.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-  return sent == static_cast<ssize_t>(query.size());
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) return false;
+  return send(fd, query.data(), query.size(), 0) == static_cast<ssize_t>(query.size());
 }
 
 enum class Receive { Datagram, Nothing, Failed };

@@ -1,9 +1,11 @@
 #include "dns/dns_format.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
 #include "shell/format_bounded.h"
+#include "shell/outside_text.h"
 
 namespace {
 
@@ -39,6 +41,41 @@ int Signed(uint32_t value) {
   return static_cast<int32_t>(value);
 }
 
+// A name or string of a reply as shown: UTF-8 label by label where valid, else Latin-1, and its
+// control characters in \DDD form, so no reply can forge lines of the output.
+std::string Shown(const char* bytes, uint16_t length) {
+  return EscapedTextFromOutside(std::string_view(bytes, std::min<size_t>(length, kDnsMaxNameText)),
+                                '.');
+}
+
+std::optional<std::string> FormatRecordLine(const DnsRecord& r) {
+  const std::string name = Shown(r.name, r.nameLength);
+  const std::string name2 = Shown(r.name2, r.name2Length);
+  switch (r.type) {
+    case kDnsTypeA:
+      return FormatLine(kLineCapacity, "A:\t%s\r\n", DottedAddress(r.address).c_str());
+    case kDnsTypeNs:
+      return FormatLine(kLineCapacity, "NS:\t%s\r\n", name.c_str());
+    case kDnsTypeCname:
+      return FormatLine(kLineCapacity, "CNAME:\t%s\r\n", name.c_str());
+    case kDnsTypeSoa:
+      return FormatLine(kLineCapacity,
+                        "SOA:\tmname:%s\r\n\tpname:%s\r\n\tserial:%d\r\n\trefresh:%d\r\n"
+                        "\tretry:%d\r\n\texpire:%d\r\n\tminimum:%d\r\n",
+                        name.c_str(), name2.c_str(), Signed(r.serial), Signed(r.refresh),
+                        Signed(r.retry), Signed(r.expire), Signed(r.minimum));
+    case kDnsTypePtr:
+      return FormatLine(kLineCapacity, "PTR:\t%s\r\n", name.c_str());
+    case kDnsTypeHinfo:
+      return FormatLine(kLineCapacity, "HINFO:\t(cpu)%s\r\n\t(os)%s\r\n", name.c_str(),
+                        name2.c_str());
+    case kDnsTypeMx:
+      return FormatLine(kLineCapacity, "MX:\t%-3d  %s\r\n", int{r.preference}, name.c_str());
+    default:
+      return std::nullopt;
+  }
+}
+
 }  // namespace
 
 const char* DnsModeLabel(int index) {
@@ -50,28 +87,9 @@ uint16_t DnsQueryTypeOfMode(int index) {
 }
 
 std::optional<std::string> FormatDnsRecord(const DnsRecord& r) {
-  switch (r.type) {
-    case kDnsTypeA:
-      return FormatLine(kLineCapacity, "A:\t%s\r\n", DottedAddress(r.address).c_str());
-    case kDnsTypeNs:
-      return FormatLine(kLineCapacity, "NS:\t%s\r\n", r.name);
-    case kDnsTypeCname:
-      return FormatLine(kLineCapacity, "CNAME:\t%s\r\n", r.name);
-    case kDnsTypeSoa:
-      return FormatLine(kLineCapacity,
-                        "SOA:\tmname:%s\r\n\tpname:%s\r\n\tserial:%d\r\n\trefresh:%d\r\n"
-                        "\tretry:%d\r\n\texpire:%d\r\n\tminimum:%d\r\n",
-                        r.name, r.name2, Signed(r.serial), Signed(r.refresh), Signed(r.retry),
-                        Signed(r.expire), Signed(r.minimum));
-    case kDnsTypePtr:
-      return FormatLine(kLineCapacity, "PTR:\t%s\r\n", r.name);
-    case kDnsTypeHinfo:
-      return FormatLine(kLineCapacity, "HINFO:\t(cpu)%s\r\n\t(os)%s\r\n", r.name, r.name2);
-    case kDnsTypeMx:
-      return FormatLine(kLineCapacity, "MX:\t%-3d  %s\r\n", int{r.preference}, r.name);
-    default:
-      return std::nullopt;
-  }
+  std::optional<std::string> line = FormatRecordLine(r);
+  if (line) DropCutCharacter(*line);  // a cut at 299 bytes never splits a character
+  return line;
 }
 
 std::string FormatDnsSections(const DnsRecord* records, int count) {

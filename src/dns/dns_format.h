@@ -14,7 +14,8 @@ const char* DnsModeLabel(int index);
 uint16_t DnsQueryTypeOfMode(int index);
 
 // The display text of one record, or nothing for a type without a format. SOA numbers show as
-// signed decimals; the TTL is never shown.
+// signed decimals; the TTL is never shown. Names and strings are text from outside: UTF-8 label
+// by label where valid, else Latin-1, control characters in \DDD form.
 std::optional<std::string> FormatDnsRecord(const DnsRecord& record);
 
 // The three sections under their headings, each followed by a blank line, with the text of

@@ -73,48 +73,46 @@ struct NameText {
   size_t size = 0;
 
   // Appends as much of `piece` as keeps the name within 255 characters.
-  void append(const char* piece, size_t count) {
+  void append(const uint8_t* piece, size_t count) {
     const size_t n = std::min(count, kDnsMaxNameText - size);
     std::memcpy(text + size, piece, n);
     size += n;
   }
 };
 
-// The name at `offset` into `out`, at most `room` - 1 characters of it. A pointer hands the rest
-// of the name to a nested decode given the room left, as if into the same buffer; `hops` counts
-// the pointers followed so far in this name.
-bool DecodeNameAt(const uint8_t* message, size_t length, size_t offset, size_t room, int hops,
-                  NameText& out) {
+// The name at `offset`: its labels joined by dots, cut at 255 characters, without a trailing
+// dot. A pointer carries the walk on at its target, as if the name found there were appended,
+// and ends the name there. The walk is one loop with two bounds: at most kDnsMaxPointerHops
+// pointers, and no more steps than the message has bytes (a name that ends visits no byte
+// twice, so more steps can only be a loop). A loop thus costs at most the message's length.
+bool DecodeNameAt(const uint8_t* message, size_t length, size_t offset, NameText& out) {
   out.size = 0;
   size_t position = offset;
-  for (;;) {
-    if (position >= length) return false;
+  int hops = 0;
+  for (size_t steps = 0;; ++steps) {
+    if (position >= length || steps >= length) return false;
     const uint8_t b = message[position];
     if (b == 0) break;
     if (IsPointer(b)) {
-      if (position + 1 >= length || hops >= kDnsMaxPointerHops) return false;
-      const size_t target = ((size_t{b} << 8) | message[position + 1]) & 0x3FFF;
-      NameText nested;
-      if (!DecodeNameAt(message, length, target, kDnsNameBuffer - out.size, hops + 1, nested)) {
-        return false;
-      }
-      out.append(nested.text, nested.size);
-      break;
+      if (position + 1 >= length || hops++ >= kDnsMaxPointerHops) return false;
+      position = ((size_t{b} << 8) | message[position + 1]) & 0x3FFF;
+      continue;
     }
     if (length - position - 1 < b) return false;
-    out.append(reinterpret_cast<const char*>(message + position + 1), b);
-    out.append(".", 1);
+    if (out.size < kDnsMaxNameText) {  // past the cut only the walk goes on
+      out.append(message + position + 1, b);
+      out.append(reinterpret_cast<const uint8_t*>("."), 1);
+    }
     position += 1 + size_t{b};
   }
   if (out.size > 0 && out.text[out.size - 1] == '.') out.size--;
-  out.size = std::min(out.size, room > 0 ? room - 1 : 0);
   return true;
 }
 
 // The name at `offset` into a cleared name buffer; -1 when it cannot be decoded.
 int DecodeNameInto(const uint8_t* message, size_t length, size_t offset, char* out) {
   NameText name;
-  const bool ok = DecodeNameAt(message, length, offset, kDnsNameBuffer, 0, name);
+  const bool ok = DecodeNameAt(message, length, offset, name);
   std::memset(out, 0, kDnsNameBuffer);
   if (!ok) return -1;
   std::memcpy(out, name.text, name.size);  // at most 255 characters
@@ -130,23 +128,25 @@ class RdataReader {
 
   WireReader& wire() { return wire_; }
 
-  // The name here into `out` (left empty when its encoding does not fit in RDATA or it cannot
-  // be decoded); the reader moves past its encoding.
-  void name(char* out) {
+  // The name here into `out` and its length (left empty when its encoding does not fit in
+  // RDATA or it cannot be decoded); the reader moves past its encoding.
+  void name(char* out, uint16_t* outLength) {
     const int next = SkipDnsName(message_, end_, wire_.position());
     if (wire_.failed() || next < 0) {
       wire_.fail();  // nothing after a broken name can be found
       return;
     }
-    DecodeNameInto(message_, length_, wire_.position(), out);
+    const int decoded = DecodeNameInto(message_, length_, wire_.position(), out);
+    *outLength = static_cast<uint16_t>(std::max(decoded, 0));
     wire_.skip(static_cast<size_t>(next) - wire_.position());
   }
 
-  // One character-string (a length byte and that many characters) into `out`.
-  void characterString(char* out) {
+  // One character-string (a length byte and that many characters) into `out` and its length.
+  void characterString(char* out, uint16_t* outLength) {
     const uint8_t count = wire_.u8();
     if (const uint8_t* text = wire_.bytes(count)) {
-      std::memcpy(out, text, std::min<size_t>(count, kDnsMaxNameText));
+      *outLength = std::min<uint16_t>(count, kDnsMaxNameText);
+      std::memcpy(out, text, *outLength);
     }
   }
 
@@ -167,11 +167,11 @@ void DecodeRdata(RdataReader& rdata, DnsRecord& record) {
     case kDnsTypeNs:
     case kDnsTypeCname:
     case kDnsTypePtr:
-      rdata.name(record.name);
+      rdata.name(record.name, &record.nameLength);
       break;
     case kDnsTypeSoa:
-      rdata.name(record.name);
-      rdata.name(record.name2);
+      rdata.name(record.name, &record.nameLength);
+      rdata.name(record.name2, &record.name2Length);
       if (wire.has(20)) {
         record.serial = wire.u32();
         record.refresh = wire.u32();
@@ -181,13 +181,13 @@ void DecodeRdata(RdataReader& rdata, DnsRecord& record) {
       }
       break;
     case kDnsTypeHinfo:
-      rdata.characterString(record.name);
-      rdata.characterString(record.name2);
+      rdata.characterString(record.name, &record.nameLength);
+      rdata.characterString(record.name2, &record.name2Length);
       break;
     case kDnsTypeMx:
       if (wire.has(2)) {
         record.preference = wire.u16();
-        rdata.name(record.name);
+        rdata.name(record.name, &record.nameLength);
       }
       break;
     default:
@@ -250,7 +250,7 @@ int DecodeDnsName(const uint8_t* message, size_t length, uint16_t offset, char* 
   if (output != nullptr) std::memset(output, 0, outputSize);
   if (message == nullptr) return -1;
   NameText name;
-  if (!DecodeNameAt(message, length, offset, kDnsNameBuffer, 0, name)) return -1;
+  if (!DecodeNameAt(message, length, offset, name)) return -1;
   if (output != nullptr && outputSize > 0) {
     std::memcpy(output, name.text, std::min<size_t>(name.size, outputSize - 1));
   }

@@ -33,10 +33,13 @@ struct DnsRecord {
   uint16_t type;    // TYPE, host order
   uint8_t section;  // kDnsAnswerSection, kDnsAuthoritySection or kDnsAdditionalSection
   uint32_t ttl;     // TTL, host order; kept, never shown
-  // NS, CNAME, PTR: the target; MX: the exchange; SOA: MNAME; HINFO: the CPU string.
+  // NS, CNAME, PTR: the target; MX: the exchange; SOA: MNAME; HINFO: the CPU string. The bytes
+  // as received, which may include zero bytes: nameLength counts them (at most 255).
   char name[kDnsNameBuffer];
-  // SOA: RNAME; HINFO: the OS string.
+  // SOA: RNAME; HINFO: the OS string; name2Length bytes of it.
   char name2[kDnsNameBuffer];
+  uint16_t nameLength;
+  uint16_t name2Length;
   uint16_t preference;  // MX PREFERENCE, host order
   union {
     uint32_t address;  // A: the four address bytes as received (network order)
@@ -58,10 +61,11 @@ std::vector<uint8_t> BuildDnsQuery(uint16_t queryId, uint16_t queryType, const c
                                    bool recursionDesired);
 
 // Decodes the name at `offset` of the message: labels joined by ".", no trailing dot, the root
-// name as the empty text, at most 255 characters. When `output` is given, all its `outputSize`
-// bytes are cleared and the text copied in, cut to outputSize - 1 characters. Returns the text's
-// length, or -1 when there is no message, a pointer chain is longer than kDnsMaxPointerHops, or
-// the name runs past the end of the message (the output is then left empty).
+// name as the empty text, the whole cut at 255 characters whether read directly or through
+// pointers. When `output` is given, all its `outputSize` bytes are cleared and the text copied
+// in, cut to outputSize - 1 characters. Returns the text's length, or -1 when there is no
+// message, a pointer chain is longer than kDnsMaxPointerHops or loops, or the name runs past the
+// end of the message (the output is then left empty).
 int DecodeDnsName(const uint8_t* message, size_t length, uint16_t offset, char* output,
                   uint16_t outputSize);
 

@@ -6,7 +6,6 @@
 #include <QGroupBox>
 #include <QPointer>
 #include <QPushButton>
-#include <thread>
 #include <vector>
 
 #include "dns/dns_exchange.h"
@@ -19,6 +18,7 @@
 #include "shell/output.h"
 #include "shell/resolve_host.h"
 #include "shell/ui_thread.h"
+#include "shell/worker_thread.h"
 
 namespace {
 
@@ -219,7 +219,12 @@ void DnsPane::sendTo(const QString& text) {
 void DnsPane::startLookup() {
   run_ = NewRunToken();
   updateWidgets();
-  std::thread(DnsWorker, DnsRun{run_, this}).detach();
+  StartWorkerThread(
+      this, [run = DnsRun{run_, this}] { DnsWorker(run); },
+      [this] {
+        run_.reset();
+        updateWidgets();
+      });
 }
 
 void DnsPane::stopLookup() {

@@ -9,7 +9,6 @@
 #include <QTableView>
 #include <QTimer>
 #include <new>
-#include <thread>
 
 #include "capture/capture_pane.h"
 #include "dns/dns_pane.h"
@@ -27,6 +26,7 @@
 #include "shell/output_menu.h"
 #include "shell/resolve_host.h"
 #include "shell/ui_thread.h"
+#include "shell/worker_thread.h"
 
 namespace {
 
@@ -254,10 +254,19 @@ void NetstatPane::refresh() {
     return;
   }
   build_ = NewRunToken();
-  std::thread([pane = this, token = build_] {
-    std::shared_ptr<const EndpointSnapshot> snapshot = BuildEndpointSnapshot();
-    RunOnUiThread(token, [&] { pane->finishRefresh(token, std::move(snapshot)); });
-  }).detach();
+  const bool started = StartWorkerThread(
+      this,
+      [pane = this, token = build_] {
+        std::shared_ptr<const EndpointSnapshot> snapshot = BuildEndpointSnapshot();
+        RunOnUiThread(token, [&] { pane->finishRefresh(token, std::move(snapshot)); });
+      },
+      [] {});
+  if (!started) {
+    // As with a failed gathering: ticks while the box was up only asked for one more refresh;
+    // the next tick tries again.
+    build_.reset();
+    refreshAgain_ = false;
+  }
 }
 
 void NetstatPane::finishRefresh(const RunTokenPtr& token,
@@ -360,13 +369,16 @@ void NetstatPane::showConnectionProperties() {
   if (selectedRecord(kNoItem) == nullptr) return;
   if (properties_) properties_->cancel();
   properties_ = NewRunToken();
-  std::thread([pane = this, token = properties_, cells = model_->cells(selectionMark())] {
-    const std::string text = BuildConnectionProperties(cells, SystemPropertyLookups());
-    RunOnUiThread(token, [&] {
-      pane->properties_.reset();
-      ShowTextPopup(pane, QStringLiteral("Connection Properties :"), text);
-    });
-  }).detach();
+  StartWorkerThread(
+      this,
+      [pane = this, token = properties_, cells = model_->cells(selectionMark())] {
+        const std::string text = BuildConnectionProperties(cells, SystemPropertyLookups());
+        RunOnUiThread(token, [&] {
+          pane->properties_.reset();
+          ShowTextPopup(pane, QStringLiteral("Connection Properties :"), text);
+        });
+      },
+      [this] { properties_.reset(); });
 }
 
 void NetstatPane::showProcessFileProperties() {

@@ -56,10 +56,13 @@ bool SetIntOption(int fd, int level, int name, int value) {
   return setsockopt(fd, level, name, &value, sizeof value) == 0;
 }
 
+// The request goes out as the echo service sends it: the caller's TTL, IP flags 0 (no Don't
+// Fragment). Broadcast stays off, so a broadcast destination fails at the send instead of
+// passing for answered when the first of several replies comes.
 bool PrepareSocket(int fd, EchoSocketKind kind, uint8_t ttl) {
   bool ok = SetIntOption(fd, IPPROTO_IP, IP_TTL, ttl) &&
             SetIntOption(fd, IPPROTO_IP, IP_MULTICAST_TTL, ttl) &&
-            SetIntOption(fd, SOL_SOCKET, SO_BROADCAST, 1);
+            SetIntOption(fd, IPPROTO_IP, IP_MTU_DISCOVER, IP_PMTUDISC_DONT);
   if (kind == EchoSocketKind::Datagram) {
     // Reports from routers arrive in the error queue, with the sender as the offender.
     ok = ok && SetIntOption(fd, IPPROTO_IP, IP_RECVERR, 1);

@@ -7,7 +7,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <thread>
 
 #include "ping/echo.h"
 #include "ping/ping_trace.h"
@@ -17,6 +16,7 @@
 #include "shell/output.h"
 #include "shell/resolve_host.h"
 #include "shell/ui_thread.h"
+#include "shell/worker_thread.h"
 
 namespace {
 
@@ -98,7 +98,8 @@ void PingPane::sendTo(const QString& text) {
 
 void PingPane::startRun() {
   run_ = NewRunToken();
-  std::thread(PingTraceWorker, this, run_).detach();
+  StartWorkerThread(
+      this, [this, token = run_] { PingTraceWorker(this, token); }, [this] { run_.reset(); });
 }
 
 // The run is left to end by itself: its token is cancelled, so its waits end and nothing it
@@ -129,7 +130,8 @@ void PingPane::PingTraceWorker(PingPane* pane, RunTokenPtr token) {
   if (!started) return;
 
   if (host.empty()) {
-    ShowError(pane, "No Host Specified!");
+    // Through the token: a run stopped meanwhile shows nothing more, not even this box.
+    RunOnUiThread(token, [&] { ShowError(pane, "No Host Specified!"); });
   } else {
     RunOnUiThread(token, [&] {
       AddToHistory(pane->host_);
@@ -146,9 +148,9 @@ void PingPane::PingTraceWorker(PingPane* pane, RunTokenPtr token) {
       print("\t[" + dotted + "]\r\n\r\n");
       const int wakeFd = token->wakeFd();
       if (ping) {
-        WritePing([&] { return PingOnce(address, wakeFd); }, print);
+        RunPing([&] { return PingOnce(address, wakeFd); }, print);
       } else {
-        WriteTrace(
+        RunTrace(
             [&](int ttl, uint32_t timeoutMs, EchoResult* result) {
               return SendEcho(address, ttl, timeoutMs, result, wakeFd);
             },

@@ -15,7 +15,7 @@ bool TraceGoesOn(int ttl, int echoReturn, uint32_t status) {
   return ttl == 1;
 }
 
-void WritePing(const PingFunction& pingOnce, const PrintFunction& print) {
+void RunPing(const PingFunction& pingOnce, const PrintFunction& print) {
   print("Pinging Host...");
   const int roundTripMs = pingOnce();
   if (roundTripMs != -1) {
@@ -25,8 +25,8 @@ void WritePing(const PingFunction& pingOnce, const PrintFunction& print) {
   }
 }
 
-void WriteTrace(const EchoFunction& echo, const PrintFunction& print,
-                const std::function<bool()>& cancelled) {
+void RunTrace(const EchoFunction& echo, const PrintFunction& print,
+              const std::function<bool()>& cancelled) {
   print("Begining Trace");
   print("...\r\n\r\n");
   print("TTL  Host             Ms     Status\r\n");

@@ -29,6 +29,6 @@ using PingFunction = std::function<int()>;
 using EchoFunction = std::function<int(int ttl, uint32_t timeoutMs, EchoResult* result)>;
 using PrintFunction = std::function<void(const std::string& text)>;
 
-void WritePing(const PingFunction& pingOnce, const PrintFunction& print);
-void WriteTrace(const EchoFunction& echo, const PrintFunction& print,
-                const std::function<bool()>& cancelled);
+void RunPing(const PingFunction& pingOnce, const PrintFunction& print);
+void RunTrace(const EchoFunction& echo, const PrintFunction& print,
+              const std::function<bool()>& cancelled);

@@ -49,11 +49,13 @@ class NetEvent {
   // another socket (the one accept() returned) replaces the first with the same rules.
   void select(int fd, uint32_t mask);
 
-  // What the socket was asked to do, which poll() cannot tell: listen() succeeded; connect()
-  // was started (`error` 0), or was refused at once (`error` the errno, reported as the
-  // connect event's error).
+  // What the stream socket is, which poll() cannot tell: listen() succeeded; connect() was
+  // started (`error` 0), or failed at once (`error` the errno, reported as the connect event's
+  // error); the selected socket came from accept(), so it is connected whatever has become of
+  // it since (a connection reset while it waited in the queue is reported as close).
   void listenStarted();
   void connectStarted(int error = 0);
+  void accepted();
 
   // A send could not take all its data: report write again once the socket can send.
   void sendBlocked();
@@ -74,6 +76,7 @@ class NetEvent {
   short interest() const;
   void takeConnecting(short revents, NetEvents& out);
   void takeConnected(short revents, NetEvents& out);
+  void reportClose(int error, NetEvents& out);
 
   int wakeFd_ = -1;
   int createError_ = 0;

@@ -1,7 +1,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,16 +25,22 @@ int IntOption(int fd, int option) {
   return value;
 }
 
-bool IsConnected(int fd) {
-  sockaddr_storage peer{};
-  socklen_t length = sizeof peer;
-  return getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0;
-}
+// What a stream socket holds for the reader, as a one-byte peek finds it. The peek reads as
+// recv() does, so it steps over an urgent byte the way the reads will, where FIONREAD counts
+// only the bytes before the urgent mark and would take data behind it for the end.
+enum class Readable { Data, End, Nothing, Failed };
 
-int BytesWaiting(int fd) {
-  int count = 0;
-  if (ioctl(fd, FIONREAD, &count) != 0) return 0;
-  return count;
+Readable PeekStream(int fd, int* error) {
+  uint8_t byte = 0;
+  for (;;) {
+    const ssize_t n = recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0) return Readable::Data;
+    if (n == 0) return Readable::End;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return Readable::Nothing;
+    *error = errno;  // the socket's pending error (a reset), which the peek has taken
+    return Readable::Failed;
+  }
 }
 
 }  // namespace
@@ -66,12 +71,15 @@ void NetEvent::select(int fd, uint32_t mask) {
     writeArmed_ = true;
   } else if (IntOption(fd, SO_ACCEPTCONN) == 1) {
     role_ = Role::Listening;
-  } else if (IsConnected(fd)) {
-    role_ = Role::Connected;  // an accepted socket: it can send at once
-    writeArmed_ = true;
   } else {
     role_ = Role::Idle;
   }
+}
+
+void NetEvent::accepted() {
+  if (fd_ < 0) return;
+  role_ = Role::Connected;  // it can send at once
+  writeArmed_ = true;
 }
 
 void NetEvent::listenStarted() {
@@ -191,19 +199,35 @@ void NetEvent::takeConnecting(short revents, NetEvents& out) {
 }
 
 void NetEvent::takeConnected(short revents, NetEvents& out) {
-  const bool waiting = (revents & POLLIN) && BytesWaiting(fd_) > 0;
-  if (waiting) {
-    out.events |= kNetRead;
-  } else if (revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) {
-    // Only once nothing is left to read, so no data is lost behind it.
-    if (mask_ & kNetClose) {
-      out.events |= kNetClose;
-      out.closeError = PendingError(fd_);
+  if (revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) {
+    int error = 0;
+    switch (PeekStream(fd_, &error)) {
+      case Readable::Data:
+        out.events |= kNetRead;
+        break;
+      case Readable::End:  // only once nothing is left to read, so no data is lost behind it
+        reportClose(PendingError(fd_), out);
+        return;
+      case Readable::Failed:
+        reportClose(error, out);
+        return;
+      case Readable::Nothing:  // an urgent byte alone: not data of the stream, not its end
+        if (revents & (POLLHUP | POLLERR)) {
+          reportClose(PendingError(fd_), out);
+          return;
+        }
+        break;
     }
-    role_ = Role::Done;
-    return;
   }
   if ((mask_ & kNetWrite) && (revents & POLLOUT) && writeArmed_.exchange(false)) {
     out.events |= kNetWrite;
   }
+}
+
+void NetEvent::reportClose(int error, NetEvents& out) {
+  if (mask_ & kNetClose) {
+    out.events |= kNetClose;
+    out.closeError = error;
+  }
+  role_ = Role::Done;
 }

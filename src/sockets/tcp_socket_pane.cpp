@@ -4,8 +4,6 @@
 #include <QPushButton>
 #include <optional>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "shell/controls.h"
 #include "shell/format_bounded.h"
@@ -13,6 +11,7 @@
 #include "shell/payload_display.h"
 #include "shell/resolve_host.h"
 #include "shell/ui_thread.h"
+#include "shell/worker_thread.h"
 #include "sockets/local_addresses.h"
 #include "sockets/send_dialog.h"
 #include "sockets/socket_io.h"
@@ -53,6 +52,12 @@ bool StartListening(const TcpRequest& request, SocketRun& run, const PaneWriter&
   return true;
 }
 
+// A connect that failed at once because the peer refused it or cannot be reached: reported as
+// the connect event's error, as when the failure comes later.
+bool IsConnectEventError(int error) {
+  return error == ECONNREFUSED || error == ENETUNREACH || error == EHOSTUNREACH;
+}
+
 // Resolves the host and starts the connect; false after its message.
 bool StartConnecting(const TcpRequest& request, SocketRun& run, const PaneWriter& out) {
   out.onUi([](QWidget* pane) { AddToHistory(FindControl<QComboBox>(pane, kTcpHostId)); });
@@ -68,11 +73,10 @@ bool StartConnecting(const TcpRequest& request, SocketRun& run, const PaneWriter
     address = ParseDottedAddress(shown).value_or(0xFFFFFFFF);
   }
   const int error = StartConnect(run.socket(), *address, request.port);
-  if (error != 0 && error != ECONNREFUSED) {
+  if (error != 0 && !IsConnectEventError(error)) {
     out.error(FormatLine(kLineCapacity, "An Error Occurred Connecting To: %s", shown.c_str()));
     return false;
   }
-  // A refusal the system knows at once comes as the connect event's error, as any other does.
   run.event.connectStarted(error);
   out.print("#>[Connecting To (");
   out.print(shown);
@@ -90,6 +94,7 @@ bool AcceptPeer(SocketRun& run, const PaneWriter& out) {
   }
   run.setSocket(fd);  // the listening socket is closed: one connection per run
   run.event.select(fd, kTcpEvents);
+  run.event.accepted();
   out.print(FormatLine(kLineCapacity, "#>[Connection From: %s:%d]\r\n", PeerText(peer).c_str(),
                        peer.port));
   return true;
@@ -244,15 +249,17 @@ void TcpSocketPane::start(bool listen) {
   run_ = std::make_shared<SocketRun>();
   showRunning(true);
   auto ended = [this, run = run_.get()] { runEnded(run); };
-  try {
-    std::thread(TcpWorker, std::move(request), run_, PaneWriter(this, run_->token), ended).detach();
-  } catch (const std::system_error&) {
-    runEnded(run_.get());  // no thread to be had: back to idle
-  }
+  StartWorkerThread(
+      this,
+      [request = std::move(request), run = run_, out = PaneWriter(this, run_->token), ended] {
+        TcpWorker(request, run, out, ended);
+      },
+      [this] { runEnded(run_.get()); });
 }
 
+// The request reaches the run whatever it is doing, even before its worker has a socket.
 void TcpSocketPane::stop() {
-  if (!run_ || !run_->hasSocket()) return;
+  if (!run_) return;
   run_->requestStop();
   PauseUi(200);  // the worker closes and prints its last lines meanwhile
 }

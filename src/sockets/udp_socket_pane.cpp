@@ -5,8 +5,6 @@
 #include <array>
 #include <optional>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "shell/controls.h"
 #include "shell/format_bounded.h"
@@ -15,6 +13,7 @@
 #include "shell/payload_display.h"
 #include "shell/resolve_host.h"
 #include "shell/ui_thread.h"
+#include "shell/worker_thread.h"
 #include "sockets/local_addresses.h"
 #include "sockets/send_dialog.h"
 #include "sockets/socket_io.h"
@@ -167,15 +166,17 @@ void UdpSocketPane::start() {
   run_ = std::make_shared<SocketRun>();
   showRunning(true);
   auto ended = [this, run = run_.get()] { runEnded(run); };
-  try {
-    std::thread(UdpWorker, std::move(request), run_, PaneWriter(this, run_->token), ended).detach();
-  } catch (const std::system_error&) {
-    runEnded(run_.get());  // no thread to be had: back to idle
-  }
+  StartWorkerThread(
+      this,
+      [request = std::move(request), run = run_, out = PaneWriter(this, run_->token), ended] {
+        UdpWorker(request, run, out, ended);
+      },
+      [this] { runEnded(run_.get()); });
 }
 
+// The request reaches the run whatever it is doing, even before its worker has a socket.
 void UdpSocketPane::stop() {
-  if (!run_ || !run_->hasSocket()) return;
+  if (!run_) return;
   run_->requestStop();
   PauseUi(200);  // the worker closes and prints its last lines meanwhile
 }

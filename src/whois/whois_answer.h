@@ -35,6 +35,6 @@ void NormalizeLineEnds(std::string& text);
 // empty when the value holds no host.
 std::optional<std::string> FindReferralServer(std::string_view answer);
 
-// The answer as UTF-8 for display: valid UTF-8 as it is, anything else read as Latin-1, so no
-// byte of an answer in a legacy encoding is lost.
+// The answer as UTF-8 for display, decided line by line: a line that is valid UTF-8 as it is,
+// any other read as Latin-1, so no byte of a line in a legacy encoding is lost.
 std::string WhoisTextForDisplay(std::string_view answer);

@@ -6,12 +6,12 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
-#include <thread>
 
 #include "shell/controls.h"
 #include "shell/output.h"
 #include "shell/output_batch.h"
 #include "shell/ui_thread.h"
+#include "shell/worker_thread.h"
 #include "whois/whois_answer.h"
 #include "whois/whois_exchange.h"
 #include "whois/whois_query.h"
@@ -102,7 +102,10 @@ void WhoisPane::startQuery() {
   }
   if (auto* output = FindControl<QPlainTextEdit>(this, kOutputPaneId)) output->clear();
 
-  std::thread(WhoisWorker, this, std::move(request), run_).detach();
+  StartWorkerThread(
+      this,
+      [this, request = std::move(request), token = run_] { WhoisWorker(this, request, token); },
+      [this] { stopQuery(); });
 }
 
 // A stopped query is forgotten at once: its thread ends by itself and nothing it still writes

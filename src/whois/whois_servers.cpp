@@ -115,20 +115,21 @@ void LowerAscii(std::string& text) {
   }
 }
 
-bool ContainsAny(std::string_view name, std::span<const std::string_view> parts) {
-  for (std::string_view part : parts) {
-    if (name.find(part) != std::string_view::npos) return true;
+// Whether the name lies below one of the zones: it ends in the zone's suffix, whose leading dot
+// puts it on a label boundary (so "shop.uk.community.com" is not below "uk.com", nor is the zone
+// "uk.com" itself).
+bool BelowAny(std::string_view name, std::span<const std::string_view> suffixes) {
+  for (std::string_view suffix : suffixes) {
+    if (name.ends_with(suffix)) return true;
   }
   return false;
 }
 
 // The server of a matched row, after the second-level rules of com, net and uk.
 std::string_view ServerOfRow(const WhoisServerRow& row, std::string_view name) {
-  if (row.key == "com" && ContainsAny(name, kSharedComZones)) return kSharedZonesServer;
-  if (row.key == "net" && ContainsAny(name, kSharedNetZones)) return kSharedZonesServer;
-  if (row.key == "uk" && name.find(kAcademicZone) != std::string_view::npos) {
-    return kAcademicServer;
-  }
+  if (row.key == "com" && BelowAny(name, kSharedComZones)) return kSharedZonesServer;
+  if (row.key == "net" && BelowAny(name, kSharedNetZones)) return kSharedZonesServer;
+  if (row.key == "uk" && name.ends_with(kAcademicZone)) return kAcademicServer;
   return row.server;
 }
 

@@ -22,10 +22,13 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-// Addresses of this test: the real server, a scripted one, and one where nothing listens.
+// Addresses of this test: the real server, a scripted one, one that never answers (when the
+// test makes it so) or refuses, and one that sends a reply of its own to the scripted one's
+// client.
 constexpr const char* kServerAddress = "127.0.53.1";
 constexpr const char* kScriptedAddress = "127.0.53.3";
 constexpr const char* kSilentAddress = "127.0.53.4";
+constexpr const char* kForgerAddress = "127.0.53.6";
 
 TestDnsServer* const* const g_shared = ShareDnsServer(kServerAddress);
 TestDnsServer* Server() {
@@ -145,16 +148,14 @@ DigAnswer Dig(const char* name, const char* type) {
   return answer;
 }
 
-// A server on port 53 that takes one query and answers with the given datagrams.
+// A server on port 53 that takes one query and answers with the given datagrams, after a
+// forger on another address (port 53 too) sent its own datagram, if given, to the client.
 class ScriptedServer {
  public:
-  explicit ScriptedServer(std::vector<Bytes> replies) : replies_(std::move(replies)) {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(53);
-    at.sin_addr.s_addr = inet_addr(kScriptedAddress);
-    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
+  explicit ScriptedServer(std::vector<Bytes> replies, Bytes forged = {})
+      : replies_(std::move(replies)), forged_(std::move(forged)) {
+    fd_ = BindDnsPort(kScriptedAddress);
+    bound_ = fd_ >= 0;
     if (bound_) thread_ = std::thread([this] { serve(); });
   }
   ~ScriptedServer() {
@@ -178,24 +179,32 @@ class ScriptedServer {
         recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (n <= 0) return;
     query_.assign(buffer, buffer + n);
+    if (!forged_.empty()) {
+      const int forger = BindDnsPort(kForgerAddress);
+      sendto(forger, forged_.data(), forged_.size(), 0, reinterpret_cast<sockaddr*>(&from),
+             fromLength);
+      if (forger >= 0) close(forger);
+      usleep(50000);  // the forged one is there first
+    }
     for (const Bytes& reply : replies_) {
       sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLength);
     }
   }
 
   std::vector<Bytes> replies_;
+  Bytes forged_;
   int fd_ = -1;
   bool bound_ = false;
   std::thread thread_;
   Bytes query_;
 };
 
-// A reply to "www.dns.test" A with one address.
-Bytes OneAddressReply(uint16_t id) {
+// A reply to "www.dns.test" A with one address (192.0.2.<last>).
+Bytes OneAddressReply(uint16_t id, uint8_t last = 1) {
   Bytes r = {uint8_t(id >> 8), uint8_t(id), 0x81, 0x80, 0, 1, 0, 1, 0, 0, 0, 0};
   const Bytes q = BuildDnsQuery(id, kDnsTypeA, "www.dns.test", true);
   r.insert(r.end(), q.begin() + 12, q.end());
-  const Bytes record = {0xC0, 12, 0, 1, 0, 1, 0, 0, 0, 60, 0, 4, 192, 0, 2, 1};
+  const Bytes record = {0xC0, 12, 0, 1, 0, 1, 0, 0, 0, 60, 0, 4, 192, 0, 2, last};
   r.insert(r.end(), record.begin(), record.end());
   return r;
 }
@@ -239,6 +248,16 @@ TEST(DnsExchangeScripted, SendsTheQueryAndTakesTheFirstDatagramWhateverItsId) {
   EXPECT_EQ(DottedAddress(e.records[0].address), "192.0.2.1");
 }
 
+TEST(DnsExchangeScripted, OnlyTheServersDatagramsAreTaken) {
+  if (!IsRoot()) GTEST_SKIP() << "the scripted server needs root to listen on port 53";
+  ScriptedServer server({OneAddressReply(1234)}, OneAddressReply(1234, 66));
+  ASSERT_TRUE(server.bound());
+  const Exchange e = Ask(kScriptedAddress, "www.dns.test", kDnsTypeA);
+  ASSERT_EQ(e.result, kDnsOk);
+  ASSERT_EQ(e.request.recordCount, 1);
+  EXPECT_EQ(DottedAddress(e.records[0].address), "192.0.2.1");
+}
+
 TEST(DnsExchangeScripted, ADatagramTooLongOrTooShortIsNoReply) {
   if (!IsRoot()) GTEST_SKIP() << "the scripted server needs root to listen on port 53";
   {
@@ -276,6 +295,8 @@ TEST(DnsExchangeScripted, AReplyThatFallsShortGivesTheRecordsReadInFull) {
 }
 
 TEST(DnsExchange, ASilentServerTimesOut) {
+  SilentDnsServer silent(kSilentAddress);
+  REQUIRE_SILENT_SERVER(silent);
   const Exchange e = Ask(kSilentAddress, "www.dns.test", kDnsTypeA, 300);
   EXPECT_EQ(e.result, kDnsNoReply);
   EXPECT_EQ(e.request.recordCount, 0);
@@ -284,7 +305,16 @@ TEST(DnsExchange, ASilentServerTimesOut) {
   EXPECT_LT(e.elapsedMs, 1500);
 }
 
+TEST(DnsExchange, AServerThatRefusesFailsAtOnce) {
+  const Exchange e = Ask(kSilentAddress, "www.dns.test", kDnsTypeA, 3000);  // nothing listens
+  EXPECT_EQ(e.result, kDnsNoReply);
+  EXPECT_EQ(e.request.recordCount, 0);
+  EXPECT_LT(e.elapsedMs, 1500);
+}
+
 TEST(DnsExchange, TheStopSignalEndsTheWaitAtOnce) {
+  SilentDnsServer silent(kSilentAddress);
+  REQUIRE_SILENT_SERVER(silent);
   RunToken token;
   std::thread stopper([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

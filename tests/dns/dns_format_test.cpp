@@ -16,6 +16,8 @@ DnsRecord Make(uint16_t type, uint8_t section = 0, const char* name = "", const 
   r.section = section;
   std::strncpy(r.name, name, sizeof r.name - 1);
   std::strncpy(r.name2, name2, sizeof r.name2 - 1);
+  r.nameLength = uint16_t(std::strlen(r.name));
+  r.name2Length = uint16_t(std::strlen(r.name2));
   return r;
 }
 

@@ -18,7 +18,7 @@
 
 namespace {
 
-// Addresses of this test: the real server, and one where nothing listens.
+// Addresses of this test: the real server, and one that never answers when a test makes it so.
 constexpr const char* kServerAddress = "127.0.53.2";
 constexpr const char* kSilentAddress = "127.0.53.5";
 
@@ -153,6 +153,20 @@ TEST_F(DnsPaneTest, PrintsEveryRecordTypeBySection) {
                 "A:\t198.51.100.53\r\nA:\t198.51.100.54\r\n\r\n");
 }
 
+// Names and strings show UTF-8 label by label where valid, else Latin-1, and their control
+// characters (and backslashes) escaped: a reply cannot forge a line of its own.
+TEST_F(DnsPaneTest, NamesAndStringsCannotForgeLines) {
+  REQUIRE_SERVER();
+  EXPECT_EQ(query(3, "forged.dns.test"),
+            "[DNS QUERY: forged.dns.test]\r\n\r\n[Authorititive Answers]\r\n"
+            "CNAME:\tline\\013\\010[additional records].caf\xC3\xA9.caf\xC3\xA9.dns.test\r\n\r\n" +
+                kNsAuthority + kGlue);
+  EXPECT_EQ(query(6, "odd.dns.test"),
+            "[DNS QUERY: odd.dns.test]\r\n\r\n"
+            "[Authorititive Answers]\r\nHINFO:\t(cpu)caf\xC3\xA9\\000\r\n\t(os)x\\\\y\r\n\r\n" +
+                kNsAuthority + kGlue);
+}
+
 TEST_F(DnsPaneTest, PrintsTheCodeOfAFailedNameAndATruncatedReply) {
   REQUIRE_SERVER();
   EXPECT_EQ(query(1, "nope.dns.test"),
@@ -178,6 +192,8 @@ TEST_F(DnsPaneTest, NormalResolveUsesTheSystemResolver) {
 }
 
 TEST_F(DnsPaneTest, ASilentServerGivesQueryFailedAfterTwoSeconds) {
+  SilentDnsServer silent(kSilentAddress);
+  REQUIRE_SILENT_SERVER(silent);
   QElapsedTimer timer;
   timer.start();
   EXPECT_EQ(run(1, kSilentAddress, "www.dns.test"),
@@ -187,6 +203,8 @@ TEST_F(DnsPaneTest, ASilentServerGivesQueryFailedAfterTwoSeconds) {
 }
 
 TEST_F(DnsPaneTest, StopEndsTheQueryAtOnceAndPrintsNothingMore) {
+  SilentDnsServer silent(kSilentAddress);
+  REQUIRE_SILENT_SERVER(silent);
   AppendOutput(pane_.get(), kOutputPaneId, std::string_view("old\r\n"));
   setUp(1, kSilentAddress, "www.dns.test");
   ClickControl(pane_.get(), kDnsStartId);
@@ -242,6 +260,8 @@ TEST_F(DnsPaneTest, HistoriesKeepEachTextOnceHostsSorted) {
 }
 
 TEST(DnsSendTo, EndsTheQueryFillsTheHostAndShowsThePane) {
+  SilentDnsServer silent(kSilentAddress);
+  REQUIRE_SILENT_SERVER(silent);
   SetUiShuttingDown(false);
   MainWindow window;
   window.show();

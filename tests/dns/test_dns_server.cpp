@@ -1,7 +1,11 @@
 #include "test_dns_server.h"
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <thread>
 
@@ -69,7 +73,10 @@ std::string ForwardZone() {
       "alias   IN CNAME www.dns.test.\n"
       "mail    IN A     203.0.113.25\n"
       "backup  IN A     203.0.113.26\n"
-      "box     IN HINFO \"x86_64\" \"Linux 6.1\"\n";
+      "box     IN HINFO \"x86_64\" \"Linux 6.1\"\n"
+      // Bytes no name should hold: CR LF, a Latin-1 label, a UTF-8 one, a zero, a backslash.
+      "forged  IN CNAME line\\013\\010[additional\\032records].caf\\233.caf\\195\\169.dns.test.\n"
+      "odd     IN HINFO \"caf\\233\\000\" \"x\\\\y\"\n";
   for (int i = 1; i <= 60; ++i) zone += "many    IN A     203.0.113." + std::to_string(i) + "\n";
   return zone;
 }
@@ -84,15 +91,28 @@ std::string ReverseZone() {
 
 }  // namespace
 
+namespace {
+
+// Whether something already has the address's DNS port: the probes below would then be answered
+// by it, and the server would pass for ready though it never started.
+bool PortTaken(const std::string& address) {
+  const int fd = BindDnsPort(address.c_str());
+  if (fd >= 0) close(fd);
+  return fd < 0;
+}
+
+}  // namespace
+
 TestDnsServer::TestDnsServer(std::string address) : address_(std::move(address)) {
-  if (!IsRoot()) return;
+  if (!IsRoot() || PortTaken(address_)) return;
   WriteFile(dir_.file("nsd.conf"), Config(address_, dir_.path()));
   WriteFile(dir_.file("dns.test.zone"), ForwardZone());
   WriteFile(dir_.file("reverse.zone"), ReverseZone());
   nsd_ = std::make_unique<ChildProcess>(
       std::vector<std::string>{"nsd", "-d", "-c", dir_.file("nsd.conf")});
 
-  // Ready once it answers; it usually takes a few hundred milliseconds.
+  // Ready once it answers; it usually takes a few hundred milliseconds. Until it listens, a
+  // probe is refused at once, so the attempts are spaced.
   for (int attempt = 0; attempt < 50 && !ready_ && nsd_->running(); ++attempt) {
     DnsRequest probe;
     probe.server = server();
@@ -100,7 +120,9 @@ TestDnsServer::TestDnsServer(std::string address) : address_(std::move(address))
     probe.queryName = kTestZone;
     probe.timeoutMs = 100;
     ready_ = DnsExchange(&probe) == kDnsOk;
+    if (!ready_) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
+  ready_ = ready_ && nsd_->running();
 }
 
 TestDnsServer::~TestDnsServer() {
@@ -134,4 +156,22 @@ TestDnsServer* const* ShareDnsServer(const char* address) {
   auto* environment = new DnsServerEnvironment(address);
   ::testing::AddGlobalTestEnvironment(environment);  // gtest owns it
   return environment->slot();
+}
+
+int BindDnsPort(const char* address) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(53);
+  at.sin_addr.s_addr = inet_addr(address);
+  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0) return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+SilentDnsServer::SilentDnsServer(const char* address)
+    : fd_(BindDnsPort(address)), bound_(fd_ >= 0) {}
+
+SilentDnsServer::~SilentDnsServer() {
+  if (fd_ >= 0) close(fd_);
 }

@@ -9,8 +9,9 @@
 #include "test_util.h"
 
 // The zone the DNS tests are served: every supported type, a name with two addresses, one with
-// 60 (too many for a reply over UDP), a reverse zone with a PTR record, and nothing else, so an
-// unknown name answers NXDOMAIN with the zone's SOA.
+// 60 (too many for a reply over UDP), a name and a string holding bytes no name should (CR LF,
+// Latin-1, a zero), a reverse zone with a PTR record, and nothing else, so an unknown name
+// answers NXDOMAIN with the zone's SOA.
 inline constexpr const char* kTestZone = "dns.test";
 inline constexpr const char* kReverseZone = "100.51.198.in-addr.arpa";
 
@@ -21,7 +22,8 @@ class TestDnsServer {
   explicit TestDnsServer(std::string address);
   ~TestDnsServer();
 
-  // Whether the server answers queries.
+  // Whether the server started and answers queries (never when something else already held
+  // the address's port 53).
   bool ready() const { return ready_; }
   const std::string& address() const { return address_; }
   uint32_t server() const;  // network order
@@ -32,6 +34,28 @@ class TestDnsServer {
   std::unique_ptr<ChildProcess> nsd_;
   bool ready_ = false;
 };
+
+// A UDP socket bound to address:53, or -1 (port 53 needs root; the port may be taken).
+int BindDnsPort(const char* address);
+
+// A server that takes every query on address:53 and never answers it (nor lets the system
+// report the port unreachable). Port 53 needs root; without it `bound()` is false.
+class SilentDnsServer {
+ public:
+  explicit SilentDnsServer(const char* address);
+  ~SilentDnsServer();
+  SilentDnsServer(const SilentDnsServer&) = delete;
+  SilentDnsServer& operator=(const SilentDnsServer&) = delete;
+  bool bound() const { return bound_; }
+
+ private:
+  int fd_ = -1;
+  bool bound_ = false;
+};
+
+#define REQUIRE_SILENT_SERVER(server)                                                 \
+  if (!IsRoot()) GTEST_SKIP() << "the silent server needs root to listen on port 53"; \
+  ASSERT_TRUE((server).bound()) << "the silent server could not bind"
 
 // One server for a whole test program: started before its first test, stopped after its last.
 // Register it once at namespace scope:

@@ -1,6 +1,8 @@
 // The echo service against real routers: a chain of network namespaces built by each test.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,6 +87,37 @@ TEST_F(EchoTest, RawSocketHearsTheTargetAndEveryRouter) {
   ExpectAnswer(Send(kLabTarget, 256), kEchoSuccess, kLabTarget);
   ExpectAnswer(Send(kLabTarget, 257), kEchoTtlExpiredTransit, kLabRouter1);
   EXPECT_GE(PingOnce(LabAddress(kLabTarget)), 0);
+}
+
+// r1 answers a broadcast echo, but one of what may be many replies is no answer: the send is
+// refused, as broadcast is not enabled.
+TEST_F(EchoTest, ABroadcastDestinationFails) {
+  ExpectFailure(Send(kLabClientBroadcast, 128), kEchoBadDestination, "0.0.0.0");
+}
+
+// The request as the target receives it: TOS 0, IP flags 0 (no Don't Fragment), 32 bytes of 'E'.
+TEST_F(EchoTest, TheRequestGoesOutWithIpFlagsZero) {
+  int listener = -1;
+  {
+    NetnsScope target(lab_->name(NetLab::kTarget));
+    ASSERT_TRUE(target.entered());
+    listener = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);  // sees incoming ICMP
+  }
+  ASSERT_GE(listener, 0);
+  ExpectAnswer(Send(kLabTarget, 128), kEchoSuccess, kLabTarget);
+  uint8_t packet[2000];
+  ssize_t n = 0;
+  while ((n = recv(listener, packet, sizeof packet, MSG_DONTWAIT)) > 0) {
+    const size_t header = size_t(packet[0] & 0x0F) * 4;
+    if (size_t(n) == header + 40 && packet[header] == 8) break;  // the echo request
+  }
+  close(listener);
+  ASSERT_GT(n, 0);
+  EXPECT_EQ(packet[1], 0);         // type of service
+  EXPECT_EQ(packet[6] & 0xE0, 0);  // flags
+  EXPECT_EQ(packet[8], 125);       // TTL 128 less three routers
+  const size_t header = size_t(packet[0] & 0x0F) * 4;
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(packet) + header + 8, 32), std::string(32, 'E'));
 }
 
 TEST_F(EchoTest, UnreachableReportsEndTheEchoWithTheRoutersAddress) {

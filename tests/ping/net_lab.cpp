@@ -74,10 +74,10 @@ NetLab::NetLab() {
   std::string script = "ip -batch - <<'END'\n" + links + "END\n";
   const std::string inside[] = {
       // client
-      "addr add 198.18.1.2/24 dev e1\nlink set e1 up\n"
+      "addr add 198.18.1.2/24 brd + dev e1\nlink set e1 up\n"
       "route add 198.18.0.0/16 via 198.18.1.1\nroute add unreachable 198.18.96.0/24\n",
       // r1
-      "addr add 198.18.1.1/24 dev e0\naddr add 198.18.2.1/24 dev e1\n"
+      "addr add 198.18.1.1/24 brd + dev e0\naddr add 198.18.2.1/24 dev e1\n"
       "link set e0 up\nlink set e1 up\nroute add 198.18.0.0/16 via 198.18.2.2\n",
       // r2
       "addr add 198.18.2.2/24 dev e0\naddr add 198.18.3.1/24 dev e1\n"
@@ -101,6 +101,8 @@ NetLab::NetLab() {
     script += "ip netns exec " + n + " sysctl -qw net.ipv4.icmp_ratemask=0" +
               (n == t ? "" : " net.ipv4.ip_forward=1") + "\n";
   }
+  // r1 answers echoes sent to its link's broadcast address.
+  script += "ip netns exec " + r1 + " sysctl -qw net.ipv4.icmp_echo_ignore_broadcasts=0\n";
   ok_ = run(script);
 }
 

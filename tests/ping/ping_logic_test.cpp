@@ -234,7 +234,7 @@ struct ScriptedEcho {
 
 std::string Trace(ScriptedEcho& echo, int cancelAfter = 1000) {
   std::string text;
-  WriteTrace(
+  RunTrace(
       std::ref(echo), [&](const std::string& s) { text += s; },
       [&] { return static_cast<int>(echo.ttls.size()) >= cancelAfter; });
   return text;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -145,6 +146,39 @@ TEST_F(PingPaneTest, EmptyHostShowsAnErrorAndPrintsNothing) {
   EXPECT_EQ(output(), "kept");
   EXPECT_EQ(button(), "Start");
   EXPECT_EQ(hostBox()->count(), 0);
+}
+
+// Clicks Stop just before the worker's second call to the UI thread is carried out.
+class StopBeforeSecondCall : public QObject {
+ public:
+  explicit StopBeforeSecondCall(QWidget* pane) : pane_(pane) { qApp->installEventFilter(this); }
+  ~StopBeforeSecondCall() override { qApp->removeEventFilter(this); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    // The workers' calls are queued calls to an object that is not a widget.
+    if (event->type() == QEvent::MetaCall && !watched->isWidgetType() && ++calls_ == 2) {
+      ClickControl(pane_, 1);
+    }
+    return false;
+  }
+
+ private:
+  QWidget* pane_;
+  int calls_ = 0;
+};
+
+TEST_F(PingPaneTest, AStopBeforeTheEmptyHostBoxLeavesNoBox) {
+  openWindow();
+  {
+    StopBeforeSecondCall stopper(pane_);
+    ClickControl(pane_, 1);  // the first call reads the empty host, the second shows the box
+    ASSERT_TRUE(WaitUntil([this] { return !pane_->isRunning(); }));
+    ServeEvents(100);
+  }
+  EXPECT_EQ(output(), "\tOperation Aborted");
+  EXPECT_TRUE(presenter_.texts().empty());
+  EXPECT_EQ(button(), "Start");
 }
 
 TEST_F(PingPaneTest, NameThatCannotResolveEndsTheRun) {

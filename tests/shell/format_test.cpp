@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "shell/format_bounded.h"
+#include "shell/outside_text.h"
 #include "shell/version_string.h"
 
 TEST(FormatBounded, FitsWhole) {
@@ -34,4 +35,20 @@ TEST(FormatBounded, FormatLineGivesTheBoundedText) {
 
 TEST(VersionString, ComesFromTheBuild) {
   EXPECT_STREQ(GetVersionString(), "v1.1.0.0");
+}
+
+// What the panes' own tests with real servers do not reach: the rarer control characters, the
+// decision per piece, and a cut inside a character.
+TEST(TextFromOutside, EscapesEveryControlAndDecidesPerPiece) {
+  // U+2028 and U+0085 in a UTF-8 label, 0x85 in a Latin-1 one, DEL, a backslash.
+  EXPECT_EQ(EscapedTextFromOutside("a\xE2\x80\xA8z.\xC2\x85.\x85\xE9.\x7F\\", '.'),
+            "a\\226\\128\\168z.\\194\\133.\\133\xC3\xA9.\\127\\\\");
+  // One Latin-1 line does not turn a UTF-8 one into Latin-1.
+  EXPECT_EQ(TextFromOutside("\xC3\xA9\r\n\xE9\r\n", '\n'), "\xC3\xA9\r\n\xC3\xA9\r\n");
+  for (const auto& [cut, kept] : {std::pair{"ab\xC3", "ab"}, std::pair{"a\xE2\x82", "a"},
+                                  std::pair{"\xE2\x82\xAC", "\xE2\x82\xAC"}, std::pair{"a", "a"}}) {
+    std::string text = cut;
+    DropCutCharacter(text);
+    EXPECT_EQ(text, kept);
+  }
 }

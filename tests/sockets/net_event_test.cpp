@@ -151,8 +151,36 @@ TEST(NetEvent, AcceptWhileAConnectionWaits) {
   EXPECT_EQ(peer.port, BoundPort(client));
   // The accepted socket, selected in its place, can send at once.
   event.select(accepted, kAllTcp);
+  event.accepted();
   EXPECT_EQ(Next(event).events, kNetWrite);
   EXPECT_EQ(Next(event, 100).events, 0u);
+}
+
+// A listening run must end when its client resets the connection before it is accepted:
+// accept() still hands the connection over, but the system no longer knows its peer.
+TEST(NetEvent, AConnectionResetBeforeItsAcceptIsAClose) {
+  uint16_t port = 0;
+  Fd listener(Listener(&port));
+  Fd client(OpenTcpSocket());
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = kLoopback;
+  to.sin_port = htons(port);
+  ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  const linger hard{1, 0};
+  setsockopt(client, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  close(client.fd);
+  client.fd = -1;
+  usleep(20000);
+
+  Fd accepted(AcceptConnection(listener, nullptr));
+  ASSERT_GE(accepted.fd, 0);
+  NetEvent event;
+  event.select(accepted, kAllTcp);
+  event.accepted();
+  const NetEvents events = Next(event);
+  EXPECT_EQ(events.events, kNetClose);
+  EXPECT_EQ(events.closeError, ECONNRESET);
 }
 
 TEST(NetEvent, WriteComesAgainOnlyAfterABlockedSend) {

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -160,4 +161,21 @@ bool WaitForTcpListener(uint16_t port, int timeoutMs) {
 
 bool WaitForUdpSocket(uint16_t port, int timeoutMs) {
   return WaitUntil([&] { return ProcListsSocket("/proc/net/udp", port, nullptr); }, timeoutMs);
+}
+
+FreshNetworkNamespace::FreshNetworkNamespace() {
+  home_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+  entered_ = home_ >= 0 && unshare(CLONE_NEWNET) == 0;
+}
+
+FreshNetworkNamespace::~FreshNetworkNamespace() {
+  if (home_ < 0) return;
+  if (entered_ && setns(home_, CLONE_NEWNET) != 0) std::abort();  // never run on elsewhere
+  close(home_);
+}
+
+bool FreshNetworkNamespace::run(const std::string& command) {
+  int status = -1;
+  RunCommand(command + " 2>&1", &status);  // a child of this thread: inside the namespace
+  return status == 0;
 }

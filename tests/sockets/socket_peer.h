@@ -42,3 +42,22 @@ int LoopbackUdpSocket(uint16_t* port);
 // Waits until something listens on 127.0.0.1:port (TCP) or is bound there (UDP).
 bool WaitForTcpListener(uint16_t port, int timeoutMs = 5000);
 bool WaitForUdpSocket(uint16_t port, int timeoutMs = 5000);
+
+// Puts the calling thread into a new, empty network namespace (loopback down, no routes) until
+// the object goes; threads it starts meanwhile (a pane's worker) are born there too. The
+// namespace has no name: it goes with its last user, also when a test fails. Needs root.
+class FreshNetworkNamespace {
+ public:
+  FreshNetworkNamespace();
+  ~FreshNetworkNamespace();
+  FreshNetworkNamespace(const FreshNetworkNamespace&) = delete;
+  FreshNetworkNamespace& operator=(const FreshNetworkNamespace&) = delete;
+
+  bool entered() const { return entered_; }
+  // Runs a shell command inside the namespace; true when it succeeded.
+  bool run(const std::string& command);
+
+ private:
+  int home_ = -1;
+  bool entered_ = false;
+};

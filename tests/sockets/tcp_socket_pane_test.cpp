@@ -327,3 +327,59 @@ TEST_F(TcpPaneTest, AFloodShowsTheNewestDataInOrderWithinThePaneLimit) {
   EXPECT_EQ(sent.compare(sent.size() - data.size(), data.size(), data), 0);
   close(listener);
 }
+
+TEST_F(TcpPaneTest, AnUrgentByteNeitherEndsTheConnectionNorHidesWhatFollows) {
+  uint16_t port = 0;
+  const int listener = LoopbackListener(&port);
+  connectTo("127.0.0.1", port);
+  ASSERT_TRUE(WaitForOutput(pane.get(), "#>[Connected]\r\n"));
+  const int peer = accept(listener, nullptr, nullptr);
+  ASSERT_EQ(send(peer, "before", 6, 0), 6);
+  ASSERT_TRUE(WaitForOutput(pane.get(), "before\r\n"));
+  ASSERT_EQ(send(peer, "!", 1, MSG_OOB), 1);
+  ASSERT_EQ(send(peer, "after", 5, 0), 5);
+  ASSERT_TRUE(WaitForOutput(pane.get(), "after\r\n"));
+  EXPECT_TRUE(pane->running());
+  close(peer);
+  ASSERT_TRUE(waitIdle());
+  EXPECT_EQ(Output(pane.get()),
+            "#>[Connecting To (127.0.0.1)...]\r\n#>[Connected]\r\nbefore\r\nafter\r\n"
+            "#>[Connection Closed]\r\n");
+  close(listener);
+}
+
+// A Close in the same moment as Connect or Listen, before the worker has made its socket.
+TEST_F(TcpPaneTest, ACloseRightAfterTheStartEndsTheRun) {
+  uint16_t port = 0;
+  const int listener = LoopbackListener(&port);
+  SelectLoopback(pane.get(), kTcpListenAddressId);
+  for (const int button : {kTcpConnectId, kTcpListenId}) {
+    SetControlText(pane.get(), kOutputPaneId, QString());
+    SetText(pane.get(), kTcpHostId, "127.0.0.1");
+    SetText(pane.get(), kTcpPortId, std::to_string(button == kTcpConnectId ? port : FreeTcpPort()));
+    ClickControl(pane.get(), button);
+    ClickControl(pane.get(), kTcpCloseId);
+    ASSERT_TRUE(WaitUntil([&] { return !pane->running(); }, 2000)) << button;
+    EXPECT_TRUE(Output(pane.get()).ends_with("...]\r\n#>[Connection Closed]\r\n"))
+        << Output(pane.get());
+  }
+  close(listener);
+}
+
+// Connects that fail at once for want of a route come as the connect event's error, in a
+// network namespace of the test's own: no route at all, and a route of type unreachable.
+TEST_F(TcpPaneTest, AnUnreachableConnectIsReportedInThePane) {
+  if (!IsRoot()) GTEST_SKIP() << "a network namespace needs root";
+  FreshNetworkNamespace scope;
+  ASSERT_TRUE(scope.entered());
+  ASSERT_TRUE(scope.run("ip route add unreachable 198.18.96.0/24"));
+  for (const char* host : {"198.18.0.1", "198.18.96.1"}) {
+    SetControlText(pane.get(), kOutputPaneId, QString());
+    connectTo(host, 80);
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(Output(pane.get()),
+              "#>[Connecting To (" + std::string(host) +
+                  ")...]\r\n#>[ERROR: FD_CONNECT]\r\n#>[Connection Closed]\r\n");
+  }
+  EXPECT_EQ(boxes.count(), 0u);
+}

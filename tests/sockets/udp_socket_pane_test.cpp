@@ -193,3 +193,14 @@ TEST_F(UdpPaneTest, SendFailuresEndTheDialogWithTheirMessage) {
   EXPECT_EQ(recv(peer, buffer, sizeof buffer, MSG_DONTWAIT), -1);  // and nothing else
   close(peer);
 }
+
+TEST_F(UdpPaneTest, ACloseRightAfterStartEndsTheRun) {
+  SelectLoopback(pane.get(), kUdpLocalAddressId);
+  SetText(pane.get(), kUdpLocalPortId, "0");
+  ClickControl(pane.get(), kUdpStartId);
+  ClickControl(pane.get(), kUdpCloseId);  // before the worker can have made its socket
+  ASSERT_TRUE(WaitUntil([&] { return !pane->running(); }, 2000));
+  const std::regex expected(
+      R"(#>\[UDP Socket Active \(Port:\d+\)\.\.\.\]\r\n#>\[Socket Closed\]\r\n)");
+  EXPECT_TRUE(std::regex_match(Output(pane.get()), expected)) << Output(pane.get());
+}

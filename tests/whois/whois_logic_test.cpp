@@ -93,8 +93,11 @@ TEST(SelectWhoisServer, SharedSecondLevelZonesGoToTheirRegistry) {
   EXPECT_EQ(Select("EXAMPLE.GB.COM"), "whois.centralnic.net");
   EXPECT_EQ(Select("example.uk.net"), "whois.centralnic.net");
   EXPECT_EQ(Select("example.gb.net"), "whois.centralnic.net");
-  // Anywhere in the name, as long as the label matched com or net.
-  EXPECT_EQ(Select("a.uk.com.example.com"), "whois.centralnic.net");
+  // Only at the end of the name, on a label boundary (or as the whole name).
+  EXPECT_EQ(Select(".uk.com"), "whois.centralnic.net");
+  EXPECT_EQ(Select("shop.uk.community.com"), "whois.verisign-grs.com");
+  EXPECT_EQ(Select("a.uk.com.example.com"), "whois.verisign-grs.com");
+  EXPECT_EQ(Select("a.gb.net.example.net"), "whois.verisign-grs.com");
   EXPECT_EQ(Select("a.uk.com.example.org"), "whois.pir.org");
   // The zones themselves lack the leading dot, and the suffixes are not crossed.
   EXPECT_EQ(Select("uk.com"), "whois.verisign-grs.com");
@@ -109,6 +112,7 @@ TEST(SelectWhoisServer, AcademicZoneUnderUkGoesToItsNetwork) {
   EXPECT_EQ(Select("ac.uk"), "whois.nic.uk");
   EXPECT_EQ(Select("example.co.uk"), "whois.nic.uk");
   EXPECT_EQ(Select("example.ac.uk.org"), "whois.pir.org");
+  EXPECT_EQ(Select("example.ac.ukraine.uk"), "whois.nic.uk");
 }
 
 TEST(NormalizeLineEnds, AddsCarriageReturnsOnlyWhenThereIsNoCrLf) {

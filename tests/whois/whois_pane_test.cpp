@@ -170,15 +170,19 @@ TEST_F(WhoisPaneTest, AddressFollowsOneReferralAndPrintsOnlyItsAnswer) {
 }
 
 TEST_F(WhoisPaneTest, AddressAnswerWithoutReferralIsPrintedAsItCame) {
-  // Latin-1 bytes are shown as such; the bare LF stays (the answer has a CR LF).
+  // Each line in its own encoding: Latin-1 bytes and UTF-8 both show as the same text. The bare
+  // LF stays (the answer has a CR LF).
   TestWhoisServer registry(kRegistry, Answer({"OrgName: Stra\xDF"
                                               "e GmbH\r\n",
+                                              "Address: Stra\xC3\x9F"
+                                              "e 1\r\n",
                                               "Comment: one\ntwo\r\n"}));
   REQUIRE_LISTENING(registry);
   ASSERT_TRUE(run("192.0.2.9"));
   EXPECT_EQ(text(),
             "OrgName: Stra\xC3\x9F"
-            "e GmbH\r\nComment: one\ntwo\r\n");
+            "e GmbH\r\nAddress: Stra\xC3\x9F"
+            "e 1\r\nComment: one\ntwo\r\n");
 }
 
 TEST_F(WhoisPaneTest, FailingReferralServerShowsItsBoxAndNothingIsPrinted) {
