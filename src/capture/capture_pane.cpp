@@ -6,8 +6,6 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QTextBlock>
-#include <QTextCursor>
 #include <optional>
 #include <string>
 
@@ -15,7 +13,6 @@
 #include "capture/capture_socket.h"
 #include "capture/filter_rules.h"
 #include "capture/packet_text.h"
-#include "capture/text_batch.h"
 #include "shell/controls.h"
 #include "shell/format_bounded.h"
 #include "shell/main_window.h"
@@ -35,29 +32,19 @@ struct CaptureRun {
   NetEvent event;
   std::atomic<bool> stop{false};
   const RunTokenPtr token = NewRunToken();
-  // Formatted packets on their way to the pane. When the pane falls this far behind, the
-  // worker waits and the kernel's ring takes up the slack.
-  TextBatch batch{256 * 1024};
   // The kernel's counts at the end of the run; written by the worker before its end step.
   CaptureCounts counts;
 
   void requestStop() {
     stop = true;
     event.signal();
-    batch.wake();
   }
 };
 
 namespace {
 
-// Packets read per wake-up before the worker hands over its text and looks at the stop flag.
+// Packets read per wake-up before the worker looks at its network event again.
 constexpr int kPacketsPerWake = 1024;
-// Formatted text handed over in pieces of about this size while a wake-up's packets are read.
-constexpr size_t kHandOverBytes = 64 * 1024;
-// How often the pane takes the worker's text: once per frame, at most this much each time, so
-// appending it (and dropping the oldest lines) keeps the window responsive.
-constexpr int kFrameMs = 16;
-constexpr size_t kFrameBytes = 64 * 1024;
 
 CaptureFilter g_currentFilter = InitialCaptureFilter();
 QPointer<CapturePane> g_capturePane;
@@ -70,32 +57,19 @@ struct CaptureRequest {
   CaptureFilter filter;
 };
 
-// Hands the text over, waiting while the pane is far behind (but not past a stop).
-void HandOver(CaptureRun& run, std::string& text) {
-  if (text.empty()) return;
-  run.batch.waitForRoom(run.stop);
-  run.batch.add(text);
-  text.clear();
-}
-
-// Reads the packets waiting now; false when the capture failed (the interface went away).
+// Reads the packets waiting now and prints those the filter passes; false when the capture
+// failed (the interface went away). While the pane is far behind, printing waits, and the
+// kernel's ring takes up the slack (dropping what it cannot hold) rather than our memory.
 bool ReadWaitingPackets(const CaptureRequest& request, CaptureSocket* socket, CaptureRun& run,
-                        CapturedPacket& record, int& number) {
-  std::string text;
-  bool ok = true;
+                        const PaneWriter& out, CapturedPacket& record, int& number) {
   for (int i = 0; i < kPacketsPerWake && !run.stop; ++i) {
     const int result = ReadCapturedPacket(socket, &record);
-    if (result == kNoPacketWaiting) break;
-    if (result < 0) {
-      ok = false;
-      break;
-    }
+    if (result == kNoPacketWaiting) return true;
+    if (result < 0) return false;
     if (result == 0 || PacketPassesFilter(request.filter, record) == 0) continue;
-    text += FormatCapturedPacket(number++, record, request.mode, request.showInfo);
-    if (text.size() >= kHandOverBytes) HandOver(run, text);
+    out.print(FormatCapturedPacket(number++, record, request.mode, request.showInfo));
   }
-  HandOver(run, text);
-  return ok;
+  return true;
 }
 
 // The run up to its end step.
@@ -125,34 +99,16 @@ void RunCapture(const CaptureRequest& request, CaptureRun& run, const PaneWriter
     if (!run.event.wait() || run.stop) break;
     const NetEvents events = run.event.take();
     if (!events.has(kNetRead) || events.readError != 0) break;
-    if (!ReadWaitingPackets(request, socket.get(), run, *record, number)) break;
+    if (!ReadWaitingPackets(request, socket.get(), run, out, *record, number)) break;
   }
   run.counts = CaptureStatistics(socket.get());
 }
 
+// `ended` comes after every packet printed.
 void CaptureWorker(CaptureRequest request, std::shared_ptr<CaptureRun> run, PaneWriter out,
                    std::function<void()> ended) {
   RunCapture(request, *run, out);
   out.onUi([&](QWidget*) { ended(); });
-}
-
-// Appends at the end, then drops the oldest lines while the pane holds more than its limit.
-void AppendWithinLimit(QPlainTextEdit* edit, const QString& text) {
-  QTextDocument* document = edit->document();
-  QTextCursor cursor(document);
-  cursor.movePosition(QTextCursor::End);
-  cursor.insertText(text);
-  const int excess = document->characterCount() - 1 - kCaptureOutputLimit;
-  if (excess > 0) {
-    // Whole lines from the top, up to and including the line that holds the excess.
-    const QTextBlock last = document->findBlock(excess - 1);
-    QTextCursor front(document);
-    front.setPosition(last.next().isValid() ? last.next().position() : excess,
-                      QTextCursor::KeepAnchor);
-    front.removeSelectedText();
-  }
-  cursor.movePosition(QTextCursor::End);
-  edit->setTextCursor(cursor);
 }
 
 }  // namespace
@@ -199,8 +155,6 @@ CapturePane::CapturePane(QWidget* mainWindow) : ModulePane(mainWindow) {
   MakeOutputPane(this, kOutputPaneId, QRect(7, 81, 374, 182), true, OutputScrollBars::VerticalOnly,
                  true);
 
-  frameTimer_.setInterval(kFrameMs);
-  connect(&frameTimer_, &QTimer::timeout, this, [this] { showPending(kFrameBytes); });
   updateWidgets();
 }
 
@@ -258,7 +212,6 @@ void CapturePane::start() {
 
   run_ = std::make_shared<CaptureRun>();
   updateWidgets();
-  frameTimer_.start();
   auto ended = [this, run = run_.get()] { runEnded(run); };
   StartWorkerThread(
       this,
@@ -282,20 +235,9 @@ void CapturePane::editFilter() {
 
 void CapturePane::runEnded(const CaptureRun* run) {
   if (run_.get() != run) return;
-  showPending(SIZE_MAX);
   lastRunCounts_ = run_->counts;
   run_.reset();
-  frameTimer_.stop();
   updateWidgets();
-}
-
-void CapturePane::showPending(size_t maxBytes) {
-  if (!run_) return;
-  const std::string text = run_->batch.take(maxBytes);
-  if (text.empty() || run_->token->cancelled()) return;
-  if (auto* edit = FindControl<QPlainTextEdit>(this, kOutputPaneId)) {
-    AppendWithinLimit(edit, QString::fromUtf8(text.data(), qsizetype(text.size())));
-  }
 }
 
 void CapturePane::updateWidgets() {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QTimer>
 #include <memory>
 
 #include "capture/capture_filter.h"
@@ -13,9 +12,6 @@ inline constexpr int kCaptureInterfaceId = 1034;
 inline constexpr int kCaptureShowInfoId = 1052;
 inline constexpr int kCaptureEditFilterId = 1042;
 inline constexpr int kCaptureFilterTextId = 1043;
-
-// The most characters the capture's output pane holds; past that the oldest lines go first.
-inline constexpr int kCaptureOutputLimit = 2000000;
 
 struct CaptureRun;
 
@@ -49,12 +45,9 @@ class CapturePane : public ModulePane {
   void stop();
   void editFilter();
   void runEnded(const CaptureRun* run);
-  // Appends (up to about `maxBytes` of) what the worker has formatted since the last frame.
-  void showPending(size_t maxBytes);
   void updateWidgets();
 
   std::shared_ptr<CaptureRun> run_;
-  QTimer frameTimer_;
   CaptureCounts lastRunCounts_;
 };
 

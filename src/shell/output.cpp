@@ -51,15 +51,25 @@ QString OutputTextBetween(const QTextDocument* doc, int from, int to) {
   return text;
 }
 
+// Where the text up to `block` (a block boundary) can go: at the start of the first whole line
+// from there on, so no piece of a long line is left behind; within the last line only when the
+// rest of the pane is one line.
+int CutAtLineStart(const QTextBlock& block) {
+  QTextBlock line = block;
+  while (line.isValid() && line.previous().userState() == kEndNone) line = line.next();
+  return line.isValid() ? line.position() : block.position();
+}
+
 // Drops the oldest whole lines until the pane holds no more than its limits.
 void TrimToLimits(QTextDocument* doc) {
   int cut = 0;
   if (const int excess = doc->characterCount() - 1 - int(kOutputPaneLimit); excess > 0) {
-    const QTextBlock block = doc->findBlock(excess);
-    cut = block.position() == excess || !block.next().isValid() ? excess : block.next().position();
+    QTextBlock block = doc->findBlock(excess);
+    if (block.position() < excess) block = block.next();
+    cut = block.isValid() ? CutAtLineStart(block) : excess;
   }
   if (const int extraLines = doc->blockCount() - int(kOutputPaneLines); extraLines > 0) {
-    cut = std::max(cut, doc->findBlockByNumber(extraLines).position());
+    cut = std::max(cut, CutAtLineStart(doc->findBlockByNumber(extraLines)));
   }
   if (cut == 0) return;
   QTextCursor cursor(doc);

@@ -307,7 +307,7 @@ TEST_F(CapturePaneTest, ShowsTheFilteredPayloadsNumberedFromOne) {
   stopAndWait();
   const std::string kept = output();
   const size_t lines = size_t(std::count(kept.begin(), kept.end(), '\n'));
-  EXPECT_LE(kept.size() - lines, size_t(kCaptureOutputLimit));  // "\r\n" is one character there
+  EXPECT_LE(kept.size() - lines, kOutputPaneLimit);  // "\r\n" is one character there
   const int first = 80 - int(lines);
   ASSERT_GT(first, 0);
   std::string expectedKept;

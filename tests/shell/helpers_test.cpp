@@ -87,6 +87,13 @@ TEST_F(AppendOutputTest, PastEitherLimitTheOldestLinesGo) {
   EXPECT_EQ(all[all.size() - shown.size() - 1], '\n');                        // whole lines
   EXPECT_EQ(out->textCursor().position(), int(chars));
 
+  // A long line, shown in pieces, goes whole too: no tail of it is left at the top.
+  out->clear();
+  const std::string half(kOutputPaneLimit / 2, 'a');
+  AppendOutput(&pane, kOutputPaneId, std::string_view(half + "\r\n"));
+  AppendOutput(&pane, kOutputPaneId, std::string_view(half + "b\r\n"));
+  EXPECT_TRUE(GetOutputText(&pane, kOutputPaneId) == half + "b\r\n");
+
   // Empty lines cost the control more than their characters: their number is bounded too.
   out->clear();
   const std::string empty(20'000, '\n');
