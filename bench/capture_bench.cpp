@@ -168,6 +168,8 @@ Figures TcpdumpSide(double seconds) {
   Figures f;
   f.packets = std::stol(m[1]);
   if (std::regex_search(printed, m, dropped)) f.dropped = std::stol(m[1]);
+  if (flood.sent() == 0) Fail("the flood sent nothing");
+  if (f.packets == 0) Fail("tcpdump captured none of the flood: " + printed);
   f.perSecond = double(f.packets) / flood.seconds();
   std::printf(
       "  tcpdump -w /dev/null: flood %ld packets in %.2f s; captured %ld (%.0f/s), "
@@ -229,6 +231,7 @@ void EngineSide(bool immediate, int bufferBytes, double seconds) {
   const double took = Seconds(Clock::now() - start);
   const CaptureCounts counts = CaptureStatistics(capture);
   CloseCaptureSocket(capture);
+  if (shown == 0) Fail("the capture engine read none of the flood");
   std::printf(
       "  %-18s %5d KiB ring: flood %8ld, read %8ld (%7.0f/s), kernel drops %7llu, "
       "lone packet within %.1f ms\n",
@@ -281,10 +284,26 @@ PaneRun PaneSide(CapturePane& pane, const CaptureFilter& filter, double seconds,
   pane.command(kCaptureStartId);
   while (pane.running()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 
+  // The numbers the pane still holds must run without a gap up to the last one shown.
   const std::string text = GetOutputText(&pane, kOutputPaneId);
-  const size_t at = text.rfind("PACKET ");
-  run.shown = at == std::string::npos ? 0 : std::atol(text.c_str() + at + 7);
+  long first = 0, held = 0;
+  for (size_t at = 0; (at = text.find("\r\nPACKET ", at)) != std::string::npos; ++held) {
+    at += 9;
+    run.shown = std::atol(text.c_str() + at);
+    if (held == 0) first = run.shown;
+  }
+  if (run.shown == 0) Fail("the pane showed no packet");
+  if (run.shown - first + 1 != held) {
+    Fail("the pane's packet numbers have gaps: " + std::to_string(held) + " packets held from " +
+         std::to_string(first) + " to " + std::to_string(run.shown));
+  }
   run.dropped = long(pane.lastRunCounts().dropped);
+  // Without kernel drops every packet sent to a shown port must be on the pane.
+  const long wanted = trickleEvery > 0 ? run.trickled : run.sent + run.trickled;
+  if (run.dropped == 0 && run.shown != wanted) {
+    Fail("the pane showed " + std::to_string(run.shown) + " packets of " + std::to_string(wanted) +
+         " without a kernel drop");
+  }
   return run;
 }
 

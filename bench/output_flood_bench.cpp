@@ -21,6 +21,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -188,21 +189,28 @@ void FloodPane(int displayIndex, const char* name, int seconds) {
   while (pane.running()) Serve(5);
 }
 
-double SocatWhoisSeconds() {
+// Seconds socat takes to fetch the answer; fails unless it got all of it.
+double SocatWhoisSeconds(const std::string& answer) {
+  TempDir dir;
+  const std::string file = dir.file("answer");
   QElapsedTimer clock;
   clock.start();
-  ChildProcess fetch({"sh", "-c",
-                      std::string("printf 'example.com\\r\\n' | socat - TCP:") + kWhoisAddress +
-                          ":43 > /dev/null"});
+  ChildProcess fetch(
+      {"sh", "-c",
+       std::string("printf 'example.com\\r\\n' | socat - TCP:") + kWhoisAddress + ":43 > " + file});
   if (fetch.wait(30000) != 0) Fail("socat cannot fetch the whois answer");
-  return double(clock.nsecsElapsed()) / 1e9;
+  const double seconds = double(clock.nsecsElapsed()) / 1e9;
+  std::ifstream in(file, std::ios::binary);
+  const std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (got != answer) Fail("socat fetched " + std::to_string(got.size()) + " bytes of the answer");
+  return seconds;
 }
 
 void WhoisAnswer(const char* name, const std::string& answer) {
   TestWhoisServer server(kWhoisAddress, {{answer}, 0, WhoisServerScript::End::Close});
   if (!server.listening())
     Fail(std::string("the whois server cannot listen on ") + kWhoisAddress + ":43 (it needs root)");
-  const double socat = SocatWhoisSeconds();
+  const double socat = SocatWhoisSeconds(answer);
 
   QWidget main;
   main.resize(1000, 700);
@@ -226,8 +234,12 @@ void WhoisAnswer(const char* name, const std::string& answer) {
   const double seconds = double(clock.nsecsElapsed()) / 1e9;
   Serve(200);  // the first paint of the answer's top
   const double longest = stall.longestMs();
-  const size_t shown = GetOutputText(pane, kOutputPaneId).size();
-  if (shown == 0) Fail("the whois pane showed no answer");
+  const std::string text = GetOutputText(pane, kOutputPaneId);
+  if (text != answer) {
+    Fail("the whois pane shows " + std::to_string(text.size()) + " bytes, not the answer's " +
+         std::to_string(answer.size()));
+  }
+  const size_t shown = text.size();
   std::printf(
       "  %-30s %7.3f s   longest stall %6.1f ms   memory peak +%.0f MiB   socat %.3f s"
       "   (%.1f MB shown)\n",

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -31,6 +32,9 @@
 #include "sockets/tcp_socket_pane.h"
 
 namespace {
+
+// The display selector's "Text Only".
+constexpr int kTextOnlyIndex = 4;
 
 pid_t Spawn(const std::vector<std::string>& argv) {
   const pid_t pid = fork();
@@ -116,6 +120,23 @@ double SocatSeconds(const std::string& file) {
   return seconds;
 }
 
+// Whether the text a Text Only pane shows is the end of the stream: the pane ends every receive
+// with CR LF and the stream has none, so without them it must be the stream's last bytes.
+bool ShowsTheStreamsEnd(const std::string& shown, const std::string& file) {
+  std::string data;
+  for (size_t i = 0; i < shown.size(); ++i) {
+    if (shown.compare(i, 2, "\r\n") == 0) {
+      ++i;
+    } else {
+      data += shown[i];
+    }
+  }
+  std::ifstream in(file, std::ios::binary);
+  const std::string sent((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return !data.empty() && data.size() <= sent.size() &&
+         sent.compare(sent.size() - data.size(), data.size(), data) == 0;
+}
+
 // Seconds from Connect until the pane has shown the whole stream and closed; `chars` gets the
 // size of the text shown.
 double PaneSeconds(const std::string& file, int displayIndex, qint64* chars) {
@@ -139,6 +160,11 @@ double PaneSeconds(const std::string& file, int displayIndex, qint64* chars) {
   if (*chars < 1000000 || !end.ends_with("\r\n#>[Connection Closed]\r\n") ||
       end.find("#>[ERROR", end.size() - std::min<size_t>(end.size(), 200)) != std::string::npos) {
     Fail("the pane did not receive the stream");
+  }
+  const std::string closed = "#>[Connection Closed]\r\n";
+  if (displayIndex == kTextOnlyIndex &&
+      !ShowsTheStreamsEnd(end.substr(0, end.size() - closed.size()), file)) {
+    Fail("the pane shows other data than the stream's");
   }
   return seconds;
 }
@@ -167,8 +193,8 @@ void Compare(double megabytes) {
   std::printf("\n%.0f MB stream from a socat sender on loopback\n", megabytes);
   std::printf("  %-34s %8.3f s  %9.1f MB/s\n", "socat -> /dev/null", socat,
               bytes / socat / 1048576);
-  for (const auto& [index, name] :
-       {std::pair{4, "TCP Socket pane, Text Only"}, std::pair{0, "TCP Socket pane, All Data"}}) {
+  for (const auto& [index, name] : {std::pair{kTextOnlyIndex, "TCP Socket pane, Text Only"},
+                                    std::pair{0, "TCP Socket pane, All Data"}}) {
     qint64 chars = 0;
     const double pane = PaneSeconds(file, index, &chars);
     std::printf("  %-34s %8.3f s  %9.1f MB/s  %6.1fx socat  (%.1f M characters shown)\n", name,
