@@ -2,8 +2,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <optional>
@@ -111,6 +111,29 @@ void CaptureWorker(CaptureRequest request, std::shared_ptr<CaptureRun> run, Pane
   out.onUi([&](QWidget*) { ended(); });
 }
 
+// The lines, each broken after a comma or a blank wherever it would run past `width`, so that a
+// long list goes on in the lines below instead of being cut off (the label breaks only at
+// blanks, and a list has none).
+QString BreakLongLines(const QStringList& lines, const QFontMetrics& metrics, int width) {
+  QStringList rows;
+  for (const QString& line : lines) {
+    QString row;
+    for (qsizetype start = 0; start < line.size();) {
+      qsizetype end = start;
+      while (end < line.size() && line[end] != u',' && line[end] != u' ') ++end;
+      const QString piece = line.mid(start, end + 1 - start);  // with the separator after it
+      if (!row.isEmpty() && metrics.horizontalAdvance(row + piece.trimmed()) > width) {
+        rows += row;
+        row.clear();
+      }
+      row += piece;
+      start = end + 1;
+    }
+    rows += row;
+  }
+  return rows.join(u'\n');
+}
+
 }  // namespace
 
 CapturePane::CapturePane(QWidget* mainWindow) : ModulePane(mainWindow) {
@@ -149,7 +172,7 @@ CapturePane::CapturePane(QWidget* mainWindow) : ModulePane(mainWindow) {
   SetControlId(filterText, kCaptureFilterTextId);
   filterText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   filterText->setTextFormat(Qt::PlainText);
-  place(filterText, 190, 15, 186, 57);
+  place(filterText, 190, 14, 186, 61);  // to the group's lower edge: room for seven lines
   DescribeFilter();
 
   MakeOutputPane(this, kOutputPaneId, QRect(7, 81, 374, 182), true, OutputScrollBars::VerticalOnly,
@@ -194,10 +217,17 @@ void CapturePane::sendTo(const CaptureFilter* filter) {
 }
 
 void CapturePane::DescribeFilter() {
+  auto* box = FindControl<QLabel>(this, kCaptureFilterTextId);
+  if (box == nullptr) return;
   // A QLabel shows "\r\n" as two breaks; its lines end in "\n" alone.
-  QString text = QString::fromStdString(DescribeFilterText(g_currentFilter));
-  text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-  SetControlText(this, kCaptureFilterTextId, text);
+  const QString text = QString::fromStdString(DescribeFilterText(g_currentFilter));
+  const QString shown = BreakLongLines(text.split(QLatin1String("\r\n")), box->fontMetrics(),
+                                       box->contentsRect().width());
+  box->setText(shown);
+  // Both lists full of long entries need more lines than the box has: pointing at it shows all.
+  const bool overflows =
+      (shown.count(u'\n') + 1) * box->fontMetrics().lineSpacing() > box->contentsRect().height();
+  box->setToolTip(overflows ? shown : QString());
 }
 
 void CapturePane::start() {

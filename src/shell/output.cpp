@@ -138,6 +138,7 @@ QPlainTextEdit* MakeOutputPane(QWidget* pane, int id, const QRect& dlu, bool rea
                                OutputScrollBars scrollBars, bool fixedFont) {
   auto* edit = new OutputEdit(pane);
   SetControlId(edit, id);
+  edit->setAccessibleName(QStringLiteral("Output"));
   edit->setGeometry(Dlu().rect(dlu.x(), dlu.y(), dlu.width(), dlu.height()));
   edit->setReadOnly(readOnly);
   edit->setUndoRedoEnabled(!readOnly);

@@ -8,9 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
 #include <QtTest/QTest>
@@ -479,4 +481,46 @@ TEST_F(CapturePaneTest, FilterDialogStoresOrRefusesAndSendToReplacesTheFilter) {
   EXPECT_EQ(output(), "");
   EXPECT_TRUE(pane_->isVisible());
   EXPECT_FALSE(pane_->running());
+}
+
+// What a person sees and what a screen reader says, in the pane and the filter dialog: no text is
+// cut off, even the description of the longest filter, and every control that takes the focus
+// has a name.
+TEST_F(CapturePaneTest, EveryTextFitsAndEveryControlHasAName) {
+  openWindow();
+  CaptureFilter longest = InitialCaptureFilter();
+  longest.includeUdp = 1;
+  longest.addressMode = 1;
+  for (int i = 0; i < kFilterListLength; ++i) {
+    longest.ports[i] = NetworkPort(uint16_t(65526 + i));
+    longest.addresses[i] = inet_addr(("203.0.113." + std::to_string(200 + i)).c_str());
+  }
+  SendToPacketCapture(&longest);
+  QString description = QString::fromStdString(DescribeFilterText(longest));
+  EXPECT_EQ(QString(FindControl<QLabel>(pane_, kCaptureFilterTextId)->text()).remove(u'\n'),
+            description.remove(QLatin1String("\r\n")));
+
+  const auto check = [](const QWidget* window) {
+    for (const QLabel* label : window->findChildren<QLabel*>()) {
+      const QStringList lines = label->text().split(u'\n');
+      for (const QString& line : lines) {
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(line), label->contentsRect().width())
+            << line.toStdString();
+      }
+      EXPECT_LE(lines.size() * label->fontMetrics().lineSpacing(), label->contentsRect().height())
+          << label->text().toStdString();
+    }
+    for (const QCheckBox* box : window->findChildren<QCheckBox*>()) {
+      EXPECT_LE(box->sizeHint().width(), box->width()) << box->text().toStdString();
+    }
+    for (QWidget* control : window->findChildren<QWidget*>()) {
+      if (control->objectName().isEmpty() || control->focusPolicy() == Qt::NoFocus) continue;
+      QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+      ASSERT_NE(accessible, nullptr);
+      EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty())
+          << control->objectName().toStdString();
+    }
+  };
+  check(pane_);
+  withFilterDialog([&](QDialog& d) { check(&d); });
 }
