@@ -123,7 +123,6 @@ CaptureFilterDialog::CaptureFilterDialog(QWidget* owner, CaptureFilter& current)
   connect(ok, &QPushButton::clicked, this, [this] { StoreFilterDialog(this, current_); });
   auto* cancel = Add(new QPushButton(QStringLiteral("Cancel"), this), kFilterCancelId,
                      kDialogWidth - 57, 164, 50, 14);
-  cancel->setAutoDefault(false);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
   LoadFilterDialog(this, current_);

@@ -468,6 +468,23 @@ TEST_F(CapturePaneTest, FilterDialogStoresOrRefusesAndSendToReplacesTheFilter) {
     ClickControl(&d, kFilterCancelId);  // leaves the filter as it was
   });
   EXPECT_EQ(CurrentCaptureFilter().includeTcp, 1);
+  // From the keyboard: Enter on a focused Cancel cancels; in a field it is OK again.
+  withFilterDialog([&](QDialog& d) {
+    FindControl<QCheckBox>(&d, kFilterTcpId)->setChecked(false);
+    QWidget* cancel = FindControlWidget(&d, kFilterCancelId);
+    cancel->setFocus();
+    QTest::keyClick(cancel, Qt::Key_Return);
+  });
+  EXPECT_EQ(CurrentCaptureFilter().includeTcp, 1);
+  withFilterDialog([&](QDialog& d) {
+    FindControlWidget(&d, kFilterCancelId)->setFocus();
+    QWidget* ports = FindControlWidget(&d, kFilterPortsId);
+    ports->setFocus();
+    QTest::keyClick(ports, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(ports, "8080");
+    QTest::keyClick(ports, Qt::Key_Return);
+  });
+  EXPECT_EQ(CurrentCaptureFilter().ports[0], NetworkPort(8080));
 
   // Netstat's Send To: the whole filter replaced, the output cleared, the pane shown.
   window_->ShowModule(kDnsButton);
