@@ -92,7 +92,7 @@ void NetInfoPane::buildControls() {
   QPlainTextEdit* info = MakeOutputPane(this, kOutputPaneId, QRect(23, 121, 226, 128), true,
                                         OutputScrollBars::None, false);
   info->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);  // the double border
-  NameAfterLabel(info, "Information :");
+  NameAfterLabel(info, QStringLiteral("Information :"));
 
   place(AddButton(this, "Flush DNS Cache...", kFlushCacheId), 274, 236, 82, 16);
 }

@@ -16,8 +16,8 @@ QWidget* FindControlWidget(const QWidget* parent, int id) {
   return parent->findChild<QWidget*>(QString::number(id));
 }
 
-void NameAfterLabel(QWidget* control, const char* label) {
-  QString name = QString::fromLatin1(label).remove(QLatin1Char('&')).trimmed();
+void NameAfterLabel(QWidget* control, const QString& label) {
+  QString name = QString(label).remove(QLatin1Char('&')).trimmed();
   if (name.endsWith(QLatin1Char(':'))) name.chop(1);
   name = name.trimmed();
   control->setAccessibleName(name);
@@ -30,6 +30,11 @@ void PutInGroup(QWidget* control, QGroupBox* group) {
   const QRect spot = control->geometry().translated(-group->pos());
   control->setParent(group);
   control->setGeometry(spot);
+  const bool entry = qobject_cast<QComboBox*>(control) || qobject_cast<QLineEdit*>(control) ||
+                     qobject_cast<QPlainTextEdit*>(control);
+  if (entry && control->accessibleName().isEmpty()) {
+    NameAfterLabel(control, group->title());
+  }
 }
 
 std::string BoundedText(const QString& text, size_t capacity) {

@@ -19,11 +19,12 @@ T* FindControl(const QWidget* parent, int id) {
 // Names a control for the accessibility interface after its label or group title ("Host /
 // Address :" reads "Host / Address"); an editable combo box's edit field, which takes the focus,
 // is named too.
-void NameAfterLabel(QWidget* control, const char* label);
+void NameAfterLabel(QWidget* control, const QString& label);
 
 // Moves a control, already placed over its group box, into the box at the same spot. On Linux
 // the accessibility interface names a combo box by its value and tells its label through the
-// group box it lies in.
+// group box it lies in; an edit or combo box without a name of its own is also named after the
+// box's title.
 void PutInGroup(QWidget* control, QGroupBox* group);
 
 // Inputs are read through a buffer of 300 characters: at most 299 bytes of the text's UTF-8.
