@@ -119,7 +119,9 @@ NetstatPane::~NetstatPane() {
 void NetstatPane::buildControls() {
   interval_ = new QComboBox(this);
   SetControlId(interval_, kNetstatIntervalId);
+  // Unlabelled: on Linux a combo box's name is its value, so the description tells what it is.
   interval_->setAccessibleName(QStringLiteral("Refresh Interval"));
+  interval_->setAccessibleDescription(QStringLiteral("Refresh Interval"));
   for (const char* text : kIntervals) interval_->addItem(QString::fromLatin1(text));
   place(interval_, 7, 5, 66, 13);
   connect(interval_, &QComboBox::currentIndexChanged, this,
