@@ -6,8 +6,12 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTableView>
 #include <QTimer>
+#include <algorithm>
 #include <new>
 
 #include "capture/capture_pane.h"
@@ -33,6 +37,9 @@ namespace {
 constexpr const char* kNoItem = "No Item Selected!";
 constexpr const char* kNoConnection = "No Connection Selected!";
 constexpr int kColumnWidths[kEndpointColumns] = {150, 40, 120, 120, 100};  // pixels
+// The widest text each column can hold; a column is widened to it where the font needs more
+// room than its width gives, so that no address or state is ever cut.
+constexpr const char* kWidestCell = "255.255.255.255:65535";
 constexpr const char* kIntervals[] = {"Manual",    "1 Second",  "2 Seconds",
                                       "3 Seconds", "4 Seconds", "5 Seconds"};
 // A process that was just sent SIGKILL is given this long to be gone before the list is
@@ -63,6 +70,32 @@ void AddEntries(QMenu* menu, std::initializer_list<MenuEntry> entries) {
 void AddSubmenu(QMenu* menu, const char* title, const MenuEntry (&entries)[3]) {
   QMenu* sub = menu->addMenu(QString::fromLatin1(title));
   AddEntries(sub, {entries[0], entries[1], entries[2]});
+}
+
+// The width a cell needs to show `text` whole, measured as the view measures its cells.
+int CellWidthFor(const QTableView* list, const char* text) {
+  QStyleOptionViewItem option;
+  option.initFrom(list);
+  option.font = list->font();
+  option.fontMetrics = list->fontMetrics();
+  option.features = QStyleOptionViewItem::HasDisplay;
+  option.text = QString::fromLatin1(text);
+  option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+  const QSize size =
+      list->style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), list);
+  return size.width() + (list->showGrid() ? 1 : 0);
+}
+
+int ColumnWidth(const QTableView* list, int column) {
+  int width = kColumnWidths[column];
+  if (column == kColumnLocal || column == kColumnRemote) {
+    width = std::max(width, CellWidthFor(list, kWidestCell));
+  } else if (column == kColumnState) {
+    for (uint32_t state = 0; state <= kTcpDeleteTcb; ++state) {
+      width = std::max(width, CellWidthFor(list, TcpStateName(state)));
+    }
+  }
+  return width;
 }
 
 const PropertyLookups& SystemPropertyLookups() {
@@ -120,6 +153,8 @@ void NetstatPane::buildControls() {
   interval_ = new QComboBox(this);
   SetControlId(interval_, kNetstatIntervalId);
   interval_->setAccessibleName(QStringLiteral("Refresh Interval"));
+  // Where a drop-down list's accessible name is its current entry, this says what it is.
+  interval_->setAccessibleDescription(QStringLiteral("Refresh Interval"));
   for (const char* text : kIntervals) interval_->addItem(QString::fromLatin1(text));
   place(interval_, 7, 5, 66, 13);
   connect(interval_, &QComboBox::currentIndexChanged, this,
@@ -181,8 +216,19 @@ void NetstatPane::buildList() {
   columns->setHighlightSections(false);
   columns->setSectionsClickable(true);
   columns->setStretchLastSection(false);
-  for (int c = 0; c < kEndpointColumns; ++c) columns->resizeSection(c, kColumnWidths[c]);
+  for (int c = 0; c < kEndpointColumns; ++c) columns->resizeSection(c, ColumnWidth(list_, c));
   connect(columns, &QHeaderView::sectionClicked, this, [this](int c) { sortByColumn(c); });
+  // The titles never take the focus, so the keyboard has its own way to them, anywhere in the
+  // pane: Ctrl+1 for the first column to Ctrl+5 for the last.
+  for (int c = 0; c < kEndpointColumns; ++c) {
+    auto* key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_1 + c)), this);
+    key->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(key, &QShortcut::activated, this, [this, c] { sortByColumn(c); });
+  }
+  const QString sortHint =
+      QStringLiteral("Click a column title, or press Ctrl+1 to Ctrl+5, to sort by that column");
+  columns->setToolTip(sortHint);
+  list_->setAccessibleDescription(sortHint);
   connect(list_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
     if (index.isValid()) command(kCmdConnectionProperties);
   });
@@ -336,9 +382,10 @@ bool NetstatPane::eventFilter(QObject* watched, QEvent* event) {
       showMenu(request->globalPos());
     }
   } else if (selectionMark() >= 0) {
-    // From the keyboard: at the current row.
-    const QRect row = list_->visualRect(model_->index(selectionMark(), 0));
-    showMenu(list_->viewport()->mapToGlobal(row.bottomLeft()));
+    // From the keyboard: at the current row, brought into view first.
+    const QModelIndex current = model_->index(selectionMark(), 0);
+    list_->scrollTo(current);
+    showMenu(list_->viewport()->mapToGlobal(list_->visualRect(current).bottomLeft()));
   }
   return true;
 }
