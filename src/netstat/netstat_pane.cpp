@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
@@ -372,22 +373,32 @@ void NetstatPane::sortByColumn(int column) {
 }
 
 bool NetstatPane::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == list_ && event->type() == QEvent::KeyPress) {
+    // Shift+F10 as well as the Menu key, which many keyboards lack.
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) {
+      showMenuAtCurrentRow();
+      return true;
+    }
+  }
   if (event->type() != QEvent::ContextMenu || (watched != list_ && watched != list_->viewport())) {
     return ModulePane::eventFilter(watched, event);
   }
   auto* request = static_cast<QContextMenuEvent*>(event);
-  if (request->reason() == QContextMenuEvent::Mouse) {
-    // Only over a row; beside the rows nothing happens.
-    if (list_->indexAt(list_->viewport()->mapFromGlobal(request->globalPos())).isValid()) {
-      showMenu(request->globalPos());
-    }
-  } else if (selectionMark() >= 0) {
-    // From the keyboard: at the current row, brought into view first.
-    const QModelIndex current = model_->index(selectionMark(), 0);
-    list_->scrollTo(current);
-    showMenu(list_->viewport()->mapToGlobal(list_->visualRect(current).bottomLeft()));
+  if (request->reason() != QContextMenuEvent::Mouse) {
+    showMenuAtCurrentRow();
+  } else if (list_->indexAt(list_->viewport()->mapFromGlobal(request->globalPos())).isValid()) {
+    showMenu(request->globalPos());  // only over a row; beside the rows nothing happens
   }
   return true;
+}
+
+void NetstatPane::showMenuAtCurrentRow() {
+  if (selectionMark() < 0) return;
+  // At the current row, brought into view first.
+  const QModelIndex current = model_->index(selectionMark(), 0);
+  list_->scrollTo(current);
+  showMenu(list_->viewport()->mapToGlobal(list_->visualRect(current).bottomLeft()));
 }
 
 void NetstatPane::showMenu(const QPoint& globalPos) {

@@ -69,6 +69,7 @@ class NetstatPane : public ModulePane {
   void setInterval(int seconds);
   void sortByColumn(int column);
   void showMenu(const QPoint& globalPos);
+  void showMenuAtCurrentRow();  // the keyboard's way to the row menu
   EndpointFilter filter() const;
   // The record of the selected row, or null after the box `noRowText`.
   const EndpointRecord* selectedRecord(const char* noRowText);

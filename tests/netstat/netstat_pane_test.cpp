@@ -204,9 +204,10 @@ TEST_F(NetstatPaneTest, RowsFiltersSortAndTheKeptRowIndex) {
   EXPECT_TRUE(pane().list()->selectionModel()->isRowSelected(1, {}));
 }
 
-// The address columns hold the widest address whole, whatever the font; and the columns sort
-// from the keyboard (Ctrl+1 to Ctrl+5 anywhere in the pane) as a click on their titles does.
-TEST_F(NetstatPaneTest, WholeAddressesAndSortingFromTheKeyboard) {
+// The address columns hold the widest address whole, whatever the font. From the keyboard the
+// columns sort (Ctrl+1 to Ctrl+5 anywhere in the pane) as a click on their titles does, and the
+// row menu opens.
+TEST_F(NetstatPaneTest, WholeAddressesAndTheKeyboard) {
   uint16_t port = 0;
   const int wide = UdpSocket("127.123.123.123", &port);  // as wide as any "a.b.c.d:port"
   ClickControl(&pane(), kNetstatUdpOnlyId);
@@ -231,6 +232,15 @@ TEST_F(NetstatPaneTest, WholeAddressesAndSortingFromTheKeyboard) {
   };
   EXPECT_TRUE(std::regex_match(protocolsAfter(Qt::Key_2), std::regex("T+U+")));
   EXPECT_TRUE(std::regex_match(protocolsAfter(Qt::Key_2), std::regex("U+T+")));
+
+  // Shift+F10 opens the row menu where the keyboard has no Menu key.
+  int menus = 0;
+  SetOutputMenuRunner([&](QMenu&, const QPoint&) { return ++menus, kCmdCopyLine; });
+  Select(pane(), udpRow());
+  pane().list()->setFocus();
+  QTest::keyClick(pane().list(), Qt::Key_F10, Qt::ShiftModifier);
+  EXPECT_EQ(menus, 1);
+  EXPECT_EQ(Clipboard(), FormatRowLine(pane().model()->cells(udpRow())));
 }
 
 // No descriptor left for the netlink socket: the refresh fails, and the rows shown stay with
