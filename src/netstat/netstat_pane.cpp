@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <new>
+#include <utility>
 
 #include "capture/capture_pane.h"
 #include "dns/dns_pane.h"
@@ -183,11 +184,20 @@ void NetstatPane::buildControls() {
     SetControlId(radio, radios[i].id);
     const int end = i + 1 < std::size(radios) ? radios[i + 1].x : 381;
     place(radio, radios[i].x, 4, end - radios[i].x - 1, 16);
+    radio->setChecked(i == 0);  // before its signals are connected: the first refresh is below
+    // A new filter refreshes once however it was chosen (a click, an arrow key, the accessible
+    // toggle action); a click on the filter already chosen refreshes as well.
     const int id = radios[i].id;
-    connect(radio, &QRadioButton::clicked, this, [this, id] { command(id); });
+    connect(radio, &QRadioButton::pressed, this,
+            [this, radio] { pressedChecked_ = radio->isChecked(); });
+    connect(radio, &QRadioButton::toggled, this, [this, id](bool checked) {
+      if (checked) command(id);
+    });
+    connect(radio, &QRadioButton::clicked, this, [this, id] {
+      if (std::exchange(pressedChecked_, false)) command(id);
+    });
     radios_[i] = radio;
   }
-  radios_[0]->setChecked(true);
 
   buildList();
   timer_ = new QTimer(this);
@@ -233,6 +243,16 @@ void NetstatPane::buildList() {
   connect(list_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
     if (index.isValid()) command(kCmdConnectionProperties);
   });
+  // The commands act on the current row: a row selected otherwise (through the accessibility
+  // interface) becomes the current one.
+  connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this](const QItemSelection& selected) {
+            if (selected.isEmpty()) return;
+            const QModelIndex first = selected.indexes().first();
+            if (first.row() != selectionMark()) {
+              list_->selectionModel()->setCurrentIndex(first, QItemSelectionModel::NoUpdate);
+            }
+          });
   list_->installEventFilter(this);
   list_->viewport()->installEventFilter(this);
   place(list_, 7, 25, 374, 238);

@@ -85,6 +85,7 @@ class NetstatPane : public ModulePane {
   QTableView* list_ = nullptr;
   QComboBox* interval_ = nullptr;
   QRadioButton* radios_[4] = {};
+  bool pressedChecked_ = false;  // the filter button being clicked was already chosen
   QTimer* timer_ = nullptr;
   int sortColumn_ = kColumnProcess;
   bool sortAscending_ = false;

@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -241,6 +242,24 @@ TEST_F(NetstatPaneTest, WholeAddressesAndTheKeyboard) {
   QTest::keyClick(pane().list(), Qt::Key_F10, Qt::ShiftModifier);
   EXPECT_EQ(menus, 1);
   EXPECT_EQ(Clipboard(), FormatRowLine(pane().model()->cells(udpRow())));
+}
+
+// Through the accessibility interface: the filter's toggle action shows its rows, and a row
+// selected there is the row the commands act on.
+TEST_F(NetstatPaneTest, AccessibleFilterAndRow) {
+  const int row = udpRow();
+  Select(pane(), row == 0 ? 1 : 0);
+  QAccessible::queryAccessibleInterface(pane().list())->tableInterface()->selectRow(row);
+  pane().command(kCmdCopyLine);
+  EXPECT_EQ(Clipboard(), FormatRowLine(pane().model()->cells(row)));
+
+  QAccessibleInterface* udpOnly =
+      QAccessible::queryAccessibleInterface(FindControlWidget(&pane(), kNetstatUdpOnlyId));
+  udpOnly->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+  ServeEvents(50);
+  ASSERT_TRUE(WaitRefreshed(pane()));
+  EXPECT_EQ(pane().model()->cells(0)[kColumnProto], "UDP");
+  EXPECT_EQ(listenerRow(), -1);
 }
 
 // No descriptor left for the netlink socket: the refresh fails, and the rows shown stay with
