@@ -39,9 +39,9 @@ namespace {
 constexpr const char* kNoItem = "No Item Selected!";
 constexpr const char* kNoConnection = "No Connection Selected!";
 constexpr int kColumnWidths[kEndpointColumns] = {150, 40, 120, 120, 100};  // pixels
-// The widest text each column can hold; a column is widened to it where the font needs more
-// room than its width gives, so that no address or state is ever cut.
-constexpr const char* kWidestCell = "255.255.255.255:65535";
+// The widest text of an address column. The address and state columns are widened where the
+// font in use needs more room than those widths give, so that no address or state is ever cut.
+constexpr const char* kWidestAddress = "255.255.255.255:65535";
 constexpr const char* kIntervals[] = {"Manual",    "1 Second",  "2 Seconds",
                                       "3 Seconds", "4 Seconds", "5 Seconds"};
 // A process that was just sent SIGKILL is given this long to be gone before the list is
@@ -91,7 +91,7 @@ int CellWidthFor(const QTableView* list, const char* text) {
 int ColumnWidth(const QTableView* list, int column) {
   int width = kColumnWidths[column];
   if (column == kColumnLocal || column == kColumnRemote) {
-    width = std::max(width, CellWidthFor(list, kWidestCell));
+    width = std::max(width, CellWidthFor(list, kWidestAddress));
   } else if (column == kColumnState) {
     for (uint32_t state = 0; state <= kTcpDeleteTcb; ++state) {
       width = std::max(width, CellWidthFor(list, TcpStateName(state)));
