@@ -17,7 +17,7 @@
 namespace {
 
 constexpr int kDialogWidth = 220;
-constexpr int kDialogHeight = 186;
+constexpr int kDialogHeight = 202;
 constexpr int kPortsTextLimit = 80;
 constexpr int kAddressesTextLimit = 200;
 
@@ -39,13 +39,18 @@ T* Add(T* control, int id, int x, int y, int width, int height) {
 // One list's group: its mode list, its text field and the hint below it, from `top`.
 void AddListGroup(QDialog* dialog, const char* title, int top, int modeId, const char* const* modes,
                   int textId, int textLimit, const char* hint) {
-  Add(new QGroupBox(QString::fromLatin1(title), dialog), 0, 7, top, 206, 58);
+  auto* group = Add(new QGroupBox(QString::fromLatin1(title), dialog), 0, 7, top, 206, 66);
   auto* mode = Add(new QComboBox(dialog), modeId, 15, top + 12, 190, 12);
   for (int i = 0; i < 4; ++i) mode->addItem(QString::fromLatin1(modes[i]));
   mode->setCurrentIndex(-1);
+  PutInGroup(mode, group);
   auto* text = Add(new QLineEdit(dialog), textId, 15, top + 27, 190, 12);
   text->setMaxLength(textLimit);
-  Add(new QLabel(QString::fromLatin1(hint), dialog), 0, 15, top + 42, 190, 10);
+  PutInGroup(text, group);
+  // Two lines' room: the address example is wider than the group at the usual fonts.
+  auto* label = Add(new QLabel(QString::fromLatin1(hint), dialog), 0, 15, top + 41, 190, 20);
+  label->setWordWrap(true);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }
 
 bool Ticked(const QDialog* dialog, int id) {
@@ -107,15 +112,15 @@ CaptureFilterDialog::CaptureFilterDialog(QWidget* owner, CaptureFilter& current)
   Add(new QCheckBox(QStringLiteral("Include UDP"), this), kFilterUdpId, 105, 16, 80, 10);
   AddListGroup(this, "Ports :", 36, kFilterPortModeId, kPortModes, kFilterPortsId, kPortsTextLimit,
                "Seperate Ports with commas. EG 139,80");
-  AddListGroup(this, "Addresses :", 98, kFilterAddressModeId, kAddressModes, kFilterAddressesId,
+  AddListGroup(this, "Addresses :", 106, kFilterAddressModeId, kAddressModes, kFilterAddressesId,
                kAddressesTextLimit,
                "Seperate IP Addresses with commas. EG 123.123.123.123,127.0.0.1");
 
-  auto* ok = Add(new QPushButton(QStringLiteral("OK"), this), kFilterOkId, 109, 164, 50, 14);
+  auto* ok = Add(new QPushButton(QStringLiteral("OK"), this), kFilterOkId, 109, 180, 50, 14);
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, [this] { StoreFilterDialog(this, current_); });
   auto* cancel =
-      Add(new QPushButton(QStringLiteral("Cancel"), this), kFilterCancelId, 163, 164, 50, 14);
+      Add(new QPushButton(QStringLiteral("Cancel"), this), kFilterCancelId, 163, 180, 50, 14);
   cancel->setAutoDefault(false);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 

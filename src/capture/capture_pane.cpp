@@ -161,16 +161,18 @@ CapturePane::CapturePane(QWidget* mainWindow) : ModulePane(mainWindow) {
   g_capturePane = this;
   g_currentFilter = InitialCaptureFilter();
 
-  AddGroup(this, "Local Interface :", 7, 2, 104, 30);
+  QGroupBox* addressGroup = AddGroup(this, "Local Interface :", 7, 2, 104, 30);
   auto* address = new QComboBox(this);
   SetControlId(address, kCaptureInterfaceId);
   place(address, 13, 15, 92, 12);
+  PutInGroup(address, addressGroup);
   FillLocalAddressBox(address);
 
-  AddGroup(this, "Display :", 7, 35, 104, 42);
+  QGroupBox* displayGroup = AddGroup(this, "Display :", 7, 35, 104, 42);
   auto* display = new QComboBox(this);
   SetControlId(display, kDisplaySelectorId);
   place(display, 13, 47, 92, 12);
+  PutInGroup(display, displayGroup);
   FillDisplaySelector(display, 0);
   auto* showInfo = new QCheckBox(QStringLiteral("Show Packet Info"), this);
   SetControlId(showInfo, kCaptureShowInfoId);

@@ -156,16 +156,18 @@ void DnsPane::buildControls() {
   const auto group = [this](const char* title, int x, int y, int w, int h) {
     auto* box = new QGroupBox(QString::fromLatin1(title), this);
     place(box, x, y, w, h);
+    return box;
   };
-  group("Query Type :", 7, 1, 134, 31);
-  group("DNS Server :", 178, 0, 203, 31);
-  group("Host :", 7, 31, 374, 34);
+  QGroupBox* typeGroup = group("Query Type :", 7, 1, 134, 31);
+  QGroupBox* serverGroup = group("DNS Server :", 178, 0, 203, 31);
+  QGroupBox* hostGroup = group("Host :", 7, 31, 374, 34);
 
   auto* modes = new QComboBox(this);
   SetControlId(modes, kDnsQueryTypeId);
   for (int i = 0; i < kDnsModeCount; ++i) modes->addItem(QString::fromLatin1(DnsModeLabel(i)));
   modes->setCurrentIndex(kNormalResolveMode);
   place(modes, 17, 14, 115, 12);
+  PutInGroup(modes, typeGroup);
   connect(modes, &QComboBox::currentIndexChanged, this, [this] { updateWidgets(); });
 
   auto* server = new QComboBox(this);
@@ -173,6 +175,7 @@ void DnsPane::buildControls() {
   server->setEditable(true);
   server->setInsertPolicy(QComboBox::NoInsert);
   place(server, 192, 11, 111, 12);
+  PutInGroup(server, serverGroup);
 
   auto* getDefault = new QPushButton(QStringLiteral("Get Default"), this);
   SetControlId(getDefault, kDnsGetDefaultId);
@@ -184,6 +187,7 @@ void DnsPane::buildControls() {
   host->setEditable(true);
   host->setInsertPolicy(QComboBox::NoInsert);
   place(host, 21, 44, 220, 12);
+  PutInGroup(host, hostGroup);
 
   auto* start = new QPushButton(QStringLiteral("Start"), this);
   SetControlId(start, kDnsStartId);

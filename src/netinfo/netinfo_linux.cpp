@@ -225,6 +225,9 @@ std::optional<DhcpLease> FindDhcpLease(const AdapterRecord& adapter,
 bool FlushNeighbours(int index) {
   // The kernel would refuse each delete; without entries there would be nothing to refuse.
   if (!HasNetAdmin()) return false;
+  // An adapter gone since it was listed has no table to flush: no success to report.
+  char name[IF_NAMESIZE];
+  if (if_indextoname(unsigned(index), name) == nullptr) return false;
   RtnlSocket socket;
   if (!socket.ok()) return false;
   std::vector<uint32_t> entries;

@@ -19,20 +19,23 @@ constexpr const char* kAdaptersFailed = "Failed To Get Adapters Info!";
 
 QLabel* AddLabel(ModulePane* pane, const char* text, int x, int y, int width, int height) {
   auto* label = new QLabel(QString::fromLatin1(text), pane);
+  label->setTextFormat(Qt::PlainText);  // a host or domain name is never markup
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   pane->place(label, x, y, width, height);
   return label;
 }
 
-// A sunken, bordered value field of the statistics, read aloud under its label's name.
-void AddValueField(ModulePane* pane, int id, const char* name, Qt::Alignment alignment, int x,
-                   int y) {
+// A sunken, bordered value field of the statistics under its label, which names it for the
+// accessibility interface while the field's own text stays its value.
+void AddValueField(ModulePane* pane, const char* label, int labelY, int id, Qt::Alignment alignment,
+                   int x, int y) {
   auto* field = new QLabel(pane);
   SetControlId(field, id);
+  field->setTextFormat(Qt::PlainText);
   field->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   field->setAlignment(alignment | Qt::AlignVCenter);
-  field->setAccessibleName(QString::fromLatin1(name));
   pane->place(field, x, y, 110, 11);
+  AddLabel(pane, label, 264, labelY, 62, 8)->setBuddy(field);
 }
 
 QPushButton* AddButton(ModulePane* pane, const char* text, int id) {
@@ -60,40 +63,36 @@ NetInfoPane::NetInfoPane(QWidget* mainWindow, NetInfoSources sources)
 void NetInfoPane::buildControls() {
   // The frames first, so the controls inside lie on top of them.
   const auto group = [this](const char* title, int x, int y, int w, int h) {
-    place(new QGroupBox(QString::fromLatin1(title), this), x, y, w, h);
+    auto* box = new QGroupBox(QString::fromLatin1(title), this);
+    place(box, x, y, w, h);
+    return box;
   };
   group("Windows IP Configuration :", 7, 7, 374, 60);
-  group("Network Adapters :", 7, 76, 374, 187);
+  QGroupBox* adapterGroup = group("Network Adapters :", 7, 76, 374, 187);
   group("Information :", 17, 111, 238, 143);
   group("Statistics :", 254, 111, 127, 118);
 
-  QLabel* params = AddLabel(this, "#ipconfig#", 16, 19, 355, 45);
-  SetControlId(params, kNetworkParamsId);
-  params->setAccessibleName(QStringLiteral("IP Configuration"));
-  AddLabel(this, "Status :", 264, 124, 62, 8);
-  AddLabel(this, "Speed :", 264, 149, 62, 8);
-  AddLabel(this, "Received :", 264, 175, 62, 8);
-  AddLabel(this, "Sent :", 264, 200, 62, 8);
-  AddValueField(this, kAdapterStatusId, "Status", Qt::AlignHCenter, 263, 134);
-  AddValueField(this, kAdapterSpeedId, "Speed", Qt::AlignRight, 264, 159);
-  AddValueField(this, kAdapterReceivedId, "Received", Qt::AlignRight, 263, 184);
-  AddValueField(this, kAdapterSentId, "Sent", Qt::AlignRight, 263, 209);
+  SetControlId(AddLabel(this, "#ipconfig#", 16, 19, 355, 45), kNetworkParamsId);
+  AddValueField(this, "Status :", 124, kAdapterStatusId, Qt::AlignHCenter, 263, 134);
+  AddValueField(this, "Speed :", 149, kAdapterSpeedId, Qt::AlignRight, 264, 159);
+  AddValueField(this, "Received :", 175, kAdapterReceivedId, Qt::AlignRight, 263, 184);
+  AddValueField(this, "Sent :", 200, kAdapterSentId, Qt::AlignRight, 263, 209);
 
-  // The focusable controls in their Tab order.
+  // The focusable controls in their Tab order, as they read: the list, then its button.
+  adapters_ = new QComboBox(this);
+  SetControlId(adapters_, kAdapterListId);
+  place(adapters_, 16, 90, 307, 12);
+  PutInGroup(adapters_, adapterGroup);
+  connect(adapters_, &QComboBox::currentIndexChanged, this, [this] { command(kAdapterListId); });
+
   QPushButton* refresh = AddButton(this, "Refresh", kNetInfoRefreshId);
   refresh->setDefault(true);
   place(refresh, 328, 89, 46, 14);
 
-  adapters_ = new QComboBox(this);
-  SetControlId(adapters_, kAdapterListId);
-  adapters_->setAccessibleName(QStringLiteral("Network Adapters"));
-  place(adapters_, 16, 90, 307, 12);
-  connect(adapters_, &QComboBox::currentIndexChanged, this, [this] { command(kAdapterListId); });
-
   QPlainTextEdit* info = MakeOutputPane(this, kOutputPaneId, QRect(23, 121, 226, 128), true,
                                         OutputScrollBars::None, false);
   info->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);  // the double border
-  info->setAccessibleName(QStringLiteral("Information"));
+  NameAfterLabel(info, QStringLiteral("Information :"));
 
   place(AddButton(this, "Flush DNS Cache...", kFlushCacheId), 274, 236, 82, 16);
 }
@@ -148,18 +147,20 @@ void NetInfoPane::showAdapterInfo() {
     ShowError(this, "%s", kAdaptersFailed);
     return;
   }
-  // An adapter gone since the list was filled keeps its last information.
   const AdapterRecord* adapter = nullptr;
   for (const AdapterRecord& candidate : *list) {
     if (candidate.index == index) adapter = &candidate;
   }
+  // An adapter gone since the list was filled: the pane keeps its facts if they are its own.
+  if (adapter == nullptr && infoIndex_ == index) return;
+  infoIndex_ = index;
+  SetControlText(this, kOutputPaneId, QString());
   if (adapter == nullptr) return;
   std::optional<std::vector<uint32_t>> dnsServers;
   if (std::optional<ResolverConfig> config = ReadResolverConfig(sources_.resolverConfig)) {
     dnsServers = std::move(config->nameServers);
   }
   const std::optional<DhcpLease> lease = FindDhcpLease(*adapter, sources_.leaseDirectories);
-  SetControlText(this, kOutputPaneId, QString());
   AppendOutput(this, kOutputPaneId, FormatAdapterInfo(*adapter, lease, dnsServers));
   // The pane has no scroll bars: its view starts at the first line, whatever the font's size.
   FindControl<QPlainTextEdit>(this, kOutputPaneId)->moveCursor(QTextCursor::Start);
@@ -170,8 +171,13 @@ void NetInfoPane::updateStatistics() {
   if (index == 0) return;
   InterfaceStatistics reading;
   const std::string name = adapters_->currentText().toStdString();
-  if (!statistics_.read(index, name, reading)) return;
-  const StatisticsTexts texts = FormatStatistics(reading);
+  StatisticsTexts texts;
+  if (statistics_.read(index, name, reading)) {
+    texts = FormatStatistics(reading);
+  } else if (statisticsIndex_ == index) {
+    return;  // its last values stay while it cannot be read
+  }
+  statisticsIndex_ = index;
   SetControlText(this, kAdapterStatusId, QString::fromLatin1(texts.status));
   SetControlText(this, kAdapterSpeedId, QString::fromLatin1(texts.speed));
   SetControlText(this, kAdapterReceivedId, QString::fromLatin1(texts.received));

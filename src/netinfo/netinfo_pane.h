@@ -46,6 +46,10 @@ class NetInfoPane : public ModulePane {
   InterfaceStatsReader statistics_;
   QComboBox* adapters_ = nullptr;
   QTimer* timer_ = nullptr;
+  // The adapters whose facts the information pane and the statistics show (0: none yet), so an
+  // adapter that cannot be read keeps its own last facts but never shows another's.
+  int infoIndex_ = 0;
+  int statisticsIndex_ = 0;
 };
 
 ModulePane* CreateNetInfoPane(QWidget* mainWindow);

@@ -32,8 +32,8 @@ std::optional<std::vector<AdapterRecord>> ReadAdapters();
 std::optional<DhcpLease> FindDhcpLease(const AdapterRecord& adapter,
                                        const std::vector<std::string>& directories);
 
-// Deletes every IPv4 neighbour (ARP) entry of the interface. False without CAP_NET_ADMIN or
-// when the table cannot be read or an entry cannot be deleted.
+// Deletes every IPv4 neighbour (ARP) entry of the interface. False without CAP_NET_ADMIN, when
+// the interface does not exist, or when the table cannot be read or an entry cannot be deleted.
 bool FlushNeighbours(int index);
 
 // Reads an interface's statistics from its files in the interface directory. The files are

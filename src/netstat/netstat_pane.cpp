@@ -154,8 +154,8 @@ NetstatPane::~NetstatPane() {
 void NetstatPane::buildControls() {
   interval_ = new QComboBox(this);
   SetControlId(interval_, kNetstatIntervalId);
+  // Unlabelled: on Linux a combo box's name is its value, so the description tells what it is.
   interval_->setAccessibleName(QStringLiteral("Refresh Interval"));
-  // Where a drop-down list's accessible name is its current entry, this says what it is.
   interval_->setAccessibleDescription(QStringLiteral("Refresh Interval"));
   for (const char* text : kIntervals) interval_->addItem(QString::fromLatin1(text));
   place(interval_, 7, 5, 66, 13);

@@ -41,12 +41,7 @@ bool DestinationOf(const std::string& host, uint32_t* address, std::string* dott
 }  // namespace
 
 PingPane::PingPane(QWidget* mainWindow) : ModulePane(mainWindow) {
-  auto* start = new QPushButton(QStringLiteral("Start"), this);
-  SetControlId(start, kStartButton);
-  start->setDefault(true);
-  place(start, 277, 6, 86, 17);
-  connect(start, &QPushButton::clicked, this, [this] { command(kStartButton); });
-
+  // In their Tab order, as they read from left to right.
   auto* group = new QGroupBox(QStringLiteral("Host / Address :"), this);
   place(group, 7, 0, 113, 28);
   host_ = new QComboBox(this);
@@ -54,6 +49,7 @@ PingPane::PingPane(QWidget* mainWindow) : ModulePane(mainWindow) {
   host_->setInsertPolicy(QComboBox::NoInsert);  // the history is kept by the runs
   SetControlId(host_, kPingHostBox);
   place(host_, 17, 9, 94, 13);
+  PutInGroup(host_, group);
 
   ping_ = new QRadioButton(QStringLiteral("Ping"), this);
   SetControlId(ping_, kPingRadio);
@@ -61,6 +57,12 @@ PingPane::PingPane(QWidget* mainWindow) : ModulePane(mainWindow) {
   trace_ = new QRadioButton(QStringLiteral("TraceRoute"), this);
   SetControlId(trace_, kTraceRadio);
   place(trace_, 193, 12, 72, 10);
+
+  auto* start = new QPushButton(QStringLiteral("Start"), this);
+  SetControlId(start, kStartButton);
+  start->setDefault(true);
+  place(start, 277, 6, 86, 17);
+  connect(start, &QPushButton::clicked, this, [this] { command(kStartButton); });
 
   MakeOutputPane(this, kOutputPaneId, QRect(7, 35, 374, 228), true, OutputScrollBars::Both, true);
 

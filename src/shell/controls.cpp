@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -13,6 +14,27 @@ void SetControlId(QWidget* control, int id) {
 QWidget* FindControlWidget(const QWidget* parent, int id) {
   if (parent == nullptr) return nullptr;
   return parent->findChild<QWidget*>(QString::number(id));
+}
+
+void NameAfterLabel(QWidget* control, const QString& label) {
+  QString name = QString(label).remove(QLatin1Char('&')).trimmed();
+  if (name.endsWith(QLatin1Char(':'))) name.chop(1);
+  name = name.trimmed();
+  control->setAccessibleName(name);
+  if (auto* combo = qobject_cast<QComboBox*>(control); combo && combo->lineEdit()) {
+    combo->lineEdit()->setAccessibleName(name);
+  }
+}
+
+void PutInGroup(QWidget* control, QGroupBox* group) {
+  const QRect spot = control->geometry().translated(-group->pos());
+  control->setParent(group);
+  control->setGeometry(spot);
+  const bool entry = qobject_cast<QComboBox*>(control) || qobject_cast<QLineEdit*>(control) ||
+                     qobject_cast<QPlainTextEdit*>(control);
+  if (entry && control->accessibleName().isEmpty()) {
+    NameAfterLabel(control, group->title());
+  }
 }
 
 std::string BoundedText(const QString& text, size_t capacity) {

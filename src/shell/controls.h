@@ -5,6 +5,7 @@
 #include <string>
 
 class QComboBox;
+class QGroupBox;
 
 // Controls carry their numeric id as objectName ("1020"); this is how panes and tests find them.
 void SetControlId(QWidget* control, int id);
@@ -14,6 +15,17 @@ template <typename T>
 T* FindControl(const QWidget* parent, int id) {
   return qobject_cast<T*>(FindControlWidget(parent, id));
 }
+
+// Names a control for the accessibility interface after its label or group title ("Host /
+// Address :" reads "Host / Address"); an editable combo box's edit field, which takes the focus,
+// is named too.
+void NameAfterLabel(QWidget* control, const QString& label);
+
+// Moves a control, already placed over its group box, into the box at the same spot. On Linux
+// the accessibility interface names a combo box by its value and tells its label through the
+// group box it lies in; an edit or combo box without a name of its own is also named after the
+// box's title.
+void PutInGroup(QWidget* control, QGroupBox* group);
 
 // Inputs are read through a buffer of 300 characters: at most 299 bytes of the text's UTF-8.
 inline constexpr size_t kInputCapacity = 300;

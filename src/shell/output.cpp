@@ -131,12 +131,18 @@ QPlainTextEdit* MakeOutputPane(QWidget* pane, int id, const QRect& dlu, bool rea
   edit->setGeometry(Dlu().rect(dlu.x(), dlu.y(), dlu.width(), dlu.height()));
   edit->setReadOnly(readOnly);
   edit->setUndoRedoEnabled(!readOnly);
+  // A caret the keys move, so output can be read line by line and partly selected from the
+  // keyboard (and by a screen reader), not only with the mouse.
+  if (readOnly) {
+    edit->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  }
   edit->setLineWrapMode(QPlainTextEdit::NoWrap);  // scrolls horizontally as text goes on
   edit->setTabChangesFocus(true);
   const auto policy = [](bool on) { return on ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff; };
   edit->setHorizontalScrollBarPolicy(policy(scrollBars == OutputScrollBars::Both));
   edit->setVerticalScrollBarPolicy(policy(scrollBars != OutputScrollBars::None));
   if (fixedFont) edit->setFont(GetFixedFont());
+  edit->setAccessibleName(QStringLiteral("Output"));
   // Tab stops every half inch, so tabbed columns line up as users know them.
   edit->setTabStopDistance(edit->logicalDpiX() / 2.0);
   return edit;

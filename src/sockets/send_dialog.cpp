@@ -61,6 +61,7 @@ SendDialog::SendDialog(QWidget* owner, std::function<void(SendDialog&)> onOk)
 
   edit_ = new QPlainTextEdit(this);
   SetControlId(edit_, kSendTextId);
+  edit_->setAccessibleName(QStringLiteral("Data To Send"));
   edit_->setGeometry(dlu.rect(7, 7, 248, 92));
   edit_->setLineWrapMode(QPlainTextEdit::NoWrap);
   edit_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -75,7 +76,7 @@ SendDialog::SendDialog(QWidget* owner, std::function<void(SendDialog&)> onOk)
 
   auto* commands = new QPushButton(QStringLiteral("Common Commands..."), this);
   SetControlId(commands, kCommonCommandsId);
-  commands->setGeometry(dlu.rect(7, 121, 80, 14));
+  commands->setGeometry(dlu.rect(7, 121, 90, 14));  // room for its text beside the frame
   commands->setAutoDefault(false);
   connect(commands, &QPushButton::clicked, this, [this] { chooseCommand(); });
 

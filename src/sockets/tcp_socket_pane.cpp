@@ -179,21 +179,22 @@ void TcpWorker(TcpRequest request, std::shared_ptr<SocketRun> run, PaneWriter ou
 }  // namespace
 
 TcpSocketPane::TcpSocketPane(QWidget* mainWindow) : ModulePane(mainWindow) {
-  AddGroup(this, "Connect To :", 7, 2, 176, 30);
+  QGroupBox* hostGroup = AddGroup(this, "Connect To :", 7, 2, 176, 30);
   auto* host = new QComboBox(this);
   SetControlId(host, kTcpHostId);
   host->setEditable(true);
   host->setInsertPolicy(QComboBox::NoInsert);
   place(host, 13, 15, 164, 12);
+  PutInGroup(host, hostGroup);
 
-  AddGroup(this, "Listen On :", 188, 2, 104, 30);
+  QGroupBox* addressGroup = AddGroup(this, "Listen On :", 188, 2, 104, 30);
   auto* address = new QComboBox(this);
   SetControlId(address, kTcpListenAddressId);
   place(address, 194, 15, 92, 12);
+  PutInGroup(address, addressGroup);
   FillLocalAddressBox(address);
 
-  AddGroup(this, "Port :", 297, 2, 84, 30);
-  AddPortEdit(this, kTcpPortId, 303, 72);
+  AddPortEdit(this, AddGroup(this, "Port :", 297, 2, 84, 30), kTcpPortId, 303, 72);
 
   AddRowButton(this, "Connect", kTcpConnectId, 7);
   AddRowButton(this, "Listen", kTcpListenId, 61);

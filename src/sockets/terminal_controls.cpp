@@ -22,8 +22,10 @@ void FillLocalAddressBox(QComboBox* box) {
   box->setCurrentIndex(box->count() > 0 ? 0 : -1);
 }
 
-void AddGroup(ModulePane* pane, const char* title, int x, int y, int width, int height) {
-  pane->place(new QGroupBox(QString::fromLatin1(title), pane), x, y, width, height);
+QGroupBox* AddGroup(ModulePane* pane, const char* title, int x, int y, int width, int height) {
+  auto* group = new QGroupBox(QString::fromLatin1(title), pane);
+  pane->place(group, x, y, width, height);
+  return group;
 }
 
 QPushButton* AddRowButton(ModulePane* pane, const char* text, int id, int x) {
@@ -34,11 +36,12 @@ QPushButton* AddRowButton(ModulePane* pane, const char* text, int id, int x) {
   return button;
 }
 
-void AddPortEdit(ModulePane* pane, int id, int x, int width) {
+void AddPortEdit(ModulePane* pane, QGroupBox* group, int id, int x, int width) {
   auto* edit = new QLineEdit(pane);
   SetControlId(edit, id);
   edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
   pane->place(edit, x, 15, width, 12);
+  PutInGroup(edit, group);
 }
 
 void AddEchoDisplayAndOutput(ModulePane* pane, int echoX) {
@@ -46,10 +49,11 @@ void AddEchoDisplayAndOutput(ModulePane* pane, int echoX) {
   SetControlId(echo, kEchoLocalId);
   pane->place(echo, echoX, 48, 58, 10);
 
-  AddGroup(pane, "Display :", 291, 36, 90, 30);
+  QGroupBox* group = AddGroup(pane, "Display :", 291, 36, 90, 30);
   auto* display = new QComboBox(pane);
   SetControlId(display, kDisplaySelectorId);
   pane->place(display, 297, 49, 78, 12);
+  PutInGroup(display, group);
   FillDisplaySelector(display, 4);
 
   MakeOutputPane(pane, kOutputPaneId, QRect(7, 72, 374, 191), true, OutputScrollBars::Both, true);

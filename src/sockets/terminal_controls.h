@@ -2,6 +2,7 @@
 
 class ModulePane;
 class QComboBox;
+class QGroupBox;
 class QPushButton;
 
 // Controls the socket terminals and the capture pane share.
@@ -10,13 +11,13 @@ class QPushButton;
 void FillLocalAddressBox(QComboBox* box);
 
 // A group box with its title, at dialog units.
-void AddGroup(ModulePane* pane, const char* title, int x, int y, int width, int height);
+QGroupBox* AddGroup(ModulePane* pane, const char* title, int x, int y, int width, int height);
 
 // A button of the terminals' button row (y 46, 50 x 14) that sends its id as the pane's command.
 QPushButton* AddRowButton(ModulePane* pane, const char* text, int id, int x);
 
-// A port field: digits only, in a group's first row (y 15, height 12).
-void AddPortEdit(ModulePane* pane, int id, int x, int width);
+// A port field: digits only, in the group's first row (y 15, height 12).
+void AddPortEdit(ModulePane* pane, QGroupBox* group, int id, int x, int width);
 
 // The lower part both terminals share: the "Echo Local" box at `echoX` on the button row, the
 // "Display :" group with its selector (Text Only), and the output pane.

@@ -99,24 +99,24 @@ void UdpWorker(UdpRequest request, std::shared_ptr<SocketRun> run, PaneWriter ou
 }  // namespace
 
 UdpSocketPane::UdpSocketPane(QWidget* mainWindow) : ModulePane(mainWindow) {
-  AddGroup(this, "Bind To Local IP :", 7, 2, 104, 30);
+  QGroupBox* addressGroup = AddGroup(this, "Bind To Local IP :", 7, 2, 104, 30);
   auto* address = new QComboBox(this);
   SetControlId(address, kUdpLocalAddressId);
   place(address, 13, 15, 92, 12);
+  PutInGroup(address, addressGroup);
   FillLocalAddressBox(address);
 
-  AddGroup(this, "Local Port :", 116, 2, 60, 30);
-  AddPortEdit(this, kUdpLocalPortId, 122, 48);
+  AddPortEdit(this, AddGroup(this, "Local Port :", 116, 2, 60, 30), kUdpLocalPortId, 122, 48);
 
-  AddGroup(this, "Send To Remote IP :", 181, 2, 135, 30);
+  QGroupBox* remoteGroup = AddGroup(this, "Send To Remote IP :", 181, 2, 135, 30);
   auto* remote = new QComboBox(this);
   SetControlId(remote, kUdpRemoteHostId);
   remote->setEditable(true);
   remote->setInsertPolicy(QComboBox::NoInsert);
   place(remote, 187, 15, 123, 12);
+  PutInGroup(remote, remoteGroup);
 
-  AddGroup(this, "Remote Port :", 321, 2, 60, 30);
-  AddPortEdit(this, kUdpRemotePortId, 327, 48);
+  AddPortEdit(this, AddGroup(this, "Remote Port :", 321, 2, 60, 30), kUdpRemotePortId, 327, 48);
 
   AddRowButton(this, "Start", kUdpStartId, 7);
   AddRowButton(this, "Close", kUdpCloseId, 61);

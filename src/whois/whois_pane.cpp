@@ -41,12 +41,15 @@ WhoisPane::~WhoisPane() {
 }
 
 void WhoisPane::buildControls() {
-  place(new QGroupBox(QStringLiteral("Domain Name / IP Address :"), this), 7, 0, 171, 44);
-  place(new QGroupBox(QStringLiteral("Custom Whois Server :"), this), 183, 0, 198, 44);
+  auto* queryGroup = new QGroupBox(QStringLiteral("Domain Name / IP Address :"), this);
+  place(queryGroup, 7, 0, 171, 44);
+  auto* serverGroup = new QGroupBox(QStringLiteral("Custom Whois Server :"), this);
+  place(serverGroup, 183, 0, 198, 44);
 
   // Dropped-down lists as tall as the layout allows: 71 and 235 dialog units.
   QComboBox* query = MakeEditableCombo(this, kWhoisQueryBoxId, 7);
   place(query, 17, 11, 156, 12);
+  PutInGroup(query, queryGroup);
 
   auto* start = new QPushButton(QStringLiteral("Start"), this);
   SetControlId(start, kStartButtonId);
@@ -62,6 +65,7 @@ void WhoisPane::buildControls() {
   servers->setEditText(QString());
   servers->setEnabled(false);
   place(servers, 191, 11, 182, 12);
+  PutInGroup(servers, serverGroup);
 
   auto* custom = new QCheckBox(QStringLiteral("Choose Whois Server"), this);
   SetControlId(custom, kWhoisCustomCheckId);
