@@ -3,12 +3,18 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTableView>
 #include <QTimer>
+#include <algorithm>
 #include <new>
+#include <utility>
 
 #include "capture/capture_pane.h"
 #include "dns/dns_pane.h"
@@ -33,6 +39,9 @@ namespace {
 constexpr const char* kNoItem = "No Item Selected!";
 constexpr const char* kNoConnection = "No Connection Selected!";
 constexpr int kColumnWidths[kEndpointColumns] = {150, 40, 120, 120, 100};  // pixels
+// The widest text of an address column. The address and state columns are widened where the
+// font in use needs more room than those widths give, so that no address or state is ever cut.
+constexpr const char* kWidestAddress = "255.255.255.255:65535";
 constexpr const char* kIntervals[] = {"Manual",    "1 Second",  "2 Seconds",
                                       "3 Seconds", "4 Seconds", "5 Seconds"};
 // A process that was just sent SIGKILL is given this long to be gone before the list is
@@ -63,6 +72,32 @@ void AddEntries(QMenu* menu, std::initializer_list<MenuEntry> entries) {
 void AddSubmenu(QMenu* menu, const char* title, const MenuEntry (&entries)[3]) {
   QMenu* sub = menu->addMenu(QString::fromLatin1(title));
   AddEntries(sub, {entries[0], entries[1], entries[2]});
+}
+
+// The width a cell needs to show `text` whole, measured as the view measures its cells.
+int CellWidthFor(const QTableView* list, const char* text) {
+  QStyleOptionViewItem option;
+  option.initFrom(list);
+  option.font = list->font();
+  option.fontMetrics = list->fontMetrics();
+  option.features = QStyleOptionViewItem::HasDisplay;
+  option.text = QString::fromLatin1(text);
+  option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+  const QSize size =
+      list->style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), list);
+  return size.width() + (list->showGrid() ? 1 : 0);
+}
+
+int ColumnWidth(const QTableView* list, int column) {
+  int width = kColumnWidths[column];
+  if (column == kColumnLocal || column == kColumnRemote) {
+    width = std::max(width, CellWidthFor(list, kWidestAddress));
+  } else if (column == kColumnState) {
+    for (uint32_t state = 0; state <= kTcpDeleteTcb; ++state) {
+      width = std::max(width, CellWidthFor(list, TcpStateName(state)));
+    }
+  }
+  return width;
 }
 
 const PropertyLookups& SystemPropertyLookups() {
@@ -149,11 +184,20 @@ void NetstatPane::buildControls() {
     SetControlId(radio, radios[i].id);
     const int end = i + 1 < std::size(radios) ? radios[i + 1].x : 381;
     place(radio, radios[i].x, 4, end - radios[i].x - 1, 16);
+    radio->setChecked(i == 0);  // before its signals are connected: the first refresh is below
+    // A new filter refreshes once however it was chosen (a click, an arrow key, the accessible
+    // toggle action); a click on the filter already chosen refreshes as well.
     const int id = radios[i].id;
-    connect(radio, &QRadioButton::clicked, this, [this, id] { command(id); });
+    connect(radio, &QRadioButton::pressed, this,
+            [this, radio] { pressedChecked_ = radio->isChecked(); });
+    connect(radio, &QRadioButton::toggled, this, [this, id](bool checked) {
+      if (checked) command(id);
+    });
+    connect(radio, &QRadioButton::clicked, this, [this, id] {
+      if (std::exchange(pressedChecked_, false)) command(id);
+    });
     radios_[i] = radio;
   }
-  radios_[0]->setChecked(true);
 
   buildList();
   timer_ = new QTimer(this);
@@ -183,11 +227,32 @@ void NetstatPane::buildList() {
   columns->setHighlightSections(false);
   columns->setSectionsClickable(true);
   columns->setStretchLastSection(false);
-  for (int c = 0; c < kEndpointColumns; ++c) columns->resizeSection(c, kColumnWidths[c]);
+  for (int c = 0; c < kEndpointColumns; ++c) columns->resizeSection(c, ColumnWidth(list_, c));
   connect(columns, &QHeaderView::sectionClicked, this, [this](int c) { sortByColumn(c); });
+  // The titles never take the focus, so the keyboard has its own way to them, anywhere in the
+  // pane: Ctrl+1 for the first column to Ctrl+5 for the last.
+  for (int c = 0; c < kEndpointColumns; ++c) {
+    auto* key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_1 + c)), this);
+    key->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(key, &QShortcut::activated, this, [this, c] { sortByColumn(c); });
+  }
+  const QString sortHint =
+      QStringLiteral("Click a column title, or press Ctrl+1 to Ctrl+5, to sort by that column");
+  columns->setToolTip(sortHint);
+  list_->setAccessibleDescription(sortHint);
   connect(list_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
     if (index.isValid()) command(kCmdConnectionProperties);
   });
+  // The commands act on the current row: a row selected otherwise (through the accessibility
+  // interface) becomes the current one.
+  connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this](const QItemSelection& selected) {
+            if (selected.isEmpty()) return;
+            const QModelIndex first = selected.indexes().first();
+            if (first.row() != selectionMark()) {
+              list_->selectionModel()->setCurrentIndex(first, QItemSelectionModel::NoUpdate);
+            }
+          });
   list_->installEventFilter(this);
   list_->viewport()->installEventFilter(this);
   place(list_, 7, 25, 374, 238);
@@ -328,21 +393,32 @@ void NetstatPane::sortByColumn(int column) {
 }
 
 bool NetstatPane::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == list_ && event->type() == QEvent::KeyPress) {
+    // Shift+F10 as well as the Menu key, which many keyboards lack.
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) {
+      showMenuAtCurrentRow();
+      return true;
+    }
+  }
   if (event->type() != QEvent::ContextMenu || (watched != list_ && watched != list_->viewport())) {
     return ModulePane::eventFilter(watched, event);
   }
   auto* request = static_cast<QContextMenuEvent*>(event);
-  if (request->reason() == QContextMenuEvent::Mouse) {
-    // Only over a row; beside the rows nothing happens.
-    if (list_->indexAt(list_->viewport()->mapFromGlobal(request->globalPos())).isValid()) {
-      showMenu(request->globalPos());
-    }
-  } else if (selectionMark() >= 0) {
-    // From the keyboard: at the current row.
-    const QRect row = list_->visualRect(model_->index(selectionMark(), 0));
-    showMenu(list_->viewport()->mapToGlobal(row.bottomLeft()));
+  if (request->reason() != QContextMenuEvent::Mouse) {
+    showMenuAtCurrentRow();
+  } else if (list_->indexAt(list_->viewport()->mapFromGlobal(request->globalPos())).isValid()) {
+    showMenu(request->globalPos());  // only over a row; beside the rows nothing happens
   }
   return true;
+}
+
+void NetstatPane::showMenuAtCurrentRow() {
+  if (selectionMark() < 0) return;
+  // At the current row, brought into view first.
+  const QModelIndex current = model_->index(selectionMark(), 0);
+  list_->scrollTo(current);
+  showMenu(list_->viewport()->mapToGlobal(list_->visualRect(current).bottomLeft()));
 }
 
 void NetstatPane::showMenu(const QPoint& globalPos) {

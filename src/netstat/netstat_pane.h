@@ -69,6 +69,7 @@ class NetstatPane : public ModulePane {
   void setInterval(int seconds);
   void sortByColumn(int column);
   void showMenu(const QPoint& globalPos);
+  void showMenuAtCurrentRow();  // the keyboard's way to the row menu
   EndpointFilter filter() const;
   // The record of the selected row, or null after the box `noRowText`.
   const EndpointRecord* selectedRecord(const char* noRowText);
@@ -84,6 +85,7 @@ class NetstatPane : public ModulePane {
   QTableView* list_ = nullptr;
   QComboBox* interval_ = nullptr;
   QRadioButton* radios_[4] = {};
+  bool pressedChecked_ = false;  // the filter button being clicked was already chosen
   QTimer* timer_ = nullptr;
   int sortColumn_ = kColumnProcess;
   bool sortAscending_ = false;

@@ -2,6 +2,7 @@
 
 #include <QContextMenuEvent>
 #include <QDialog>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <algorithm>
 
@@ -34,19 +35,28 @@ class TextPopup : public QDialog {
   }
 
  protected:
-  // The output panes' menu, for a right-click over the text (not from the keyboard).
+  // The output panes' menu, for a right-click over the text (not from the keyboard); the text
+  // is there to be read and copied, so "Clear Output" stays greyed.
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (watched == edit_->viewport() && event->type() == QEvent::ContextMenu) {
       auto* request = static_cast<QContextMenuEvent*>(event);
-      if (request->reason() == QContextMenuEvent::Mouse) {
-        ShowOutputContextMenu(edit_, request->globalPos());
-      }
+      if (request->reason() == QContextMenuEvent::Mouse) showMenu(request->globalPos());
       return true;
     }
     return QDialog::eventFilter(watched, event);
   }
 
  private:
+  void showMenu(const QPoint& globalPos) {
+    std::unique_ptr<QMenu> menu = BuildOutputMenu(edit_);
+    for (QAction* action : menu->actions()) {
+      if (action->data().toInt() == kCmdClearOutput) action->setEnabled(false);
+    }
+    const int command = RunContextMenu(*menu, globalPos);
+    menu.reset();
+    if (command != 0 && command != kCmdClearOutput) ApplyOutputMenuCommand(edit_, command);
+  }
+
   void fitToText(const QString& text) {
     const QRect measured =
         QFontMetrics(edit_->font())

@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -13,6 +14,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -78,8 +80,10 @@ std::string Clipboard() {
   return QGuiApplication::clipboard()->text().toStdString();
 }
 
-// Runs `trigger` and returns the caption and text of the popup window it opens, closing it.
-std::pair<std::string, std::string> CatchPopup(const std::function<void()>& trigger) {
+// Runs `trigger` and returns the caption and text of the popup window it opens, closing it;
+// `inspect` first has its way with the open popup.
+std::pair<std::string, std::string> CatchPopup(const std::function<void()>& trigger,
+                                               const std::function<void(QDialog*)>& inspect = {}) {
   std::pair<std::string, std::string> seen;
   bool caught = false;
   QTimer poll;
@@ -88,6 +92,7 @@ std::pair<std::string, std::string> CatchPopup(const std::function<void()>& trig
       auto* dialog = qobject_cast<QDialog*>(w);
       if (caught || dialog == nullptr || !dialog->isVisible()) continue;
       if (FindControlWidget(dialog, kPopupTextId) == nullptr) continue;
+      if (inspect) inspect(dialog);
       seen = {dialog->windowTitle().toStdString(), GetOutputText(dialog, kPopupTextId)};
       caught = true;
       dialog->reject();
@@ -198,6 +203,63 @@ TEST_F(NetstatPaneTest, RowsFiltersSortAndTheKeptRowIndex) {
   Refresh(pane());
   EXPECT_EQ(pane().selectionMark(), 1);
   EXPECT_TRUE(pane().list()->selectionModel()->isRowSelected(1, {}));
+}
+
+// The address columns hold the widest address whole, whatever the font. From the keyboard the
+// columns sort (Ctrl+1 to Ctrl+5 anywhere in the pane) as a click on their titles does, and the
+// row menu opens.
+TEST_F(NetstatPaneTest, WholeAddressesAndTheKeyboard) {
+  uint16_t port = 0;
+  const int wide = UdpSocket("127.123.123.123", &port);  // as wide as any "a.b.c.d:port"
+  ClickControl(&pane(), kNetstatUdpOnlyId);
+  ASSERT_TRUE(WaitRefreshed(pane()));
+  ASSERT_GE(RowOf(pane(), Endpoint("127.123.123.123", port), "*.*"), 0);
+  const QAbstractItemView* view = pane().list();  // its own measure of what a column needs
+  EXPECT_GE(pane().list()->columnWidth(kColumnLocal), view->sizeHintForColumn(kColumnLocal));
+  close(wide);
+
+  ClickControl(&pane(), kNetstatShowAllId);
+  ASSERT_TRUE(WaitRefreshed(pane()));
+  main_.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&main_));
+  FindControlWidget(&pane(), kNetstatIntervalId)->setFocus();
+  const auto protocolsAfter = [&](Qt::Key key) {
+    QTest::keyClick(QApplication::focusWidget(), key, Qt::ControlModifier);
+    std::string seen;
+    for (int row = 0; row < pane().model()->rowCount(); ++row) {
+      seen += pane().model()->cells(row)[kColumnProto][0];
+    }
+    return seen;
+  };
+  EXPECT_TRUE(std::regex_match(protocolsAfter(Qt::Key_2), std::regex("T+U+")));
+  EXPECT_TRUE(std::regex_match(protocolsAfter(Qt::Key_2), std::regex("U+T+")));
+
+  // Shift+F10 opens the row menu where the keyboard has no Menu key.
+  int menus = 0;
+  SetOutputMenuRunner([&](QMenu&, const QPoint&) { return ++menus, kCmdCopyLine; });
+  Select(pane(), udpRow());
+  pane().list()->setFocus();
+  QTest::keyClick(pane().list(), Qt::Key_F10, Qt::ShiftModifier);
+  EXPECT_EQ(menus, 1);
+  EXPECT_EQ(Clipboard(), FormatRowLine(pane().model()->cells(udpRow())));
+}
+
+// Through the accessibility interface: the filter's toggle action shows its rows, and a row
+// selected there is the row the commands act on.
+TEST_F(NetstatPaneTest, AccessibleFilterAndRow) {
+  const int row = udpRow();
+  Select(pane(), row == 0 ? 1 : 0);
+  QAccessible::queryAccessibleInterface(pane().list())->tableInterface()->selectRow(row);
+  pane().command(kCmdCopyLine);
+  EXPECT_EQ(Clipboard(), FormatRowLine(pane().model()->cells(row)));
+
+  QAccessibleInterface* udpOnly =
+      QAccessible::queryAccessibleInterface(FindControlWidget(&pane(), kNetstatUdpOnlyId));
+  udpOnly->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+  ServeEvents(50);
+  ASSERT_TRUE(WaitRefreshed(pane()));
+  EXPECT_EQ(pane().model()->cells(0)[kColumnProto], "UDP");
+  EXPECT_EQ(listenerRow(), -1);
 }
 
 // No descriptor left for the netlink socket: the refresh fails, and the rows shown stay with
@@ -320,10 +382,29 @@ TEST_F(NetstatPaneTest, CommandsWithoutARowSayWhy) {
 TEST_F(NetstatPaneTest, DoubleClickShowsConnectionProperties) {
   pane().list()->scrollTo(pane().model()->index(udpRow(), 1));
   const QPoint at = pane().list()->visualRect(pane().model()->index(udpRow(), 1)).center();
-  const auto [caption, text] = CatchPopup([&] {
-    QTest::mouseClick(pane().list()->viewport(), Qt::LeftButton, {}, at);
-    QTest::mouseDClick(pane().list()->viewport(), Qt::LeftButton, {}, at);
+  // Its text's menu: the text can be copied, never cleared.
+  QGuiApplication::clipboard()->clear();
+  std::vector<std::string> enabled;
+  SetOutputMenuRunner([&](QMenu& menu, const QPoint&) {
+    for (QAction* a : menu.actions()) {
+      if (a->isEnabled() && !a->isSeparator()) enabled.push_back(a->text().toStdString());
+    }
+    return kCmdClearOutput;
   });
+  const auto rightClick = [](QDialog* popup) {
+    auto* edit = FindControl<QPlainTextEdit>(popup, kPopupTextId);
+    const QPoint inside(10, 10);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, inside,
+                            edit->viewport()->mapToGlobal(inside));
+    QApplication::sendEvent(edit->viewport(), &event);
+  };
+  const auto [caption, text] = CatchPopup(
+      [&] {
+        QTest::mouseClick(pane().list()->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(pane().list()->viewport(), Qt::LeftButton, {}, at);
+      },
+      rightClick);
+  EXPECT_EQ(enabled, (std::vector<std::string>{"Select All"}));
   EXPECT_EQ(caption, "Connection Properties :");
   const std::string head = "CONNECTION:\r\n\tProtocol :\tUDP\r\n\r\n\tLocal Address :\t" + udp() +
                            "\r\n\tHostname :\tlocalhost\r\n\tService :\t\t";

@@ -118,16 +118,21 @@ class EndpointTables : public ::testing::Test {
     close(closedClient);  // closes first: TIME_WAIT once the server closes too
     close(closedServer);
     udp_ = UdpSocket(kServer, &udpPort_);
-    ASSERT_TRUE(client_ >= 0 && server_ >= 0 && halfClient_ >= 0 && halfServer_ >= 0 && udp_ >= 0);
+    // Bound, neither listening nor connected: no endpoint, in ss's table or ours.
+    uint16_t boundPort = 0;
+    bound_ = BoundSocket(SOCK_STREAM, kServer, &boundPort);
+    ASSERT_TRUE(client_ >= 0 && server_ >= 0 && halfClient_ >= 0 && halfServer_ >= 0 && udp_ >= 0 &&
+                bound_ >= 0);
     ServeEvents(50);  // the FIN handshakes on loopback
   }
   void TearDown() override {
-    for (int fd : {listener_, client_, server_, halfClient_, halfServer_, udp_}) {
+    for (int fd : {listener_, client_, server_, halfClient_, halfServer_, udp_, bound_}) {
       if (fd >= 0) close(fd);
     }
   }
 
-  int listener_ = -1, client_ = -1, server_ = -1, halfClient_ = -1, halfServer_ = -1, udp_ = -1;
+  int listener_ = -1, client_ = -1, server_ = -1, halfClient_ = -1, halfServer_ = -1, udp_ = -1,
+      bound_ = -1;
   uint16_t port_ = 0, udpPort_ = 0;
 };
 
