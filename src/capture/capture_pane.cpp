@@ -31,6 +31,8 @@
 struct CaptureRun {
   NetEvent event;
   std::atomic<bool> stop{false};
+  // The capture is open: from here on every packet of the interface reaches the worker.
+  std::atomic<bool> open{false};
   const RunTokenPtr token = NewRunToken();
   // The kernel's counts at the end of the run; written by the worker before its end step.
   CaptureCounts counts;
@@ -91,6 +93,7 @@ void RunCapture(const CaptureRequest& request, CaptureRun& run, const PaneWriter
     return;
   }
   run.event.select(CaptureWaitFd(socket.get()), kNetRead);
+  run.open = true;
 
   auto record = std::make_unique<CapturedPacket>();
   int number = 1;
@@ -200,6 +203,10 @@ void CapturePane::command(int id) {
   } else if (id == kCaptureEditFilterId && !running()) {
     editFilter();
   }
+}
+
+bool CapturePane::capturing() const {
+  return run_ != nullptr && run_->open;
 }
 
 void CapturePane::closeModule() {

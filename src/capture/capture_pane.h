@@ -37,6 +37,8 @@ class CapturePane : public ModulePane {
 
   // From Start until the worker's end step.
   bool running() const { return run_ != nullptr; }
+  // While running, once the capture is open and no packet of the interface can be missed.
+  bool capturing() const;
   // The kernel's packet counts of the last run that ended.
   const CaptureCounts& lastRunCounts() const { return lastRunCounts_; }
 

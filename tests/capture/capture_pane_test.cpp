@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <pcap/pcap.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -85,6 +86,20 @@ struct TcpPair {
     close(server);
   }
 };
+
+// Reads until `bytes` have come; false when they do not come within the wait.
+bool ReceiveAll(int fd, size_t bytes) {
+  std::vector<char> buffer(bytes);
+  size_t got = 0;
+  while (got < bytes) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 10000) != 1) return false;
+    const ssize_t n = recv(fd, buffer.data() + got, bytes - got, 0);
+    if (n <= 0) return false;
+    got += size_t(n);
+  }
+  return true;
+}
 
 void SendUdp(int fd, const char* to, uint16_t port, const std::string& data) {
   sockaddr_in remote = Endpoint(to, port);
@@ -199,11 +214,11 @@ class CapturePaneTest : public ::testing::Test {
     }
     FindControl<QCheckBox>(pane_, kCaptureShowInfoId)->setChecked(showInfo);
   }
-  // Starts and gives the capture a moment to open.
+  // Starts and waits until the capture is open, or the run has ended (a failure to open).
   void start() {
     window_->ShowModule(kCaptureButton);
     pressEnter();
-    ServeEvents(300);
+    EXPECT_TRUE(WaitUntil([&] { return pane_->capturing() || !pane_->running(); }, 10000));
   }
   // Enter reaches the pane as command 1: Start or Stop.
   void pressEnter() {
@@ -361,8 +376,21 @@ TEST_F(CapturePaneTest, ShowsWhatTcpdumpSawPacketForPacket) {
       SendUdp(udp, kLabRouter1, 5354, "not shown");
       SendUdp(farUdp, "198.18.1.2", LocalPort(udp), std::string(size_t(i * 60), 'r'));
     }
+    // Every TCP byte has crossed the link once both ends have read it all.
+    ASSERT_TRUE(ReceiveAll(pair.server, 7010) && ReceiveAll(pair.client, 6310));
   }
-  ServeEvents(500);
+  // The last packet (within the link's MTU): once the pane and tcpdump have it, they have
+  // everything before it.
+  SendUdp(farUdp, "198.18.1.2", LocalPort(udp), std::string(1234, 'z'));
+  const auto hasLast = [](const std::vector<ShownPacket>& packets) {
+    return std::any_of(packets.begin(), packets.end(),
+                       [](const ShownPacket& p) { return p.payload == std::string(1234, 'z'); });
+  };
+  ASSERT_TRUE(WaitUntil([&] { return output().find("Bytes: 1234\r\n") != std::string::npos; }));
+  ASSERT_TRUE(WaitUntil([&] {
+    struct stat s {};
+    return stat(dump.c_str(), &s) == 0 && s.st_size > 24 && hasLast(ExpectedFromDump(dump, filter));
+  }));
   tcpdump.stop();
   stopAndWait();
 

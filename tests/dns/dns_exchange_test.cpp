@@ -180,11 +180,16 @@ class ScriptedServer {
     if (n <= 0) return;
     query_.assign(buffer, buffer + n);
     if (!forged_.empty()) {
+      // Connected, the forger hears the port-unreachable report of the client's system: the
+      // forged datagram has been dealt with before any real one is sent.
       const int forger = BindDnsPort(kForgerAddress);
-      sendto(forger, forged_.data(), forged_.size(), 0, reinterpret_cast<sockaddr*>(&from),
-             fromLength);
-      if (forger >= 0) close(forger);
-      usleep(50000);  // the forged one is there first
+      if (forger >= 0) {
+        connect(forger, reinterpret_cast<sockaddr*>(&from), fromLength);
+        send(forger, forged_.data(), forged_.size(), 0);
+        pollfd report{forger, 0, 0};
+        poll(&report, 1, 5000);
+        close(forger);
+      }
     }
     for (const Bytes& reply : replies_) {
       sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLength);

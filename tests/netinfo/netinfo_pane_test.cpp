@@ -345,7 +345,7 @@ TEST_F(NetInfoPaneTest, StatisticsFollowTheKernelsCountersTenTimesASecond) {
   // The timer alone shows what is sent next.
   const std::string sent = text(kAdapterSentId);
   SendDatagrams(5);
-  EXPECT_TRUE(WaitUntil([&] { return text(kAdapterSentId) != sent; }, 3000));
+  EXPECT_TRUE(WaitUntil([&] { return text(kAdapterSentId) != sent; }, 10000));
 
   // A virtual adapter knows neither its speed nor whether its link is up.
   choose(1);
@@ -358,7 +358,7 @@ TEST_F(NetInfoPaneTest, StatisticsFollowTheKernelsCountersTenTimesASecond) {
   // A veth whose far end is down has no carrier (the kernel tells a moment later).
   RunCommand("ip -n " + lab_->peer() + " link set e1 down");
   choose(0);
-  EXPECT_TRUE(WaitUntil([&] { return text(kAdapterStatusId) == "Disconnected"; }, 3000))
+  EXPECT_TRUE(WaitUntil([&] { return text(kAdapterStatusId) == "Disconnected"; }, 10000))
       << text(kAdapterStatusId);
 }
 

@@ -123,7 +123,21 @@ class EndpointTables : public ::testing::Test {
     bound_ = BoundSocket(SOCK_STREAM, kServer, &boundPort);
     ASSERT_TRUE(client_ >= 0 && server_ >= 0 && halfClient_ >= 0 && halfServer_ >= 0 && udp_ >= 0 &&
                 bound_ >= 0);
-    ServeEvents(50);  // the FIN handshakes on loopback
+    // The FIN handshakes on loopback are done once ss shows the states they lead to.
+    const std::string server = Endpoint(kServer, port_);
+    const std::string half = Endpoint(kClient, LocalPortOf(halfClient_));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          const std::vector<std::string> rows = Texts(SsRows(false));
+          const auto has = [&](const std::string& part) {
+            return std::any_of(rows.begin(), rows.end(), [&](const std::string& row) {
+              return row.find(part) != std::string::npos;
+            });
+          };
+          return has(half + " " + server + " FIN_WAIT2") &&
+                 has(server + " " + half + " CLOSE_WAIT") && has(" " + server + " TIME_WAIT");
+        },
+        10000));
   }
   void TearDown() override {
     for (int fd : {listener_, client_, server_, halfClient_, halfServer_, udp_, bound_}) {

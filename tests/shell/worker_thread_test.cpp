@@ -47,7 +47,7 @@ void StartEveryModule() {
                 {kTcpButton, kTcpConnectId},
                 {kUdpButton, kUdpStartId}};
   for (const auto& s : starts) ClickControl(window.pane(s.module), s.command);
-  ServeEvents(100);
+  EXPECT_TRUE(WaitUntil([&] { return boxes.count() >= std::size(starts); }));
 
   ASSERT_EQ(boxes.texts(), std::vector<std::string>(std::size(starts), failure));
   for (size_t i = 0; i < std::size(starts); ++i) {

@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -40,9 +41,15 @@ int Listener(uint16_t* port) {
 }
 
 // The next events, or none when nothing comes within `ms`.
-NetEvents Next(NetEvent& event, int ms = 2000) {
+NetEvents Next(NetEvent& event, int ms = 5000) {
   if (!event.wait(ms)) return {};
   return event.take();
+}
+
+// Waits until poll reports one of `events` on the socket, which takes nothing from it.
+bool Polled(int fd, short events) {
+  pollfd p{fd, events, 0};
+  return poll(&p, 1, 5000) == 1 && (p.revents & events) != 0;
 }
 
 // A connected pair: `client` selected on `event` with its connect and first write taken.
@@ -81,7 +88,7 @@ TEST(NetEvent, DataAlreadyWaitingComesAfterTheConnect) {
   event.connectStarted();
   Fd server(accept(listener, nullptr, nullptr));
   ASSERT_EQ(send(server, "220 ready\r\n", 11, 0), 11);  // a greeting sent at once
-  usleep(20000);
+  ASSERT_TRUE(Polled(client, POLLIN));
   EXPECT_EQ(Next(event).events, kNetConnect | kNetWrite);
   EXPECT_EQ(Next(event).events, kNetRead);
 }
@@ -104,7 +111,7 @@ TEST(NetEvent, ReadWhileDataWaitsAndCloseOnlyAfterItIsDrained) {
   Connection c;
   ASSERT_EQ(send(c.server, "abc", 3, 0), 3);
   shutdown(c.server, SHUT_WR);
-  EXPECT_TRUE(WaitUntil([&] { return c.event.wait(0); }, 1000));
+  EXPECT_TRUE(WaitUntil([&] { return c.event.wait(0); }));
   EXPECT_EQ(Next(c.event).events, kNetRead);
   EXPECT_EQ(Next(c.event).events, kNetRead);  // still there: reported again
   const Received got = ReceiveAvailable(c.client);
@@ -171,7 +178,11 @@ TEST(NetEvent, AConnectionResetBeforeItsAcceptIsAClose) {
   setsockopt(client, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
   close(client.fd);
   client.fd = -1;
-  usleep(20000);
+  // The reset has reached the server side once no connection on the port is left but the
+  // one in the accept queue, which the system has closed.
+  const std::string connected =
+      "ss -Htn state connected '( sport = :" + std::to_string(port) + " )'";
+  ASSERT_TRUE(WaitUntil([&] { return RunCommand(connected).empty(); }));
 
   Fd accepted(AcceptConnection(listener, nullptr));
   ASSERT_GE(accepted.fd, 0);
@@ -262,12 +273,12 @@ TEST(ReceiveAvailable, DrainsTheSocketInPiecesOfAtMostTheLimit) {
 TEST(ReceiveAvailable, KeepsWhatCameBeforeAReset) {
   Connection c;
   ASSERT_EQ(send(c.server, "kept", 4, 0), 4);
-  EXPECT_TRUE(WaitUntil([&] { return c.event.wait(0); }, 1000));
+  EXPECT_TRUE(WaitUntil([&] { return c.event.wait(0); }));
   const linger hard{1, 0};
   setsockopt(c.server, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
   close(c.server.fd);
   c.server.fd = -1;
-  usleep(20000);
+  ASSERT_TRUE(Polled(c.client, POLLERR));
   const Received got = ReceiveAvailable(c.client);
   EXPECT_TRUE(got.failed);
   EXPECT_EQ(std::string(got.bytes.begin(), got.bytes.end()), "kept");

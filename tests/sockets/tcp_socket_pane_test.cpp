@@ -359,7 +359,7 @@ TEST_F(TcpPaneTest, ACloseRightAfterTheStartEndsTheRun) {
     SetText(pane.get(), kTcpPortId, std::to_string(button == kTcpConnectId ? port : FreeTcpPort()));
     ClickControl(pane.get(), button);
     ClickControl(pane.get(), kTcpCloseId);
-    ASSERT_TRUE(WaitUntil([&] { return !pane->running(); }, 2000)) << button;
+    ASSERT_TRUE(WaitUntil([&] { return !pane->running(); })) << button;
     EXPECT_TRUE(Output(pane.get()).ends_with("...]\r\n#>[Connection Closed]\r\n"))
         << Output(pane.get());
   }

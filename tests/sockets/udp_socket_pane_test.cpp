@@ -199,7 +199,7 @@ TEST_F(UdpPaneTest, ACloseRightAfterStartEndsTheRun) {
   SetText(pane.get(), kUdpLocalPortId, "0");
   ClickControl(pane.get(), kUdpStartId);
   ClickControl(pane.get(), kUdpCloseId);  // before the worker can have made its socket
-  ASSERT_TRUE(WaitUntil([&] { return !pane->running(); }, 2000));
+  ASSERT_TRUE(WaitUntil([&] { return !pane->running(); }));
   const std::regex expected(
       R"(#>\[UDP Socket Active \(Port:\d+\)\.\.\.\]\r\n#>\[Socket Closed\]\r\n)");
   EXPECT_TRUE(std::regex_match(Output(pane.get()), expected)) << Output(pane.get());

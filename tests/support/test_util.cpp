@@ -19,8 +19,11 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
   QElapsedTimer timer;
   timer.start();
   while (!done()) {
-    if (timer.elapsed() > timeoutMs) return false;
+    // Events are served once more after the deadline, so a thread that lost the processor for
+    // the whole wait still sees what was posted meanwhile.
+    const bool late = timer.elapsed() > timeoutMs;
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    if (late) return done();
     QThread::msleep(1);
   }
   return true;
