@@ -77,7 +77,6 @@ SendDialog::SendDialog(QWidget* owner, std::function<void(SendDialog&)> onOk)
   auto* commands = new QPushButton(QStringLiteral("Common Commands..."), this);
   SetControlId(commands, kCommonCommandsId);
   commands->setGeometry(dlu.rect(7, 121, 90, 14));  // room for its text beside the frame
-  commands->setAutoDefault(false);
   connect(commands, &QPushButton::clicked, this, [this] { chooseCommand(); });
 
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
@@ -91,7 +90,6 @@ SendDialog::SendDialog(QWidget* owner, std::function<void(SendDialog&)> onOk)
   auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
   SetControlId(cancel, kSendCancelId);
   cancel->setGeometry(dlu.rect(205, 121, 50, 14));
-  cancel->setAutoDefault(false);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
   edit_->setFocus();

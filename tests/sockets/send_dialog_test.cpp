@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QtTest/QTest>
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,6 +75,26 @@ TEST_F(SendDialogTest, CommonCommandsReplaceTheTextWithATemplate) {
   choice = 0;  // dismissed
   ClickControl(&dialog, kCommonCommandsId);
   EXPECT_EQ(dialog.text(), "MAIL FROM:<>\r\n");
+}
+
+// From the keyboard, Enter on a focused button presses that button, not OK.
+TEST_F(SendDialogTest, EnterOnAFocusedButtonPressesThatButton) {
+  int menus = 0, cancels = 0, oks = 0;
+  SetCommandMenuRunner([&](QMenu&, const QPoint&) {
+    ++menus;
+    return 0;
+  });
+  SendDialog dialog(nullptr, [&](SendDialog&) { ++oks; });
+  QObject::connect(&dialog, &QDialog::rejected, [&] { ++cancels; });
+  dialog.show();
+  for (int id : {kCommonCommandsId, kSendCancelId}) {
+    QWidget* button = FindControlWidget(&dialog, id);
+    button->setFocus();
+    QTest::keyClick(button, Qt::Key_Return);
+  }
+  EXPECT_EQ(menus, 1);
+  EXPECT_EQ(cancels, 1);
+  EXPECT_EQ(oks, 0);
 }
 
 TEST_F(SendDialogTest, TextIsLimitedToAThousandCharactersAsSent) {
