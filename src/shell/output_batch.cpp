@@ -22,30 +22,38 @@ constexpr milliseconds kFrame{16};
 constexpr milliseconds kRoomCheck{20};
 
 // What a byte costs the UI to show. The control spends about as much on a line as on a hundred
-// characters, so a flood of empty lines must not make batches that take the UI much longer.
+// characters, so a flood of empty lines must not make batches that take the UI much longer. The
+// pane makes one line end of a CR LF and one of a CR or LF alone, so the LF of a CR LF costs
+// nothing more.
 constexpr size_t kLineEndCost = 100;
-size_t CostOf(char c) {
-  return c == '\n' || c == '\r' ? kLineEndCost : 1;
+
+// The cost of `text[i]`; `before` is the character ahead of `text` in the same batch (0 when
+// `text` starts the batch).
+size_t CostAt(std::string_view text, size_t i, char before) {
+  const char c = text[i];
+  if (c == '\n') return (i > 0 ? text[i - 1] : before) == '\r' ? 0 : kLineEndCost;
+  return c == '\r' ? kLineEndCost : 1;
 }
 
 bool IsContinuation(char c) {
   return (static_cast<uint8_t>(c) & 0xC0) == 0x80;
 }
 
-// How much of `text` goes into a batch with `room` left: as much as fits, cut neither inside a
-// UTF-8 sequence nor between CR and LF. When nothing fits so, the first character (or CR LF)
-// goes whole. Adds the part's cost to `cost`.
-size_t TakeWhatFits(std::string_view text, size_t room, size_t& cost) {
+// How much of `text` goes into a batch with `room` left and `before` its last character: as much
+// as fits, cut neither inside a UTF-8 sequence nor between CR and LF. When nothing fits so, the
+// first character (or CR LF) goes whole. Adds the part's cost to `cost`.
+size_t TakeWhatFits(std::string_view text, size_t room, char before, size_t& cost) {
   size_t take = 0, spent = 0;
-  while (take < text.size() && spent + CostOf(text[take]) <= room) spent += CostOf(text[take++]);
-  const auto giveBack = [&] { spent -= CostOf(text[--take]); };
+  const auto costAt = [&](size_t i) { return CostAt(text, i, before); };
+  while (take < text.size() && spent + costAt(take) <= room) spent += costAt(take++);
+  const auto giveBack = [&] { spent -= costAt(--take); };
+  // Never between CR and LF: once the CR fits, the LF costs nothing.
   if (take < text.size()) {
     while (take > 0 && IsContinuation(text[take])) giveBack();
-    if (take > 0 && text[take - 1] == '\r' && text[take] == '\n') giveBack();
   }
   if (take == 0 && !text.empty()) {
     const bool crLf = text.substr(0, 2) == "\r\n";
-    do spent += CostOf(text[take++]);
+    do spent += costAt(take++);
     while (take < text.size() && (crLf ? take < 2 : IsContinuation(text[take])));
   }
   cost += spent;
@@ -121,7 +129,8 @@ void OutputBatch::append(std::string_view utf8) {
       std::unique_lock lock(s.mutex);
       while (s.waitingCost >= s.capacity && !s.dropped()) s.room.wait_for(lock, kRoomCheck);
       if (s.dropped()) return;
-      const size_t take = TakeWhatFits(utf8, s.capacity - s.waitingCost, s.waitingCost);
+      const char before = s.waiting.empty() ? '\0' : s.waiting.back();
+      const size_t take = TakeWhatFits(utf8, s.capacity - s.waitingCost, before, s.waitingCost);
       s.waiting.append(utf8.substr(0, take));
       utf8.remove_prefix(take);
       post = !s.posted;

@@ -26,8 +26,9 @@ class QWidget;
 // The pane itself keeps at most kOutputPaneLimit characters (output.h).
 class OutputBatch {
  public:
-  // How much text may wait for the UI, in bytes with every line end counted as a hundred (what
-  // it costs the control); one full batch takes the UI some ten milliseconds.
+  // How much text may wait for the UI, in bytes with every line end (CR LF, or a CR or LF alone)
+  // counted as a hundred (what it costs the control); one full batch takes the UI some ten
+  // milliseconds.
   static constexpr size_t kDefaultCapacity = 256 * 1024;
 
   OutputBatch(RunTokenPtr token, QWidget* pane, int controlId, size_t capacity = kDefaultCapacity);

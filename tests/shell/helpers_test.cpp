@@ -7,13 +7,16 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <atomic>
+#include <chrono>
 #include <thread>
+#include <vector>
 
 #include "recording_presenter.h"
 #include "shell/controls.h"
 #include "shell/dialog_units.h"
 #include "shell/message_presenter.h"
 #include "shell/output.h"
+#include "shell/output_batch.h"
 #include "shell/payload_display.h"
 #include "shell/payload_format.h"
 #include "shell/startup.h"
@@ -140,6 +143,32 @@ TEST_F(WorkerWritesTest, OfACancelledRunAreDropped) {
   worker.join();
   EXPECT_EQ(GetOutputText(&pane, kOutputPaneId), "before\r\n");
   EXPECT_FALSE(secondShown);
+}
+
+// A batch's room counts each line end as the pane makes it, a hundred: one for a CR LF (also
+// when its LF comes in the next append) and one for a CR or LF alone. Ten such lines fit a room
+// of 1010 without the UI taking any, and the pane shows them byte for byte.
+TEST_F(WorkerWritesTest, BatchedLineEndsCostWhatThePaneMakesOfThem) {
+  const std::vector<std::string> pieces = {"a\r\n", "b\r", "\n", "c\n", "d\r", "e\r\n",
+                                           "f\n",   "g\r", "\n", "h\r", "i\n", "j\r\n"};
+  std::atomic<bool> appended{false}, flushed{false};
+  std::thread worker([&] {
+    OutputBatch batch(NewRunToken(), &pane, kOutputPaneId, 1010);
+    for (const std::string& piece : pieces) batch.append(piece);
+    appended = true;
+    batch.flush();
+    flushed = true;
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!appended && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the UI takes nothing meanwhile
+  }
+  EXPECT_TRUE(appended.load());
+  EXPECT_TRUE(WaitUntil([&] { return flushed.load(); }));
+  worker.join();
+  std::string all;
+  for (const std::string& piece : pieces) all += piece;
+  EXPECT_EQ(GetOutputText(&pane, kOutputPaneId), all);
 }
 
 TEST(RunToken, WakeDescriptorBecomesReadableOnCancel) {
