@@ -86,3 +86,18 @@ RowCells EndpointModel::cells(int row) const {
   const EndpointRecord* r = record(row);
   return r ? CellsOf(*r) : RowCells{};
 }
+
+std::string EndpointModel::shownLine(int row) const {
+  // No cell holds a tab (a name's control characters are '?'): each piece between tabs is one
+  // cell.
+  const std::string line = FormatRowLine(cells(row));
+  QString shown;
+  for (size_t start = 0;;) {
+    const size_t tab = line.find('\t', start);
+    shown += DisplayText(line.substr(start, tab == std::string::npos ? tab : tab - start));
+    if (tab == std::string::npos) break;
+    shown += u'\t';
+    start = tab + 1;
+  }
+  return shown.toStdString();
+}

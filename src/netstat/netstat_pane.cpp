@@ -202,6 +202,10 @@ void NetstatPane::buildControls() {
   buildList();
   timer_ = new QTimer(this);
   connect(timer_, &QTimer::timeout, this, [this] { refresh(); });
+  afterTerminate_ = new QTimer(this);
+  afterTerminate_->setSingleShot(true);
+  afterTerminate_->setInterval(kAfterTerminateMs);
+  connect(afterTerminate_, &QTimer::timeout, this, [this] { refresh(); });
 }
 
 void NetstatPane::buildList() {
@@ -293,7 +297,7 @@ void NetstatPane::command(int id) {
       break;
     case kCmdCopyLine:
       if (selectedRecord(kNoItem) != nullptr) {
-        CopyTextToClipboard(FormatRowLine(model_->cells(selectionMark())).c_str());
+        CopyTextToClipboard(model_->shownLine(selectionMark()).c_str());
       }
       break;
     case kCmdCopyIp:
@@ -307,7 +311,9 @@ void NetstatPane::command(int id) {
 }
 
 void NetstatPane::closeModule() {
-  if (timer_) timer_->stop();
+  for (QTimer* timer : {timer_, afterTerminate_}) {
+    if (timer) timer->stop();
+  }
   for (RunTokenPtr* run : {&build_, &properties_}) {
     if (*run) (*run)->cancel();
     run->reset();
@@ -505,7 +511,7 @@ void NetstatPane::terminateProcess() {
     case TerminateResult::Terminated:
       break;
   }
-  QTimer::singleShot(kAfterTerminateMs, this, [this] { refresh(); });
+  afterTerminate_->start();
 }
 
 void NetstatPane::sendTo(int command) {
@@ -527,7 +533,7 @@ void NetstatPane::copyList() {
   if (count == 0) return;
   std::string text;
   try {
-    for (int row = 0; row < count; ++row) text += FormatRowLine(model_->cells(row));
+    for (int row = 0; row < count; ++row) text += model_->shownLine(row);
   } catch (const std::bad_alloc&) {
     ShowError(this, "Memory Allocation Error!");
     return;

@@ -87,6 +87,7 @@ class NetstatPane : public ModulePane {
   QRadioButton* radios_[4] = {};
   bool pressedChecked_ = false;  // the filter button being clicked was already chosen
   QTimer* timer_ = nullptr;
+  QTimer* afterTerminate_ = nullptr;  // the refresh half a second after Terminate Process
   int sortColumn_ = kColumnProcess;
   bool sortAscending_ = false;
   RunTokenPtr build_;  // the gathering under way, or null

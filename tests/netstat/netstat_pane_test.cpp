@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QTimer>
 #include <cerrno>
+#include <filesystem>
 #include <memory>
 #include <regex>
 
@@ -522,6 +523,45 @@ TEST_F(NetstatPaneTest, FilePropertiesAndTerminateProcess) {
   EXPECT_EQ(presenter_.texts(),
             (std::vector<std::string>{"Failed To Get File Properties!", "Terminate Process?",
                                       "Unable To Terminate The Process!"}));
+}
+
+// A process whose file name is not UTF-8 ("\xE9t\xE9", Latin-1): the copies hold the
+// characters the list shows. Closed right after Terminate Process, the pane gathers nothing more.
+TEST_F(NetstatPaneTest, ALatin1NameIsCopiedAsShownAndCloseStopsTheRefreshAfterTerminate) {
+  TempDir dir;
+  const std::string path = dir.file("\xE9t\xE9");
+  std::filesystem::copy_file("/usr/bin/socat", path);
+  ChildProcess child({path, "-u", std::string("UDP-RECV:0,bind=") + kChildAddress, "/dev/null"});
+  const uint32_t pid = uint32_t(child.pid());
+  int row = -1;
+  ASSERT_TRUE(WaitUntil([&] {
+    Refresh(pane());
+    for (int r = 0; r < pane().model()->rowCount(); ++r) {
+      if (pane().model()->record(r)->processId == pid) row = r;
+    }
+    return row >= 0;
+  }));
+  QString shown;
+  for (int column = 0; column < kEndpointColumns; ++column) {
+    if (column > 0) shown += u'\t';
+    shown += pane().model()->index(row, column).data().toString();
+  }
+  shown += QStringLiteral("\r\n");
+  EXPECT_TRUE(shown.startsWith(QStringLiteral("\u00E9t\u00E9:%1\t").arg(pid)))
+      << shown.toStdString();
+  selectAndRun(row, kCmdCopyLine);
+  EXPECT_EQ(Clipboard(), shown.toStdString());
+  pane().command(kCmdCopyList);
+  EXPECT_NE(Clipboard().find(shown.toStdString()), std::string::npos);
+
+  selectAndRun(row, kCmdTerminateProcess);
+  pane().closeModule();
+  EXPECT_EQ(child.wait(3000), 128 + SIGKILL);
+  ServeEvents(1000);  // twice the time after which the refresh would have come
+  const EndpointRecord* record = pane().model()->record(row);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(record->processId, pid);
+  EXPECT_EQ(presenter_.texts(), std::vector<std::string>{"Terminate Process?"});
 }
 
 TEST_F(NetstatPaneTest, SendToPingDnsAndCapture) {
