@@ -47,10 +47,9 @@ size_t TakeWhatFits(std::string_view text, size_t room, char before, size_t& cos
   const auto costAt = [&](size_t i) { return CostAt(text, i, before); };
   while (take < text.size() && spent + costAt(take) <= room) spent += costAt(take++);
   const auto giveBack = [&] { spent -= costAt(--take); };
-  // Never between CR and LF: once the CR fits, the LF costs nothing.
-  if (take < text.size()) {
-    while (take > 0 && IsContinuation(text[take])) giveBack();
-  }
+  // Never inside a UTF-8 sequence; never between CR and LF either, as the LF after a CR costs
+  // nothing and so always fits.
+  while (take > 0 && take < text.size() && IsContinuation(text[take])) giveBack();
   if (take == 0 && !text.empty()) {
     const bool crLf = text.substr(0, 2) == "\r\n";
     do spent += costAt(take++);
