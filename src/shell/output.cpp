@@ -86,7 +86,14 @@ void InsertOutputText(QPlainTextEdit* edit, const QString& text) {
   QString shown;
   shown.reserve(text.size() + text.size() / qsizetype(kOutputLinePiece) + 1);
   std::vector<int> ends;  // of the breaks in `shown`, in order
-  for (qsizetype i = 0; i < text.size(); ++i) {
+  qsizetype i = 0;
+  // A CR LF split between two appends (a read from the network ended between them) is still one
+  // line end, not a line and an empty one.
+  if (text.startsWith(u'\n') && lineLength == 0 && block.previous().userState() == int(u'\r')) {
+    block.previous().setUserState(kEndCrLf);
+    i = 1;
+  }
+  for (; i < text.size(); ++i) {
     const char16_t c = text[i].unicode();
     if (IsLineEndChar(c)) {
       const bool crLf = c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n';

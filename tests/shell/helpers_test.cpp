@@ -68,6 +68,11 @@ TEST_F(AppendOutputTest, KeepsLineEndsAndLongLinesByteForByte) {
   out->selectAll();
   out->copy();
   EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), text);
+
+  // The LF of a CR LF that comes in the next append ends the same line.
+  AppendOutput(&pane, kOutputPaneId, std::string_view("\ne"));
+  EXPECT_EQ(GetOutputText(&pane, kOutputPaneId), text + "\ne");
+  EXPECT_EQ(out->document()->blockCount(), 9);
 }
 
 TEST_F(AppendOutputTest, PastEitherLimitTheOldestLinesGo) {
