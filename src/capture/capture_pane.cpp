@@ -99,9 +99,17 @@ void RunCapture(const CaptureRequest& request, CaptureRun& run, const PaneWriter
   int number = 1;
   // The flag is looked at before every wait too, so a stop is never lost.
   while (!run.stop) {
-    if (!run.event.wait() || run.stop) break;
-    const NetEvents events = run.event.take();
-    if (!events.has(kNetRead) || events.readError != 0) break;
+    // The wait has a limit only after the interface went down; its expiry is then the
+    // reminder to read again, which finds out whether the interface is gone for good.
+    const int limit = CaptureWaitLimitMs(socket.get());
+    const bool woken = run.event.wait(limit);
+    if (run.stop) break;
+    if (woken) {
+      const NetEvents events = run.event.take();
+      if (!events.has(kNetRead) || events.readError != 0) break;
+    } else if (limit < 0) {
+      break;  // the wait itself failed
+    }
     if (!ReadWaitingPackets(request, socket.get(), run, out, *record, number)) break;
   }
   run.counts = CaptureStatistics(socket.get());

@@ -37,6 +37,11 @@ void CloseCaptureSocket(CaptureSocket* socket);
 // Becomes readable when packets wait; the socket never blocks.
 int CaptureWaitFd(const CaptureSocket* socket);
 
+// How long a wait on CaptureWaitFd may last before the capture must be read again, in
+// milliseconds; -1 for no limit. The limit is there only after the interface went down: the
+// descriptor then says nothing more, and only a read finds out whether the interface is gone.
+int CaptureWaitLimitMs(CaptureSocket* socket);
+
 // ReceivePacket and ReadCapturedPacket's result when no packet waits now.
 inline constexpr int kNoPacketWaiting = -2;
 

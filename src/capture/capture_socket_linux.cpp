@@ -114,6 +114,13 @@ int CaptureWaitFd(const CaptureSocket* socket) {
   return socket != nullptr ? pcap_get_selectable_fd(socket->handle) : -1;
 }
 
+int CaptureWaitLimitMs(CaptureSocket* socket) {
+  const timeval* limit =
+      socket != nullptr ? pcap_get_required_select_timeout(socket->handle) : nullptr;
+  if (limit == nullptr) return -1;
+  return int(limit->tv_sec * 1000 + (limit->tv_usec + 999) / 1000);
+}
+
 int ReceivePacket(CaptureSocket* socket, uint8_t* buffer, size_t capacity) {
   if (socket == nullptr || buffer == nullptr) {
     errno = EFAULT;
