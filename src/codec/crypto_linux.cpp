@@ -1,7 +1,10 @@
 #include <openssl/evp.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -20,7 +23,14 @@ Base64Encoder::~Base64Encoder() {
 
 void Base64Encoder::reserve(uint64_t textChars) {
   // One more for the terminator the library writes after the last line.
-  if (textChars + 1 > size_) extend(size_t(textChars) + 1 - size_);
+  if (textChars + 1 <= size_) return;
+  char* room = extend(size_t(textChars) + 1 - size_);
+  // Large text lives in pages of its own: have the kernel supply them all in one call rather
+  // than one fault per page as the encoder reaches them (a third of the time for a big file).
+  const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+  const uintptr_t from = (uintptr_t(room) + page - 1) & ~(page - 1);
+  const uintptr_t to = uintptr_t(text_ + capacity_) & ~(page - 1);
+  if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
 }
 
 char* Base64Encoder::extend(size_t more) {
