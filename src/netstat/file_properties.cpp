@@ -14,7 +14,7 @@
 #include <QUrl>
 
 #include "netstat/proc_text.h"
-#include "netstat/process_inspection.h"
+#include "netstat/process_info.h"
 #include "shell/dialog_units.h"
 
 namespace {

@@ -22,7 +22,7 @@
 #include "netstat/endpoint_source.h"
 #include "netstat/file_properties.h"
 #include "netstat/netstat_actions.h"
-#include "netstat/process_inspection.h"
+#include "netstat/process_info.h"
 #include "netstat/text_popup.h"
 #include "ping/ping_pane.h"
 #include "shell/controls.h"

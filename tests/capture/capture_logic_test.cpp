@@ -27,7 +27,7 @@ Decoded Decode(const std::vector<uint8_t>& bytes, int linkType = kLinkRaw) {
 }  // namespace
 
 TEST(PacketDecoding, HeaderLengthsDecideWherePayloadStarts) {
-  PacketSpec tcp;
+  PacketFields tcp;
   tcp.tcpWords = 8;  // a 32-byte TCP header and nothing after it: 52 bytes, skipped
   EXPECT_EQ(PayloadOffset(BuildIpPacket(tcp).data(), 52), 52u);
   EXPECT_FALSE(Decode(BuildIpPacket(tcp)).shown);
@@ -44,7 +44,7 @@ TEST(PacketDecoding, HeaderLengthsDecideWherePayloadStarts) {
   EXPECT_EQ(d.record->sourceAddress, tcp.source);
   EXPECT_EQ(d.record->destinationAddress, tcp.destination);
 
-  PacketSpec udp;
+  PacketFields udp;
   udp.protocol = 17;
   EXPECT_FALSE(Decode(BuildIpPacket(udp)).shown);  // 28 bytes
   udp.payload = "u";
@@ -66,9 +66,9 @@ TEST(PacketDecoding, HeaderLengthsDecideWherePayloadStarts) {
 }
 
 TEST(PacketDecoding, DamagedCutAndForeignPacketsAreSkipped) {
-  PacketSpec spec;
-  spec.payload = "data";
-  const std::vector<uint8_t> good = BuildIpPacket(spec);
+  PacketFields fields;
+  fields.payload = "data";
+  const std::vector<uint8_t> good = BuildIpPacket(fields);
   ASSERT_TRUE(Decode(good).shown);
 
   auto changed = [&](size_t at, uint8_t value) {
@@ -95,9 +95,9 @@ TEST(PacketDecoding, DamagedCutAndForeignPacketsAreSkipped) {
 }
 
 TEST(PacketDecoding, LinkHeadersAreStrippedByLinkType) {
-  PacketSpec spec;
-  spec.payload = "x";
-  const std::vector<uint8_t> packet = BuildIpPacket(spec);
+  PacketFields fields;
+  fields.payload = "x";
+  const std::vector<uint8_t> packet = BuildIpPacket(fields);
   const auto behind = [&](std::vector<uint8_t> header) {
     header.insert(header.end(), packet.begin(), packet.end());
     return header;
@@ -124,9 +124,9 @@ TEST(PacketDecoding, LinkHeadersAreStrippedByLinkType) {
 }
 
 TEST(CaptureFilterRules, ListsAndProtocolsCombineWithAnd) {
-  PacketSpec spec;
-  spec.payload = "p";
-  Decoded d = Decode(BuildIpPacket(spec));  // TCP 10.0.0.2:1025 -> 10.0.0.1:80
+  PacketFields fields;
+  fields.payload = "p";
+  Decoded d = Decode(BuildIpPacket(fields));  // TCP 10.0.0.2:1025 -> 10.0.0.1:80
   ASSERT_TRUE(d.shown);
   const CapturedPacket& packet = *d.record;
 

@@ -34,20 +34,20 @@ CaptureFilter RandomFilter(std::mt19937& random) {
 }
 
 std::vector<uint8_t> RandomPacket(std::mt19937& random) {
-  PacketSpec spec;
+  PacketFields fields;
   const uint8_t protocols[] = {6, 6, 17, 17, 1};
-  spec.protocol = Pick(random, protocols);
+  fields.protocol = Pick(random, protocols);
   const uint8_t ipWords[] = {5, 5, 5, 6, 15, 4};
-  spec.ipWords = Pick(random, ipWords);
-  spec.tcpWords = uint8_t(random() % 4 == 0 ? random() % 16 : 5);
+  fields.ipWords = Pick(random, ipWords);
+  fields.tcpWords = uint8_t(random() % 4 == 0 ? random() % 16 : 5);
   const uint16_t fragments[] = {0, 0, 0, 0x4000, 0x2000, 0x0001, 0x2010};
-  spec.fragment = Pick(random, fragments);
-  spec.source = Pick(random, kAddresses);
-  spec.destination = Pick(random, kAddresses);
-  spec.sourcePort = Pick(random, kPorts);
-  spec.destinationPort = Pick(random, kPorts);
-  spec.payload.assign(random() % 4, 'p');
-  std::vector<uint8_t> packet = BuildIpPacket(spec);
+  fields.fragment = Pick(random, fragments);
+  fields.source = Pick(random, kAddresses);
+  fields.destination = Pick(random, kAddresses);
+  fields.sourcePort = Pick(random, kPorts);
+  fields.destinationPort = Pick(random, kPorts);
+  fields.payload.assign(random() % 4, 'p');
+  std::vector<uint8_t> packet = BuildIpPacket(fields);
   switch (random() % 8) {
     case 0:  // cut short
       packet.resize(random() % (packet.size() + 1));

@@ -15,23 +15,24 @@ void Put32Raw(std::vector<uint8_t>& bytes, size_t at, uint32_t networkOrder) {
 
 }  // namespace
 
-std::vector<uint8_t> BuildIpPacket(const PacketSpec& spec) {
-  const size_t ipLength = size_t{spec.ipWords} * 4;
+std::vector<uint8_t> BuildIpPacket(const PacketFields& fields) {
+  const size_t ipLength = size_t{fields.ipWords} * 4;
   // A TCP header is never shorter than 20 bytes here, whatever its data offset says.
-  const size_t transport = spec.protocol == 6 ? std::max<size_t>(size_t{spec.tcpWords} * 4, 20) : 8;
-  std::vector<uint8_t> p(ipLength + transport + spec.payload.size(), 0);
-  p[0] = uint8_t(0x40 | spec.ipWords);
+  const size_t transport =
+      fields.protocol == 6 ? std::max<size_t>(size_t{fields.tcpWords} * 4, 20) : 8;
+  std::vector<uint8_t> p(ipLength + transport + fields.payload.size(), 0);
+  p[0] = uint8_t(0x40 | fields.ipWords);
   Put16(p, 2, uint16_t(p.size()));
-  Put16(p, 6, spec.fragment);
+  Put16(p, 6, fields.fragment);
   p[8] = 64;
-  p[9] = spec.protocol;
-  Put32Raw(p, 12, spec.source);
-  Put32Raw(p, 16, spec.destination);
+  p[9] = fields.protocol;
+  Put32Raw(p, 12, fields.source);
+  Put32Raw(p, 16, fields.destination);
   for (size_t i = 20; i < ipLength; ++i) p[i] = 0x01;  // options: no-operation
-  Put16(p, ipLength, spec.sourcePort);
-  Put16(p, ipLength + 2, spec.destinationPort);
-  if (spec.protocol == 6) p[ipLength + 12] = uint8_t(spec.tcpWords << 4);
-  std::copy(spec.payload.begin(), spec.payload.end(), p.begin() + long(ipLength + transport));
+  Put16(p, ipLength, fields.sourcePort);
+  Put16(p, ipLength + 2, fields.destinationPort);
+  if (fields.protocol == 6) p[ipLength + 12] = uint8_t(fields.tcpWords << 4);
+  std::copy(fields.payload.begin(), fields.payload.end(), p.begin() + long(ipLength + transport));
   return p;
 }
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 // IPv4 packets and frames made byte by byte for the decoder and filter tests.
-struct PacketSpec {
+struct PacketFields {
   uint8_t protocol = 6;               // 6 TCP, 17 UDP
   uint8_t ipWords = 5;                // IPv4 header length in 32-bit words
   uint8_t tcpWords = 5;               // TCP data offset
@@ -18,7 +18,7 @@ struct PacketSpec {
 };
 
 // The packet; its total length field covers exactly the headers and payload.
-std::vector<uint8_t> BuildIpPacket(const PacketSpec& spec);
+std::vector<uint8_t> BuildIpPacket(const PacketFields& fields);
 
 // An Ethernet frame around an IPv4 packet (type 0x0800), optionally behind VLAN tags.
 std::vector<uint8_t> EthernetFrame(const std::vector<uint8_t>& packet, int vlanTags = 0);

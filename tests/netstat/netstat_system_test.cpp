@@ -1,4 +1,4 @@
-// The endpoint tables and process inspection against the real system, with ss as the reference.
+// The endpoint tables and process facts against the real system, with ss as the reference.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -12,7 +12,7 @@
 #include "loopback_sockets.h"
 #include "netstat/endpoint_source.h"
 #include "netstat/netstat_actions.h"
-#include "netstat/process_inspection.h"
+#include "netstat/process_info.h"
 #include "test_util.h"
 
 namespace {
@@ -225,7 +225,7 @@ TEST_F(EndpointTables, KillingAGoneConnectionLeavesTheListener) {
   close(accepted);
 }
 
-TEST(ProcessInspection, ReadsAChildAndRefusesWhatIsNoProcess) {
+TEST(ProcessFacts, ReadsAChildAndRefusesWhatIsNoProcess) {
   ChildProcess child({"sleep", "30"});
   // Until the new program's arguments are in place, its command line reads empty.
   ASSERT_TRUE(WaitUntil([&] {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "netstat/proc_text.h"
-#include "netstat/process_inspection.h"
+#include "netstat/process_info.h"
 
 namespace {
 
