@@ -10,7 +10,7 @@
 #include <string>
 
 #include "capture/capture_filter_dialog.h"
-#include "capture/capture_socket.h"
+#include "capture/capture_stream.h"
 #include "capture/filter_rules.h"
 #include "capture/packet_text.h"
 #include "shell/controls.h"
@@ -45,9 +45,6 @@ struct CaptureRun {
 
 namespace {
 
-// Packets read per wake-up before the worker looks at its network event again.
-constexpr int kPacketsPerWake = 1024;
-
 CaptureFilter g_currentFilter = InitialCaptureFilter();
 QPointer<CapturePane> g_capturePane;
 
@@ -59,32 +56,20 @@ struct CaptureRequest {
   CaptureFilter filter;
 };
 
-// Reads the packets waiting now and prints those the filter passes; false when the capture
-// failed (the interface went away). While the pane is far behind, printing waits, and the
+// The run up to its end step. The helper opens the capture and streams its packets; every wait
+// for one also ends at the stop signal. While the pane is far behind, printing waits, and the
 // kernel's ring takes up the slack (dropping what it cannot hold) rather than our memory.
-bool ReadWaitingPackets(const CaptureRequest& request, CaptureSocket* socket, CaptureRun& run,
-                        const PaneWriter& out, CapturedPacket& record, int& number) {
-  for (int i = 0; i < kPacketsPerWake && !run.stop; ++i) {
-    const int result = ReadCapturedPacket(socket, &record);
-    if (result == kNoPacketWaiting) return true;
-    if (result < 0) return false;
-    if (result == 0 || PacketPassesFilter(request.filter, record) == 0) continue;
-    out.print(FormatCapturedPacket(number++, record, request.mode, request.showInfo));
-  }
-  return true;
-}
-
-// The run up to its end step.
 void RunCapture(const CaptureRequest& request, CaptureRun& run, const PaneWriter& out) {
   if (!request.address) return;
-  CaptureOptions options;
-  options.kernelFilter = KernelFilterExpression(request.filter);
   int error = 0;
-  std::unique_ptr<CaptureSocket, void (*)(CaptureSocket*)> socket(
-      OpenCaptureSocket(*request.address, options, &error), CloseCaptureSocket);
-  if (!socket) {
-    out.error(
-        FormatLine(kLineCapacity, "Failed To Create Packet Capturing Socket:  Code: %d", error));
+  std::unique_ptr<CaptureStream, CaptureCounts (*)(CaptureStream*)> stream(
+      OpenCaptureStream(*request.address, request.filter, run.event.signalFd(), &error),
+      CloseCaptureStream);
+  if (!stream) {
+    if (!run.stop) {
+      out.error(
+          FormatLine(kLineCapacity, "Failed To Create Packet Capturing Socket:  Code: %d", error));
+    }
     return;
   }
   if (!run.event.valid()) {
@@ -92,27 +77,18 @@ void RunCapture(const CaptureRequest& request, CaptureRun& run, const PaneWriter
                          run.event.createError()));
     return;
   }
-  run.event.select(CaptureWaitFd(socket.get()), kNetRead);
   run.open = true;
 
   auto record = std::make_unique<CapturedPacket>();
   int number = 1;
   // The flag is looked at before every wait too, so a stop is never lost.
   while (!run.stop) {
-    // The wait has a limit only after the interface went down; its expiry is then the
-    // reminder to read again, which finds out whether the interface is gone for good.
-    const int limit = CaptureWaitLimitMs(socket.get());
-    const bool woken = run.event.wait(limit);
-    if (run.stop) break;
-    if (woken) {
-      const NetEvents events = run.event.take();
-      if (!events.has(kNetRead) || events.readError != 0) break;
-    } else if (limit < 0) {
-      break;  // the wait itself failed
-    }
-    if (!ReadWaitingPackets(request, socket.get(), run, out, *record, number)) break;
+    const int result = ReadStreamPacket(stream.get(), record.get());
+    if (result < 0) break;
+    if (result == 0 || PacketPassesFilter(request.filter, *record) == 0) continue;
+    out.print(FormatCapturedPacket(number++, *record, request.mode, request.showInfo));
   }
-  run.counts = CaptureStatistics(socket.get());
+  run.counts = CloseCaptureStream(stream.release());
 }
 
 // `ended` comes after every packet printed.

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "helper/helper_client.h"
 #include "shell/controls.h"
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
@@ -114,4 +115,16 @@ TempDir::~TempDir() {
 
 bool IsRoot() {
   return geteuid() == 0;
+}
+
+void UseBuiltHelper() {
+  UseHelperAt(PELORIN_HELPER_PATH);
+}
+
+WithoutHelper::WithoutHelper() {
+  UseHelperAt("/nonexistent/pelorin-helper");
+}
+
+WithoutHelper::~WithoutHelper() {
+  UseBuiltHelper();
 }

@@ -53,3 +53,15 @@ class TempDir {
 };
 
 bool IsRoot();
+
+// Points the window's helper client at the pelorin-helper this build made.
+void UseBuiltHelper();
+
+// While it lives, no helper can be started: what a user sees whom the helper does not serve.
+class WithoutHelper {
+ public:
+  WithoutHelper();
+  ~WithoutHelper();
+  WithoutHelper(const WithoutHelper&) = delete;
+  WithoutHelper& operator=(const WithoutHelper&) = delete;
+};
