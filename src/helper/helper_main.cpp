@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -57,8 +58,17 @@ bool IsWindowChannel(int fd) {
          domain == AF_UNIX;
 }
 
+// Forgets the environment it was started with, its strings too: nothing the caller put there
+// is read, or left in memory.
+bool ClearEnvironment() {
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    std::memset(*entry, 0, std::strlen(*entry));
+  }
+  return clearenv() == 0;
+}
+
 bool PrepareProcess() {
-  if (clearenv() != 0 || !IsWindowChannel(kHelperChannelFd) || !KeepOnlyTheChannel()) {
+  if (!ClearEnvironment() || !IsWindowChannel(kHelperChannelFd) || !KeepOnlyTheChannel()) {
     return false;
   }
   // Neither traced nor dumped by the group's members, and no program it could start would gain
