@@ -99,31 +99,109 @@ class EchoRate {
   Clock::time_point last_ = Clock::now();
 };
 
-// The requests being served, each on a thread of its own, with the descriptor that cancels it.
-class Jobs {
- public:
-  explicit Jobs(int channel) : channel_(channel) {}
+// The work a request needs, or none for the requests answered at once.
+void (*WorkOf(HelperRecordType type))(const HelperJob&) {
+  switch (type) {
+    case kHelperEcho:
+      return RunEcho;
+    case kHelperCapture:
+      return RunCapture;
+    case kHelperKill:
+      return RunKill;
+    case kHelperFlush:
+      return RunFlush;
+    case kHelperOwners:
+      return RunOwners;
+    case kHelperFact:
+      return RunFact;
+    default:
+      return nullptr;
+  }
+}
 
-  // 0 when the job started, else the errno to refuse it with.
-  int start(const HelperRequest& request, void (*run)(const HelperJob&)) {
+// Serves the requests until the window closes the channel. Every thread reads the channel, and
+// the thread that receives a request serves it itself; before it starts work that may wait
+// (an echo, a capture), it makes sure that another thread reads on, so no request waits behind
+// another and a cancel always finds a reader. Threads stay once started: starting one per
+// request costs more than a quick request itself.
+class Service {
+ public:
+  explicit Service(int channel) : channel_(channel) {}
+
+  // A thread's life; the process ends when the window has gone.
+  void read() {
+    std::vector<uint8_t> record(kHelperRecordLimit);
+    for (;;) {
+      // Descriptors passed along are not taken: the kernel closes them.
+      const ssize_t n = recv(channel_, record.data(), record.size(), MSG_TRUNC);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) _exit(0);  // the kernel ends the other threads and the work they do
+      changeReaders(-1);
+      HelperRequest request;
+      int error = DecodeHelperRequest(record.data(), std::min(size_t(n), record.size()), &request);
+      if (size_t(n) > record.size()) error = EINVAL;  // longer than any request
+      if (error == 0) error = serve(request);
+      if (error != 0) SendHelperStatus(channel_, request.id, error);
+      changeReaders(+1);
+    }
+  }
+
+ private:
+  // Serves one request: 0, or the errno it is refused with.
+  int serve(const HelperRequest& request) {
+    if (request.type == kHelperHello) {
+      auto reply = NewHelperRecord<HelperAbilitiesReply>(kHelperAbilities, request.id);
+      reply.capabilities = PermittedCapabilities();
+      SendHelperRecord(channel_, &reply, sizeof reply);
+      return 0;
+    }
+    if (request.type == kHelperCancel) {
+      cancel(request.id);
+      return 0;
+    }
+    const auto work = WorkOf(request.type);
+    if (work == nullptr) return EINVAL;
+    HelperJob job{channel_, request, -1};
+    if (const int error = begin(job); error != 0) return error;
+    work(job);
+    end(job);
+    return 0;
+  }
+
+  // Takes the job in, with its wake-up descriptor, and a thread to read on meanwhile.
+  int begin(HelperJob& job) {
+    const HelperRequest& request = job.request;
     std::lock_guard<std::mutex> lock(mutex_);
     if (running_.count(request.id) != 0) return EINVAL;  // an id in use names one request
     if (running_.size() >= kMostJobs) return EBUSY;
     if (request.type == kHelperCapture && captures_ >= kMostCaptures) return EBUSY;
-    HelperJob job{channel_, request, eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+    if (request.type == kHelperEcho && !echoes_.take()) return EAGAIN;
+    job.wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (job.wakeFd < 0) return EAGAIN;
-    try {
-      std::thread([this, job, run] {
-        run(job);
-        finish(job);
-      }).detach();
-    } catch (const std::system_error&) {
-      close(job.wakeFd);
-      return EAGAIN;
+    if (readers_ == 0) {
+      try {
+        std::thread([this] { read(); }).detach();
+      } catch (const std::system_error&) {
+        close(job.wakeFd);
+        return EAGAIN;
+      }
+      ++readers_;
     }
     running_.emplace(request.id, job.wakeFd);
     if (request.type == kHelperCapture) ++captures_;
     return 0;
+  }
+
+  void end(const HelperJob& job) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    running_.erase(job.request.id);
+    if (job.request.type == kHelperCapture) --captures_;
+    close(job.wakeFd);
+  }
+
+  void changeReaders(int change) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    readers_ += change;
   }
 
   void cancel(uint32_t id) {
@@ -134,76 +212,18 @@ class Jobs {
     [[maybe_unused]] ssize_t n = write(found->second, &one, sizeof one);
   }
 
- private:
-  void finish(const HelperJob& job) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    running_.erase(job.request.id);
-    if (job.request.type == kHelperCapture) --captures_;
-    close(job.wakeFd);
-  }
-
   const int channel_;
   std::mutex mutex_;
+  int readers_ = 1;                            // threads reading the channel, or about to
   std::unordered_map<uint32_t, int> running_;  // request id -> its wake-up descriptor
   size_t captures_ = 0;
+  EchoRate echoes_;
 };
-
-void SendAbilities(int channel, uint32_t id) {
-  auto reply = NewHelperRecord<HelperAbilitiesReply>(kHelperAbilities, id);
-  reply.capabilities = PermittedCapabilities();
-  SendHelperRecord(channel, &reply, sizeof reply);
-}
-
-// Acts on one request: 0, or the errno it is refused with.
-int Dispatch(int channel, const HelperRequest& request, Jobs& jobs, EchoRate& echoes) {
-  switch (request.type) {
-    case kHelperHello:
-      SendAbilities(channel, request.id);
-      return 0;
-    case kHelperCancel:
-      jobs.cancel(request.id);
-      return 0;
-    case kHelperEcho:
-      return echoes.take() ? jobs.start(request, RunEcho) : EAGAIN;
-    case kHelperCapture:
-      return jobs.start(request, RunCapture);
-    case kHelperKill:
-      return jobs.start(request, RunKill);
-    case kHelperFlush:
-      return jobs.start(request, RunFlush);
-    case kHelperOwners:
-      return jobs.start(request, RunOwners);
-    case kHelperFact:
-      return jobs.start(request, RunFact);
-    default:
-      return EINVAL;
-  }
-}
-
-// Serves requests until the window closes the channel. A request that cannot be read is
-// answered with EINVAL, and the next one is served.
-void Serve(int channel) {
-  Jobs jobs(channel);
-  EchoRate echoes;
-  std::vector<uint8_t> record(kHelperRecordLimit);
-  for (;;) {
-    // Descriptors passed along are not taken: the kernel closes them.
-    const ssize_t n = recv(channel, record.data(), record.size(), MSG_TRUNC);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    HelperRequest request;
-    int error = DecodeHelperRequest(record.data(), std::min(size_t(n), record.size()), &request);
-    if (size_t(n) > record.size()) error = EINVAL;  // longer than any request
-    if (error == 0) error = Dispatch(channel, request, jobs, echoes);
-    if (error != 0) SendHelperStatus(channel, request.id, error);
-  }
-}
 
 }  // namespace
 
 int main() {
   if (!PrepareProcess()) return 1;
-  Serve(kHelperChannelFd);
-  // Jobs may still run; the kernel ends them and frees what they hold.
-  _exit(0);
+  static Service service(kHelperChannelFd);  // its threads outlive this function's frame
+  service.read();
 }

@@ -9,9 +9,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,32 +39,48 @@ void Send(const HelperJob& job, const Record& record) {
   SendHelperRecord(job.channel, &record, sizeof record);
 }
 
-// An echo goes to one host: never to the unspecified or the limited broadcast address, a
-// multicast group, or the broadcast address of a subnet of this machine's interfaces.
-bool IsUnicastDestination(uint32_t destination) {
-  const uint32_t host = ntohl(destination);
-  if (host == 0 || host == 0xFFFFFFFF || (host >> 28) == 0xE) return false;
+// The broadcast addresses of the subnets of this machine's interfaces (network order), read
+// again when the last reading is older than a second. The kernel refuses a broadcast all the
+// same (the echo socket never allows one), so a reading a moment old does no harm.
+std::vector<uint32_t> LocalBroadcasts() {
+  static std::mutex mutex;
+  static std::vector<uint32_t> broadcasts;
+  static std::chrono::steady_clock::time_point readAt;
+  const auto now = std::chrono::steady_clock::now();
+  std::lock_guard<std::mutex> lock(mutex);
+  if (!broadcasts.empty() && now - readAt < std::chrono::seconds(1)) return broadcasts;
   ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return false;  // cannot tell: not sent
-  bool unicast = true;
-  for (const ifaddrs* entry = list; entry != nullptr && unicast; entry = entry->ifa_next) {
+  if (getifaddrs(&list) != 0) return {0};  // 0 stands for "cannot tell"
+  broadcasts.assign(1, 0xFFFFFFFF);
+  for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
     if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
     sockaddr_in address{}, mask{};
     std::memcpy(&address, entry->ifa_addr, sizeof address);
     if (entry->ifa_netmask != nullptr) std::memcpy(&mask, entry->ifa_netmask, sizeof mask);
     const uint32_t bits = ntohl(mask.sin_addr.s_addr);
     // Subnets of /31 and /32 have no broadcast address.
-    if (bits < 0xFFFFFFFE && host == ((ntohl(address.sin_addr.s_addr) & bits) | ~bits)) {
-      unicast = false;
+    if (bits < 0xFFFFFFFE) {
+      broadcasts.push_back(htonl((ntohl(address.sin_addr.s_addr) & bits) | ~bits));
     }
     if ((entry->ifa_flags & IFF_BROADCAST) != 0 && entry->ifa_broadaddr != nullptr) {
       sockaddr_in broadcast{};
       std::memcpy(&broadcast, entry->ifa_broadaddr, sizeof broadcast);
-      if (broadcast.sin_addr.s_addr == destination) unicast = false;
+      broadcasts.push_back(broadcast.sin_addr.s_addr);
     }
   }
   freeifaddrs(list);
-  return unicast;
+  readAt = now;
+  return broadcasts;
+}
+
+// An echo goes to one host: never to the unspecified or the limited broadcast address, a
+// multicast group, or the broadcast address of a subnet of this machine's interfaces.
+bool IsUnicastDestination(uint32_t destination) {
+  const uint32_t host = ntohl(destination);
+  if (host == 0 || host == 0xFFFFFFFF || (host >> 28) == 0xE) return false;
+  const std::vector<uint32_t> broadcasts = LocalBroadcasts();
+  return broadcasts.front() != 0 &&
+         std::find(broadcasts.begin(), broadcasts.end(), destination) == broadcasts.end();
 }
 
 // The capture child's wait for frames, its stop signals and the interface's end: 0 after a
