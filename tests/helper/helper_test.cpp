@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "helper/helper_client.h"
 #include "helper/helper_protocol.h"
 #include "loopback_sockets.h"
 #include "net_lab.h"
@@ -321,4 +323,23 @@ TEST_F(HelperTest, FlushOfAGoneInterfaceAndFactsOfAProcessWithoutSocket) {
   EXPECT_EQ(answer.result, 0);
   EXPECT_TRUE(std::string(answer.text, answer.length).find("helper_test") != std::string::npos)
       << std::string(answer.text, answer.length);
+}
+
+// The window's side: a helper that died is started again by the next request.
+TEST(HelperClient, AHelperThatDiedIsStartedAgain) {
+  UseBuiltHelper();
+  const auto hello = [] {
+    HelperCall call(NewHelperRecord<HelperBareRecord>(kHelperHello));
+    HelperReply reply;
+    return HelperCall::Finish(call, reply, kHelperQuickTimeoutMs) == 0 &&
+           reply.type() == kHelperAbilities;
+  };
+  ASSERT_TRUE(hello());
+  const pid_t first = RunningHelperId();
+  ASSERT_GT(first, 0);
+  kill(first, SIGKILL);
+  ASSERT_TRUE(WaitUntil([&] { return RunningHelperId() == 0; }));
+  EXPECT_TRUE(hello());
+  EXPECT_NE(RunningHelperId(), first);
+  EXPECT_GT(RunningHelperId(), 0);
 }
