@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
 #include <signal.h>
@@ -8,11 +9,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fcntl.h>
 #include <atomic>
 #include <chrono>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -218,8 +219,13 @@ class Helpers {
     std::shared_ptr<Connection> connection = StartHelper(FindHelper(path_));
     if (!connection) return nullptr;
     connection->netns = netns;
+    try {
+      std::thread([connection] { ReadReplies(connection); }).detach();
+    } catch (const std::system_error&) {
+      connection->letGo();  // the helper ends with its channel
+      return nullptr;
+    }
     connections_.push_back(connection);
-    std::thread([connection] { ReadReplies(connection); }).detach();
     return connection;
   }
 

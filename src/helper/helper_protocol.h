@@ -29,7 +29,7 @@ enum HelperRecordType : uint16_t {
   // Requests.
   kHelperHello = 1,    // HelperBareRecord; answered by HelperAbilitiesReply
   kHelperEcho = 2,     // HelperEchoRequest -> HelperEchoReply
-  kHelperCapture = 3,  // HelperCaptureRequest -> HelperCaptureOpenedReply, HelperCaptureEndedReply
+  kHelperCapture = 3,  // HelperCaptureRequest -> kHelperCaptureOpened, HelperCaptureEndedReply
   kHelperKill = 4,     // HelperKillRequest -> HelperStatusReply
   kHelperFlush = 5,    // HelperFlushRequest -> HelperStatusReply
   kHelperOwners = 6,   // HelperBareRecord -> pairs and names, then HelperStatusReply
