@@ -318,7 +318,7 @@ TEST_F(NetInfoPaneTest, ShowsTheParametersAndEveryAdapterAsIpSeesThem) {
   EXPECT_EQ(info(), InfoFromIp("d0", "", "Ethernet"));  // its lease is for another address
 
   // Refresh goes back to the first adapter; the parameters are not read again.
-  std::ofstream(dir_.file("resolv.conf")) << "domain changed.example\n" << kResolverConfig;
+  std::ofstream(dir_.file("resolv.conf")) << kResolverConfig << "domain changed.example\n";
   ClickControl(pane_.get(), kNetInfoRefreshId);
   EXPECT_EQ(adapters()->currentIndex(), 0);
   EXPECT_EQ(info(), e0);
