@@ -95,6 +95,12 @@ TEST_F(EchoTest, ABroadcastDestinationFails) {
   ExpectFailure(Send(kLabClientBroadcast, 128), kEchoBadDestination, "0.0.0.0");
 }
 
+// r1 answers an echo to the all-hosts group as well; a group is refused like a broadcast.
+TEST_F(EchoTest, AMulticastDestinationFailsAsABroadcastOneDoes) {
+  ExpectFailure(Send(kLabAllHosts, 128), kEchoBadDestination, "0.0.0.0");
+  ExpectFailure(Send(kLabAllHosts, 1), kEchoBadDestination, "0.0.0.0");
+}
+
 // The request as the target receives it: TOS 0, IP flags 0 (no Don't Fragment), 32 bytes of 'E'.
 TEST_F(EchoTest, TheRequestGoesOutWithIpFlagsZero) {
   int listener = -1;
