@@ -31,14 +31,14 @@ class NetInfoPane : public ModulePane {
   void closeModule() override;
 
   // The statistics timer's work: the chosen adapter's four statistics texts.
-  void updateStatistics();
+  void UpdateStatistics();
 
  private:
   void buildControls();
-  void showNetworkParams();
-  void fillAdapterList();
-  void showAdapterInfo();
-  void flushAdapterCache();
+  void ShowNetworkParams();
+  void FillAdapterList();
+  void ShowAdapterInfo();
+  void FlushAdapterCache();
   // The chosen adapter's index, or 0 when none is chosen.
   int chosenIndex() const;
 
