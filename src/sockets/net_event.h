@@ -62,8 +62,7 @@ class NetEvent {
 
   // Wakes wait() (the stop request). It stays signalled until take().
   void signal();
-  // Readable while signalled: for a wait elsewhere (a blocking read) that must end at the stop
-  // request too. -1 when the event could not be made.
+  // Readable while the event is signalled, for a wait of the worker's outside wait().
   int signalFd() const { return wakeFd_; }
 
   // Waits until the event is signalled or a selected event is pending; -1 waits without end.

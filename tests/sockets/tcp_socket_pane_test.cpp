@@ -1,11 +1,13 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <fstream>
 #include <memory>
 #include <regex>
 #include <string>
@@ -18,6 +20,7 @@
 #include "shell/ui_thread.h"
 #include "socket_peer.h"
 #include "sockets/tcp_socket_pane.h"
+#include "test_dns_server.h"
 
 namespace {
 
@@ -71,6 +74,37 @@ TEST_F(TcpPaneTest, StartsIdleWithTextOnlyAndTheLocalAddresses) {
   EXPECT_EQ(addresses->currentIndex(), 0);
   EXPECT_EQ(addresses->itemText(addresses->count() - 1), "127.0.0.1");
   EXPECT_FALSE(FindControl<QCheckBox>(pane.get(), kEchoLocalId)->isChecked());
+}
+
+// A host with a thousand addresses: the list holds them all, in the order `ip` shows them. Their
+// interfaces are made in one order and given addresses in the other, and some are down.
+TEST(LocalAddressBox, ListsEveryAddressOfAHostWithAThousand) {
+  if (!IsRoot()) GTEST_SKIP() << "needs root for a network namespace";
+  FreshNetworkNamespace lab;
+  ASSERT_TRUE(lab.entered());
+  TempDir dir;
+  std::string batch = "link set lo up\n";
+  for (int i = 1; i <= 1000; ++i) batch += "link add v" + std::to_string(i) + " type veth\n";
+  for (int i = 1000; i >= 1; --i) {
+    const std::string v = "v" + std::to_string(i);
+    batch += "addr add 198.18." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1) +
+             "/32 dev " + v + "\n";
+    if (i % 97 != 0) batch += "link set " + v + " up\n";
+  }
+  {
+    std::ofstream file(dir.file("batch"));
+    file << batch;
+  }
+  ASSERT_TRUE(lab.run("ip -batch " + dir.file("batch")));
+  const std::vector<std::string> expected = LocalAddressesAsIpListsThem();
+  ASSERT_EQ(expected.size(), 1000u - 1000 / 97 + 1);
+
+  TcpSocketPane pane(nullptr);
+  auto* box = FindControl<QComboBox>(&pane, kTcpListenAddressId);
+  std::vector<std::string> listed;
+  for (int i = 0; i < box->count(); ++i) listed.push_back(box->itemText(i).toStdString());
+  EXPECT_EQ(listed, expected);
+  EXPECT_EQ(box->currentIndex(), 0);
 }
 
 TEST_F(TcpPaneTest, ConnectsAndExchangesTextBothWays) {
@@ -382,4 +416,54 @@ TEST_F(TcpPaneTest, AnUnreachableConnectIsReportedInThePane) {
                   ")...]\r\n#>[ERROR: FD_CONNECT]\r\n#>[Connection Closed]\r\n");
   }
   EXPECT_EQ(boxes.count(), 0u);
+}
+
+// The system resolver asks a server of the test's, which holds the question until the test
+// answers it: a Close while the name is looked up ends the run at once, and the answer that
+// comes afterwards is dropped (no connect, no message).
+TEST_F(TcpPaneTest, ACloseDuringTheNameLookupEndsTheRunAtOnce) {
+  if (!IsRoot()) GTEST_SKIP() << "port 53 and a private /etc/resolv.conf need root";
+  const int server = BindDnsPort("127.0.53.7");
+  ASSERT_GE(server, 0);
+  TempDir dir;
+  std::ofstream(dir.file("resolv.conf"))
+      << "nameserver 127.0.53.7\noptions timeout:30 attempts:1\n";
+  const FileShownAt resolver(dir.file("resolv.conf"), "/etc/resolv.conf");
+  ASSERT_TRUE(resolver.shown());
+  uint16_t port = 0;
+  const int listener = LoopbackListener(&port);
+
+  connectTo("held.example", port);
+  uint8_t query[512];
+  ssize_t length = -1;
+  sockaddr_in from{};
+  socklen_t fromLength = sizeof from;
+  ASSERT_TRUE(WaitUntil([&] {
+    length = recvfrom(server, query, sizeof query, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
+                      &fromLength);
+    return length > 12;
+  }));
+  EXPECT_TRUE(pane->running());
+  ClickControl(pane.get(), kTcpCloseId);
+  EXPECT_TRUE(waitIdle());
+  EXPECT_EQ(Output(pane.get()), "#>[Connection Closed]\r\n");
+  expectState(false, false);
+
+  // The answer: the question as asked, then its address, 127.0.0.1.
+  std::vector<uint8_t> answer(query, query + length);
+  answer[2] = 0x81;  // a response, recursion desired
+  answer[3] = 0x80;  // recursion available, no error
+  answer[7] = 1;     // one answer
+  const uint8_t record[] = {0xC0, 12, 0, 1, 0, 1, 0, 0, 0, 60, 0, 4, 127, 0, 0, 1};
+  answer.insert(answer.end(), std::begin(record), std::end(record));
+  ASSERT_EQ(sendto(server, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from),
+                   fromLength),
+            ssize_t(answer.size()));
+  ServeEvents(500);
+  pollfd connection{listener, POLLIN, 0};
+  EXPECT_EQ(poll(&connection, 1, 0), 0) << "the dropped lookup connected";
+  EXPECT_EQ(Output(pane.get()), "#>[Connection Closed]\r\n");
+  EXPECT_EQ(boxes.count(), 0u);
+  close(listener);
+  close(server);
 }
