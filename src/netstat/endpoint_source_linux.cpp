@@ -110,19 +110,19 @@ bool DumpSockets(DiagSocketFd& diag, uint8_t protocol, uint32_t sequence,
   }
 }
 
-// Calls `found` with the inode of every socket among the descriptors of process `pid`; false
-// when they cannot be read (another user's process, or one that has just ended).
+// Calls `found` with the inode of every socket among the descriptors of process `pid`, if they
+// can be read (not for another user's process, or one that has just ended).
 template <typename Found>
-bool ForEachSocketOf(int procFd, uint32_t pid, const Found& found) {
+void ForEachSocketOf(int procFd, uint32_t pid, const Found& found) {
   char path[32];
   char link[64];
   std::snprintf(path, sizeof path, "%u/fd", pid);
   const int fdDir = openat(procFd, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fdDir < 0) return false;
+  if (fdDir < 0) return;
   DIR* fds = fdopendir(fdDir);
   if (fds == nullptr) {
     close(fdDir);
-    return false;
+    return;
   }
   while (const dirent* fd = readdir(fds)) {
     if (fd->d_name[0] == '.') continue;
@@ -132,7 +132,6 @@ bool ForEachSocketOf(int procFd, uint32_t pid, const Found& found) {
     if (inode) found(*inode);
   }
   closedir(fds);
-  return true;
 }
 
 // Marks the owner of every wanted socket inode: one pass over the descriptors of every process
@@ -178,16 +177,11 @@ EndpointOwners OwnersOf(const std::vector<DiagSocket>& tcp, const std::vector<Di
   return owners;
 }
 
-// The TCP and UDP tables of this moment, in table order; false when they cannot be read.
+// The TCP and UDP tables of this moment, in the kernel's order; false when they cannot be read.
 bool DumpEndpoints(std::vector<DiagSocket>& tcp, std::vector<DiagSocket>& udp) {
   DiagSocketFd diag;
-  if (!diag.valid() || !DumpSockets(diag, IPPROTO_TCP, 1, tcp) ||
-      !DumpSockets(diag, IPPROTO_UDP, 2, udp)) {
-    return false;
-  }
-  SortTableOrder(tcp);
-  SortTableOrder(udp);
-  return true;
+  return diag.valid() && DumpSockets(diag, IPPROTO_TCP, 1, tcp) &&
+         DumpSockets(diag, IPPROTO_UDP, 2, udp);
 }
 
 // The owners the helper finds: every process's, where it holds the privileges.
@@ -219,6 +213,8 @@ std::shared_ptr<const EndpointSnapshot> BuildEndpointSnapshot() {
     std::vector<DiagSocket> tcp;
     std::vector<DiagSocket> udp;
     if (!DumpEndpoints(tcp, udp)) return nullptr;
+    SortTableOrder(tcp);
+    SortTableOrder(udp);
     EndpointOwners owners;
     if (!OwnersFromHelper(owners)) owners = OwnersOf(tcp, udp);
     return std::make_shared<const EndpointSnapshot>(AssembleSnapshot(tcp, udp, owners));
