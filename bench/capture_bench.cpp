@@ -61,7 +61,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint16_t kFloodPort = 9;
 constexpr uint16_t kWantedPort = 7;
-const uint32_t kLoopback = htonl(INADDR_LOOPBACK);
+const IpAddress kLoopback = IpAddress::Ipv4(htonl(INADDR_LOOPBACK));
 
 [[noreturn]] void Fail(const std::string& why) {
   std::fprintf(stderr, "capture_bench: %s\n", why.c_str());
@@ -212,7 +212,7 @@ void EngineSide(bool immediate, int bufferBytes, double seconds) {
     const auto sent = Clock::now();
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_addr.s_addr = kLoopback;
+    to.sin_addr.s_addr = kLoopback.ipv4();
     to.sin_port = htons(kWantedPort);
     sendto(probe, "probe", 5, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
     for (long before = shown; shown == before;) {
@@ -251,7 +251,7 @@ void SendProbe() {
   const int probe = socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in to{};
   to.sin_family = AF_INET;
-  to.sin_addr.s_addr = kLoopback;
+  to.sin_addr.s_addr = kLoopback.ipv4();
   to.sin_port = htons(kWantedPort);
   sendto(probe, "probe", 5, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
   close(probe);

@@ -50,7 +50,7 @@ QPointer<CapturePane> g_capturePane;
 
 // What a run needs from the pane, read at Start (the controls stay disabled meanwhile).
 struct CaptureRequest {
-  std::optional<uint32_t> address;  // nothing when the interface list has no selection
+  std::optional<IpAddress> address;  // nothing when the interface list has no selection
   uint32_t mode = 0;
   bool showInfo = true;
   CaptureFilter filter;
@@ -96,6 +96,13 @@ void CaptureWorker(CaptureRequest request, std::shared_ptr<CaptureRun> run, Pane
                    std::function<void()> ended) {
   RunCapture(request, *run, out);
   out.onUi([&](QWidget*) { ended(); });
+}
+
+// The address of an entry of the interface list: an IPv6 address, or a dotted one
+// (255.255.255.255, which no interface holds, for anything else).
+IpAddress InterfaceAddressOf(const std::string& text) {
+  if (std::optional<IpAddress> ipv6 = ParseIpv6Address(text)) return *ipv6;
+  return IpAddress::Ipv4(ParseDottedAddress(text).value_or(0xFFFFFFFF));
 }
 
 // The lines, each broken after a comma or a blank wherever it would run past `width`, so that a
@@ -227,7 +234,7 @@ void CapturePane::start() {
   CaptureRequest request;
   if (auto* address = FindControl<QComboBox>(this, kCaptureInterfaceId);
       address != nullptr && address->currentIndex() >= 0) {
-    request.address = ParseDottedAddress(BoundedText(address->currentText())).value_or(0xFFFFFFFF);
+    request.address = InterfaceAddressOf(BoundedText(address->currentText()));
   }
   request.mode = DisplayModeFromSelection(this, kDisplaySelectorId);
   request.showInfo = FindControl<QCheckBox>(this, kCaptureShowInfoId)->isChecked();

@@ -14,7 +14,7 @@ struct CaptureStream;
 // Starts one. Null on failure with `*error` an errno: EPERM without a usable helper, and what
 // OpenCaptureSocket reports for the capture itself (ENODEV, ENETDOWN...); 0 when `stopFd`
 // became readable first. `stopFd` (-1 for none) also ends every later wait for a packet.
-CaptureStream* OpenCaptureStream(uint32_t address, const CaptureFilter& filter, int stopFd,
+CaptureStream* OpenCaptureStream(const IpAddress& address, const CaptureFilter& filter, int stopFd,
                                  int* error);
 
 // Waits for the next frame and decodes it into `record`: its length when it is a TCP or UDP

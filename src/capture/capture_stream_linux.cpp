@@ -64,12 +64,12 @@ struct CaptureStream {
   int linkType = 0;
 };
 
-CaptureStream* OpenCaptureStream(uint32_t address, const CaptureFilter& filter, int stopFd,
+CaptureStream* OpenCaptureStream(const IpAddress& address, const CaptureFilter& filter, int stopFd,
                                  int* error) {
   int ignored = 0;
   int& code = error != nullptr ? *error : ignored;
   auto request = NewHelperRecord<HelperCaptureRequest>(kHelperCapture);
-  request.address = WireIpv4(address);
+  request.address = WireAddressOf(address);
   request.filter = WireFilterOf(filter);
   auto stream = std::make_unique<CaptureStream>();
   stream->call = std::make_unique<HelperCall>(request);

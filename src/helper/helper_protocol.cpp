@@ -44,6 +44,19 @@ int Ipv4Of(const WireAddress& wire, uint32_t* address) {
   return 0;
 }
 
+// An address of either family out of a wire address: 0 and the address, or EINVAL.
+int AddressOf(const WireAddress& wire, IpAddress* address) {
+  if (wire.reserved != 0) return EINVAL;
+  if (wire.family == kWireIpv6) {
+    *address = IpAddress::Ipv6(wire.bytes);
+    return 0;
+  }
+  uint32_t ipv4 = 0;
+  if (const int error = Ipv4Of(wire, &ipv4); error != 0) return error;
+  *address = IpAddress::Ipv4(ipv4);
+  return 0;
+}
+
 bool IsFlag(int32_t value) {
   return value == 0 || value == 1;
 }
@@ -74,8 +87,8 @@ int FilterOf(const WireCaptureFilter& wire, CaptureFilter* filter) {
       if (!AllZero(&entry, sizeof entry)) return EINVAL;
       continue;
     }
-    if (const int error = Ipv4Of(entry, &filter->addresses[i]); error != 0) return error;
-    if (filter->addresses[i] == 0) return EINVAL;
+    if (const int error = AddressOf(entry, &filter->addresses[i]); error != 0) return error;
+    if (filter->addresses[i].isUnspecified()) return EINVAL;  // 0.0.0.0 or ::, the list's end
   }
   return 0;
 }
@@ -88,7 +101,7 @@ int DecodeEcho(const HelperEchoRequest& r, HelperRequest* request) {
 }
 
 int DecodeCapture(const HelperCaptureRequest& r, HelperRequest* request) {
-  if (const int error = Ipv4Of(r.address, &request->captureAddress); error != 0) return error;
+  if (const int error = AddressOf(r.address, &request->captureAddress); error != 0) return error;
   return FilterOf(r.filter, &request->filter);
 }
 
@@ -239,6 +252,13 @@ WireAddress WireIpv4(uint32_t address) {
   return wire;
 }
 
+WireAddress WireAddressOf(const IpAddress& address) {
+  WireAddress wire;
+  wire.family = address.isIpv4() ? kWireIpv4 : kWireIpv6;
+  std::memcpy(wire.bytes, address.bytes().data(), sizeof wire.bytes);
+  return wire;
+}
+
 WireCaptureFilter WireFilterOf(const CaptureFilter& filter) {
   WireCaptureFilter wire;
   wire.includeTcp = filter.includeTcp != 0;
@@ -250,8 +270,9 @@ WireCaptureFilter WireFilterOf(const CaptureFilter& filter) {
     wire.ports[wire.portCount] = filter.ports[wire.portCount];
     ++wire.portCount;
   }
-  while (wire.addressCount < kFilterListLength && filter.addresses[wire.addressCount] != 0) {
-    wire.addresses[wire.addressCount] = WireIpv4(filter.addresses[wire.addressCount]);
+  while (wire.addressCount < kFilterListLength &&
+         !filter.addresses[wire.addressCount].isUnspecified()) {
+    wire.addresses[wire.addressCount] = WireAddressOf(filter.addresses[wire.addressCount]);
     ++wire.addressCount;
   }
   return wire;

@@ -202,7 +202,8 @@ inline constexpr size_t kHelperRecordLimit = sizeof(HelperFactReply) > sizeof(He
                                                  ? sizeof(HelperFactReply)
                                                  : sizeof(HelperOwnerNamesReply);
 
-// A request as the helper acts on it, every field checked. Addresses are IPv4, network order.
+// A request as the helper acts on it, every field checked. Addresses are IPv4, network order,
+// but a capture's, which may be IPv6.
 struct HelperRequest {
   HelperRecordType type = kHelperHello;
   uint32_t id = 0;
@@ -211,7 +212,7 @@ struct HelperRequest {
   uint8_t ttl = 0;
   uint32_t timeoutMs = 0;
   // kHelperCapture
-  uint32_t captureAddress = 0;
+  IpAddress captureAddress;
   CaptureFilter filter;
   // kHelperKill
   uint32_t localAddress = 0;
@@ -228,7 +229,8 @@ struct HelperRequest {
 
 // Reads one received request. 0 when it is whole and every field within its limits; else the
 // errno to answer it with: EINVAL for a record of another version, type or length, or with a
-// field out of its range; EAFNOSUPPORT for an IPv6 address (not served yet). `request->id`
+// field out of its range (a filter's address 0.0.0.0 or :: too); EAFNOSUPPORT for an IPv6
+// address in a request that serves IPv4 only (echo, kill, flush). `request->id`
 // is set whenever the header could be read, so the refusal reaches its caller.
 int DecodeHelperRequest(const uint8_t* data, size_t size, HelperRequest* request);
 
@@ -251,4 +253,5 @@ Record NewHelperRecord(HelperRecordType type, uint32_t id = 0) {
 }
 
 WireAddress WireIpv4(uint32_t address);
+WireAddress WireAddressOf(const IpAddress& address);
 WireCaptureFilter WireFilterOf(const CaptureFilter& filter);

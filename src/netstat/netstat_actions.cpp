@@ -64,7 +64,7 @@ CaptureFilter CaptureFilterForEndpoint(const EndpointRecord& r) {
     filter.addressMode = 0;
   } else {
     filter.addressMode = 1;
-    filter.addresses[0] = address;
+    filter.addresses[0] = IpAddress::Ipv4(address);
   }
   return filter;
 }

@@ -143,9 +143,8 @@ std::vector<ShownPacket> ParseShown(const std::string& text, int* firstNumber) {
   return packets;
 }
 
-std::string Endpoint(uint32_t address, uint16_t port) {
-  in_addr a{address};
-  return std::string(inet_ntoa(a)) + ":" + std::to_string(ntohs(port));
+std::string Endpoint(const IpAddress& address, uint16_t port) {
+  return EndpointText(address, ntohs(port));
 }
 
 // What tcpdump wrote, decoded and filtered as the pane should show it.
@@ -535,7 +534,8 @@ TEST_F(CapturePaneTest, EveryTextFitsItsControl) {
   longest.addressMode = 1;
   for (int i = 0; i < kFilterListLength; ++i) {
     longest.ports[i] = NetworkPort(uint16_t(65526 + i));
-    longest.addresses[i] = inet_addr(("203.0.113." + std::to_string(200 + i)).c_str());
+    longest.addresses[i] =
+        IpAddress::Ipv4(inet_addr(("203.0.113." + std::to_string(200 + i)).c_str()));
   }
   SendToPacketCapture(&longest);
   QString description = QString::fromStdString(DescribeFilterText(longest));

@@ -588,7 +588,7 @@ TEST_F(NetstatPaneTest, SendToPingDnsAndCapture) {
   EXPECT_EQ(filter.ports[0], htons(port_));
   EXPECT_EQ(filter.ports[1], 0);
   EXPECT_EQ(filter.addressMode, 1);
-  EXPECT_EQ(filter.addresses[0], inet_addr(kServer));
+  EXPECT_EQ(filter.addresses[0], IpAddress::Ipv4(inet_addr(kServer)));
   window.shutdown();
   SetUiShuttingDown(false);
 }
