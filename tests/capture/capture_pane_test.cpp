@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QtTest/QTest>
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <regex>
 #include <string>
@@ -38,21 +39,39 @@
 
 namespace {
 
-sockaddr_in Endpoint(const char* address, uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = inet_addr(address);
-  a.sin_port = htons(port);
+// A socket address of either family.
+struct SocketAddress {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  int family() const { return storage.ss_family; }
+  sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
+};
+
+SocketAddress Endpoint(const char* address, uint16_t port) {
+  SocketAddress a;
+  if (std::strchr(address, ':') != nullptr) {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&a.storage);
+    in6->sin6_family = AF_INET6;
+    inet_pton(AF_INET6, address, &in6->sin6_addr);
+    in6->sin6_port = htons(port);
+    a.length = sizeof *in6;
+  } else {
+    auto* in = reinterpret_cast<sockaddr_in*>(&a.storage);
+    in->sin_family = AF_INET;
+    in->sin_addr.s_addr = inet_addr(address);
+    in->sin_port = htons(port);
+    a.length = sizeof *in;
+  }
   return a;
 }
 
 // A socket of the test's own bound to the address and port (0: the system picks).
 int Bound(int type, const char* address, uint16_t port) {
-  const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+  SocketAddress a = Endpoint(address, port);
+  const int fd = socket(a.family(), type | SOCK_CLOEXEC, 0);
   const int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a = Endpoint(address, port);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+  if (bind(fd, a.get(), a.length) != 0) {
     close(fd);
     return -1;
   }
@@ -61,10 +80,11 @@ int Bound(int type, const char* address, uint16_t port) {
 }
 
 uint16_t LocalPort(int fd) {
-  sockaddr_in a{};
-  socklen_t length = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-  return ntohs(a.sin_port);
+  SocketAddress a;
+  a.length = sizeof a.storage;
+  getsockname(fd, a.get(), &a.length);
+  return ntohs(a.family() == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&a.storage)->sin6_port
+                                      : reinterpret_cast<sockaddr_in*>(&a.storage)->sin_port);
 }
 
 // A connected TCP pair: `client` from `from`, `server` accepted on the listener.
@@ -72,11 +92,10 @@ struct TcpPair {
   int client = -1;
   int server = -1;
   TcpPair(int listener, const char* from, const char* to, uint16_t port) {
-    client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in local = Endpoint(from, 0);
-    bind(client, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    sockaddr_in remote = Endpoint(to, port);
-    if (connect(client, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0) {
+    SocketAddress local = Endpoint(from, 0), remote = Endpoint(to, port);
+    client = socket(local.family(), SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bind(client, local.get(), local.length);
+    if (connect(client, remote.get(), remote.length) == 0) {
       server = accept(listener, nullptr, nullptr);
     }
   }
@@ -101,8 +120,8 @@ bool ReceiveAll(int fd, size_t bytes) {
 }
 
 void SendUdp(int fd, const char* to, uint16_t port, const std::string& data) {
-  sockaddr_in remote = Endpoint(to, port);
-  sendto(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
+  SocketAddress remote = Endpoint(to, port);
+  sendto(fd, data.data(), data.size(), 0, remote.get(), remote.length);
 }
 
 // One packet as the pane printed it in "Hex Only" with "Show Packet Info".
@@ -119,8 +138,8 @@ std::ostream& operator<<(std::ostream& os, const ShownPacket& p) {
 std::vector<ShownPacket> ParseShown(const std::string& text, int* firstNumber) {
   std::vector<ShownPacket> packets;
   const std::regex header(
-      "PACKET (\\d+)\r\nProtocol: (TCP|UDP)\r\nSource: ([0-9.:]+)\r\n"
-      "Destination: ([0-9.:]+)\r\nBytes: (\\d+)\r\n((?:[0-9a-f]{2}[ \r\n]*)*)");
+      "PACKET (\\d+)\r\nProtocol: (TCP|UDP)\r\nSource: ([0-9a-f.:\\[\\]]+)\r\n"
+      "Destination: ([0-9a-f.:\\[\\]]+)\r\nBytes: (\\d+)\r\n((?:[0-9a-f]{2}[ \r\n]*)*)");
   int expectedNumber = -1;
   for (auto it = std::sregex_iterator(text.begin(), text.end(), header);
        it != std::sregex_iterator(); ++it) {
@@ -204,6 +223,10 @@ class CapturePaneTest : public ::testing::Test {
 
   void choose(const char* address, uint32_t mode, bool showInfo = true) {
     auto* box = FindControl<QComboBox>(pane_, kCaptureInterfaceId);
+    // The list holds IPv4 addresses alone until IPv6 joins the local address lists.
+    if (std::strchr(address, ':') != nullptr && box->findText(QString::fromLatin1(address)) < 0) {
+      box->addItem(QString::fromLatin1(address));
+    }
     box->setCurrentIndex(box->findText(QString::fromLatin1(address)));
     ASSERT_GE(box->currentIndex(), 0) << address;
     auto* display = FindControl<QComboBox>(pane_, kDisplaySelectorId);
@@ -333,7 +356,9 @@ TEST_F(CapturePaneTest, ShowsTheFilteredPayloadsNumberedFromOne) {
 }
 
 // A veth link: every packet the pane shows is one tcpdump saw, with the same endpoints and
-// payload bytes, and none is missing. Then the interface goes away under the capture.
+// payload bytes, and none is missing. Captured on the interface of its IPv6 address, IPv4 and
+// IPv6 both: a payload behind a destination options header, the first piece of a datagram split
+// in fragments. Then the interface goes away under the capture.
 TEST_F(CapturePaneTest, ShowsWhatTcpdumpSawPacketForPacket) {
   REQUIRE_ROOT();
   ASSERT_NO_FATAL_FAILURE(openLab());
@@ -341,7 +366,7 @@ TEST_F(CapturePaneTest, ShowsWhatTcpdumpSawPacketForPacket) {
   filter.includeUdp = 1;
   filter.ports[1] = NetworkPort(5353);
   SendToPacketCapture(&filter);
-  choose("198.18.1.2", kDisplayHexOnly);
+  choose(kLabClientIpv6, kDisplayHexOnly);
 
   TempDir dir;
   const std::string dump = dir.file("seen.pcap");
@@ -354,32 +379,45 @@ TEST_F(CapturePaneTest, ShowsWhatTcpdumpSawPacketForPacket) {
   })) << "tcpdump did not start";
   start();
 
-  // The far end lives in the first router's namespace.
-  int listener = -1, farUdp = -1;
+  // The far ends live in the first router's namespace.
+  struct FarEnd {
+    int listener = -1;
+    int udp = -1;
+  } far4, far6;
   {
     NetnsScope router(lab_->name(NetLab::kRouter1));
-    listener = Bound(SOCK_STREAM, kLabRouter1, 80);
-    farUdp = Bound(SOCK_DGRAM, kLabRouter1, 5353);
+    far4 = {Bound(SOCK_STREAM, kLabRouter1, 80), Bound(SOCK_DGRAM, kLabRouter1, 5353)};
+    far6 = {Bound(SOCK_STREAM, kLabRouter1Ipv6, 80), Bound(SOCK_DGRAM, kLabRouter1Ipv6, 5353)};
   }
-  ASSERT_GE(listener, 0);
+  ASSERT_GE(far4.listener, 0);
+  ASSERT_GE(far6.listener, 0);
   const int udp = Bound(SOCK_DGRAM, "198.18.1.2", 0);
-  {
-    TcpPair pair(listener, "198.18.1.2", kLabRouter1, 80);
+  const auto exchange = [&](const char* near, const char* far, const FarEnd& end) {
+    const int nearUdp = Bound(SOCK_DGRAM, near, 0);
+    TcpPair pair(end.listener, near, far, 80);
     ASSERT_GE(pair.server, 0);
-    for (int i = 0; i < 20; ++i) {
-      const std::string data(size_t(1 + i * 70), char('a' + i));
+    for (int i = 0; i < 10; ++i) {
+      const std::string data(size_t(1 + i * 140), char('a' + i));
       ASSERT_EQ(send(i % 2 ? pair.client : pair.server, data.data(), data.size(), 0),
                 ssize_t(data.size()));
-      SendUdp(udp, kLabRouter1, 5353, "query " + std::to_string(i));
-      SendUdp(udp, kLabRouter1, 5354, "not shown");
-      SendUdp(farUdp, "198.18.1.2", LocalPort(udp), std::string(size_t(i * 60), 'r'));
+      SendUdp(nearUdp, far, 5353, "query " + std::to_string(i));
+      SendUdp(nearUdp, far, 5354, "not shown");
+      SendUdp(end.udp, near, LocalPort(nearUdp), std::string(size_t(i * 120), 'r'));
     }
     // Every TCP byte has crossed the link once both ends have read it all.
-    ASSERT_TRUE(ReceiveAll(pair.server, 7010) && ReceiveAll(pair.client, 6310));
-  }
+    ASSERT_TRUE(ReceiveAll(pair.server, 3505) && ReceiveAll(pair.client, 2805));
+    close(nearUdp);
+  };
+  ASSERT_NO_FATAL_FAILURE(exchange("198.18.1.2", kLabRouter1, far4));
+  ASSERT_NO_FATAL_FAILURE(exchange(kLabClientIpv6, kLabRouter1Ipv6, far6));
+  const int udp6 = Bound(SOCK_DGRAM, kLabClientIpv6, 0);
+  const uint8_t options[8] = {0, 0, 1, 4, 0, 0, 0, 0};  // one PadN option filling 8 bytes
+  ASSERT_EQ(setsockopt(udp6, IPPROTO_IPV6, IPV6_DSTOPTS, options, sizeof options), 0);
+  SendUdp(udp6, kLabRouter1Ipv6, 5353, "behind destination options");
+  SendUdp(udp6, kLabRouter1Ipv6, 5353, std::string(3000, 's'));  // split in fragments
   // The last packet (within the link's MTU): once the pane and tcpdump have it, they have
   // everything before it.
-  SendUdp(farUdp, "198.18.1.2", LocalPort(udp), std::string(1234, 'z'));
+  SendUdp(far4.udp, "198.18.1.2", LocalPort(udp), std::string(1234, 'z'));
   const auto hasLast = [](const std::vector<ShownPacket>& packets) {
     return std::any_of(packets.begin(), packets.end(),
                        [](const ShownPacket& p) { return p.payload == std::string(1234, 'z'); });
@@ -396,9 +434,18 @@ TEST_F(CapturePaneTest, ShowsWhatTcpdumpSawPacketForPacket) {
   const std::vector<ShownPacket> shown = ParseShown(output(), &first);
   const std::vector<ShownPacket> seen = ExpectedFromDump(dump, filter);
   EXPECT_EQ(first, 1);
-  EXPECT_GE(seen.size(), 40u);  // the exchange got through; TCP may merge some sends
+  EXPECT_GE(seen.size(), 40u);  // the exchanges got through; TCP may merge some sends
   ASSERT_EQ(shown.size(), seen.size());
   for (size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(shown[i], seen[i]) << "packet " << i;
+  const auto shownFrom = [&](const std::string& source, const std::string& payload) {
+    return std::count_if(shown.begin(), shown.end(), [&](const ShownPacket& p) {
+      return p.source.starts_with(source) && p.payload.starts_with(payload);
+    });
+  };
+  EXPECT_EQ(shownFrom("198.18.1.2:", "query "), 10);
+  EXPECT_EQ(shownFrom("[2001:2:1::2]:", "query "), 10);
+  EXPECT_EQ(shownFrom("[2001:2:1::2]:", "behind destination options"), 1);
+  EXPECT_EQ(shownFrom("[2001:2:1::2]:", "sss"), 1);  // the first fragment alone
 
   // The capture ends by itself, without a message, when its interface goes away.
   start();
@@ -410,9 +457,7 @@ TEST_F(CapturePaneTest, ShowsWhatTcpdumpSawPacketForPacket) {
   EXPECT_TRUE(WaitUntil([&] { return !pane_->running(); }));
   EXPECT_EQ(boxes_.texts(),
             std::vector<std::string>{"Failed To Create Packet Capturing Socket:  Code: 19"});
-  close(listener);
-  close(farUdp);
-  close(udp);
+  for (int fd : {far4.listener, far4.udp, far6.listener, far6.udp, udp, udp6}) close(fd);
 }
 
 TEST_F(CapturePaneTest, WithoutPrivilegeOrInterfaceTheRunEndsAtOnce) {

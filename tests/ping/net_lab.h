@@ -12,8 +12,8 @@
 // 224.0.0.1, which the client sends on that link. r3 also
 // drops 198.18.99.0/24 silently, reports 198.18.98.0/24 as host unreachable and has no route
 // to 198.18.97.0/24 (network unreachable); the client's own table refuses 198.18.96.0/24.
-// Namespaces are named
-// "pelorin-ping-<pid>-<n>-<role>" and all removed when the object goes. Needs root.
+// The client's link also carries IPv6: the client 2001:2:1::2, r1 2001:2:1::1. Namespaces are
+// named "pelorin-ping-<pid>-<n>-<role>" and all removed when the object goes. Needs root.
 class NetLab {
  public:
   enum Role { kClient, kRouter1, kRouter2, kRouter3, kTarget, kRoleCount };
@@ -44,6 +44,8 @@ class NetLab {
 
 // Addresses of the lab.
 inline constexpr const char* kLabRouter1 = "198.18.1.1";
+inline constexpr const char* kLabClientIpv6 = "2001:2:1::2";
+inline constexpr const char* kLabRouter1Ipv6 = "2001:2:1::1";
 inline constexpr const char* kLabRouter2 = "198.18.2.2";
 inline constexpr const char* kLabRouter3 = "198.18.3.2";
 inline constexpr const char* kLabTarget = "198.18.4.2";
