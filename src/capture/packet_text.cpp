@@ -16,15 +16,15 @@ std::string ShownEndpoint(const IpAddress& address, uint16_t networkPort) {
 
 }  // namespace
 
-std::string FormatCapturedPacket(int number, const CapturedPacket& packet, uint32_t mode,
+std::string FormatCapturedPacket(int64_t number, const CapturedPacket& packet, uint32_t mode,
                                  bool showInfo) {
   std::string text;
   try {
     if (showInfo) {
       text = FormatLine(kPacketHeaderCapacity,
-                        "\r\nPACKET %d\r\nProtocol: %s\r\nSource: %s\r\nDestination: %s\r\n"
+                        "\r\nPACKET %lld\r\nProtocol: %s\r\nSource: %s\r\nDestination: %s\r\n"
                         "Bytes: %d\r\n",
-                        number, packet.isTcp ? "TCP" : "UDP",
+                        static_cast<long long>(number), packet.isTcp ? "TCP" : "UDP",
                         ShownEndpoint(packet.sourceAddress, packet.sourcePort).c_str(),
                         ShownEndpoint(packet.destinationAddress, packet.destinationPort).c_str(),
                         int{packet.payloadLength});

@@ -14,5 +14,5 @@ inline constexpr size_t kEndpointCapacity = 100;
 // endpoint as "[addr]:p"), then the payload in the display mode (a formatter flag). When memory
 // for the rendering cannot be had, "#>[ERROR: MEMORY ALLCOATION ERROR!]\r\n" stands in for the
 // payload.
-std::string FormatCapturedPacket(int number, const CapturedPacket& packet, uint32_t mode,
+std::string FormatCapturedPacket(int64_t number, const CapturedPacket& packet, uint32_t mode,
                                  bool showInfo);

@@ -14,10 +14,13 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <regex>
 #include <string>
@@ -190,6 +193,107 @@ std::vector<ShownPacket> ExpectedFromDump(const std::string& file, const Capture
   return packets;
 }
 
+// The frames of a capture file.
+struct Frame {
+  pcap_pkthdr header{};
+  std::string bytes;
+};
+
+struct FrameFile {
+  int linkType = 0;
+  int snapLength = 0;
+  std::vector<Frame> frames;
+};
+
+// The file's frames; with a filter, those whose packets pass it.
+FrameFile ReadFrames(const std::string& file, const CaptureFilter* filter = nullptr) {
+  FrameFile read;
+  char error[PCAP_ERRBUF_SIZE];
+  pcap_t* dump = pcap_open_offline(file.c_str(), error);
+  EXPECT_NE(dump, nullptr) << error;
+  if (dump == nullptr) return read;
+  read.linkType = pcap_datalink(dump);
+  read.snapLength = pcap_snapshot(dump);
+  auto record = std::make_unique<CapturedPacket>();
+  pcap_pkthdr* header;
+  const u_char* bytes;
+  while (pcap_next_ex(dump, &header, &bytes) == 1) {
+    if (filter != nullptr && (!DecodeFrame(read.linkType, bytes, header->caplen, record.get()) ||
+                              !PacketPassesFilter(*filter, *record))) {
+      continue;
+    }
+    read.frames.push_back(
+        {*header, std::string(reinterpret_cast<const char*>(bytes), header->caplen)});
+  }
+  pcap_close(dump);
+  return read;
+}
+
+void WritePcap(const std::string& file, const FrameFile& frames) {
+  pcap_t* dead = pcap_open_dead(frames.linkType, frames.snapLength);
+  pcap_dumper_t* dumper = pcap_dump_open(dead, file.c_str());
+  for (const Frame& f : frames.frames) {
+    pcap_dump(reinterpret_cast<u_char*>(dumper), &f.header,
+              reinterpret_cast<const u_char*>(f.bytes.data()));
+  }
+  pcap_dump_close(dumper);
+  pcap_close(dead);
+}
+
+// The same frames as a pcapng file: a section, one interface, an enhanced packet block each.
+void WritePcapng(const std::string& file, const FrameFile& frames) {
+  std::string out;
+  const auto put32 = [&](uint32_t v) { out.append(reinterpret_cast<const char*>(&v), 4); };
+  const auto put16 = [&](uint16_t v) { out.append(reinterpret_cast<const char*>(&v), 2); };
+  const auto block = [&](uint32_t type, const std::string& body) {
+    put32(type);
+    put32(uint32_t(12 + body.size()));
+    out += body;
+    put32(uint32_t(12 + body.size()));
+  };
+  std::string body;
+  std::swap(out, body);
+  put32(0x1A2B3C4D);  // byte order
+  put16(1);
+  put16(0);
+  put32(0xFFFFFFFF);  // section length unknown
+  put32(0xFFFFFFFF);
+  std::swap(out, body);
+  block(0x0A0D0D0A, body);
+  body.clear();
+  std::swap(out, body);
+  put16(uint16_t(frames.linkType));
+  put16(0);
+  put32(uint32_t(frames.snapLength));
+  std::swap(out, body);
+  block(1, body);
+  for (const Frame& f : frames.frames) {
+    body.clear();
+    std::swap(out, body);
+    const uint64_t stamp = uint64_t(f.header.ts.tv_sec) * 1000000 + uint64_t(f.header.ts.tv_usec);
+    put32(0);
+    put32(uint32_t(stamp >> 32));
+    put32(uint32_t(stamp));
+    put32(f.header.caplen);
+    put32(f.header.len);
+    out += f.bytes;
+    out.resize((out.size() + 3) / 4 * 4, '\0');
+    std::swap(out, body);
+    block(6, body);
+  }
+  FILE* f = fopen(file.c_str(), "wb");
+  fwrite(out.data(), 1, out.size(), f);
+  fclose(f);
+}
+
+// The initial filter with UDP and port 5353 too.
+const CaptureFilter kExchangeFilter = [] {
+  CaptureFilter filter = InitialCaptureFilter();
+  filter.includeUdp = 1;
+  filter.ports[1] = NetworkPort(5353);
+  return filter;
+}();
+
 class CapturePaneTest : public ::testing::Test {
  protected:
   void SetUp() override { SetUiShuttingDown(false); }
@@ -201,6 +305,7 @@ class CapturePaneTest : public ::testing::Test {
     window_.reset();
     client_.reset();
     lab_.reset();
+    SetCaptureFileChooser({});
   }
 
   void openWindow() {
@@ -253,6 +358,91 @@ class CapturePaneTest : public ::testing::Test {
     ASSERT_TRUE(WaitUntil([&] { return !pane_->running(); }));
   }
   std::string output() const { return GetOutputText(pane_, kOutputPaneId); }
+  // A command of the File... button's menu, as choosing its entry gives it.
+  void fileCommand(int id) {
+    auto* button = FindControl<QPushButton>(pane_, kCaptureFileId);
+    ASSERT_TRUE(button->isEnabled());
+    auto* action = button->menu()->findChild<QAction*>(QString::number(id));
+    ASSERT_NE(action, nullptr);
+    action->trigger();
+  }
+  // Opens a capture file through the menu and waits until all of it is shown.
+  void openAndWait(const std::string& path) {
+    SetCaptureFileChooser(
+        [path](QWidget*, bool save) { return save ? QString() : QString::fromStdString(path); });
+    fileCommand(kCmdOpenCaptureFile);
+    EXPECT_TRUE(WaitUntil([&] { return !pane_->running(); }, 20000)) << path;
+  }
+  // tcpdump writing a file of the lab's traffic, each packet at once, into a ring large enough
+  // for whole veth packets; started when the file is there.
+  std::unique_ptr<ChildProcess> startTcpdump(std::vector<std::string> options,
+                                             const std::string& file) {
+    std::vector<std::string> argv = {"tcpdump", "-U", "--immediate-mode", "-B", "32768"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.insert(argv.end(), {"-w", file});
+    auto tcpdump = std::make_unique<ChildProcess>(argv);
+    EXPECT_TRUE(WaitUntil([&] {
+      struct stat s {};
+      return stat(file.c_str(), &s) == 0;
+    })) << "tcpdump did not start";
+    return tcpdump;
+  }
+  // Traffic between the client and the first router over IPv4 and IPv6 that kExchangeFilter
+  // shows in part: TCP on port 80 both ways, UDP queries to 5353 and their answers, UDP to 5354;
+  // over IPv6 also a datagram behind a destination options header and one split in fragments.
+  // It ends with an answer of 1234 bytes of "z": once the pane and each of `dumps` have that,
+  // they have everything before it.
+  void exchangeWithRouter(const std::vector<std::string>& dumps) {
+    struct FarEnd {
+      int listener = -1;
+      int udp = -1;
+    } far4, far6;
+    {
+      NetnsScope router(lab_->name(NetLab::kRouter1));
+      far4 = {Bound(SOCK_STREAM, kLabRouter1, 80), Bound(SOCK_DGRAM, kLabRouter1, 5353)};
+      far6 = {Bound(SOCK_STREAM, kLabRouter1Ipv6, 80), Bound(SOCK_DGRAM, kLabRouter1Ipv6, 5353)};
+    }
+    ASSERT_GE(far4.listener, 0);
+    ASSERT_GE(far6.listener, 0);
+    const auto exchange = [&](const char* near, const char* far, const FarEnd& end) {
+      const int nearUdp = Bound(SOCK_DGRAM, near, 0);
+      TcpPair pair(end.listener, near, far, 80);
+      ASSERT_GE(pair.server, 0);
+      for (int i = 0; i < 10; ++i) {
+        const std::string data(size_t(1 + i * 140), char('a' + i));
+        ASSERT_EQ(send(i % 2 ? pair.client : pair.server, data.data(), data.size(), 0),
+                  ssize_t(data.size()));
+        SendUdp(nearUdp, far, 5353, "query " + std::to_string(i));
+        SendUdp(nearUdp, far, 5354, "not shown");
+        SendUdp(end.udp, near, LocalPort(nearUdp), std::string(size_t(i * 120), 'r'));
+      }
+      // Every TCP byte has crossed the link once both ends have read it all.
+      ASSERT_TRUE(ReceiveAll(pair.server, 3505) && ReceiveAll(pair.client, 2805));
+      close(nearUdp);
+    };
+    exchange("198.18.1.2", kLabRouter1, far4);
+    exchange(kLabClientIpv6, kLabRouter1Ipv6, far6);
+    const int udp6 = Bound(SOCK_DGRAM, kLabClientIpv6, 0);
+    const uint8_t options[8] = {0, 0, 1, 4, 0, 0, 0, 0};  // one PadN option filling 8 bytes
+    EXPECT_EQ(setsockopt(udp6, IPPROTO_IPV6, IPV6_DSTOPTS, options, sizeof options), 0);
+    SendUdp(udp6, kLabRouter1Ipv6, 5353, "behind destination options");
+    SendUdp(udp6, kLabRouter1Ipv6, 5353, std::string(3000, 's'));  // split in fragments
+    const int udp = Bound(SOCK_DGRAM, "198.18.1.2", 0);
+    SendUdp(far4.udp, "198.18.1.2", LocalPort(udp), std::string(1234, 'z'));
+    const auto hasLast = [](const std::vector<ShownPacket>& packets) {
+      return std::any_of(packets.begin(), packets.end(),
+                         [](const ShownPacket& p) { return p.payload == std::string(1234, 'z'); });
+    };
+    EXPECT_TRUE(WaitUntil([&] { return output().find("Bytes: 1234\r\n") != std::string::npos; }));
+    for (const std::string& dump : dumps) {
+      EXPECT_TRUE(WaitUntil([&] {
+        struct stat s {};
+        return stat(dump.c_str(), &s) == 0 && s.st_size > 24 &&
+               hasLast(ExpectedFromDump(dump, kExchangeFilter));
+      })) << dump;
+    }
+    for (int fd : {far4.listener, far4.udp, far6.listener, far6.udp, udp, udp6}) close(fd);
+  }
   bool waitForOutput(const std::string& expected) {
     return WaitUntil([&] { return output() == expected; }, 5000);
   }
@@ -362,77 +552,20 @@ TEST_F(CapturePaneTest, ShowsTheFilteredPayloadsNumberedFromOne) {
 TEST_F(CapturePaneTest, ShowsWhatTcpdumpSawPacketForPacket) {
   REQUIRE_ROOT();
   ASSERT_NO_FATAL_FAILURE(openLab());
-  CaptureFilter filter = InitialCaptureFilter();
-  filter.includeUdp = 1;
-  filter.ports[1] = NetworkPort(5353);
-  SendToPacketCapture(&filter);
+  SendToPacketCapture(&kExchangeFilter);
   choose(kLabClientIpv6, kDisplayHexOnly);
 
   TempDir dir;
   const std::string dump = dir.file("seen.pcap");
-  // Each packet at once, into a ring large enough for whole veth packets.
-  ChildProcess tcpdump(
-      {"tcpdump", "-i", "e1", "-U", "--immediate-mode", "-B", "32768", "-w", dump});
-  ASSERT_TRUE(WaitUntil([&] {
-    struct stat s {};
-    return stat(dump.c_str(), &s) == 0;
-  })) << "tcpdump did not start";
+  const auto tcpdump = startTcpdump({"-i", "e1"}, dump);
   start();
-
-  // The far ends live in the first router's namespace.
-  struct FarEnd {
-    int listener = -1;
-    int udp = -1;
-  } far4, far6;
-  {
-    NetnsScope router(lab_->name(NetLab::kRouter1));
-    far4 = {Bound(SOCK_STREAM, kLabRouter1, 80), Bound(SOCK_DGRAM, kLabRouter1, 5353)};
-    far6 = {Bound(SOCK_STREAM, kLabRouter1Ipv6, 80), Bound(SOCK_DGRAM, kLabRouter1Ipv6, 5353)};
-  }
-  ASSERT_GE(far4.listener, 0);
-  ASSERT_GE(far6.listener, 0);
-  const int udp = Bound(SOCK_DGRAM, "198.18.1.2", 0);
-  const auto exchange = [&](const char* near, const char* far, const FarEnd& end) {
-    const int nearUdp = Bound(SOCK_DGRAM, near, 0);
-    TcpPair pair(end.listener, near, far, 80);
-    ASSERT_GE(pair.server, 0);
-    for (int i = 0; i < 10; ++i) {
-      const std::string data(size_t(1 + i * 140), char('a' + i));
-      ASSERT_EQ(send(i % 2 ? pair.client : pair.server, data.data(), data.size(), 0),
-                ssize_t(data.size()));
-      SendUdp(nearUdp, far, 5353, "query " + std::to_string(i));
-      SendUdp(nearUdp, far, 5354, "not shown");
-      SendUdp(end.udp, near, LocalPort(nearUdp), std::string(size_t(i * 120), 'r'));
-    }
-    // Every TCP byte has crossed the link once both ends have read it all.
-    ASSERT_TRUE(ReceiveAll(pair.server, 3505) && ReceiveAll(pair.client, 2805));
-    close(nearUdp);
-  };
-  ASSERT_NO_FATAL_FAILURE(exchange("198.18.1.2", kLabRouter1, far4));
-  ASSERT_NO_FATAL_FAILURE(exchange(kLabClientIpv6, kLabRouter1Ipv6, far6));
-  const int udp6 = Bound(SOCK_DGRAM, kLabClientIpv6, 0);
-  const uint8_t options[8] = {0, 0, 1, 4, 0, 0, 0, 0};  // one PadN option filling 8 bytes
-  ASSERT_EQ(setsockopt(udp6, IPPROTO_IPV6, IPV6_DSTOPTS, options, sizeof options), 0);
-  SendUdp(udp6, kLabRouter1Ipv6, 5353, "behind destination options");
-  SendUdp(udp6, kLabRouter1Ipv6, 5353, std::string(3000, 's'));  // split in fragments
-  // The last packet (within the link's MTU): once the pane and tcpdump have it, they have
-  // everything before it.
-  SendUdp(far4.udp, "198.18.1.2", LocalPort(udp), std::string(1234, 'z'));
-  const auto hasLast = [](const std::vector<ShownPacket>& packets) {
-    return std::any_of(packets.begin(), packets.end(),
-                       [](const ShownPacket& p) { return p.payload == std::string(1234, 'z'); });
-  };
-  ASSERT_TRUE(WaitUntil([&] { return output().find("Bytes: 1234\r\n") != std::string::npos; }));
-  ASSERT_TRUE(WaitUntil([&] {
-    struct stat s {};
-    return stat(dump.c_str(), &s) == 0 && s.st_size > 24 && hasLast(ExpectedFromDump(dump, filter));
-  }));
-  tcpdump.stop();
+  ASSERT_NO_FATAL_FAILURE(exchangeWithRouter({dump}));
+  tcpdump->stop();
   stopAndWait();
 
   int first = 0;
   const std::vector<ShownPacket> shown = ParseShown(output(), &first);
-  const std::vector<ShownPacket> seen = ExpectedFromDump(dump, filter);
+  const std::vector<ShownPacket> seen = ExpectedFromDump(dump, kExchangeFilter);
   EXPECT_EQ(first, 1);
   EXPECT_GE(seen.size(), 40u);  // the exchanges got through; TCP may merge some sends
   ASSERT_EQ(shown.size(), seen.size());
@@ -457,7 +590,63 @@ TEST_F(CapturePaneTest, ShowsWhatTcpdumpSawPacketForPacket) {
   EXPECT_TRUE(WaitUntil([&] { return !pane_->running(); }));
   EXPECT_EQ(boxes_.texts(),
             std::vector<std::string>{"Failed To Create Packet Capturing Socket:  Code: 19"});
-  for (int fd : {far4.listener, far4.udp, far6.listener, far6.udp, udp, udp6}) close(fd);
+}
+
+// Saved while shown: the file holds the very frames that tcpdump wrote beside it and the filter
+// passes, as tcpdump reads them. Opened again, this file and tcpdump's (pcap and pcapng, of the
+// interface and of all interfaces in another link type) each show exactly what the live run
+// showed; a file cut short shows the packets before the cut and says so.
+TEST_F(CapturePaneTest, SavesWhatItCapturesAndOpensFilesAsALiveRunShowsThem) {
+  REQUIRE_ROOT();
+  ASSERT_NO_FATAL_FAILURE(openLab());
+  SendToPacketCapture(&kExchangeFilter);
+  choose(kLabClientIpv6, kDisplayAllData);
+  TempDir dir;
+  const std::string saved = dir.file("saved.pcap"), theirs = dir.file("theirs.pcap"),
+                    cooked = dir.file("cooked.pcap");
+  const auto onLink = startTcpdump({"-i", "e1"}, theirs);
+  const auto onAll = startTcpdump({"-i", "any", "-y", "LINUX_SLL2"}, cooked);
+  SetCaptureFileChooser(
+      [&](QWidget*, bool save) { return save ? QString::fromStdString(saved) : QString(); });
+  fileCommand(kCmdSaveToFile);
+  EXPECT_EQ(pane_->saveFile().toStdString(), saved);
+  start();
+  EXPECT_TRUE(pane_->saveFile().isEmpty());  // for this run only
+  ASSERT_NO_FATAL_FAILURE(exchangeWithRouter({theirs, cooked}));
+  onLink->stop();
+  onAll->stop();
+  stopAndWait();
+  const std::string savingLine = "#>[Saving To: " + saved + "]\r\n";
+  const std::string live = output();
+  ASSERT_TRUE(live.starts_with(savingLine)) << live.substr(0, 200);
+  const std::string shown = live.substr(savingLine.size());
+  size_t packets = 0;
+  for (size_t at = 0; (at = shown.find("\r\nPACKET ", at)) != std::string::npos; ++at) ++packets;
+  EXPECT_GE(packets, 40u);
+
+  const std::string expected = dir.file("expected.pcap");
+  WritePcap(expected, ReadFrames(theirs, &kExchangeFilter));
+  const std::string read = RunCommand("tcpdump -nn -t -xx -r " + saved + " 2>/dev/null");
+  EXPECT_GT(read.size(), 10000u);
+  EXPECT_TRUE(read == RunCommand("tcpdump -nn -t -xx -r " + expected + " 2>/dev/null"));
+
+  const std::string pcapng = dir.file("theirs.pcapng");
+  WritePcapng(pcapng, ReadFrames(theirs));
+  EXPECT_EQ(ReadFrames(cooked).linkType, kLinkLinuxSll2);
+  for (const std::string& file : {saved, theirs, pcapng, cooked}) {
+    SetControlText(pane_, kOutputPaneId, QString());
+    openAndWait(file);
+    EXPECT_TRUE(output() == shown) << file << "\n" << output().substr(0, 300);
+  }
+  // Cut inside its last frame.
+  const std::string cut = dir.file("cut.pcap");
+  std::filesystem::copy_file(saved, cut);
+  std::filesystem::resize_file(cut, std::filesystem::file_size(saved) - 10);
+  SetControlText(pane_, kOutputPaneId, QString());
+  openAndWait(cut);
+  EXPECT_EQ(output(), shown.substr(0, shown.rfind("\r\nPACKET ")) +
+                          "\r\n#>[ERROR: Capture File Damaged Or Cut Short]\r\n");
+  EXPECT_EQ(boxes_.count(), 0u);
 }
 
 TEST_F(CapturePaneTest, WithoutPrivilegeOrInterfaceTheRunEndsAtOnce) {
