@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 
 #include "capture/capture_file.h"
 
@@ -46,10 +47,21 @@ int CloseWatched(void* cookie) {
   return 0;
 }
 
+// A buffer for a file of the C library: given a size only with a buffer of our own, which must
+// outlive the file.
+using FileBuffer = std::unique_ptr<char[]>;
+
+FileBuffer SetBuffer(FILE* file) {
+  FileBuffer buffer(new char[kBufferBytes]);
+  setvbuf(file, buffer.get(), _IOFBF, kBufferBytes);
+  return buffer;
+}
+
 }  // namespace
 
 struct CaptureFileReader {
   pcap_t* file = nullptr;
+  FileBuffer buffer;
 };
 
 CaptureFileReader* ReadCaptureFrom(int fd, int stopFd, int* error) {
@@ -62,7 +74,7 @@ CaptureFileReader* ReadCaptureFrom(int fd, int stopFd, int* error) {
     CloseWatched(watched);
     return nullptr;
   }
-  setvbuf(file, nullptr, _IOFBF, kBufferBytes);
+  FileBuffer buffer = SetBuffer(file);
   char errorText[PCAP_ERRBUF_SIZE];
   pcap_t* handle = pcap_fopen_offline(file, errorText);
   if (handle == nullptr) {
@@ -70,7 +82,7 @@ CaptureFileReader* ReadCaptureFrom(int fd, int stopFd, int* error) {
     fclose(file);
     return nullptr;
   }
-  return new CaptureFileReader{handle};
+  return new CaptureFileReader{handle, std::move(buffer)};
 }
 
 CaptureFileReader* OpenCaptureFile(const std::string& path, int stopFd, int* error) {
@@ -118,6 +130,7 @@ struct CaptureFileWriter {
   pcap_t* dead = nullptr;
   pcap_dumper_t* dumper = nullptr;
   FILE* file = nullptr;
+  FileBuffer buffer;
   int error = 0;
   std::chrono::steady_clock::time_point flushed = std::chrono::steady_clock::now();
 
@@ -137,9 +150,9 @@ CaptureFileWriter* CreateCaptureFile(const std::string& path, int linkType, int 
     code = errno;
     return nullptr;
   }
-  setvbuf(file, nullptr, _IOFBF, kBufferBytes);
   auto* writer = new CaptureFileWriter;
   writer->file = file;
+  writer->buffer = SetBuffer(file);
   writer->dead = pcap_open_dead(linkType, snapLength);
   writer->dumper = writer->dead != nullptr ? pcap_dump_fopen(writer->dead, file) : nullptr;
   if (writer->dumper == nullptr) {

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "capture/capture_socket.h"
@@ -13,6 +14,7 @@
 struct CaptureSocket {
   pcap_t* handle = nullptr;
   pcap_dumper_t* stream = nullptr;
+  std::unique_ptr<char[]> streamBuffer;  // outlives the stream's file
   int linkType = 0;
   // Room for the largest frame past its link header, so no captured frame is too long for it.
   std::vector<uint8_t> packet = std::vector<uint8_t>(kCaptureSnapLength);
@@ -249,7 +251,9 @@ bool StreamCaptureTo(CaptureSocket* socket, int fd) {
     close(fd);
     return false;
   }
-  setvbuf(file, nullptr, _IOFBF, kStreamBufferBytes);
+  // The C library takes a size only with a buffer of the caller's.
+  socket->streamBuffer.reset(new char[kStreamBufferBytes]);
+  setvbuf(file, socket->streamBuffer.get(), _IOFBF, kStreamBufferBytes);
   socket->stream = pcap_dump_fopen(socket->handle, file);
   if (socket->stream == nullptr) {
     fclose(file);

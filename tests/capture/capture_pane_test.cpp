@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <pcap/pcap.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,17 +20,22 @@
 #include <QTimer>
 #include <QtTest/QTest>
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "capture/capture_filter_dialog.h"
 #include "capture/capture_pane.h"
 #include "capture/filter_rules.h"
+#include "capture/packet_text.h"
 #include "net_lab.h"
+#include "packet_builder.h"
 #include "recording_presenter.h"
 #include "shell/controls.h"
 #include "shell/main_window.h"
@@ -647,6 +653,219 @@ TEST_F(CapturePaneTest, SavesWhatItCapturesAndOpensFilesAsALiveRunShowsThem) {
   EXPECT_EQ(output(), shown.substr(0, shown.rfind("\r\nPACKET ")) +
                           "\r\n#>[ERROR: Capture File Damaged Or Cut Short]\r\n");
   EXPECT_EQ(boxes_.count(), 0u);
+}
+
+// A flood from the router. While the pane cannot keep up and the capture waits for it, the
+// kernel drops packets, and the run says how many at its end. Saving, the capture never waits:
+// the file gets every packet the kernel delivered, and the pane shows what it can, numbered as in
+// the file; a run that lost packets also says how many were saved.
+TEST_F(CapturePaneTest, SavingUnderAFloodKeepsEveryPacketTheKernelDelivered) {
+  REQUIRE_ROOT();
+  ASSERT_NO_FATAL_FAILURE(openLab());
+  // Only IPv4 packets to port 9 of the client reach the window, so the kernel's counts are of
+  // those alone.
+  CaptureFilter filter;
+  filter.includeUdp = 1;
+  filter.portMode = 3;
+  filter.ports[0] = NetworkPort(9);
+  filter.addressMode = 3;
+  filter.addresses[0] = IpAddress::Ipv4(inet_addr("198.18.1.2"));
+  SendToPacketCapture(&filter);
+  const int sink = Bound(SOCK_DGRAM, "198.18.1.2", 9);
+  int router = -1;
+  {
+    NetnsScope inRouter(lab_->name(NetLab::kRouter1));
+    router = Bound(SOCK_DGRAM, kLabRouter1, 0);
+  }
+  // Datagrams for a second as fast as they go; `serve` false keeps the UI busy meanwhile.
+  const auto flood = [&](bool serve) {
+    long sent = 0;
+    std::atomic<bool> done{false};
+    std::thread sender([&] {
+      const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+      while (std::chrono::steady_clock::now() < end) {
+        SendUdp(router, "198.18.1.2", 9, "flood flood flood flood flood..");
+        ++sent;
+      }
+      done = true;
+    });
+    if (serve) {
+      EXPECT_TRUE(WaitUntil([&] { return done.load(); }));
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    }
+    sender.join();
+    return sent;
+  };
+  // A last datagram shown means everything before it was read; the pane shows one once it has
+  // caught up.
+  long markers = 0;
+  const auto catchUp = [&] {
+    return WaitUntil(
+        [&] {
+          SendUdp(router, "198.18.1.2", 9, "last");
+          ++markers;
+          return WaitUntil([&] { return output().ends_with("last\r\n"); }, 300);
+        },
+        30000);
+  };
+
+  choose("198.18.1.2", kDisplayTextOnly, false);  // a line a packet: the pane catches up sooner
+  start();
+  flood(false);
+  ASSERT_TRUE(catchUp());
+  stopAndWait();
+  const CaptureCounts waited = pane_->lastRunCounts();
+  EXPECT_GT(waited.dropped, 0u);
+  EXPECT_TRUE(output().ends_with("last\r\n\r\n#>[Packets Lost: " + std::to_string(waited.dropped) +
+                                 " Dropped By The Kernel]\r\n"))
+      << output().substr(output().size() - 200);
+
+  TempDir dir;
+  const std::string saved = dir.file("flood.pcap");
+  SetCaptureFileChooser([&](QWidget*, bool) { return QString::fromStdString(saved); });
+  fileCommand(kCmdSaveToFile);
+  SetControlText(pane_, kOutputPaneId, QString());
+  choose("198.18.1.2", kDisplayTextOnly);
+  start();
+  markers = 0;
+  const long sent = flood(true);
+  ASSERT_TRUE(catchUp());
+  stopAndWait();
+  const size_t inFile = ReadFrames(saved).frames.size();
+  const CaptureCounts counts = pane_->lastRunCounts();
+  EXPECT_EQ(inFile, counts.received - counts.dropped);
+  if (counts.dropped == 0) {
+    EXPECT_EQ(inFile, size_t(sent + markers));
+  }
+  const std::string text = output();
+  const std::string lost = "last\r\n\r\n#>[Packets Lost: " + std::to_string(counts.dropped) +
+                           " Dropped By The Kernel, " + std::to_string(inFile) +
+                           " Saved To File]\r\n";
+  EXPECT_TRUE(text.ends_with(counts.dropped > 0 ? lost : "last\r\n"))
+      << text.substr(text.size() - 200);
+  // The numbers go up as the file's do; the last one shown is the file's last packet.
+  long previous = 0;
+  for (size_t at = 0; (at = text.find("\r\nPACKET ", at)) != std::string::npos; ++at) {
+    const long number = std::atol(text.c_str() + at + 9);
+    EXPECT_GT(number, previous);
+    previous = number;
+  }
+  EXPECT_EQ(previous, long(inFile));
+  close(sink);
+  close(router);
+}
+
+// Saving to where no file can be made ends the run with a message; a write that fails during
+// the capture (here the size limit of the process, EFBIG) ends the saving with a message, and the
+// capture goes on, the file keeping what was written.
+TEST_F(CapturePaneTest, AFileThatCannotBeWrittenEndsTheSavingNotTheCapture) {
+  REQUIRE_ROOT();
+  ASSERT_NO_FATAL_FAILURE(openLab());
+  CaptureFilter filter = InitialCaptureFilter();
+  filter.includeUdp = 1;
+  SendToPacketCapture(&filter);
+  choose("127.0.0.1", kDisplayTextOnly, false);
+  TempDir dir;
+  std::string file = dir.file("missing/capture.pcap");
+  SetCaptureFileChooser([&](QWidget*, bool) { return QString::fromStdString(file); });
+  fileCommand(kCmdSaveToFile);
+  start();
+  ASSERT_TRUE(WaitUntil([&] { return !pane_->running(); }));
+  EXPECT_EQ(boxes_.texts(), std::vector<std::string>{"Failed To Create Capture File:  Code: 2"});
+  EXPECT_EQ(output(), "");
+
+  file = dir.file("limited.pcap");
+  fileCommand(kCmdSaveToFile);
+  // Files of this process end at 64 KiB while the object lives.
+  struct FileSizeLimit {
+    rlimit before{};
+    FileSizeLimit() {
+      getrlimit(RLIMIT_FSIZE, &before);
+      const rlimit small{64 * 1024, before.rlim_max};
+      setrlimit(RLIMIT_FSIZE, &small);
+      signal(SIGXFSZ, SIG_IGN);  // a failed write, not the end of the process
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &before); }
+  };
+  auto limit = std::make_unique<FileSizeLimit>();
+  start();
+  const int udp = Bound(SOCK_DGRAM, "127.0.0.1", 0);
+  const std::string datagram(1000, 'd');
+  std::string expected = "#>[Saving To: " + file + "]\r\n";
+  for (int i = 0; i < 100; ++i) {
+    SendUdp(udp, "127.0.0.1", 80, datagram);
+    expected += datagram + "\r\n";
+  }
+  ASSERT_TRUE(waitForOutput(expected)) << output().size();
+  // The file gets its bytes within a second: the next packet's write meets the limit.
+  ServeEvents(1100);
+  SendUdp(udp, "127.0.0.1", 80, "after");
+  expected += "after\r\n\r\n#>[ERROR: Saving Ended, Failed To Write Capture File:  Code: 27]\r\n";
+  ASSERT_TRUE(waitForOutput(expected)) << output().substr(output().size() - 200);
+  SendUdp(udp, "127.0.0.1", 80, "still shown");
+  expected += "still shown\r\n";
+  ASSERT_TRUE(waitForOutput(expected));
+  stopAndWait();
+  limit.reset();
+  EXPECT_EQ(std::filesystem::file_size(file), 64u * 1024);
+  EXPECT_GT(ReadFrames(file).frames.size(), 50u);  // whole frames up to the limit
+  EXPECT_EQ(boxes_.count(), 1u);
+  close(udp);
+}
+
+// Files that are no capture files, or of a link type the decoder does not read, are refused with
+// a message; a file far larger than the pane ends with the pane holding what showing every
+// packet would have left in it.
+TEST_F(CapturePaneTest, OpensAnyFileWithinThePanesBoundsOrSaysWhyNot) {
+  openWindow();
+  TempDir dir;
+  const std::string text = dir.file("notes.txt");
+  RunCommand("echo not a capture > " + text);
+  FrameFile radio;
+  radio.linkType = 105;  // IEEE 802.11
+  radio.snapLength = 65535;
+  radio.frames.push_back({{{1, 0}, 3, 3}, "abc"});
+  const std::string wireless = dir.file("wireless.pcap");
+  WritePcap(wireless, radio);
+  for (const std::string& file : {dir.file("missing.pcap"), text, wireless}) openAndWait(file);
+  EXPECT_EQ(boxes_.texts(),
+            (std::vector<std::string>{"Failed To Open Capture File:  Code: 2",
+                                      "Unknown Capture File Format!",
+                                      "Unsupported Link Type In Capture File: 105"}));
+  EXPECT_EQ(output(), "");
+
+  // Three thousand IPv6 datagrams of a thousand bytes: some 13 MB of "All Data".
+  FrameFile large;
+  large.linkType = kLinkRaw;
+  large.snapLength = 65535;
+  std::string all;
+  auto record = std::make_unique<CapturedPacket>();
+  for (int i = 0; i < 3000; ++i) {
+    PacketFields fields;
+    fields.ipv6 = true;
+    fields.protocol = 17;
+    fields.destinationPort = 80;
+    fields.payload = std::to_string(i) + std::string(1000, char('a' + i % 26));
+    const std::vector<uint8_t> packet = BuildIpPacket(fields);
+    large.frames.push_back({{{i, 0}, uint32_t(packet.size()), uint32_t(packet.size())},
+                            std::string(packet.begin(), packet.end())});
+    ASSERT_TRUE(DecodeFrame(kLinkRaw, packet.data(), packet.size(), record.get()));
+    all += FormatCapturedPacket(i + 1, *record, kDisplayAllData, true);
+  }
+  const std::string file = dir.file("large.pcap");
+  WritePcap(file, large);
+  CaptureFilter udp80 = InitialCaptureFilter();
+  udp80.includeUdp = 1;
+  SendToPacketCapture(&udp80);
+  choose("127.0.0.1", kDisplayAllData);
+  openAndWait(file);
+  QWidget everything;
+  MakeOutputPane(&everything, kOutputPaneId, QRect(0, 0, 100, 100), true, OutputScrollBars::Both,
+                 true);
+  AppendOutput(&everything, kOutputPaneId, all);
+  EXPECT_TRUE(output() == GetOutputText(&everything, kOutputPaneId));
+  EXPECT_LT(output().size(), all.size() / 4);
 }
 
 TEST_F(CapturePaneTest, WithoutPrivilegeOrInterfaceTheRunEndsAtOnce) {
