@@ -1,7 +1,10 @@
 #include "test_util.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -114,4 +117,20 @@ TempDir::~TempDir() {
 
 bool IsRoot() {
   return geteuid() == 0;
+}
+
+bool UseOwnHostsFile(const std::string& lines) {
+  if (!IsRoot()) return false;
+  char path[] = "/tmp/pelorin-hosts-XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd < 0) return false;
+  const bool written =
+      write(fd, lines.data(), lines.size()) == ssize_t(lines.size()) && fchmod(fd, 0644) == 0;
+  close(fd);
+  // Mounts made from here on stay inside the program's own namespace.
+  const bool mounted = written && unshare(CLONE_NEWNS) == 0 &&
+                       mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                       mount(path, "/etc/hosts", nullptr, MS_BIND, nullptr) == 0;
+  unlink(path);  // the mount keeps the file
+  return mounted;
 }

@@ -53,3 +53,9 @@ class TempDir {
 };
 
 bool IsRoot();
+
+// Gives the whole test program a hosts file of its own: the program enters a mount namespace of
+// its own and the file is mounted over /etc/hosts, so the system resolver answers these names
+// (IPv6-only ones among them) from the file and never asks a server. Call it while the program
+// has one thread, from a variable at namespace scope; it needs root and returns false without.
+bool UseOwnHostsFile(const std::string& lines);
