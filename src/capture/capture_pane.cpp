@@ -156,7 +156,7 @@ CapturePane::CapturePane(QWidget* mainWindow) : ModulePane(mainWindow) {
   SetControlId(address, kCaptureInterfaceId);
   place(address, 13, 15, 92, 12);
   PutInGroup(address, addressGroup);
-  FillLocalAddressBox(address);
+  FillLocalAddressBox(address, LocalFamilies::kIpv4Only);  // captures read IPv4 alone
 
   QGroupBox* displayGroup = AddGroup(this, "Display :", 7, 35, 104, 42);
   auto* display = new QComboBox(this);

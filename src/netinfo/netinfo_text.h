@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "netinfo/dhcp_lease.h"
+#include "shell/ip_address.h"
 
 // The facts and texts of the NetInfo pane, apart from where they come from.
 
@@ -69,6 +70,12 @@ struct NetworkParams {
 // The network-parameters text; its lines end in a bare "\n".
 std::string FormatNetworkParams(const NetworkParams& params);
 
+// An IPv6 address of an adapter with its prefix length.
+struct AdapterIpv6Address {
+  IpAddress address;
+  int prefixLength = 0;
+};
+
 // One adapter, as the kernel describes it.
 struct AdapterRecord {
   int index = 0;
@@ -79,6 +86,8 @@ struct AdapterRecord {
   std::vector<uint32_t> addresses;  // its IPv4 addresses in the kernel's order, network order
   int firstPrefixLength = 0;        // of the first address
   uint32_t gateway = 0;             // its default gateway in the main table, 0 when none
+  std::vector<AdapterIpv6Address> ipv6Addresses;  // in the kernel's order
+  std::optional<IpAddress> ipv6Gateway;           // its IPv6 default gateway in the main table
 };
 
 // The mask of a prefix length (0 to 32), in network order.

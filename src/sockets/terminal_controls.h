@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sockets/local_addresses.h"
+
 class ModulePane;
 class QComboBox;
 class QGroupBox;
@@ -7,8 +9,9 @@ class QPushButton;
 
 // Controls the socket terminals and the capture pane share.
 
-// Fills a drop-down list with the local address list, first entry selected.
-void FillLocalAddressBox(QComboBox* box);
+// Fills a drop-down list with the local address list, first entry selected; with kIpv4Only its
+// IPv4 addresses alone.
+void FillLocalAddressBox(QComboBox* box, LocalFamilies families = LocalFamilies::kIpv4AndIpv6);
 
 // A group box with its title, at dialog units.
 QGroupBox* AddGroup(ModulePane* pane, const char* title, int x, int y, int width, int height);

@@ -164,19 +164,39 @@ bool WaitForUdpSocket(uint16_t port, int timeoutMs) {
   return WaitUntil([&] { return ProcListsSocket("/proc/net/udp", port, nullptr); }, timeoutMs);
 }
 
-std::vector<std::string> LocalAddressesAsIpListsThem() {
+namespace {
+
+// One family's addresses as `ip -o addr show up` lists them, those of loopback moved last and
+// IPv6 link-local ones left out.
+std::vector<std::string> AddressesAsIpListsThem(const char* family) {
   int status = -1;
-  const std::string listing = RunCommand("ip -o -4 addr show up", &status);
+  const std::string listing =
+      RunCommand(std::string("ip -o -") + family + " addr show up", &status);
   if (status != 0) return {};
   std::vector<std::string> others, loopback;
-  const std::regex line(R"(^\d+:\s+(\S+)\s+inet\s+([0-9.]+)/)");
+  const std::regex line(R"(^\d+:\s+(\S+)\s+inet6?\s+([0-9a-f.:]+)/\d+\s.*scope (\S+))");
   std::istringstream lines(listing);
   std::smatch m;
   for (std::string text; std::getline(lines, text);) {
-    if (std::regex_search(text, m, line)) (m[1] == "lo" ? loopback : others).push_back(m[2]);
+    if (std::regex_search(text, m, line) && !(family[0] == '6' && m[3] == "link")) {
+      (m[1] == "lo" ? loopback : others).push_back(m[2]);
+    }
   }
   others.insert(others.end(), loopback.begin(), loopback.end());
   return others;
+}
+
+}  // namespace
+
+std::vector<std::string> LocalAddressesAsIpListsThem() {
+  return AddressesAsIpListsThem("4");
+}
+
+std::vector<std::string> LocalAddressListAsIpListsIt() {
+  std::vector<std::string> all = LocalAddressesAsIpListsThem();
+  const std::vector<std::string> ipv6 = AddressesAsIpListsThem("6");
+  all.insert(all.end(), ipv6.begin(), ipv6.end());
+  return all;
 }
 
 FreshNetworkNamespace::FreshNetworkNamespace() {

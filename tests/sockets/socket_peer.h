@@ -47,6 +47,9 @@ bool WaitForUdpSocket(uint16_t port, int timeoutMs = 5000);
 // calling thread's network namespace: by interface index, those of loopback moved last. Empty
 // when `ip` fails.
 std::vector<std::string> LocalAddressesAsIpListsThem();
+// Those, then the IPv6 addresses of the same interfaces in the same order (`ip -o -6 addr show
+// up`), link-local ones left out: the whole local address list.
+std::vector<std::string> LocalAddressListAsIpListsIt();
 
 // Puts the calling thread into a new, empty network namespace (loopback down, no routes) until
 // the object goes; threads it starts meanwhile (a pane's worker) are born there too. The

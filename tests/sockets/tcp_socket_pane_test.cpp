@@ -70,12 +70,16 @@ TEST_F(TcpPaneTest, StartsIdleWithTextOnlyAndTheLocalAddresses) {
   EXPECT_EQ(DisplayModeFromSelection(pane.get(), kDisplaySelectorId), kDisplayTextOnly);
   auto* addresses = FindControl<QComboBox>(pane.get(), kTcpListenAddressId);
   EXPECT_EQ(addresses->currentIndex(), 0);
-  EXPECT_EQ(addresses->itemText(addresses->count() - 1), "127.0.0.1");
+  std::vector<std::string> listed;  // loopback's last in each family, IPv6 after IPv4
+  for (int i = 0; i < addresses->count(); ++i)
+    listed.push_back(addresses->itemText(i).toStdString());
+  EXPECT_EQ(listed, LocalAddressListAsIpListsIt());
   EXPECT_FALSE(FindControl<QCheckBox>(pane.get(), kEchoLocalId)->isChecked());
 }
 
 // A host with a thousand addresses: the list holds them all, in the order `ip` shows them. Their
-// interfaces are made in one order and given addresses in the other, and some are down.
+// interfaces are made in one order and given addresses in the other, and some are down; every
+// fiftieth has an IPv6 address too.
 TEST(LocalAddressBox, ListsEveryAddressOfAHostWithAThousand) {
   if (!IsRoot()) GTEST_SKIP() << "needs root for a network namespace";
   FreshNetworkNamespace lab;
@@ -87,6 +91,7 @@ TEST(LocalAddressBox, ListsEveryAddressOfAHostWithAThousand) {
     const std::string v = "v" + std::to_string(i);
     batch += "addr add 198.18." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1) +
              "/32 dev " + v + "\n";
+    if (i % 50 == 0) batch += "addr add 2001:2::" + std::to_string(i) + "/128 dev " + v + "\n";
     if (i % 97 != 0) batch += "link set " + v + " up\n";
   }
   {
@@ -94,8 +99,8 @@ TEST(LocalAddressBox, ListsEveryAddressOfAHostWithAThousand) {
     file << batch;
   }
   ASSERT_TRUE(lab.run("ip -batch " + dir.file("batch")));
-  const std::vector<std::string> expected = LocalAddressesAsIpListsThem();
-  ASSERT_EQ(expected.size(), 1000u - 1000 / 97 + 1);
+  const std::vector<std::string> expected = LocalAddressListAsIpListsIt();
+  ASSERT_EQ(expected.size(), 1000u - 1000 / 97 + 1 + 1000 / 50 + 1);
 
   TcpSocketPane pane(nullptr);
   auto* box = FindControl<QComboBox>(&pane, kTcpListenAddressId);
