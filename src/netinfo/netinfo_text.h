@@ -99,9 +99,12 @@ std::string LeaseTimeText(std::optional<int64_t> secondsSince1970);
 
 // The information text of an adapter: its lines in order, each cut at 999 characters. Without a
 // readable resolver configuration (`dnsServers` empty) the DNS lines are left out; a lease time
-// that cannot be shown still ends its line.
+// that cannot be shown still ends its line. The DNS servers are the resolver configuration's in
+// file order, whatever their family, as their texts. After the lease lines come the adapter's
+// IPv6 addresses with their prefix lengths (global ones first, then link-local ones, each in the
+// kernel's order) and its IPv6 default gateway; nothing for an adapter without IPv6.
 std::string FormatAdapterInfo(const AdapterRecord& adapter, const std::optional<DhcpLease>& lease,
-                              const std::optional<std::vector<uint32_t>>& dnsServers);
+                              const std::optional<std::vector<std::string>>& dnsServers);
 
 // One reading of an interface's statistics.
 struct InterfaceStatistics {

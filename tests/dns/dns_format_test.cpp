@@ -97,6 +97,17 @@ TEST(ParseResolverConfig, KeepsEveryIpv4ServerInOrderAndTheDomainElseTheFirstSea
   EXPECT_EQ(ParseResolverConfig("domainx d.test\nsearch\n").domain, "");
 }
 
+TEST(ParseResolverConfig, KeepsEveryServerOfEitherFamilyWithItsZone) {
+  const ResolverConfig config = ParseResolverConfig(
+      "nameserver fe80::1%eth0\nnameserver 2001:DB8::53 # v6\nnameserver 2001:db8::x\n"
+      "nameserver ::1%\x01\nnameserver 127.1\n");
+  std::vector<std::string> texts;
+  for (const NameServer& server : config.allNameServers) texts.push_back(server.text());
+  // An unreadable address is passed over; a zone that cannot be shown is dropped.
+  EXPECT_EQ(texts, (std::vector<std::string>{"fe80::1%eth0", "2001:db8::53", "::1", "127.0.0.1"}));
+  EXPECT_EQ(config.nameServers, std::vector<uint32_t>{Address("127.0.0.1")});
+}
+
 TEST(GetDefaultDnsServer, ReadsTheConfigurationFile) {
   TempDir dir;
   std::ofstream(dir.file("resolv.conf")) << "options edns0\nnameserver 203.0.113.53\n";

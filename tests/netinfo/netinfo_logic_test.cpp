@@ -56,8 +56,7 @@ TEST(FormatAdapterInfo, PrintsTheLinesInOrder) {
   lease.server = Address("198.18.10.1");
   lease.obtained = 1704513600;  // Sat Jan 06 04:00:00 2024 UTC
   lease.expires = 1704517200;
-  const std::vector<uint32_t> three = {Address("198.51.100.53"), Address("203.0.113.53"),
-                                       Address("198.51.100.54")};
+  const std::vector<std::string> three = {"198.51.100.53", "203.0.113.53", "198.51.100.54"};
   EXPECT_EQ(FormatAdapterInfo(Adapter(), lease, three),
             "Adapter Index\t: 7\r\n"
             "Description\t: e0\r\n"
@@ -82,13 +81,25 @@ TEST(FormatAdapterInfo, PrintsTheLinesInOrder) {
       "Adapter Index\t: 7\r\nDescription\t: e0\r\nMAC Address\t: 00-1a-2B-3C-4D-5E\r\n"
       "DHCP Enabled\t: NO\r\nAdapter Type\t: Other\r\nIP Address\t: \r\nSubnet Mask\t: \r\n"
       "Default Gateway\t: \r\nDHCP Server\t: \r\n";
-  EXPECT_EQ(FormatAdapterInfo(bare, std::nullopt, std::vector<uint32_t>{Address("192.0.2.1")}),
+  EXPECT_EQ(FormatAdapterInfo(bare, std::nullopt, std::vector<std::string>{"192.0.2.1"}),
             bareText +
                 "Preferred DNS\t: 192.0.2.1\r\nAlternate DNS\t: \r\n"
                 "Lease Obtained\t: \nLease Expires\t: \n");
   // Without a readable resolver configuration the DNS lines are left out.
   EXPECT_EQ(FormatAdapterInfo(bare, std::nullopt, std::nullopt),
             bareText + "Lease Obtained\t: \nLease Expires\t: \n");
+
+  // IPv6 addresses after the lease lines, global ones before link-local ones, then the gateway.
+  bare.ipv6Addresses = {{*ParseIpv6Address("fe80::21a:2bff:fe3c:4d5e"), 64},
+                        {*ParseIpv6Address("2001:DB8::2"), 64},
+                        {*ParseIpv6Address("2001:db8:0:1::3"), 56}};
+  bare.ipv6Gateway = ParseIpv6Address("fe80::1");
+  EXPECT_EQ(FormatAdapterInfo(bare, std::nullopt, std::vector<std::string>{"2001:db8::53"}),
+            bareText +
+                "Preferred DNS\t: 2001:db8::53\r\nAlternate DNS\t: \r\n"
+                "Lease Obtained\t: \nLease Expires\t: \n"
+                "IPv6 Address\t: 2001:db8::2/64\r\nIPv6 Address\t: 2001:db8:0:1::3/56\r\n"
+                "IPv6 Address\t: fe80::21a:2bff:fe3c:4d5e/64\r\nIPv6 Gateway\t: fe80::1\r\n");
 }
 
 TEST(FormatStatistics, PrintsCountersWholeAndUnknownSpeedAsZero) {
