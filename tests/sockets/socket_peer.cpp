@@ -122,12 +122,18 @@ uint16_t FreePort(int type) {
   return port;
 }
 
-// Whether /proc lists a socket on 127.0.0.1:port (in the given state, for TCP).
-bool ProcListsSocket(const char* table, uint16_t port, const char* state) {
+// /proc's texts of 127.0.0.1, ::1 and ::, each word of the address in the machine's order.
+constexpr const char* kProcLoopback = "0100007F";
+constexpr const char* kProcIpv6Loopback = "00000000000000000000000001000000";
+constexpr const char* kProcIpv6Any = "00000000000000000000000000000000";
+
+// Whether /proc lists a socket on address:port (in the given state, for TCP).
+bool ProcListsSocket(const char* table, uint16_t port, const char* state,
+                     const char* address = kProcLoopback) {
   std::ifstream file(table);
   std::string line;
-  char wanted[32];
-  std::snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
+  char wanted[64];
+  std::snprintf(wanted, sizeof wanted, "%s:%04X", address, port);
   while (std::getline(file, line)) {
     std::istringstream fields(line);
     std::string slot, local, remote, st;
@@ -162,6 +168,18 @@ bool WaitForTcpListener(uint16_t port, int timeoutMs) {
 
 bool WaitForUdpSocket(uint16_t port, int timeoutMs) {
   return WaitUntil([&] { return ProcListsSocket("/proc/net/udp", port, nullptr); }, timeoutMs);
+}
+
+bool WaitForTcp6Listener(uint16_t port, bool anyAddress, int timeoutMs) {
+  const char* address = anyAddress ? kProcIpv6Any : kProcIpv6Loopback;
+  return WaitUntil([&] { return ProcListsSocket("/proc/net/tcp6", port, "0A", address); },
+                   timeoutMs);
+}
+
+bool WaitForUdp6Socket(uint16_t port, int timeoutMs) {
+  return WaitUntil(
+      [&] { return ProcListsSocket("/proc/net/udp6", port, nullptr, kProcIpv6Loopback); },
+      timeoutMs);
 }
 
 namespace {

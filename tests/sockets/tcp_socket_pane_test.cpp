@@ -206,6 +206,58 @@ TEST_F(TcpPaneTest, ListensAcceptsOneConnectionAndRefusesASecond) {
   EXPECT_GT(std::stoi(m[1]), 0);
 }
 
+// Over IPv6: to a name with an IPv6 address alone, from a listener on ::1 with the peer shown
+// with its port in brackets, and to a dual-stack peer over IPv4.
+TEST_F(TcpPaneTest, Ipv6PeersAndADualStackOne) {
+  REQUIRE_OWN_HOSTS();
+  uint16_t port = FreeTcpPort();
+  {
+    SocatPeer peer({"TCP6-LISTEN:" + std::to_string(port) + ",bind=[::1],reuseaddr", "-"});
+    ASSERT_TRUE(WaitForTcp6Listener(port));
+    connectTo("v6only.test", port);
+    ASSERT_TRUE(WaitUntil([&] { return Enabled(pane.get(), kTcpSendId); }));
+    peer.write("hello\n");
+    ASSERT_TRUE(WaitForOutput(pane.get(), "hello"));
+    EXPECT_TRUE(WithSendDialog(pane.get(), [](SendDialog& d) {
+      TypeSendText(d, "ping");
+      ClickControl(&d, kSendOkId);
+    }));
+    ASSERT_TRUE(peer.waitForOutput(4));
+    EXPECT_EQ(peer.output(), "ping");
+    peer.closeInput();
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(
+        Output(pane.get()),
+        "#>[Connecting To (::1)...]\r\n#>[Connected]\r\nhello\n\r\n#>[Connection Closed]\r\n");
+  }
+
+  SetControlText(pane.get(), kOutputPaneId, QString());
+  SelectAddress(pane.get(), kTcpListenAddressId, "::1");
+  SetText(pane.get(), kTcpPortId, std::to_string(port));
+  ClickControl(pane.get(), kTcpListenId);
+  ASSERT_TRUE(WaitForOutput(pane.get(), ")...]\r\n"));
+  const uint16_t clientPort = FreeTcpPort();
+  SocatPeer client(
+      {"-", "TCP6:[::1]:" + std::to_string(port) + ",sourceport=" + std::to_string(clientPort)});
+  ASSERT_TRUE(WaitUntil([&] { return Enabled(pane.get(), kTcpSendId); }));
+  client.closeInput();
+  ASSERT_TRUE(waitIdle());
+  EXPECT_EQ(Output(pane.get()), "#>[Listening (Port:" + std::to_string(port) +
+                                    ")...]\r\n#>[Connection From: [::1]:" +
+                                    std::to_string(clientPort) + "]\r\n#>[Connection Closed]\r\n");
+
+  SetControlText(pane.get(), kOutputPaneId, QString());
+  port = FreeTcpPort();
+  SocatPeer dualStack({"TCP6-LISTEN:" + std::to_string(port) + ",ipv6only=0,reuseaddr", "-"});
+  ASSERT_TRUE(WaitForTcp6Listener(port, true));
+  connectTo("127.0.0.1", port);
+  ASSERT_TRUE(WaitUntil([&] { return Enabled(pane.get(), kTcpSendId); }));
+  dualStack.write("mapped\n");
+  ASSERT_TRUE(
+      WaitForOutput(pane.get(), "#>[Connecting To (127.0.0.1)...]\r\n#>[Connected]\r\nmapped\n"));
+  EXPECT_EQ(boxes.count(), 0u);
+}
+
 TEST_F(TcpPaneTest, ARefusedConnectIsReportedInThePane) {
   connectTo("127.0.0.1", FreeTcpPort());
   ASSERT_TRUE(waitIdle());
