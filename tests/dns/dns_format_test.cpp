@@ -49,7 +49,7 @@ TEST(FormatDnsRecord, WidensPreferencesAndCutsAt299Characters) {
   const std::string hinfo =
       *FormatDnsRecord(Make(kDnsTypeHinfo, 0, longName.c_str(), longName.c_str()));
   EXPECT_EQ(hinfo, ("HINFO:\t(cpu)" + longName + "\r\n\t(os)" + longName).substr(0, 299));
-  EXPECT_FALSE(FormatDnsRecord(Make(28)).has_value());
+  EXPECT_FALSE(FormatDnsRecord(Make(16)).has_value());
 }
 
 TEST(FormatDnsSections, PrintsEveryHeadingAndOnlyFormattableRecords) {
@@ -58,7 +58,7 @@ TEST(FormatDnsSections, PrintsEveryHeadingAndOnlyFormattableRecords) {
             "[Additional Records]\r\n\r\n");
   // Records stand under their own section in reply order, whatever order the sections come.
   const DnsRecord records[] = {
-      MakeA({198, 51, 100, 53}, 2),        MakeA({198, 51, 100, 10}, 0), Make(28, 0),
+      MakeA({198, 51, 100, 53}, 2),        MakeA({198, 51, 100, 10}, 0), Make(16, 0),
       Make(kDnsTypeNs, 1, "ns1.dns.test"), MakeA({198, 51, 100, 11}, 0), MakeA({9, 9, 9, 9}, 0)};
   EXPECT_EQ(FormatDnsSections(records, 5),
             "[Authorititive Answers]\r\nA:\t198.51.100.10\r\nA:\t198.51.100.11\r\n\r\n"
