@@ -228,6 +228,9 @@ TEST(ForEachDhclientLease, ReadsTimesAndPassesOverBrokenStatements) {
 // Reply datagrams recorded from a namespace with e0 (index 2: 198.18.10.2/24 and .3/24, MAC
 // 00:1a:2b:3c:4d:5e) and e2 (index 3: 198.18.11.2/24), a default route over both (multipath,
 // via 198.18.10.1 and 198.18.11.1) and neighbours 198.18.10.7 on e0 and 198.18.11.8 on e2.
+// The IPv6 ones (addr6, route6) from another, whose index 3 had 2001:2:0:10::2/64 and
+// 2001:2:0:11::2/56 beside its link-local address and an IPv6 default route over both prefixes
+// (multipath, via 2001:2:0:10::1 and 2001:2:0:11::1), and whose index 2 had a link-local address.
 std::vector<uint8_t> Recorded(const std::string& name) {
   const char* source = std::getenv("PELORIN_SOURCE_DIR");
   std::ifstream file(std::string(source ? source : ".") + "/fuzz/corpus/rtnetlink_dump/" + name,
@@ -266,6 +269,28 @@ TEST(AdapterDump, ReadsRecordedKernelReplies) {
   EXPECT_EQ(AckError(ack.data(), ack.size()), -ENOENT);
   // A datagram cut short is no dump's end.
   EXPECT_EQ(dump.add(neigh.data(), 10), DumpState::kMore);
+}
+
+TEST(AdapterDump, ReadsRecordedIpv6AddressesAndMultipathGateways) {
+  AdapterDump dump;
+  for (const char* name : {"link-0", "link-1", "addr6-0", "route6-0"}) {
+    const std::vector<uint8_t> bytes = Recorded(name);
+    ASSERT_FALSE(bytes.empty()) << name;
+    dump.add(bytes.data(), bytes.size());
+  }
+  const std::vector<AdapterRecord> adapters = dump.adapters();
+  ASSERT_EQ(adapters.size(), 2u);
+  ASSERT_EQ(adapters[1].index, 3);
+  std::vector<std::string> texts;
+  for (const AdapterIpv6Address& a : adapters[1].ipv6Addresses) {
+    texts.push_back(a.address.text() + "/" + std::to_string(a.prefixLength));
+  }
+  EXPECT_EQ(texts, (std::vector<std::string>{"2001:2:0:11::2/56", "2001:2:0:10::2/64",
+                                             "fe80::21a:2bff:fe3c:4d5e/64"}));
+  ASSERT_TRUE(adapters[1].ipv6Gateway.has_value());
+  EXPECT_EQ(adapters[1].ipv6Gateway->text(), "2001:2:0:10::1");  // the first hop's
+  EXPECT_EQ(adapters[0].ipv6Addresses.size(), 1u);
+  EXPECT_FALSE(adapters[0].ipv6Gateway.has_value());
 }
 
 }  // namespace
