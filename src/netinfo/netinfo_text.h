@@ -67,7 +67,9 @@ struct NetworkParams {
   bool proxy = false;
 };
 
-// The network-parameters text; its lines end in a bare "\n".
+// The network-parameters text; its lines end in a bare "\n". The names are bytes of the
+// system's: shown as UTF-8 label by label where valid, else as Latin-1, with their control
+// characters in \DDD form, so no name can break the text's lines.
 std::string FormatNetworkParams(const NetworkParams& params);
 
 // An IPv6 address of an adapter with its prefix length.

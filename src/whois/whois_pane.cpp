@@ -88,7 +88,7 @@ void WhoisPane::command(int id) {
   }
 }
 
-void WhoisPane::closeModule() {
+void WhoisPane::CloseWhoisModule() {
   stopQuery();
 }
 

@@ -8,12 +8,6 @@
 
 namespace {
 
-// ::1 sorts before an IPv4 address in the resolver's order, so both.test shows that the IPv4
-// address is taken all the same.
-const bool g_ownHosts = UseOwnHostsFile(
-    "127.0.0.1 localhost\n::1 v6only.test\n2001:db8::7 v6only.test\n::1 both.test\n"
-    "127.0.0.2 both.test\n");
-
 int g_lookups = 0;
 
 std::optional<std::string> FakeName(uint32_t) {
@@ -85,7 +79,13 @@ TEST(ResolveHost, SystemResolverOnLoopback) {
 }
 
 TEST(ResolveHost, SystemResolverTakesTheFirstIpv4AddressElseTheFirstIpv6One) {
-  if (!g_ownHosts) GTEST_SKIP() << "a hosts file of the test's own needs root";
+  if (!IsRoot()) GTEST_SKIP() << "a hosts file of the test's own needs root";
+  // ::1 sorts before an IPv4 address in the resolver's order, so both.test shows that the IPv4
+  // address is taken all the same.
+  const HostsFileShown hosts(
+      "127.0.0.1 localhost\n::1 v6only.test\n2001:db8::7 v6only.test\n::1 both.test\n"
+      "127.0.0.2 both.test\n");
+  ASSERT_TRUE(hosts.shown());
   char out[300];
   ASSERT_EQ(ResolveHost("both.test", out, sizeof out), 1);
   EXPECT_STREQ(out, "127.0.0.2");

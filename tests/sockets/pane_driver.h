@@ -19,10 +19,11 @@
 // Driving a socket terminal's pane by control id, as a user would.
 
 // The names the terminals' tests look up, v6only.test with an IPv6 address alone, from a hosts
-// file of the test program's own (false without root).
-inline const bool g_ownHosts = UseOwnHostsFile("127.0.0.1 localhost\n::1 v6only.test\n");
-#define REQUIRE_OWN_HOSTS() \
-  if (!g_ownHosts) GTEST_SKIP() << "a hosts file of the test's own needs root"
+// file of the test's own for the rest of the scope.
+#define SHOW_OWN_HOSTS()                                                      \
+  if (!IsRoot()) GTEST_SKIP() << "a hosts file of the test's own needs root"; \
+  const HostsFileShown ownHosts("127.0.0.1 localhost\n::1 v6only.test\n");    \
+  ASSERT_TRUE(ownHosts.shown())
 
 // Picks an address in a local address list.
 inline void SelectAddress(const QWidget* pane, int comboId, const char* address) {

@@ -4,7 +4,6 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "shell/controls.h"
 
@@ -119,18 +119,43 @@ bool IsRoot() {
   return geteuid() == 0;
 }
 
-bool UseOwnHostsFile(const std::string& lines) {
-  if (!IsRoot()) return false;
-  char path[] = "/tmp/pelorin-hosts-XXXXXX";
-  const int fd = mkstemp(path);
-  if (fd < 0) return false;
-  const bool written =
-      write(fd, lines.data(), lines.size()) == ssize_t(lines.size()) && fchmod(fd, 0644) == 0;
-  close(fd);
-  // Mounts made from here on stay inside the program's own namespace.
-  const bool mounted = written && unshare(CLONE_NEWNS) == 0 &&
-                       mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-                       mount(path, "/etc/hosts", nullptr, MS_BIND, nullptr) == 0;
-  unlink(path);  // the mount keeps the file
-  return mounted;
+FileShownAt::FileShownAt(const std::string& source, const std::string& target) {
+  home_ = open("/proc/thread-self/ns/mnt", O_RDONLY | O_CLOEXEC);
+  cwd_ = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (home_ < 0 || cwd_ < 0) return;
+  // A thread of a process with other threads may do this: it gets a namespace of its own.
+  left_ = unshare(CLONE_NEWNS) == 0;
+  // Private first, so the bind mount never propagates back to the host's namespace.
+  shown_ = left_ && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) == 0;
+}
+
+FileShownAt::~FileShownAt() {
+  if (left_ && (setns(home_, CLONE_NEWNS) != 0 || fchdir(cwd_) != 0)) {
+    std::abort();  // never run on in the wrong view of the files
+  }
+  if (home_ >= 0) close(home_);
+  if (cwd_ >= 0) close(cwd_);
+}
+
+namespace {
+
+std::string WrittenFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+size_t ThreadCount() {
+  std::error_code ec;
+  const std::filesystem::directory_iterator tasks("/proc/self/task", ec);
+  return ec ? 0 : size_t(std::distance(tasks, std::filesystem::directory_iterator()));
+}
+
+}  // namespace
+
+HostsFileShown::HostsFileShown(const std::string& lines)
+    : threads_(ThreadCount()), shown_(WrittenFile(dir_.file("hosts"), lines), "/etc/hosts") {}
+
+HostsFileShown::~HostsFileShown() {
+  WaitUntil([this] { return ThreadCount() <= threads_; }, 10000);
 }

@@ -54,8 +54,38 @@ class TempDir {
 
 bool IsRoot();
 
-// Gives the whole test program a hosts file of its own: the program enters a mount namespace of
-// its own and the file is mounted over /etc/hosts, so the system resolver answers these names
-// (IPv6-only ones among them) from the file and never asks a server. Call it while the program
-// has one thread, from a variable at namespace scope; it needs root and returns false without.
-bool UseOwnHostsFile(const std::string& lines);
+// Shows the file `source` at the path `target` (such as /etc/resolv.conf) to the calling thread
+// and to the threads it starts from now on, in a mount namespace of their own; the host's view
+// never changes. The thread returns to its own namespace when the object goes. Needs root.
+class FileShownAt {
+ public:
+  FileShownAt(const std::string& source, const std::string& target);
+  ~FileShownAt();
+  FileShownAt(const FileShownAt&) = delete;
+  FileShownAt& operator=(const FileShownAt&) = delete;
+  bool shown() const { return shown_; }
+
+ private:
+  int home_ = -1;  // the thread's own mount namespace
+  int cwd_ = -1;   // its working directory, which entering a namespace resets
+  bool left_ = false;
+  bool shown_ = false;
+};
+
+// A hosts file of the test's own with these lines, shown at /etc/hosts as FileShownAt does: the
+// system resolver then answers its names (IPv6-only ones among them) and never asks a server.
+// Threads started meanwhile share the view, so at its end it waits (serving events) for them to
+// end first: the calling thread cannot leave a view it shares.
+class HostsFileShown {
+ public:
+  explicit HostsFileShown(const std::string& lines);
+  ~HostsFileShown();
+  HostsFileShown(const HostsFileShown&) = delete;
+  HostsFileShown& operator=(const HostsFileShown&) = delete;
+  bool shown() const { return shown_.shown(); }
+
+ private:
+  TempDir dir_;
+  size_t threads_;  // of the process, when the view began
+  FileShownAt shown_;
+};
