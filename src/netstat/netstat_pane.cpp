@@ -269,6 +269,8 @@ void NetstatPane::buildList() {
 void NetstatPane::measureList() {
   list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 4);
   QHeaderView* columns = list_->horizontalHeader();
+  // The titles as large as the rows: the header does not take the list's font by itself.
+  columns->setFont(list_->font());
   for (int c = 0; c < kEndpointColumns; ++c) columns->resizeSection(c, ColumnWidth(list_, c));
   fitLastColumn();
 }

@@ -247,6 +247,7 @@ TEST(OutputTextSize, KeysAndWheelSizeTheOutputOfEveryPane) {
   // The list measured its rows and columns again for the larger text.
   const auto* list = static_cast<QTableView*>(focus);
   EXPECT_GT(list->verticalHeader()->defaultSectionSize(), list->fontMetrics().height());
+  EXPECT_EQ(list->horizontalHeader()->font().pointSize(), 14);
   std::string why;
   EXPECT_TRUE(TextFits(list, &why)) << why;
   QTest::keyClick(focus, Qt::Key_0, Qt::ControlModifier);
