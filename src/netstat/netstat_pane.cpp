@@ -269,8 +269,10 @@ void NetstatPane::buildList() {
 void NetstatPane::measureList() {
   list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 4);
   QHeaderView* columns = list_->horizontalHeader();
-  // The titles as large as the rows: the header does not take the list's font by itself.
+  // The titles as large as the rows: the header, and the part of it that paints them, do not
+  // take the list's font by themselves.
   columns->setFont(list_->font());
+  columns->viewport()->setFont(list_->font());
   for (int c = 0; c < kEndpointColumns; ++c) columns->resizeSection(c, ColumnWidth(list_, c));
   fitLastColumn();
 }
