@@ -14,6 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::vector<uint32_t> neighbours;
   (void)AddNeighbours(data, size, 2, neighbours);
+  std::vector<DumpedAddress> addresses;
+  (void)AddInterfaceAddresses(data, size, addresses);
   (void)AckError(data, size);
   return 0;
 }

@@ -138,20 +138,27 @@ void NetInfoPane::fillAdapterList() {
     }
     adapters_->setCurrentIndex(adapters_->count() > 0 ? 0 : -1);
   }
-  if (!list) ShowError(this, "%s", kAdaptersFailed);
-  showAdapterInfo();
-}
-
-void NetInfoPane::showAdapterInfo() {
-  const int index = chosenIndex();
-  if (index == 0) return;
-  const std::optional<std::vector<AdapterRecord>> list = ReadAdapters();
   if (!list) {
     ShowError(this, "%s", kAdaptersFailed);
     return;
   }
+  showAdapterInfo(&*list);
+}
+
+void NetInfoPane::showAdapterInfo(const std::vector<AdapterRecord>* adapters) {
+  const int index = chosenIndex();
+  if (index == 0) return;
+  std::optional<std::vector<AdapterRecord>> fresh;
+  if (adapters == nullptr) {
+    fresh = ReadAdapters();
+    if (!fresh) {
+      ShowError(this, "%s", kAdaptersFailed);
+      return;
+    }
+    adapters = &*fresh;
+  }
   const AdapterRecord* adapter = nullptr;
-  for (const AdapterRecord& candidate : *list) {
+  for (const AdapterRecord& candidate : *adapters) {
     if (candidate.index == index) adapter = &candidate;
   }
   // An adapter gone since the list was filled: the pane keeps its facts if they are its own.

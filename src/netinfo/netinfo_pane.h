@@ -37,7 +37,9 @@ class NetInfoPane : public ModulePane {
   void buildControls();
   void showNetworkParams();
   void fillAdapterList();
-  void showAdapterInfo();
+  // Shows the chosen adapter's facts out of `adapters` when given (a list just read), else out
+  // of the system's list read afresh.
+  void showAdapterInfo(const std::vector<AdapterRecord>* adapters = nullptr);
   void flushAdapterCache();
   // The chosen adapter's index, or 0 when none is chosen.
   int chosenIndex() const;

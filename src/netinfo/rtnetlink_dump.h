@@ -37,6 +37,17 @@ class AdapterDump {
 DumpState AddNeighbours(const uint8_t* data, size_t size, int index,
                         std::vector<uint32_t>& addresses);
 
+// One IPv4 address of an interface: its index and the interface's own address (network order).
+struct DumpedAddress {
+  int index = 0;
+  uint32_t address = 0;
+};
+
+// The IPv4 addresses of one reply datagram of an IPv4 address dump, in the kernel's order, added
+// to `addresses`.
+DumpState AddInterfaceAddresses(const uint8_t* data, size_t size,
+                                std::vector<DumpedAddress>& addresses);
+
 // The error code of an acknowledgement (0 for success, else a negative errno), or 1 when the
 // datagram holds none.
 int AckError(const uint8_t* data, size_t size);

@@ -99,8 +99,11 @@ void AdapterDump::addLink(const uint8_t* body, size_t size) {
   byIndex_[record.index] = std::move(record);
 }
 
-void AdapterDump::addAddress(const uint8_t* body, size_t size) {
-  ifaddrmsg message{};
+namespace {
+
+// An IPv4 address message: the interface's own address (on a point-to-point link IFA_ADDRESS is
+// the far end, IFA_LOCAL the adapter's own), false when the message holds none.
+bool ReadIpv4Address(const uint8_t* body, size_t size, ifaddrmsg& message, uint32_t& own) {
   uint32_t local = 0, address = 0;
   bool hasLocal = false, hasAddress = false;
   const bool whole = ForEachAttributeAfter(
@@ -108,13 +111,23 @@ void AdapterDump::addAddress(const uint8_t* body, size_t size) {
         if (type == IFA_LOCAL) hasLocal = ReadU32(payload, length, local);
         if (type == IFA_ADDRESS) hasAddress = ReadU32(payload, length, address);
       });
-  if (!whole || message.ifa_family != AF_INET || message.ifa_prefixlen > 32) return;
+  if (!whole || message.ifa_family != AF_INET || message.ifa_prefixlen > 32) return false;
+  if (!hasLocal && !hasAddress) return false;
+  own = hasLocal ? local : address;
+  return true;
+}
+
+}  // namespace
+
+void AdapterDump::addAddress(const uint8_t* body, size_t size) {
+  ifaddrmsg message{};
+  uint32_t address = 0;
+  if (!ReadIpv4Address(body, size, message, address)) return;
   const auto it = byIndex_.find(int(message.ifa_index));
-  if (it == byIndex_.end() || !(hasLocal || hasAddress)) return;
-  // On a point-to-point link IFA_ADDRESS is the far end; the adapter's own address is local.
+  if (it == byIndex_.end()) return;
   AdapterRecord& adapter = it->second;
   if (adapter.addresses.empty()) adapter.firstPrefixLength = message.ifa_prefixlen;
-  adapter.addresses.push_back(hasLocal ? local : address);
+  adapter.addresses.push_back(address);
 }
 
 void AdapterDump::addRoute(const uint8_t* body, size_t size) {
@@ -186,6 +199,17 @@ DumpState AddNeighbours(const uint8_t* data, size_t size, int index,
         neighbour.ndm_ifindex == index) {
       addresses.push_back(destination);
     }
+  });
+}
+
+DumpState AddInterfaceAddresses(const uint8_t* data, size_t size,
+                                std::vector<DumpedAddress>& addresses) {
+  return ForEachMessage(data, size, [&](uint16_t type, const uint8_t* body, size_t length) {
+    ifaddrmsg message{};
+    DumpedAddress entry;
+    if (type != RTM_NEWADDR || !ReadIpv4Address(body, length, message, entry.address)) return;
+    entry.index = int(message.ifa_index);
+    addresses.push_back(entry);
   });
 }
 

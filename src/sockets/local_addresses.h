@@ -20,7 +20,17 @@ struct InterfaceAddress {
 // in the order listed; loopback interfaces after all others.
 std::vector<uint32_t> OrderLocalAddresses(std::vector<InterfaceAddress> listed);
 
-// Each call reads the system's list afresh. LocalAddressAt gives 0 for an index out of range
-// or when the list cannot be read.
-int LocalAddressCount();
-uint32_t LocalAddressAt(int index);
+// One reading of the system's list. A pane fills its list from one reading: a host with
+// thousands of addresses costs one walk over its interfaces, not one per address.
+class LocalAddressList {
+ public:
+  // Reads the list; it is empty when the system's list cannot be read.
+  LocalAddressList();
+
+  int LocalAddressCount() const { return int(addresses_.size()); }
+  // 0 for an index out of range.
+  uint32_t LocalAddressAt(int index) const;
+
+ private:
+  std::vector<uint32_t> addresses_;
+};

@@ -16,9 +16,13 @@
 #include "sockets/send_dialog.h"
 
 void FillLocalAddressBox(QComboBox* box) {
-  for (int i = 0, n = LocalAddressCount(); i < n; ++i) {
-    box->addItem(QString::fromStdString(DottedAddress(LocalAddressAt(i))));
+  const LocalAddressList list;
+  QStringList items;
+  items.reserve(list.LocalAddressCount());
+  for (int i = 0, n = list.LocalAddressCount(); i < n; ++i) {
+    items += QString::fromStdString(DottedAddress(list.LocalAddressAt(i)));
   }
+  box->addItems(items);  // one insertion for the whole list
   box->setCurrentIndex(box->count() > 0 ? 0 : -1);
 }
 

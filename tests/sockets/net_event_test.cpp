@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -294,25 +293,14 @@ TEST(SocketCalls, DottedAddressesAsInetAddrReadsThem) {
 }
 
 TEST(LocalAddressList, IsWhatTheSystemListsUpWithLoopbackLast) {
-  // `ip` lists interfaces in index order; loopback goes last.
-  int status = -1;
-  const std::string listing = RunCommand("ip -o -4 addr show up", &status);
-  ASSERT_EQ(status, 0);
-  std::vector<std::string> others, loopback;
-  const std::regex line(R"(^\d+:\s+(\S+)\s+inet\s+([0-9.]+)/)");
-  std::smatch m;
-  std::string::size_type start = 0;
-  while (start < listing.size()) {
-    const auto end = listing.find('\n', start);
-    const std::string text = listing.substr(start, end - start);
-    if (std::regex_search(text, m, line)) (m[1] == "lo" ? loopback : others).push_back(m[2]);
-    start = end == std::string::npos ? listing.size() : end + 1;
-  }
-  others.insert(others.end(), loopback.begin(), loopback.end());
-
+  const std::vector<std::string> others = LocalAddressesAsIpListsThem();
+  ASSERT_FALSE(others.empty());
+  const LocalAddressList list;
   std::vector<std::string> listed;
-  for (int i = 0; i < LocalAddressCount(); ++i) listed.push_back(DottedAddress(LocalAddressAt(i)));
+  for (int i = 0; i < list.LocalAddressCount(); ++i) {
+    listed.push_back(DottedAddress(list.LocalAddressAt(i)));
+  }
   EXPECT_EQ(listed, others);
-  EXPECT_EQ(LocalAddressAt(LocalAddressCount()), 0u);
-  EXPECT_EQ(LocalAddressAt(-1), 0u);
+  EXPECT_EQ(list.LocalAddressAt(list.LocalAddressCount()), 0u);
+  EXPECT_EQ(list.LocalAddressAt(-1), 0u);
 }

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "test_util.h"
@@ -161,6 +162,21 @@ bool WaitForTcpListener(uint16_t port, int timeoutMs) {
 
 bool WaitForUdpSocket(uint16_t port, int timeoutMs) {
   return WaitUntil([&] { return ProcListsSocket("/proc/net/udp", port, nullptr); }, timeoutMs);
+}
+
+std::vector<std::string> LocalAddressesAsIpListsThem() {
+  int status = -1;
+  const std::string listing = RunCommand("ip -o -4 addr show up", &status);
+  if (status != 0) return {};
+  std::vector<std::string> others, loopback;
+  const std::regex line(R"(^\d+:\s+(\S+)\s+inet\s+([0-9.]+)/)");
+  std::istringstream lines(listing);
+  std::smatch m;
+  for (std::string text; std::getline(lines, text);) {
+    if (std::regex_search(text, m, line)) (m[1] == "lo" ? loopback : others).push_back(m[2]);
+  }
+  others.insert(others.end(), loopback.begin(), loopback.end());
+  return others;
 }
 
 FreshNetworkNamespace::FreshNetworkNamespace() {

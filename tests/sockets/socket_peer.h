@@ -43,6 +43,11 @@ int LoopbackUdpSocket(uint16_t* port);
 bool WaitForTcpListener(uint16_t port, int timeoutMs = 5000);
 bool WaitForUdpSocket(uint16_t port, int timeoutMs = 5000);
 
+// The IPv4 addresses of the interfaces that are up, as `ip -o -4 addr show up` lists them in the
+// calling thread's network namespace: by interface index, those of loopback moved last. Empty
+// when `ip` fails.
+std::vector<std::string> LocalAddressesAsIpListsThem();
+
 // Puts the calling thread into a new, empty network namespace (loopback down, no routes) until
 // the object goes; threads it starts meanwhile (a pane's worker) are born there too. The
 // namespace has no name: it goes with its last user, also when a test fails. Needs root.

@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <fstream>
 #include <memory>
 #include <regex>
 #include <string>
@@ -71,6 +72,37 @@ TEST_F(TcpPaneTest, StartsIdleWithTextOnlyAndTheLocalAddresses) {
   EXPECT_EQ(addresses->currentIndex(), 0);
   EXPECT_EQ(addresses->itemText(addresses->count() - 1), "127.0.0.1");
   EXPECT_FALSE(FindControl<QCheckBox>(pane.get(), kEchoLocalId)->isChecked());
+}
+
+// A host with a thousand addresses: the list holds them all, in the order `ip` shows them. Their
+// interfaces are made in one order and given addresses in the other, and some are down.
+TEST(LocalAddressBox, ListsEveryAddressOfAHostWithAThousand) {
+  if (!IsRoot()) GTEST_SKIP() << "needs root for a network namespace";
+  FreshNetworkNamespace lab;
+  ASSERT_TRUE(lab.entered());
+  TempDir dir;
+  std::string batch = "link set lo up\n";
+  for (int i = 1; i <= 1000; ++i) batch += "link add v" + std::to_string(i) + " type veth\n";
+  for (int i = 1000; i >= 1; --i) {
+    const std::string v = "v" + std::to_string(i);
+    batch += "addr add 198.18." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1) +
+             "/32 dev " + v + "\n";
+    if (i % 97 != 0) batch += "link set " + v + " up\n";
+  }
+  {
+    std::ofstream file(dir.file("batch"));
+    file << batch;
+  }
+  ASSERT_TRUE(lab.run("ip -batch " + dir.file("batch")));
+  const std::vector<std::string> expected = LocalAddressesAsIpListsThem();
+  ASSERT_EQ(expected.size(), 1000u - 1000 / 97 + 1);
+
+  TcpSocketPane pane(nullptr);
+  auto* box = FindControl<QComboBox>(&pane, kTcpListenAddressId);
+  std::vector<std::string> listed;
+  for (int i = 0; i < box->count(); ++i) listed.push_back(box->itemText(i).toStdString());
+  EXPECT_EQ(listed, expected);
+  EXPECT_EQ(box->currentIndex(), 0);
 }
 
 TEST_F(TcpPaneTest, ConnectsAndExchangesTextBothWays) {
