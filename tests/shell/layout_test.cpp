@@ -38,10 +38,11 @@ constexpr int kEndpointListId = 1015;  // Netstat's output is its endpoint list
 std::string Name(const QWidget* w) {
   std::string name = w->metaObject()->className();
   if (!w->objectName().isEmpty()) name += " " + w->objectName().toStdString();
-  if (const auto* b = qobject_cast<const QAbstractButton*>(w))
+  if (const auto* b = qobject_cast<const QAbstractButton*>(w)) {
     name += " \"" + b->text().toStdString() + "\"";
-  if (const auto* g = qobject_cast<const QGroupBox*>(w))
+  } else if (const auto* g = qobject_cast<const QGroupBox*>(w)) {
     name += " \"" + g->title().toStdString() + "\"";
+  }
   return name;
 }
 
