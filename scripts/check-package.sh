@@ -98,8 +98,10 @@ apt-get install --simulate -qq "./$deb" >"$work/apt.log" 2>&1 || {
   fail "the package's dependencies do not resolve"
 }
 depends=$(dpkg-deb -f "$deb" Depends)
+# The library of this architecture: another's (a 32-bit libm) may be installed beside it.
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 for lib in $(objdump -p "$root/usr/bin/pelorin" | awk '$1 == "NEEDED" { print $2 }'); do
-  owner=$(dpkg -S "*/$lib" | sed -n '1s/[:,].*//p') || fail "$lib belongs to no package"
+  owner=$(dpkg -S "*/$multiarch/$lib" | sed -n '1s/[:,].*//p') || fail "$lib belongs to no package"
   [[ ", $depends" == *", $owner "* || ", $depends," == *", $owner,"* ]] ||
     fail "$lib comes from $owner, which Depends lacks: $depends"
 done
