@@ -130,8 +130,10 @@ kill -0 "$pid" 2>/dev/null || {
 kill "$pid"
 wait "$pid" 2>/dev/null || true
 pid=
-# The offscreen platform itself notes that it cannot raise windows; nothing else may appear.
-if grep -vx 'This plugin does not support raise()' "$work/start.log"; then
+# The offscreen platform itself notes that it cannot raise windows nor pass on a window's size
+# limits; nothing else may appear.
+if grep -vx -e 'This plugin does not support raise()' \
+  -e 'This plugin does not support propagateSizeHints()' "$work/start.log"; then
   fail "the installed program complained on start-up"
 fi
 ok "the installed program starts on the offscreen platform"
