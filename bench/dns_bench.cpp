@@ -7,6 +7,9 @@
 // Round trip: the same A query through DnsExchange and through dig +tries=1, once as a process
 // per query (as users run it) and once as a batch in one process (dig -f), so the process start
 // is not counted.
+// Failures: how long until a query is known to have failed, through DnsExchange and dig: a port
+// where nothing listens (the system reports it refused) and a server that never answers (the
+// time-out of one second, and what each waits beyond it).
 #include <arpa/inet.h>
 #include <arpa/nameser.h>
 #include <poll.h>
@@ -33,6 +36,8 @@ using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<uint8_t>;
 
 constexpr const char* kAddress = "127.0.53.9";
+constexpr const char* kRefusingAddress = "127.0.53.10";  // nothing listens there
+constexpr const char* kSilentAddress = "127.0.53.11";
 
 struct Question {
   const char* name;
@@ -225,6 +230,39 @@ double DigMicroseconds(const std::string& arguments, int queries) {
   return SecondsSince(start) * 1e6 / queries;
 }
 
+// Mean milliseconds until DnsExchange gives up on the server.
+double ExchangeFailureMs(const char* server, uint32_t timeoutMs, int count) {
+  const Clock::time_point start = Clock::now();
+  for (int i = 0; i < count; ++i) {
+    DnsRequest request;
+    request.server = inet_addr(server);
+    request.queryId = 1234;
+    request.queryType = kDnsTypeA;
+    request.queryName = "www.dns.test";
+    request.recursionDesired = 1;
+    request.timeoutMs = timeoutMs;
+    const int result = DnsExchange(&request);
+    if (result != kDnsNoReply) {
+      Fail(std::string("DnsExchange to ") + server + " gave " + std::to_string(result));
+    }
+  }
+  return SecondsSince(start) * 1e3 / count;
+}
+
+// Mean milliseconds until dig gives up on the server ("no servers could be reached").
+double DigFailureMs(const char* server, int seconds, int count) {
+  const Clock::time_point start = Clock::now();
+  for (int i = 0; i < count; ++i) {
+    int status = 0;
+    const std::string out =
+        RunCommand(std::string("dig @") + server + " +tries=1 +time=" + std::to_string(seconds) +
+                       " www.dns.test A",
+                   &status);
+    if (status != 9) Fail(std::string("dig @") + server + " did not fail as expected: " + out);
+  }
+  return SecondsSince(start) * 1e3 / count;
+}
+
 }  // namespace
 
 int main() {
@@ -282,5 +320,19 @@ int main() {
   std::printf("  dig +tries=1 -f, one process     %9.1f us  (%d queries)\n", digBatch, kDigBatch);
   std::printf("  ratio dig process / Pelorin      %9.1f\n", digProcess / exchange);
   std::printf("  ratio dig batch / Pelorin        %9.1f\n", digBatch / exchange);
+
+  constexpr int kRefusedRuns = 20;
+  constexpr int kSilentRuns = 3;
+  SilentDnsServer silent(kSilentAddress);
+  if (!silent.bound()) Fail(std::string("the silent server could not bind ") + kSilentAddress);
+  std::printf("\nUntil a failed query is known (mean)\n");
+  std::printf("  refused, Pelorin DnsExchange     %9.2f ms  (%d queries)\n",
+              ExchangeFailureMs(kRefusingAddress, 2000, kRefusedRuns), kRefusedRuns);
+  std::printf("  refused, dig +tries=1 (process)  %9.2f ms  (%d runs)\n",
+              DigFailureMs(kRefusingAddress, 2, kRefusedRuns), kRefusedRuns);
+  std::printf("  silent, Pelorin, time-out 1 s    %9.2f ms  (%d queries)\n",
+              ExchangeFailureMs(kSilentAddress, 1000, kSilentRuns), kSilentRuns);
+  std::printf("  silent, dig +time=1 (process)   %9.2f ms  (%d runs)\n",
+              DigFailureMs(kSilentAddress, 1, kSilentRuns), kSilentRuns);
   return 0;
 }

@@ -96,9 +96,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "the pane does not list the adapter\n");
     return 1;
   }
-  pane.updateStatistics();
+  pane.UpdateStatistics();
   Report("Pelorin: whole pane tick (read, format, show)", Measure(20000, [&] {
-           pane.updateStatistics();
+           pane.UpdateStatistics();
            return true;
          }));
   pane.closeModule();

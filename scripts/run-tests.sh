@@ -26,6 +26,23 @@ ctest --preset asan
 step "fuzz targets"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
+# A sanitizer finding or a crash stops the target (the fuzz build does not recover): its whole
+# report is shown, the input that caused it is kept here, and the step fails.
+findings=build/fuzz/findings
+mkdir -p "$findings"
+fuzz() {
+  local log status=0
+  log=$(mktemp)
+  UBSAN_OPTIONS=print_stacktrace=1 "$@" -artifact_prefix="$findings/" >"$log" 2>&1 || status=$?
+  if [ "$status" -ne 0 ]; then
+    cat "$log"
+    rm -f "$log"
+    echo "FAILED (exit status $status): $*; the input is in $findings/"
+    return 1
+  fi
+  tail -n 2 "$log"
+  rm -f "$log"
+}
 shopt -s nullglob
 for target in build/fuzz/fuzz/fuzz_*; do
   [ -x "$target" ] || continue
@@ -33,12 +50,12 @@ for target in build/fuzz/fuzz/fuzz_*; do
   corpus=fuzz/corpus/${name#fuzz_}
   if [ -d "$corpus" ]; then
     echo "-- $name: corpus regression"
-    "$target" -runs=0 "$corpus"/* 2>&1 | tail -n 2
+    fuzz "$target" -runs=0 "$corpus"/*
   fi
   echo "-- $name: ${fuzz_seconds}s of fuzzing"
   work=$(mktemp -d)
   [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/
-  "$target" -max_total_time="$fuzz_seconds" -print_final_stats=0 "$work" 2>&1 | tail -n 3
+  fuzz "$target" -max_total_time="$fuzz_seconds" -print_final_stats=0 "$work"
   rm -rf "$work"
 done
 echo

@@ -127,13 +127,13 @@ void CodecPane::command(int id) {
   try {
     switch (id) {
       case kEncodeButtonId:
-        base64Mode() ? encodeText() : hashText();
+        base64Mode() ? EncodeText() : HashText();
         break;
       case kEncodeFileButtonId:
-        base64Mode() ? encodeFile() : hashFile();
+        base64Mode() ? EncodeFile() : HashFile();
         break;
       case kDecodeButtonId:
-        decodeText();
+        DecodeText();
         break;
       case kBase64RadioId:
       case kMd5RadioId:
@@ -173,7 +173,7 @@ void CodecPane::showBytes(std::string_view bytes) {
   text_->setPlainText(QString::fromLatin1(bytes.data(), qsizetype(bytes.size())));
 }
 
-void CodecPane::encodeText() {
+void CodecPane::EncodeText() {
   std::string bytes;
   if (!readPaneBytes(bytes)) return;
   Base64Encoder encoder;
@@ -187,7 +187,7 @@ void CodecPane::encodeText() {
   showBytes(encoder.text());
 }
 
-void CodecPane::decodeText() {
+void CodecPane::DecodeText() {
   std::string text;
   if (!readPaneBytes(text)) return;
   const std::optional<std::string> clean = CleanBase64Text(text);
@@ -202,7 +202,7 @@ void CodecPane::decodeText() {
       std::string_view(reinterpret_cast<const char*>(bytes.data()), size_t(end - bytes.begin())));
 }
 
-void CodecPane::hashText() {
+void CodecPane::HashText() {
   std::string bytes;
   if (!readPaneBytes(bytes)) return;
   if (const char* digest = ComputeMd5Hex(bytes.data(), bytes.size())) showBytes(digest);
@@ -228,7 +228,7 @@ FileReadEnd CodecPane::readFile(FileReader& file, const QString& label, uint64_t
   return ReadFileChunks(file, limit, consume, [&](uint64_t done) { return progress.update(done); });
 }
 
-void CodecPane::encodeFile() {
+void CodecPane::EncodeFile() {
   FileReader file;
   QString name;
   if (!openChosenFile(file, name)) return;
@@ -253,7 +253,7 @@ void CodecPane::encodeFile() {
   showBytes(encoder.text());
 }
 
-void CodecPane::hashFile() {
+void CodecPane::HashFile() {
   FileReader file;
   QString name;
   if (!openChosenFile(file, name)) return;

@@ -45,11 +45,11 @@ class CodecPane : public ModulePane {
   bool readingFile() const { return progress_ != nullptr; }
 
  private:
-  void encodeText();
-  void encodeFile();
-  void decodeText();
-  void hashText();
-  void hashFile();
+  void EncodeText();
+  void EncodeFile();
+  void DecodeText();
+  void HashText();
+  void HashFile();
 
   bool base64Mode() const;
   void updateWidgets();

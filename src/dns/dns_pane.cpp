@@ -210,7 +210,7 @@ void DnsPane::command(int id) {
   }
 }
 
-void DnsPane::closeModule() {
+void DnsPane::CloseDnsModule() {
   stopLookup();
 }
 

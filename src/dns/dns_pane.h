@@ -26,7 +26,9 @@ class DnsPane : public ModulePane {
   ~DnsPane() override;
 
   void command(int id) override;
-  void closeModule() override;
+  void closeModule() override { CloseDnsModule(); }
+  // The module's close operation: ends a running lookup at once.
+  void CloseDnsModule();
 
   // Ends a running lookup, puts `text` into the host box and shows the pane; starts nothing.
   void sendTo(const QString& text);

@@ -14,21 +14,27 @@ inline constexpr size_t kResolverConfigMaxBytes = 64 * 1024;
 // A domain name is at most 255 characters; a longer value is cut there.
 inline constexpr size_t kResolverDomainMax = 255;
 
-// What Pelorin shows of the resolver configuration. Lines are read as the system resolver reads
-// them: the keyword at the start of a line, then blanks, then the value up to a blank, "#" or
-// ";". Of several "domain" lines, or several "search" lines, the last one holds.
+// The system resolver uses at most this many name servers, the first it can read.
+inline constexpr size_t kResolverMaxNameServers = 3;
+
+// What Pelorin shows of the resolver configuration, read as the system resolver reads it: a
+// line that begins with the keyword and a blank; its value after the blanks, up to the next
+// blank or the line's end (";" and "#" belong to the value: only a line that starts with one is
+// a comment). A "domain" or "search" line without a value is passed over; otherwise the last
+// of them holds. A "nameserver" value counts when it is an IPv4 address as a whole, or an IPv6
+// address (with or without a "%" scope); after three such lines the rest are passed over.
 struct ResolverConfig {
-  // The "domain" value, else the first name of the "search" list; empty when there is neither.
+  // The "domain" value, or the first name of the "search" list, of the last such line; empty
+  // when there is neither.
   std::string domain;
-  // The IPv4 "nameserver" entries in file order, in network order; IPv6 and unreadable entries
-  // are passed over.
+  // The IPv4 addresses among the name servers the resolver uses, in file order, in network
+  // order.
   std::vector<uint32_t> nameServers;
 };
 
 ResolverConfig ParseResolverConfig(std::string_view text);
 
-// The first IPv4 "nameserver" of resolver configuration text, in network order, or 0 when there
-// is none.
+// The first IPv4 name server the resolver uses, in network order, or 0 when there is none.
 uint32_t FirstNameServer(std::string_view text);
 
 // The configuration file's first 64 KiB, parsed; nullopt when the file cannot be read.

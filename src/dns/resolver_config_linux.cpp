@@ -12,48 +12,68 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
-// The rest of a line that begins with the keyword and a blank, blanks skipped.
+// The value of a line that begins with the keyword and a blank, blanks skipped; nothing for
+// another line or an empty value.
 std::optional<std::string_view> ValueOf(std::string_view line, std::string_view keyword) {
   if (line.substr(0, keyword.size()) != keyword) return std::nullopt;
   line.remove_prefix(keyword.size());
   if (line.empty() || !IsBlank(line.front())) return std::nullopt;
   while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
+  if (line.empty()) return std::nullopt;
   return line;
 }
 
-// The first word of a value: up to a blank, a line end or a comment.
+// The first word of a value: up to a blank. Any other byte, a CR too, belongs to it.
 std::string_view FirstWord(std::string_view value) {
-  return value.substr(0, value.find_first_of(" \t\r#;"));
+  return value.substr(0, value.find_first_of(" \t"));
 }
 
+// An IPv4 address in any form inet_aton reads, with nothing after it (inet_aton alone would
+// stop at white space, such as a CR, and take what came before).
 std::optional<uint32_t> Ipv4Of(std::string_view word) {
+  if (word.find_first_of("\r\v\f") != std::string_view::npos) return std::nullopt;
   const std::string value(word);
   in_addr address{};
   if (value.empty() || inet_aton(value.c_str(), &address) == 0) return std::nullopt;
   return address.s_addr;
 }
 
+// An IPv6 address, with a "%" scope or without (the scope is not looked at).
+bool IsIpv6(std::string_view word) {
+  const std::string value(word.substr(0, word.find('%')));
+  in6_addr address{};
+  return !value.empty() && inet_pton(AF_INET6, value.c_str(), &address) == 1;
+}
+
 }  // namespace
 
 ResolverConfig ParseResolverConfig(std::string_view text) {
   ResolverConfig config;
-  std::optional<std::string_view> domain;
-  std::optional<std::string_view> search;
+  std::string_view domain;
+  size_t servers = 0;
   while (!text.empty()) {
     const size_t end = text.find('\n');
-    const std::string_view line = text.substr(0, end);
+    std::string_view line = text.substr(0, end);
+    line = line.substr(0, line.find('\0'));  // the resolver's lines end at a zero byte too
     if (const auto value = ValueOf(line, "nameserver")) {
-      if (const auto server = Ipv4Of(FirstWord(*value))) config.nameServers.push_back(*server);
+      const std::string_view word = FirstWord(*value);
+      if (servers < kResolverMaxNameServers) {
+        if (const auto server = Ipv4Of(word)) {
+          config.nameServers.push_back(*server);
+          ++servers;
+        } else if (IsIpv6(word)) {
+          ++servers;
+        }
+      }
     } else if (const auto name = ValueOf(line, "domain")) {
       domain = FirstWord(*name);
     } else if (const auto list = ValueOf(line, "search")) {
-      search = FirstWord(*list);
+      domain = FirstWord(*list);
     }
     if (end == std::string_view::npos) break;
     text.remove_prefix(end + 1);
   }
-  const std::string_view shown = domain ? *domain : search.value_or(std::string_view());
-  config.domain = std::string(shown.substr(0, kResolverDomainMax));
+  config.domain = std::string(domain.substr(0, kResolverDomainMax));
   return config;
 }
 

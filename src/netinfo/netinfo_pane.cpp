@@ -54,11 +54,11 @@ NetInfoPane::NetInfoPane(QWidget* mainWindow, NetInfoSources sources)
       sources_(std::move(sources)),
       statistics_(sources_.interfaceDirectory) {
   buildControls();
-  showNetworkParams();
+  ShowNetworkParams();
   command(kNetInfoRefreshId);  // fills the adapter list
   timer_ = new QTimer(this);
   timer_->setInterval(kStatisticsPeriodMs);
-  connect(timer_, &QTimer::timeout, this, [this] { updateStatistics(); });
+  connect(timer_, &QTimer::timeout, this, [this] { UpdateStatistics(); });
   timer_->start();
 }
 
@@ -102,9 +102,9 @@ void NetInfoPane::buildControls() {
 
 void NetInfoPane::command(int id) {
   try {
-    if (id == kNetInfoRefreshId) fillAdapterList();
-    if (id == kAdapterListId) showAdapterInfo();  // the user chose another adapter
-    if (id == kFlushCacheId) flushAdapterCache();
+    if (id == kNetInfoRefreshId) FillAdapterList();
+    if (id == kAdapterListId) ShowAdapterInfo();  // the user chose another adapter
+    if (id == kFlushCacheId) FlushAdapterCache();
   } catch (const std::bad_alloc&) {
     ShowError(this, "Memory Allocation Error!");
   }
@@ -120,12 +120,12 @@ int NetInfoPane::chosenIndex() const {
   return item < 0 ? 0 : adapters_->itemData(item).toInt();
 }
 
-void NetInfoPane::showNetworkParams() {
+void NetInfoPane::ShowNetworkParams() {
   const NetworkParams params = ReadNetworkParams(sources_.resolverConfig);
   SetControlText(this, kNetworkParamsId, QString::fromUtf8(FormatNetworkParams(params)));
 }
 
-void NetInfoPane::fillAdapterList() {
+void NetInfoPane::FillAdapterList() {
   std::optional<std::vector<AdapterRecord>> list = ReadAdapters();
   {
     // Filling the list is no choice of the user's: the information follows once, below.
@@ -142,10 +142,10 @@ void NetInfoPane::fillAdapterList() {
     ShowError(this, "%s", kAdaptersFailed);
     return;
   }
-  showAdapterInfo(&*list);
+  ShowAdapterInfo(&*list);
 }
 
-void NetInfoPane::showAdapterInfo(const std::vector<AdapterRecord>* adapters) {
+void NetInfoPane::ShowAdapterInfo(const std::vector<AdapterRecord>* adapters) {
   const int index = chosenIndex();
   if (index == 0) return;
   std::optional<std::vector<AdapterRecord>> fresh;
@@ -176,7 +176,7 @@ void NetInfoPane::showAdapterInfo(const std::vector<AdapterRecord>* adapters) {
   FindControl<QPlainTextEdit>(this, kOutputPaneId)->moveCursor(QTextCursor::Start);
 }
 
-void NetInfoPane::updateStatistics() {
+void NetInfoPane::UpdateStatistics() {
   const int index = chosenIndex();
   if (index == 0) return;
   InterfaceStatistics reading;
@@ -194,7 +194,7 @@ void NetInfoPane::updateStatistics() {
   SetControlText(this, kAdapterSentId, QString::fromLatin1(texts.sent));
 }
 
-void NetInfoPane::flushAdapterCache() {
+void NetInfoPane::FlushAdapterCache() {
   const int index = chosenIndex();
   if (index == 0) return;
   MessageRequest question;

@@ -31,16 +31,16 @@ class NetInfoPane : public ModulePane {
   void closeModule() override;
 
   // The statistics timer's work: the chosen adapter's four statistics texts.
-  void updateStatistics();
+  void UpdateStatistics();
 
  private:
   void buildControls();
-  void showNetworkParams();
-  void fillAdapterList();
+  void ShowNetworkParams();
+  void FillAdapterList();
   // Shows the chosen adapter's facts out of `adapters` when given (a list just read), else out
   // of the system's list read afresh.
-  void showAdapterInfo(const std::vector<AdapterRecord>* adapters = nullptr);
-  void flushAdapterCache();
+  void ShowAdapterInfo(const std::vector<AdapterRecord>* adapters = nullptr);
+  void FlushAdapterCache();
   // The chosen adapter's index, or 0 when none is chosen.
   int chosenIndex() const;
 

@@ -6,6 +6,7 @@
 
 #include "shell/format_bounded.h"
 #include "shell/ipv4_text.h"
+#include "shell/outside_text.h"
 
 const char* AdapterTypeName(uint16_t linkType) {
   switch (linkType) {
@@ -67,11 +68,15 @@ const char* NodeTypeName(int) {
 }
 
 std::string FormatNetworkParams(const NetworkParams& params) {
-  return FormatLine(kNetInfoTextCapacity,
-                    "Host Name\t\t: %s\nDomain\t\t\t: %s\nNode Type\t\t: %s\n"
-                    "IP Routing Enabled\t: %s\nWins Proxy Enabled\t: %s\n",
-                    params.hostName.c_str(), params.domain.c_str(), NodeTypeName(0),
-                    params.routing ? "YES" : "NO", params.proxy ? "YES" : "NO");
+  const std::string host = EscapedTextFromOutside(params.hostName, '.');
+  const std::string domain = EscapedTextFromOutside(params.domain, '.');
+  std::string text = FormatLine(kNetInfoTextCapacity,
+                                "Host Name\t\t: %s\nDomain\t\t\t: %s\nNode Type\t\t: %s\n"
+                                "IP Routing Enabled\t: %s\nWins Proxy Enabled\t: %s\n",
+                                host.c_str(), domain.c_str(), NodeTypeName(0),
+                                params.routing ? "YES" : "NO", params.proxy ? "YES" : "NO");
+  DropCutCharacter(text);
+  return text;
 }
 
 uint32_t PrefixMask(int prefixLength) {

@@ -66,7 +66,9 @@ struct NetworkParams {
   bool proxy = false;
 };
 
-// The network-parameters text; its lines end in a bare "\n".
+// The network-parameters text; its lines end in a bare "\n". The names are bytes of the
+// system's: shown as UTF-8 label by label where valid, else as Latin-1, with their control
+// characters in \DDD form, so no name can break the text's lines.
 std::string FormatNetworkParams(const NetworkParams& params);
 
 // One adapter, as the kernel describes it.

@@ -27,10 +27,9 @@ int EndpointModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant EndpointModel::data(const QModelIndex& index, int role) const {
-  const EndpointRecord* r = record(index.row());
-  if (r == nullptr) return {};
+  if (record(index.row()) == nullptr) return {};
   if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) {
-    return DisplayText(EndpointCellText(*r, index.column()));
+    return DisplayText(GetCellText(index.row(), index.column()));
   }
   if (role == Qt::TextAlignmentRole) return int(Qt::AlignLeft | Qt::AlignVCenter);
   return {};
@@ -80,6 +79,11 @@ void EndpointModel::removeEndpointRow(int row) {
 const EndpointRecord* EndpointModel::record(int row) const {
   if (snapshot_ == nullptr || row < 0 || size_t(row) >= rows_.size()) return nullptr;
   return &snapshot_->records[rows_[size_t(row)]];
+}
+
+std::string EndpointModel::GetCellText(int row, int column) const {
+  const EndpointRecord* r = record(row);
+  return r ? EndpointCellText(*r, column) : std::string();
 }
 
 RowCells EndpointModel::cells(int row) const {

@@ -30,6 +30,8 @@ class EndpointModel : public QAbstractTableModel {
 
   // The record of a row as shown, or null when there is no such row.
   const EndpointRecord* record(int row) const;
+  // The text of one cell of a row as shown (its bytes, at most 299), empty without the row.
+  std::string GetCellText(int row, int column) const;
   RowCells cells(int row) const;
   // The row as Copy List and Copy Line hand it on (UTF-8, cells between tabs, CR LF at the
   // end): each cell as the list shows it, so a name that is not UTF-8 is copied as the Latin-1

@@ -214,13 +214,27 @@ void SortEndpointRows(std::vector<uint32_t>& rows, const EndpointSnapshot& snaps
   });
 }
 
+void AddTcpRow(std::deque<uint32_t>& rows, uint32_t record) {
+  rows.push_front(record);
+}
+
+void AddUdpRow(std::deque<uint32_t>& rows, uint32_t record) {
+  rows.push_front(record);
+}
+
 std::vector<uint32_t> EndpointRows(const EndpointSnapshot& snapshot, EndpointFilter filter,
                                    int sortColumn, bool ascending) {
-  std::vector<uint32_t> rows;
-  rows.reserve(snapshot.records.size());
-  for (size_t i = snapshot.records.size(); i-- > 0;) {
-    if (EndpointPasses(snapshot.records[i], filter)) rows.push_back(static_cast<uint32_t>(i));
+  std::deque<uint32_t> added;
+  for (size_t i = 0; i < snapshot.records.size(); ++i) {
+    const EndpointRecord& r = snapshot.records[i];
+    if (!EndpointPasses(r, filter)) continue;
+    if (r.protocol == kEndpointUdp) {
+      AddUdpRow(added, static_cast<uint32_t>(i));
+    } else {
+      AddTcpRow(added, static_cast<uint32_t>(i));
+    }
   }
+  std::vector<uint32_t> rows(added.begin(), added.end());
   SortEndpointRows(rows, snapshot, sortColumn, ascending);
   return rows;
 }

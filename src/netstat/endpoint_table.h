@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -120,6 +121,12 @@ int CompareEndpoints(const EndpointRecord& a, const EndpointRecord& b, int sortC
 // Sorts rows (indices into the snapshot) stably, so equal rows keep their order.
 void SortEndpointRows(std::vector<uint32_t>& rows, const EndpointSnapshot& snapshot, int sortColumn,
                       bool ascending);
+
+// A row of the list is the index of its record in the snapshot; the list makes the row's cells
+// from the record when it shows them (EndpointCellText: a TCP row's or a UDP row's). These put
+// the row of a TCP or a UDP record at the top of the rows added so far.
+void AddTcpRow(std::deque<uint32_t>& rows, uint32_t record);
+void AddUdpRow(std::deque<uint32_t>& rows, uint32_t record);
 
 // The rows of the list after a refresh: the records that pass the filter, each put at the top
 // as it is added (so in reverse snapshot order), then sorted.

@@ -147,7 +147,7 @@ bool SameEndpoint(const EndpointRecord* a, const EndpointRecord& b) {
 
 NetstatPane::NetstatPane(QWidget* mainWindow) : ModulePane(mainWindow) {
   buildControls();
-  refresh();
+  RefreshNetstat();
 }
 
 NetstatPane::~NetstatPane() {
@@ -204,11 +204,11 @@ void NetstatPane::buildControls() {
 
   buildList();
   timer_ = new QTimer(this);
-  connect(timer_, &QTimer::timeout, this, [this] { refresh(); });
+  connect(timer_, &QTimer::timeout, this, [this] { RefreshNetstat(); });
   afterTerminate_ = new QTimer(this);
   afterTerminate_->setSingleShot(true);
   afterTerminate_->setInterval(kAfterTerminateMs);
-  connect(afterTerminate_, &QTimer::timeout, this, [this] { refresh(); });
+  connect(afterTerminate_, &QTimer::timeout, this, [this] { RefreshNetstat(); });
 }
 
 void NetstatPane::buildList() {
@@ -293,7 +293,7 @@ void NetstatPane::command(int id) {
     case kNetstatConnectedId:
     case kNetstatTcpOnlyId:
     case kNetstatUdpOnlyId:
-      refresh();
+      RefreshNetstat();
       break;
     case kNetstatIntervalId:
       setInterval(interval_->currentIndex());
@@ -344,7 +344,7 @@ void NetstatPane::closeModule() {
   refreshAgain_ = false;
 }
 
-void NetstatPane::refresh() {
+void NetstatPane::RefreshNetstat() {
   if (build_) {
     refreshAgain_ = true;
     return;
@@ -379,7 +379,7 @@ void NetstatPane::finishRefresh(const RunTokenPtr& token,
   build_.reset();
   if (refreshAgain_) {
     refreshAgain_ = false;
-    refresh();
+    RefreshNetstat();
   }
 }
 

@@ -49,7 +49,7 @@ class NetstatPane : public ModulePane {
   // Gathers the tables anew and shows them: the rows that pass the filter, sorted, with the
   // same row index selected as before. A failure shows "Netstat Memory Allocation Error!" and
   // leaves the list as it was. Asked again while gathering, it gathers once more afterwards.
-  void refresh();
+  void RefreshNetstat();
   bool refreshing() const { return build_ != nullptr; }
   // What a refresh does once the tables are there.
   void showSnapshot(std::shared_ptr<const EndpointSnapshot> snapshot);

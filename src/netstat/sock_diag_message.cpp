@@ -1,6 +1,7 @@
 #include "netstat/sock_diag_message.h"
 
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -43,10 +44,16 @@ size_t Aligned(size_t length) {
   return (length + 3) & ~size_t{3};
 }
 
-// The negative errno an error or done message carries, as a positive number (0 for none).
-int CarriedError(const Bytes& payload) {
+// The kernel's errno values lie below this (its MAX_ERRNO).
+constexpr int32_t kMaxErrno = 4095;
+
+// The negative errno an error or done message carries, as a positive number (0 for none);
+// nullopt for a value no errno can have, which marks the bytes as no answer of the kernel's.
+std::optional<int> CarriedError(const Bytes& payload) {
   const int32_t code = payload.at<int32_t>(0);
-  return code < 0 ? -code : 0;
+  if (code >= 0) return 0;
+  if (code < -kMaxErrno) return std::nullopt;
+  return -code;
 }
 
 DiagSocket SocketOf(const Bytes& m) {
@@ -77,15 +84,13 @@ DiagDumpStatus ParseDiagDatagram(const uint8_t* data, size_t size, uint32_t sequ
     offset += Aligned(message.length);
     if (message.sequence != sequence) continue;
     switch (message.type) {
-      case kNetlinkDone: {
-        const int error = CarriedError(message.payload);
-        if (error == 0) return DiagDumpStatus::Done;
-        if (errorCode) *errorCode = error;
+      case kNetlinkDone:
+      case kNetlinkError: {
+        const std::optional<int> error = CarriedError(message.payload);
+        if (message.type == kNetlinkDone && error == 0) return DiagDumpStatus::Done;
+        if (errorCode) *errorCode = error.value_or(0);
         return DiagDumpStatus::Failed;
       }
-      case kNetlinkError:
-        if (errorCode) *errorCode = CarriedError(message.payload);
-        return DiagDumpStatus::Failed;
       case kSockDiagByFamily:
         if (message.payload.size < kInetDiagMessageSize) return DiagDumpStatus::Failed;
         if (message.payload.at<uint8_t>(0) == kFamilyInet) out.push_back(SocketOf(message.payload));
@@ -106,7 +111,7 @@ int ParseNetlinkAck(const uint8_t* data, size_t size, uint32_t sequence) {
     offset += Aligned(message.length);
     if (message.sequence != sequence || message.type != kNetlinkError) continue;
     if (message.payload.size < 4) return -1;
-    return CarriedError(message.payload);
+    return CarriedError(message.payload).value_or(-1);
   }
   return -1;
 }

@@ -1,3 +1,4 @@
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -61,7 +62,6 @@ bool SetIntOption(int fd, int level, int name, int value) {
 // passing for answered when the first of several replies comes.
 bool PrepareSocket(int fd, EchoSocketKind kind, uint8_t ttl) {
   bool ok = SetIntOption(fd, IPPROTO_IP, IP_TTL, ttl) &&
-            SetIntOption(fd, IPPROTO_IP, IP_MULTICAST_TTL, ttl) &&
             SetIntOption(fd, IPPROTO_IP, IP_MTU_DISCOVER, IP_PMTUDISC_DONT);
   if (kind == EchoSocketKind::Datagram) {
     // Reports from routers arrive in the error queue, with the sender as the offender.
@@ -248,6 +248,11 @@ int SendEcho(uint32_t destination, int ttl, uint32_t timeoutMs, EchoResult* resu
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_addr.s_addr = destination;
+  // A group may answer with several replies, as a broadcast address does: refused the same way.
+  if (IN_MULTICAST(ntohl(destination))) {
+    Fail(result, kEchoBadDestination);
+    return 0;
+  }
   const Clock::time_point sent = Clock::now();
   if (sendto(exchange.fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to),
              sizeof to) < 0) {

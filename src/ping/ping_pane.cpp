@@ -87,7 +87,7 @@ void PingPane::command(int id) {
   startRun();
 }
 
-void PingPane::closeModule() {
+void PingPane::ClosePingModule() {
   abandonRun();
 }
 

@@ -24,8 +24,9 @@ class PingPane : public ModulePane {
 
   // Command 1 starts a run, or stops the one under way ("\tOperation Aborted").
   void command(int id) override;
-  // Ends a run at once without printing.
-  void closeModule() override;
+  void closeModule() override { ClosePingModule(); }
+  // The module's close operation: ends a run at once without printing.
+  void ClosePingModule();
   // Ends a run, fills in the host, selects Ping and shows the pane; starts nothing.
   void sendTo(const QString& text);
 

@@ -14,6 +14,12 @@ inline constexpr size_t kResolveWorkBuffer = 200;
 // it shows no message. Blocks for the lookup.
 int ResolveHost(const char* name, char* destination, size_t capacity);
 
+// ResolveHost on a thread of its own while the caller waits for the result or for `stopFd` to
+// become readable (it is only polled, never read). Returns 1 or 0 as ResolveHost does, or -1
+// when the stop came first: a lookup cannot be interrupted, so it finishes in the background
+// and its result is dropped. Without a thread to spare the lookup runs on the calling thread.
+int ResolveHostUnlessStopped(const char* name, char* destination, size_t capacity, int stopFd);
+
 // The two lookups ResolveHost makes, so its rules can be checked without a resolver.
 struct HostLookups {
   // Official name of the host at this IPv4 address (network byte order), if any.

@@ -62,6 +62,8 @@ class NetEvent {
 
   // Wakes wait() (the stop request). It stays signalled until take().
   void signal();
+  // Readable while the event is signalled, for a wait of the worker's outside wait().
+  int signalFd() const { return wakeFd_; }
 
   // Waits until the event is signalled or a selected event is pending; -1 waits without end.
   // False on time-out or failure.

@@ -64,8 +64,13 @@ bool StartConnecting(const TcpRequest& request, SocketRun& run, const PaneWriter
   std::string shown = request.host;
   std::optional<uint32_t> address = ParseDottedAddress(shown);
   if (!address) {
+    // A Close takes effect at once: the lookup is left to finish unseen. Nothing but a stop
+    // signals the event before the connect.
     char resolved[kInputCapacity] = {};
-    if (!ResolveHost(shown.c_str(), resolved, sizeof resolved)) {
+    const int found =
+        ResolveHostUnlessStopped(shown.c_str(), resolved, sizeof resolved, run.event.signalFd());
+    if (found < 0) return false;
+    if (found == 0) {
       out.error("Failed To Resolve Host Name!");
       return false;
     }

@@ -89,7 +89,7 @@ void WhoisPane::command(int id) {
   }
 }
 
-void WhoisPane::closeModule() {
+void WhoisPane::CloseWhoisModule() {
   stopQuery();
 }
 

@@ -25,7 +25,9 @@ class WhoisPane : public ModulePane {
   ~WhoisPane() override;
 
   void command(int id) override;
-  void closeModule() override;
+  void closeModule() override { CloseWhoisModule(); }
+  // The module's close operation: ends a running query at once.
+  void CloseWhoisModule();
 
   // The worker's last step, on the UI thread, once the answer (if any) has been printed: shows
   // it from its start.

@@ -263,17 +263,18 @@ TEST(DnsExchangeScripted, OnlyTheServersDatagramsAreTaken) {
   EXPECT_EQ(DottedAddress(e.records[0].address), "192.0.2.1");
 }
 
+// The first datagram ends the wait, even when it cannot be read: a good reply after it is not
+// taken.
 TEST(DnsExchangeScripted, ADatagramTooLongOrTooShortIsNoReply) {
   if (!IsRoot()) GTEST_SKIP() << "the scripted server needs root to listen on port 53";
   {
     Bytes tooLong = OneAddressReply(1234);
     tooLong.resize(kDnsReceiveBuffer + 1);
-    ScriptedServer server({tooLong});
+    ScriptedServer server({tooLong, OneAddressReply(1234)});
     const Exchange e = Ask(kScriptedAddress, "www.dns.test", kDnsTypeA, 3000);
     EXPECT_EQ(e.result, kDnsNoReply);
     EXPECT_EQ(e.request.recordCount, 0);
     EXPECT_EQ(e.request.responseCode, 77);
-    EXPECT_LT(e.elapsedMs, 1500);  // the failed receive ends the wait
   }
   {
     Bytes longest = OneAddressReply(1234);
@@ -282,10 +283,9 @@ TEST(DnsExchangeScripted, ADatagramTooLongOrTooShortIsNoReply) {
     EXPECT_EQ(Ask(kScriptedAddress, "www.dns.test", kDnsTypeA).request.recordCount, 1);
   }
   {
-    ScriptedServer server({Bytes{0x04, 0xD2, 0x81, 0x80, 0, 1}});
+    ScriptedServer server({Bytes{0x04, 0xD2, 0x81, 0x80, 0, 1}, OneAddressReply(1234)});
     const Exchange e = Ask(kScriptedAddress, "www.dns.test", kDnsTypeA, 3000);
     EXPECT_EQ(e.result, kDnsNoReply);
-    EXPECT_LT(e.elapsedMs, 1500);
   }
 }
 
@@ -307,14 +307,17 @@ TEST(DnsExchange, ASilentServerTimesOut) {
   EXPECT_EQ(e.request.recordCount, 0);
   EXPECT_EQ(e.request.responseCode, 77);
   EXPECT_GE(e.elapsedMs, 300);
-  EXPECT_LT(e.elapsedMs, 1500);
 }
 
+// Waits that only their end condition can end: their time-out lies beyond the test program's
+// own limit, so a wait that missed it fails the test.
+constexpr uint32_t kBeyondTheTestsLimitMs = 600000;
+
 TEST(DnsExchange, AServerThatRefusesFailsAtOnce) {
-  const Exchange e = Ask(kSilentAddress, "www.dns.test", kDnsTypeA, 3000);  // nothing listens
+  // Nothing listens: the system's report ends the wait.
+  const Exchange e = Ask(kSilentAddress, "www.dns.test", kDnsTypeA, kBeyondTheTestsLimitMs);
   EXPECT_EQ(e.result, kDnsNoReply);
   EXPECT_EQ(e.request.recordCount, 0);
-  EXPECT_LT(e.elapsedMs, 1500);
 }
 
 TEST(DnsExchange, TheStopSignalEndsTheWaitAtOnce) {
@@ -325,10 +328,10 @@ TEST(DnsExchange, TheStopSignalEndsTheWaitAtOnce) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     token.cancel();
   });
-  const Exchange e = Ask(kSilentAddress, "www.dns.test", kDnsTypeA, 10000, token.wakeFd());
+  const Exchange e =
+      Ask(kSilentAddress, "www.dns.test", kDnsTypeA, kBeyondTheTestsLimitMs, token.wakeFd());
   stopper.join();
   EXPECT_EQ(e.result, kDnsNoReply);
-  EXPECT_LT(e.elapsedMs, 5000);
 }
 
 TEST(DnsExchange, ReportsEachFailureAndLeavesTheCodeAlone) {

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <resolv.h>
 
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "dns/dns_format.h"
 #include "dns/resolver_config.h"
@@ -71,30 +74,79 @@ TEST(FirstNameServer, ReadsTheFirstIpv4ServerAsTheResolverDoes) {
   EXPECT_EQ(FirstNameServer("# local\nsearch dns.test\nnameserver fe80::1%eth0\n"
                             "nameserver\t192.0.2.53 # primary\nnameserver 192.0.2.54\n"),
             Address("192.0.2.53"));
-  EXPECT_EQ(FirstNameServer("nameserver 192.0.2.7;comment"), Address("192.0.2.7"));
-  EXPECT_EQ(FirstNameServer("nameserver 192.0.2.8\r\n"), Address("192.0.2.8"));
   EXPECT_EQ(FirstNameServer("nameserver 0.0.0.0\nnameserver 192.0.2.9\n"), 0u);
-  // Not a name server line, or no readable IPv4 address on it.
+  // Not a name server line, or no readable IPv4 address on it (a ";", "#" or CR after the
+  // address makes it unreadable, as for the resolver).
   for (const char* none :
        {"", "\n\n", "nameserver", "nameserver \n", "nameserver2 192.0.2.1", " nameserver 192.0.2.1",
         "#nameserver 192.0.2.1", "nameserver 192.0.2.300", "nameserver ::1", "nameserver dns.test",
-        "domain nameserver 192.0.2.1"}) {
+        "domain nameserver 192.0.2.1", "nameserver 192.0.2.7;comment",
+        "nameserver 192.0.2.8\r\n"}) {
     EXPECT_EQ(FirstNameServer(none), 0u) << none;
   }
 }
 
-TEST(ParseResolverConfig, KeepsEveryIpv4ServerInOrderAndTheDomainElseTheFirstSearchName) {
+TEST(ParseResolverConfig, KeepsTheIpv4ServersInOrderAndTheLastDomainOrFirstSearchName) {
   const ResolverConfig config = ParseResolverConfig(
       "search old.test\nnameserver 192.0.2.1\nnameserver ::1\nsearch a.test b.test # list\n"
       "nameserver 192.0.2.2\nnameserver 192.0.2.3\n");
   EXPECT_EQ(config.domain, "a.test");  // the last search line holds
-  EXPECT_EQ(config.nameServers, (std::vector<uint32_t>{Address("192.0.2.1"), Address("192.0.2.2"),
-                                                       Address("192.0.2.3")}));
-  EXPECT_EQ(ParseResolverConfig("domain d.test\nsearch a.test\n").domain, "d.test");
+  // The resolver uses three servers: the IPv6 one counts among them.
+  EXPECT_EQ(config.nameServers,
+            (std::vector<uint32_t>{Address("192.0.2.1"), Address("192.0.2.2")}));
+  EXPECT_EQ(ParseResolverConfig("domain d.test\nsearch a.test\n").domain, "a.test");
   EXPECT_EQ(ParseResolverConfig("search a.test\ndomain d.test\ndomain e.test;x\n").domain,
-            "e.test");
+            "e.test;x");
   EXPECT_EQ(ParseResolverConfig("domain " + std::string(300, 'x')).domain.size(), 255u);
   EXPECT_EQ(ParseResolverConfig("domainx d.test\nsearch\n").domain, "");
+}
+
+// What the C library's resolver reads from /etc/resolv.conf: its first search name (the domain
+// when the last of the lines was "domain") and its IPv4 name servers.
+ResolverConfig ReadBySystemResolver() {
+  ResolverConfig config;
+  if (res_init() != 0) return config;
+  if (_res.dnsrch[0] != nullptr) config.domain = _res.dnsrch[0];
+  for (int i = 0; i < _res.nscount && i < MAXNS; ++i) {
+    if (_res.nsaddr_list[i].sin_family == AF_INET) {
+      config.nameServers.push_back(_res.nsaddr_list[i].sin_addr.s_addr);
+    }
+  }
+  return config;
+}
+
+// Each file shown in the place of /etc/resolv.conf, read by both. (Every file names a domain
+// and a server: without them the resolver has defaults of its own.)
+TEST(ResolverConfig, ReadsTheFileAsTheSystemResolverDoes) {
+  using namespace std::string_literals;
+  if (!IsRoot()) GTEST_SKIP() << "showing a file at /etc/resolv.conf needs root";
+  const std::string files[] = {
+      "domain odd;dom#x.example\nnameserver 198.51.100.1;x\nnameserver 198.51.100.2#y\n"
+      "nameserver 198.51.100.3 # primary\n",
+      "search a;b#c.example  second.example\nnameserver 198.51.100.4\n",
+      "domain d.example\nsearch s1.example s2.example\nnameserver 198.51.100.5\n",
+      "search s.example\ndomain \t \nsearch\nnameserver 198.51.100.6\n",
+      "domain crlf.example\r\nnameserver 198.51.100.7\r\nnameserver 198.51.100.8\n",
+      "domain ab\0cd.example\nnameserver 198.51.100.9\n"s,
+      "  domain lead.example\n#domain hash.example\n;search semi.example\n"
+      "search\tt\xe9st.example\nnameserver 2001:db8::1\nnameserver fe80::1%lo\n"
+      "nameserver 198.51.100.10\nnameserver 198.51.100.11\n",
+      "domain short.example\nnameserver 198.51.100\nnameserver 0x7f.1\n"
+      "nameserver 198.51.100.300\nnameserver 198.51.100.12\nnameserver 198.51.100.13\n",
+  };
+  TempDir dir;
+  const std::string path = dir.file("resolv.conf");
+  for (const std::string& text : files) {
+    std::ofstream(path, std::ios::binary) << text;
+    FileShownAt shown(path, kResolverConfigPath);
+    ASSERT_TRUE(shown.shown());
+    const ResolverConfig theirs = ReadBySystemResolver();
+    ASSERT_FALSE(theirs.nameServers.empty()) << text;
+    const std::optional<ResolverConfig> ours = ReadResolverConfig();
+    ASSERT_TRUE(ours.has_value());
+    EXPECT_EQ(ours->domain, theirs.domain) << text;
+    EXPECT_EQ(ours->nameServers, theirs.nameServers) << text;
+  }
 }
 
 TEST(GetDefaultDnsServer, ReadsTheConfigurationFile) {

@@ -49,6 +49,15 @@ AdapterRecord Adapter() {
   return adapter;
 }
 
+TEST(FormatNetworkParams, NamesThatAreNotUtf8ShowEachByteAsLatin1) {
+  NetworkParams params;
+  params.hostName = "h\xc3\xb6st";                  // UTF-8
+  params.domain = "t\xe9st.caf\xc3\xa9.example\r";  // a Latin-1 label, a CR from CR LF lines
+  EXPECT_EQ(FormatNetworkParams(params),
+            "Host Name\t\t: h\xc3\xb6st\nDomain\t\t\t: t\xc3\xa9st.caf\xc3\xa9.example\\013\n"
+            "Node Type\t\t: Unknown\nIP Routing Enabled\t: NO\nWins Proxy Enabled\t: NO\n");
+}
+
 TEST(FormatAdapterInfo, PrintsTheLinesInOrder) {
   const ZoneScope zone("<+0130>-1:30");  // local time, not UTC, with a half hour in it
   DhcpLease lease;

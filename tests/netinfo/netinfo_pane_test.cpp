@@ -318,7 +318,7 @@ TEST_F(NetInfoPaneTest, ShowsTheParametersAndEveryAdapterAsIpSeesThem) {
   EXPECT_EQ(info(), InfoFromIp("d0", "", "Ethernet"));  // its lease is for another address
 
   // Refresh goes back to the first adapter; the parameters are not read again.
-  std::ofstream(dir_.file("resolv.conf")) << "domain changed.example\n" << kResolverConfig;
+  std::ofstream(dir_.file("resolv.conf")) << kResolverConfig << "domain changed.example\n";
   ClickControl(pane_.get(), kNetInfoRefreshId);
   EXPECT_EQ(adapters()->currentIndex(), 0);
   EXPECT_EQ(info(), e0);
@@ -333,7 +333,7 @@ TEST_F(NetInfoPaneTest, StatisticsFollowTheKernelsCountersTenTimesASecond) {
   std::pair<uint64_t, uint64_t> counters;
   for (int attempt = 0; attempt < 50; ++attempt) {
     counters = CountersFromIp("e0");
-    pane_->updateStatistics();
+    pane_->UpdateStatistics();
     if (CountersFromIp("e0") == counters) break;
   }
   EXPECT_GT(counters.second, 2000u);
@@ -349,11 +349,11 @@ TEST_F(NetInfoPaneTest, StatisticsFollowTheKernelsCountersTenTimesASecond) {
 
   // A virtual adapter knows neither its speed nor whether its link is up.
   choose(1);
-  pane_->updateStatistics();
+  pane_->UpdateStatistics();
   EXPECT_EQ(text(kAdapterStatusId), "Unknown");
   EXPECT_EQ(text(kAdapterSpeedId), "0 Kbs ");
   RunCommand("ip link set d0 down");
-  pane_->updateStatistics();
+  pane_->UpdateStatistics();
   EXPECT_EQ(text(kAdapterStatusId), "Disabled");
   // A veth whose far end is down has no carrier (the kernel tells a moment later).
   RunCommand("ip -n " + lab_->peer() + " link set e1 down");
@@ -406,13 +406,13 @@ TEST_F(NetInfoPaneTest, FlushDeletesEveryIpv4NeighbourOfTheChosenAdapter) {
 
 TEST_F(NetInfoPaneTest, AnAdapterGoneSinceTheListWasFilledShowsNoOthersFacts) {
   ASSERT_TRUE(openLab(true));
-  pane_->updateStatistics();
+  pane_->UpdateStatistics();
   const std::string e0 = info();
   const std::vector<int> statistics = {kAdapterStatusId, kAdapterSpeedId, kAdapterReceivedId,
                                        kAdapterSentId};
   RunCommand("ip link del d0");
   choose(1);
-  pane_->updateStatistics();
+  pane_->UpdateStatistics();
   EXPECT_EQ(info(), "");
   for (int id : statistics) EXPECT_EQ(text(id), "") << id;
   ClickControl(pane_.get(), kFlushCacheId);
@@ -422,12 +422,12 @@ TEST_F(NetInfoPaneTest, AnAdapterGoneSinceTheListWasFilledShowsNoOthersFacts) {
 
   // The adapter shown keeps its last facts while it cannot be read.
   choose(0);
-  pane_->updateStatistics();
+  pane_->UpdateStatistics();
   EXPECT_EQ(info(), e0);
   std::vector<std::string> last;
   for (int id : statistics) last.push_back(text(id));
   RunCommand("ip link del e0");
-  pane_->updateStatistics();
+  pane_->UpdateStatistics();
   for (size_t i = 0; i < statistics.size(); ++i) EXPECT_EQ(text(statistics[i]), last[i]);
 }
 

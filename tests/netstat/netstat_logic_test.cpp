@@ -215,6 +215,16 @@ TEST(SockDiagMessage, DumpDatagrams) {
   AppendMessage(ack, kNetlinkError, 3, Int32(0));
   EXPECT_EQ(ParseNetlinkAck(ack.data(), ack.size(), 3), 0);
   EXPECT_EQ(ParseNetlinkAck(ack.data(), ack.size(), 4), -1);
+  // A code no errno can have (the most negative one cannot even be turned positive) is no
+  // answer of the kernel's.
+  for (const int32_t odd : {int32_t(-2147483647 - 1), int32_t(-4096)}) {
+    std::vector<uint8_t> bad;
+    AppendMessage(bad, kNetlinkError, 7, Int32(odd));
+    code = 77;
+    EXPECT_EQ(ParseDiagDatagram(bad.data(), bad.size(), 7, out, &code), DiagDumpStatus::Failed);
+    EXPECT_EQ(code, 0) << odd;
+    EXPECT_EQ(ParseNetlinkAck(bad.data(), bad.size(), 7), -1) << odd;
+  }
 
   // Lengths that lie, and a socket message too short to hold its fields.
   for (const uint32_t lie : {15u, 4096u}) {

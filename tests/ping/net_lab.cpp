@@ -75,7 +75,8 @@ NetLab::NetLab() {
   const std::string inside[] = {
       // client
       "addr add 198.18.1.2/24 brd + dev e1\nlink set e1 up\n"
-      "route add 198.18.0.0/16 via 198.18.1.1\nroute add unreachable 198.18.96.0/24\n",
+      "route add 198.18.0.0/16 via 198.18.1.1\nroute add unreachable 198.18.96.0/24\n"
+      "route add 224.0.0.0/4 dev e1\n",
       // r1
       "addr add 198.18.1.1/24 brd + dev e0\naddr add 198.18.2.1/24 dev e1\n"
       "link set e0 up\nlink set e1 up\nroute add 198.18.0.0/16 via 198.18.2.2\n",
@@ -101,7 +102,7 @@ NetLab::NetLab() {
     script += "ip netns exec " + n + " sysctl -qw net.ipv4.icmp_ratemask=0" +
               (n == t ? "" : " net.ipv4.ip_forward=1") + "\n";
   }
-  // r1 answers echoes sent to its link's broadcast address.
+  // r1 answers echoes sent to its link's broadcast address and to a multicast group.
   script += "ip netns exec " + r1 + " sysctl -qw net.ipv4.icmp_echo_ignore_broadcasts=0\n";
   ok_ = run(script);
 }

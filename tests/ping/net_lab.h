@@ -8,7 +8,8 @@
 //   client 198.18.1.2 -- .1.1 r1 .2.1 -- .2.2 r2 .3.1 -- .3.2 r3 .4.1 -- .4.2 target
 //
 // joined by veth pairs, the routers forwarding with no limit on their ICMP reports; r1 answers
-// echoes to the client link's broadcast address 198.18.1.255. r3 also
+// echoes to the client link's broadcast address 198.18.1.255 and to the all-hosts group
+// 224.0.0.1, which the client sends on that link. r3 also
 // drops 198.18.99.0/24 silently, reports 198.18.98.0/24 as host unreachable and has no route
 // to 198.18.97.0/24 (network unreachable); the client's own table refuses 198.18.96.0/24.
 // Namespaces are named
@@ -47,6 +48,7 @@ inline constexpr const char* kLabRouter2 = "198.18.2.2";
 inline constexpr const char* kLabRouter3 = "198.18.3.2";
 inline constexpr const char* kLabTarget = "198.18.4.2";
 inline constexpr const char* kLabClientBroadcast = "198.18.1.255";
+inline constexpr const char* kLabAllHosts = "224.0.0.1";
 inline constexpr const char* kLabSilent = "198.18.99.1";
 inline constexpr const char* kLabHostUnreachable = "198.18.98.1";
 inline constexpr const char* kLabNetUnreachable = "198.18.97.1";

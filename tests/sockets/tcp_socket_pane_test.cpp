@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 #include "shell/ui_thread.h"
 #include "socket_peer.h"
 #include "sockets/tcp_socket_pane.h"
+#include "test_dns_server.h"
 
 namespace {
 
@@ -414,4 +416,54 @@ TEST_F(TcpPaneTest, AnUnreachableConnectIsReportedInThePane) {
                   ")...]\r\n#>[ERROR: FD_CONNECT]\r\n#>[Connection Closed]\r\n");
   }
   EXPECT_EQ(boxes.count(), 0u);
+}
+
+// The system resolver asks a server of the test's, which holds the question until the test
+// answers it: a Close while the name is looked up ends the run at once, and the answer that
+// comes afterwards is dropped (no connect, no message).
+TEST_F(TcpPaneTest, ACloseDuringTheNameLookupEndsTheRunAtOnce) {
+  if (!IsRoot()) GTEST_SKIP() << "port 53 and a private /etc/resolv.conf need root";
+  const int server = BindDnsPort("127.0.53.7");
+  ASSERT_GE(server, 0);
+  TempDir dir;
+  std::ofstream(dir.file("resolv.conf"))
+      << "nameserver 127.0.53.7\noptions timeout:30 attempts:1\n";
+  const FileShownAt resolver(dir.file("resolv.conf"), "/etc/resolv.conf");
+  ASSERT_TRUE(resolver.shown());
+  uint16_t port = 0;
+  const int listener = LoopbackListener(&port);
+
+  connectTo("held.example", port);
+  uint8_t query[512];
+  ssize_t length = -1;
+  sockaddr_in from{};
+  socklen_t fromLength = sizeof from;
+  ASSERT_TRUE(WaitUntil([&] {
+    length = recvfrom(server, query, sizeof query, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
+                      &fromLength);
+    return length > 12;
+  }));
+  EXPECT_TRUE(pane->running());
+  ClickControl(pane.get(), kTcpCloseId);
+  EXPECT_TRUE(waitIdle());
+  EXPECT_EQ(Output(pane.get()), "#>[Connection Closed]\r\n");
+  expectState(false, false);
+
+  // The answer: the question as asked, then its address, 127.0.0.1.
+  std::vector<uint8_t> answer(query, query + length);
+  answer[2] = 0x81;  // a response, recursion desired
+  answer[3] = 0x80;  // recursion available, no error
+  answer[7] = 1;     // one answer
+  const uint8_t record[] = {0xC0, 12, 0, 1, 0, 1, 0, 0, 0, 60, 0, 4, 127, 0, 0, 1};
+  answer.insert(answer.end(), std::begin(record), std::end(record));
+  ASSERT_EQ(sendto(server, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from),
+                   fromLength),
+            ssize_t(answer.size()));
+  ServeEvents(500);
+  pollfd connection{listener, POLLIN, 0};
+  EXPECT_EQ(poll(&connection, 1, 0), 0) << "the dropped lookup connected";
+  EXPECT_EQ(Output(pane.get()), "#>[Connection Closed]\r\n");
+  EXPECT_EQ(boxes.count(), 0u);
+  close(listener);
+  close(server);
 }

@@ -1,7 +1,9 @@
 #include "test_util.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -114,4 +116,23 @@ TempDir::~TempDir() {
 
 bool IsRoot() {
   return geteuid() == 0;
+}
+
+FileShownAt::FileShownAt(const std::string& source, const std::string& target) {
+  home_ = open("/proc/thread-self/ns/mnt", O_RDONLY | O_CLOEXEC);
+  cwd_ = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (home_ < 0 || cwd_ < 0) return;
+  // A thread of a process with other threads may do this: it gets a namespace of its own.
+  left_ = unshare(CLONE_NEWNS) == 0;
+  // Private first, so the bind mount never propagates back to the host's namespace.
+  shown_ = left_ && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) == 0;
+}
+
+FileShownAt::~FileShownAt() {
+  if (left_ && (setns(home_, CLONE_NEWNS) != 0 || fchdir(cwd_) != 0)) {
+    std::abort();  // never run on in the wrong view of the files
+  }
+  if (home_ >= 0) close(home_);
+  if (cwd_ >= 0) close(cwd_);
 }

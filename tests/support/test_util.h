@@ -53,3 +53,21 @@ class TempDir {
 };
 
 bool IsRoot();
+
+// Shows the file `source` at the path `target` (such as /etc/resolv.conf) to the calling thread
+// and to the threads it starts from now on, in a mount namespace of their own; the host's view
+// never changes. The thread returns to its own namespace when the object goes. Needs root.
+class FileShownAt {
+ public:
+  FileShownAt(const std::string& source, const std::string& target);
+  ~FileShownAt();
+  FileShownAt(const FileShownAt&) = delete;
+  FileShownAt& operator=(const FileShownAt&) = delete;
+  bool shown() const { return shown_; }
+
+ private:
+  int home_ = -1;  // the thread's own mount namespace
+  int cwd_ = -1;   // its working directory, which entering a namespace resets
+  bool left_ = false;
+  bool shown_ = false;
+};
