@@ -4,13 +4,14 @@
 //
 //   build/default/bench/capture_bench [seconds per side]   (default 3)
 //
-// 1. The capture engine alone (read, decode, filter; no display), immediate mode beside the
-//    ring's block time-out, at two kernel buffer sizes: packets read per second, kernel drops,
-//    and the longest delay of a lone packet.
-// 2. The Packet Capture pane: (a) every flood packet shown ("All Data", packet info), also at a
-//    paced 5,000 packets per second; (b) the flood filtered out, a trickle of wanted packets
-//    among it. Shown packets per second, kernel drops, the UI's longest stall, and tcpdump's
-//    figures on the same flood as ratios.
+// 1. The capture engine alone (read, decode, filter; no display), in this process: immediate
+//    mode beside the ring's block time-out, at two kernel buffer sizes; then the same engine in
+//    pelorin-helper, its stream read, decoded and judged here, as the pane's worker does: packets
+//    read per second, kernel drops, and the longest delay of a lone packet.
+// 2. The Packet Capture pane, whose capture the helper opens: (a) every flood packet shown ("All
+//    Data", packet info), also at a paced 5,000 packets per second; (b) the flood filtered out,
+//    a trickle of wanted packets among it. Shown packets per second, kernel drops, the UI's
+//    longest stall, and tcpdump's figures on the same flood as ratios.
 // Kernel drops are the kernel's own count, which on loopback counts each lost packet twice
 // (once leaving, once arriving); tcpdump's are counted the same way.
 #include <arpa/inet.h>
@@ -19,6 +20,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,9 +35,11 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <regex>
 #include <string>
 #include <thread>
@@ -43,7 +47,9 @@
 
 #include "capture/capture_pane.h"
 #include "capture/capture_socket.h"
+#include "capture/capture_stream.h"
 #include "capture/filter_rules.h"
+#include "helper/helper_client.h"
 #include "shell/controls.h"
 #include "shell/output.h"
 #include "shell/startup.h"
@@ -241,6 +247,96 @@ void EngineSide(bool immediate, int bufferBytes, double seconds) {
       double(shown) / took, static_cast<unsigned long long>(counts.dropped), worstDelayMs);
 }
 
+void SendProbe() {
+  const int probe = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = kLoopback;
+  to.sin_port = htons(kWantedPort);
+  sendto(probe, "probe", 5, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  close(probe);
+}
+
+// A stream from the helper whose waits end when `stop` is written, at the latest after
+// `limit`; null when the capture cannot be opened.
+struct HelperStream {
+  HelperStream(const CaptureFilter& filter, double limit) : stop(eventfd(0, EFD_CLOEXEC)) {
+    int error = 0;
+    stream = OpenCaptureStream(kLoopback, filter, stop, &error);
+    if (stream == nullptr)
+      Fail("the helper cannot open the capture: errno " + std::to_string(error));
+    watchdog = std::thread([this, limit] {
+      std::unique_lock<std::mutex> lock(mutex);
+      if (!cv.wait_for(lock, std::chrono::duration<double>(limit), [this] { return ended; })) {
+        timedOut = true;
+        end();
+      }
+    });
+  }
+  ~HelperStream() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      ended = true;
+    }
+    cv.notify_all();
+    watchdog.join();
+    close(stop);
+  }
+  void end() {
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = write(stop, &one, sizeof one);
+  }
+
+  int stop;
+  CaptureStream* stream = nullptr;
+  std::thread watchdog;
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool ended = false;
+  std::atomic<bool> timedOut{false};
+};
+
+// The same engine in the helper, its stream read, decoded and judged here.
+void StreamSide(double seconds) {
+  CaptureFilter filter;
+  filter.includeUdp = 1;
+  auto record = std::make_unique<CapturedPacket>();
+  double worstDelayMs = 0;
+  {
+    HelperStream lone(filter, 10);
+    for (int i = 0; i < 10; ++i) {
+      const auto sent = Clock::now();
+      SendProbe();
+      if (ReadStreamPacket(lone.stream, record.get()) <= 0) Fail("a lone packet did not come");
+      worstDelayMs = std::max(worstDelayMs, Seconds(Clock::now() - sent) * 1000);
+      usleep(30 * 1000);
+    }
+    CloseCaptureStream(lone.stream);
+  }
+  HelperStream flooded(filter, seconds + 10);
+  long shown = 0;
+  Flood flood(seconds);
+  std::thread stopper([&] {
+    flood.wait();
+    usleep(100 * 1000);
+    flooded.end();
+  });
+  const auto start = Clock::now();
+  for (int r; (r = ReadStreamPacket(flooded.stream, record.get())) >= 0;) {
+    if (r > 0 && PacketPassesFilter(filter, *record)) ++shown;
+  }
+  const double took = Seconds(Clock::now() - start);
+  stopper.join();
+  const CaptureCounts counts = CloseCaptureStream(flooded.stream);
+  if (flooded.timedOut) Fail("the stream did not end");
+  if (shown == 0) Fail("the helper's stream carried none of the flood");
+  std::printf(
+      "  %-18s %5d KiB ring: flood %8ld, read %8ld (%7.0f/s), kernel drops %7llu, "
+      "lone packet within %.1f ms\n",
+      "through the helper,", kCaptureBufferBytes / 1024, flood.sent(), shown, double(shown) / took,
+      static_cast<unsigned long long>(counts.dropped), worstDelayMs);
+}
+
 // The Packet Capture pane under a flood; the longest gap between ticks of a 1 ms timer is the
 // UI's longest stall.
 struct PaneRun {
@@ -340,12 +436,14 @@ int main(int argc, char** argv) {
   if (unshare(CLONE_NEWNET) != 0) Fail("cannot make a network namespace");
   if (std::system("ip link set lo up") != 0) Fail("cannot bring loopback up");
   if (std::system("command -v tcpdump >/dev/null") != 0) Fail("tcpdump is not installed");
+  UseHelperAt(PELORIN_HELPER_PATH);
 
   std::printf("capture engine alone, %.1f s of flood each:\n", seconds);
   for (const int buffer : {2 * 1024 * 1024, kCaptureBufferBytes}) {
     EngineSide(true, buffer, seconds);
     EngineSide(false, buffer, seconds);
   }
+  StreamSide(seconds);
 
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);

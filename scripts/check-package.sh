@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Checks the Debian package of the default build the way a user's machine meets it: lintian; a
-# dry installation into a fresh root with every installed file checked; the desktop entry and the
-# metainfo validated; the installed program's start-up; the README's command that grants the
-# privileges; and a purge that leaves nothing behind. Build the package first (make package).
-# Needs root (dpkg --root, a private mount namespace); skips with a reason otherwise.
+# dry unpacking into a fresh root with every file checked; the desktop entry and the metainfo
+# validated; the installed program's start-up; a real installation whose postinst makes the group
+# and grants the helper, with the README's commands; and a purge that leaves nothing behind.
+# Build the package first (make package). Needs root (dpkg --root, a private mount namespace);
+# skips with a reason otherwise.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,7 +14,8 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 id=org.example.pelorin
-caps=cap_dac_read_search,cap_net_bind_service,cap_net_admin,cap_net_raw,cap_sys_ptrace=ep  # getcap's order
+caps=cap_dac_read_search,cap_net_admin,cap_net_raw,cap_sys_ptrace=p  # the helper's, in getcap's order
+helper=usr/libexec/pelorin/pelorin-helper
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/default/CMakeCache.txt)
 deb=build/default/pelorin_${version}_$(dpkg --print-architecture).deb
 work=$(mktemp -d)
@@ -35,6 +37,7 @@ fail() {
 # Everything the package puts on a machine, each file with its mode.
 expected_files() {
   echo "755 usr/bin/pelorin"
+  echo "755 $helper"
   echo "644 usr/share/applications/$id.desktop"
   echo "644 usr/share/metainfo/$id.metainfo.xml"
   for size in 16 22 24 32 48 64 128 256; do
@@ -60,17 +63,17 @@ setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME=/tmp \
   lintian --fail-on error,warning "$work/$(basename "$deb")" || fail "lintian"
 ok "lintian"
 
-# A dry installation into an empty root.
+# A dry unpacking into an empty root (the postinst needs a real system: see below).
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
 touch "$root/var/lib/dpkg/status"
-dpkg --root="$root" --force-depends -i "$deb" >"$work/dpkg.log" 2>&1 || {
+dpkg --root="$root" --force-depends --unpack "$deb" >"$work/dpkg.log" 2>&1 || {
   cat "$work/dpkg.log"
-  fail "dpkg --root -i"
+  fail "dpkg --root --unpack"
 }
 diff -u <(expected_files | sort) <(installed_files) || fail "installed files differ"
 [ -z "$(find "$root" -path "$root/var" -prune -o \( -perm /6022 -o ! -user root \) -print)" ] ||
   fail "a file is setuid, setgid, writable by others or not root's"
-[ -z "$(getcap -r "$root")" ] || fail "the package grants capabilities"
+[ -z "$(getcap -r "$root")" ] || fail "the package's files carry capabilities before its postinst"
 for size in 16 22 24 32 48 64 128 256; do
   file "$root/usr/share/icons/hicolor/${size}x${size}/apps/$id.png" |
     grep -q "PNG image data, $size x $size," || fail "the ${size}x${size} icon is not $size px"
@@ -98,12 +101,16 @@ apt-get install --simulate -qq "./$deb" >"$work/apt.log" 2>&1 || {
   fail "the package's dependencies do not resolve"
 }
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in $(objdump -p "$root/usr/bin/pelorin" | awk '$1 == "NEEDED" { print $2 }'); do
-  owner=$(dpkg -S "*/$lib" | sed -n '1s/[:,].*//p') || fail "$lib belongs to no package"
+# The library of this architecture: another's (a 32-bit libm) may be installed beside it.
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+for lib in $(objdump -p "$root/usr/bin/pelorin" "$root/$helper" | awk '$1 == "NEEDED" { print $2 }' |
+  sort -u); do
+  owner=$(dpkg -S "*/$multiarch/$lib" | sed -n '1s/[:,].*//p') || fail "$lib belongs to no package"
   [[ ", $depends" == *", $owner "* || ", $depends," == *", $owner,"* ]] ||
     fail "$lib comes from $owner, which Depends lacks: $depends"
 done
 [[ "$depends" == *qt6-qpa-plugins* ]] || fail "Depends lacks the Qt platform plugins"
+[[ "$depends" == *adduser* && "$depends" == *libcap2-bin* ]] || fail "Depends lacks the postinst's tools"
 ok "Depends: $depends"
 
 desktop=$root/usr/share/applications/$id.desktop
@@ -128,49 +135,70 @@ kill -0 "$pid" 2>/dev/null || {
 kill "$pid"
 wait "$pid" 2>/dev/null || true
 pid=
-# The offscreen platform itself notes that it cannot raise windows; nothing else may appear.
-if grep -vx 'This plugin does not support raise()' "$work/start.log"; then
+# The offscreen platform itself notes that it cannot raise windows nor pass on a window's size
+# limits; nothing else may appear.
+if grep -vx -e 'This plugin does not support raise()' \
+  -e 'This plugin does not support propagateSizeHints()' "$work/start.log"; then
   fail "the installed program complained on start-up"
 fi
 ok "the installed program starts on the offscreen platform"
 
-# The README's privilege command, as it stands, on an installed copy. It runs in a private
-# mount namespace whose /usr/bin and /etc are overlays, so the host stays untouched. A member
-# of the group starts the program with the capabilities; another user cannot start it.
-grant=$(grep -m1 "^sudo sh -c 'groupadd" README.md) || fail "the README lacks the grant command"
-cp "$root/usr/bin/pelorin" "$work/pelorin"
-mkdir "$work/overlay" "$work/home"
+# A real installation, and the README's commands as they stand, in a private mount namespace
+# whose /usr, /etc and /var are overlays, so the host stays untouched. The postinst makes the
+# group and grants the helper only; a member can run the helper, another user cannot; the
+# installed window, started by the member with the old grant of its own, gives up every
+# capability. The README's command for a copy built in the tree grants that copy the same way.
+tree_grant=$(grep -m1 "^sudo sh -c 'groupadd" README.md) || fail "the README lacks the tree's grant"
+add_user=$(grep -m1 '^sudo usermod -aG pelorin' README.md) || fail "the README lacks usermod"
+mkdir -p "$work/overlay" "$work/home" "$work/tree/build/default"
 chmod 0777 "$work/home"
-export work grant caps
+cp "$root/$helper" "$work/tree/build/default/pelorin-helper"
+export work deb helper caps tree_grant add_user
 unshare --mount --propagation private bash -euc '
   mount -t tmpfs tmpfs "$work/overlay"
-  for d in usr/bin etc; do
+  for d in usr etc var; do
     mkdir -p "$work/overlay/$d/upper" "$work/overlay/$d/work"
     mount -t overlay overlay \
       -o "lowerdir=/$d,upperdir=$work/overlay/$d/upper,workdir=$work/overlay/$d/work" "/$d"
   done
-  install -m 0755 "$work/pelorin" /usr/bin/pelorin
-  sh -c "${grant#sudo }"
-  mode=$(stat -c "%U:%G %a" /usr/bin/pelorin)
-  [ "$mode" = "root:pelorin 750" ] || { echo "the program is $mode"; exit 1; }
-  granted=$(getcap /usr/bin/pelorin)
-  [ "$granted" = "/usr/bin/pelorin $caps" ] || { echo "the file has: $granted"; exit 1; }
-  useradd -M -N -g users -G pelorin pelorin-member
+  dpkg --force-depends --no-triggers -i "$deb" >"$work/install.log" 2>&1 ||
+    { cat "$work/install.log"; exit 1; }
+  group=$(getent group pelorin) || { echo "no group pelorin"; exit 1; }
+  gid=$(echo "$group" | cut -d: -f3)
+  [ "$gid" -lt 1000 ] && [ -z "$(echo "$group" | cut -d: -f4)" ] ||
+    { echo "pelorin is no empty system group: $group"; exit 1; }
+  mode=$(stat -c "%U:%G %a" "/$helper")
+  [ "$mode" = "root:pelorin 750" ] || { echo "the helper is $mode"; exit 1; }
+  granted=$(getcap "/$helper")
+  [ "$granted" = "/$helper $caps" ] || { echo "the helper has: $granted"; exit 1; }
+  [ -z "$(getcap /usr/bin/pelorin)" ] && [ "$(stat -c %a /usr/bin/pelorin)" = 755 ] ||
+    { echo "the program is granted something"; exit 1; }
+  useradd -M -N -g users pelorin-member
   useradd -M -N -g users pelorin-other
+  USER=pelorin-member sh -c "${add_user#sudo }"
+  setpriv --reuid=pelorin-member --regid=users --init-groups test -x "/$helper" ||
+    { echo "a member may not run the helper"; exit 1; }
+  if setpriv --reuid=pelorin-other --regid=users --init-groups test -x "/$helper"; then
+    echo "a user outside the group may run the helper"
+    exit 1
+  fi
+  setcap cap_net_raw,cap_net_admin+ep /usr/bin/pelorin
   setpriv --reuid=pelorin-member --regid=users --init-groups env -i HOME="$work/home" \
     XDG_RUNTIME_DIR="$work/home" QT_QPA_PLATFORM=offscreen /usr/bin/pelorin >/dev/null 2>&1 &
   pid=$!
   sleep 3
-  granted=$(getpcaps "$pid" 2>&1 || true)
+  held=$(grep "^Cap\(Inh\|Prm\|Eff\|Amb\)" /proc/$pid/status | cut -f2 | sort -u)
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
-  [ "$granted" = "$pid: $caps" ] || { echo "the member got: $granted"; exit 1; }
-  if setpriv --reuid=pelorin-other --regid=users --clear-groups test -x /usr/bin/pelorin; then
-    echo "a user outside the group may start the program"
-    exit 1
-  fi
-' || fail "the README's grant command"
-ok "the README's grant command: group pelorin only, with $caps"
+  [ "$held" = 0000000000000000 ] || { echo "the window kept: $held"; exit 1; }
+  cd "$work/tree"
+  sh -c "${tree_grant#sudo }"
+  tree=build/default/pelorin-helper
+  mode=$(stat -c "%U:%G %a" "$tree")
+  [ "$mode" = "root:pelorin 750" ] || { echo "the tree'"'"'s helper is $mode"; exit 1; }
+  [ "$(getcap "$tree")" = "$tree $caps" ] || { echo "the tree'"'"'s helper has: $(getcap "$tree")"; exit 1; }
+' || fail "the installation's grant and the README's commands"
+ok "postinst: group pelorin, helper root:pelorin 0750 with $caps; the README's commands"
 
 # Removal leaves nothing: no file, no directory, no record in the package database.
 dpkg --root="$root" --purge pelorin >"$work/dpkg.log" 2>&1 || {

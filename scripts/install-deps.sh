@@ -9,7 +9,7 @@ run_pkgs=(
   fonts-liberation2 fonts-dejavu-core
 )
 package_pkgs=(dpkg-dev file)
-package_test_pkgs=(lintian desktop-file-utils appstream libcap2-bin)
+package_test_pkgs=(lintian desktop-file-utils appstream libcap2-bin adduser)
 test_pkgs=(
   googletest libgtest-dev libbenchmark-dev clang libclang-rt-dev
   xvfb xauth x11-apps x11-utils imagemagick

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "capture/capture_filter_dialog.h"
-#include "capture/capture_socket.h"
+#include "capture/capture_stream.h"
 #include "capture/filter_rules.h"
 #include "capture/packet_text.h"
 #include "shell/controls.h"
@@ -45,9 +45,6 @@ struct CaptureRun {
 
 namespace {
 
-// Packets read per wake-up before the worker looks at its network event again.
-constexpr int kPacketsPerWake = 1024;
-
 CaptureFilter g_currentFilter = InitialCaptureFilter();
 QPointer<CapturePane> g_capturePane;
 
@@ -59,32 +56,20 @@ struct CaptureRequest {
   CaptureFilter filter;
 };
 
-// Reads the packets waiting now and prints those the filter passes; false when the capture
-// failed (the interface went away). While the pane is far behind, printing waits, and the
+// The run up to its end step. The helper opens the capture and streams its packets; every wait
+// for one also ends at the stop signal. While the pane is far behind, printing waits, and the
 // kernel's ring takes up the slack (dropping what it cannot hold) rather than our memory.
-bool ReadWaitingPackets(const CaptureRequest& request, CaptureSocket* socket, CaptureRun& run,
-                        const PaneWriter& out, CapturedPacket& record, int& number) {
-  for (int i = 0; i < kPacketsPerWake && !run.stop; ++i) {
-    const int result = ReadCapturedPacket(socket, &record);
-    if (result == kNoPacketWaiting) return true;
-    if (result < 0) return false;
-    if (result == 0 || PacketPassesFilter(request.filter, record) == 0) continue;
-    out.print(FormatCapturedPacket(number++, record, request.mode, request.showInfo));
-  }
-  return true;
-}
-
-// The run up to its end step.
 void RunCapture(const CaptureRequest& request, CaptureRun& run, const PaneWriter& out) {
   if (!request.address) return;
-  CaptureOptions options;
-  options.kernelFilter = KernelFilterExpression(request.filter);
   int error = 0;
-  std::unique_ptr<CaptureSocket, void (*)(CaptureSocket*)> socket(
-      OpenCaptureSocket(*request.address, options, &error), CloseCaptureSocket);
-  if (!socket) {
-    out.error(
-        FormatLine(kLineCapacity, "Failed To Create Packet Capturing Socket:  Code: %d", error));
+  std::unique_ptr<CaptureStream, CaptureCounts (*)(CaptureStream*)> stream(
+      OpenCaptureStream(*request.address, request.filter, run.event.signalFd(), &error),
+      CloseCaptureStream);
+  if (!stream) {
+    if (!run.stop) {
+      out.error(
+          FormatLine(kLineCapacity, "Failed To Create Packet Capturing Socket:  Code: %d", error));
+    }
     return;
   }
   if (!run.event.valid()) {
@@ -92,27 +77,18 @@ void RunCapture(const CaptureRequest& request, CaptureRun& run, const PaneWriter
                          run.event.createError()));
     return;
   }
-  run.event.select(CaptureWaitFd(socket.get()), kNetRead);
   run.open = true;
 
   auto record = std::make_unique<CapturedPacket>();
   int number = 1;
   // The flag is looked at before every wait too, so a stop is never lost.
   while (!run.stop) {
-    // The wait has a limit only after the interface went down; its expiry is then the
-    // reminder to read again, which finds out whether the interface is gone for good.
-    const int limit = CaptureWaitLimitMs(socket.get());
-    const bool woken = run.event.wait(limit);
-    if (run.stop) break;
-    if (woken) {
-      const NetEvents events = run.event.take();
-      if (!events.has(kNetRead) || events.readError != 0) break;
-    } else if (limit < 0) {
-      break;  // the wait itself failed
-    }
-    if (!ReadWaitingPackets(request, socket.get(), run, out, *record, number)) break;
+    const int result = ReadStreamPacket(stream.get(), record.get());
+    if (result < 0) break;
+    if (result == 0 || PacketPassesFilter(request.filter, *record) == 0) continue;
+    out.print(FormatCapturedPacket(number++, *record, request.mode, request.showInfo));
   }
-  run.counts = CaptureStatistics(socket.get());
+  run.counts = CloseCaptureStream(stream.release());
 }
 
 // `ended` comes after every packet printed.
@@ -151,17 +127,19 @@ CapturePane::CapturePane(QWidget* mainWindow) : ModulePane(mainWindow) {
   g_capturePane = this;
   g_currentFilter = InitialCaptureFilter();
 
-  QGroupBox* addressGroup = AddGroup(this, "Local Interface :", 7, 2, 104, 30);
+  // The interface's column and the filter share the room the pane has beyond its size.
+  const Follow column = Across(0, 0.5);
+  QGroupBox* addressGroup = AddGroup(this, "Local Interface :", 7, 2, 104, 30, column);
   auto* address = new QComboBox(this);
   SetControlId(address, kCaptureInterfaceId);
-  place(address, 13, 15, 92, 12);
+  place(address, 13, 15, 92, 12, column);
   PutInGroup(address, addressGroup);
   FillLocalAddressBox(address, LocalFamilies::kIpv4Only);  // captures read IPv4 alone
 
-  QGroupBox* displayGroup = AddGroup(this, "Display :", 7, 35, 104, 42);
+  QGroupBox* displayGroup = AddGroup(this, "Display :", 7, 35, 104, 42, column);
   auto* display = new QComboBox(this);
   SetControlId(display, kDisplaySelectorId);
-  place(display, 13, 47, 92, 12);
+  place(display, 13, 47, 92, 12, column);
   PutInGroup(display, displayGroup);
   FillDisplaySelector(display, 0);
   auto* showInfo = new QCheckBox(QStringLiteral("Show Packet Info"), this);
@@ -169,23 +147,25 @@ CapturePane::CapturePane(QWidget* mainWindow) : ModulePane(mainWindow) {
   showInfo->setChecked(true);
   place(showInfo, 13, 63, 92, 10);
 
-  AddGroup(this, "Controls :", 116, 2, 62, 75);
+  const Follow beside = Across(0.5, 0.5);
+  AddGroup(this, "Controls :", 116, 2, 62, 75, beside);
   auto* editFilter = new QPushButton(QStringLiteral("Edit Filter..."), this);
   SetControlId(editFilter, kCaptureEditFilterId);
-  place(editFilter, 122, 17, 50, 14);
+  place(editFilter, 122, 17, 50, 14, beside);
   connect(editFilter, &QPushButton::clicked, this, [this] { command(kCaptureEditFilterId); });
   auto* start = new QPushButton(QStringLiteral("Start"), this);
   SetControlId(start, kCaptureStartId);
   start->setDefault(true);
-  place(start, 122, 46, 50, 14);
+  place(start, 122, 46, 50, 14, beside);
   connect(start, &QPushButton::clicked, this, [this] { command(kCaptureStartId); });
 
-  AddGroup(this, "Current Filter :", 183, 2, 198, 75);
+  AddGroup(this, "Current Filter :", 183, 2, 198, 75, Across(0.5, 1));
   auto* filterText = new QLabel(this);
   SetControlId(filterText, kCaptureFilterTextId);
   filterText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   filterText->setTextFormat(Qt::PlainText);
-  place(filterText, 190, 14, 186, 61);  // to the group's lower edge: room for seven lines
+  // To the group's lower edge: room for seven lines.
+  place(filterText, 190, 14, 186, 61, Across(0.5, 1));
   DescribeFilter();
 
   MakeOutputPane(this, kOutputPaneId, QRect(7, 81, 374, 182), true, OutputScrollBars::VerticalOnly,
@@ -231,6 +211,11 @@ void CapturePane::sendTo(const CaptureFilter* filter) {
   DescribeFilter();
   SetControlText(this, kOutputPaneId, QString());
   ShowModule(kCaptureButton);
+}
+
+void CapturePane::resizeEvent(QResizeEvent* event) {
+  ModulePane::resizeEvent(event);
+  DescribeFilter();
 }
 
 void CapturePane::DescribeFilter() {

@@ -8,6 +8,8 @@
 
 // A capture of the IPv4 traffic of one interface: the interface that holds a chosen local
 // address, its packets in and out, the computer's own traffic only (no promiscuous mode).
+// Opening one needs CAP_NET_RAW: the privileged helper opens it and streams the frames to the
+// window (capture_stream.h).
 struct CaptureSocket;
 
 // Room for any IPv4 packet (65535 bytes) behind the longest link header the decoder reads.
@@ -62,6 +64,18 @@ struct CaptureCounts {
   uint64_t dropped = 0;
 };
 CaptureCounts CaptureStatistics(CaptureSocket* socket);
+
+// From now on, writes every frame of the capture to `fd` as a capture file (its header first),
+// taking the descriptor. False when the stream cannot be started.
+bool StreamCaptureTo(CaptureSocket* socket, int fd);
+
+// The stream's descriptor, to watch for a reader that has gone (POLLERR); -1 without a stream.
+int CaptureStreamFd(const CaptureSocket* socket);
+
+// Writes the frames that wait now, at most `limit`, to the stream and flushes it: the number
+// written, or -1 with errno set when the capture failed (the interface went away) or the stream
+// did (EPIPE: its reader is gone).
+int StreamWaitingFrames(CaptureSocket* socket, int limit);
 
 // The name of the interface that holds `address`, or empty.
 std::string InterfaceOfAddress(uint32_t address);

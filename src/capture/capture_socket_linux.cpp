@@ -1,6 +1,8 @@
+#include <fcntl.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
 #include <pcap/pcap.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -10,6 +12,7 @@
 
 struct CaptureSocket {
   pcap_t* handle = nullptr;
+  pcap_dumper_t* stream = nullptr;
   int linkType = 0;
   // Room for the largest frame past its link header, so no captured frame is too long for it.
   std::vector<uint8_t> packet = std::vector<uint8_t>(kCaptureSnapLength);
@@ -106,6 +109,7 @@ CaptureSocket* OpenCaptureSocket(uint32_t address, const CaptureOptions& options
 
 void CloseCaptureSocket(CaptureSocket* socket) {
   if (socket == nullptr) return;
+  if (socket->stream != nullptr) pcap_dump_close(socket->stream);
   pcap_close(socket->handle);
   delete socket;
 }
@@ -163,4 +167,57 @@ CaptureCounts CaptureStatistics(CaptureSocket* socket) {
     counts.dropped = stats.ps_drop;
   }
   return counts;
+}
+
+namespace {
+
+// The stream's buffer: a flood's frames go out in large writes.
+constexpr size_t kStreamBufferBytes = 256 * 1024;
+// The pipe's own room, so that the reader's short pauses cost no stall here.
+constexpr int kStreamPipeBytes = 1024 * 1024;
+
+}  // namespace
+
+bool StreamCaptureTo(CaptureSocket* socket, int fd) {
+  if (socket == nullptr || socket->stream != nullptr) {
+    close(fd);
+    return false;
+  }
+  fcntl(fd, F_SETPIPE_SZ, kStreamPipeBytes);  // a smaller pipe only means more writes
+  FILE* file = fdopen(fd, "w");
+  if (file == nullptr) {
+    close(fd);
+    return false;
+  }
+  setvbuf(file, nullptr, _IOFBF, kStreamBufferBytes);
+  socket->stream = pcap_dump_fopen(socket->handle, file);
+  if (socket->stream == nullptr) {
+    fclose(file);
+    return false;
+  }
+  return pcap_dump_flush(socket->stream) == 0;
+}
+
+int CaptureStreamFd(const CaptureSocket* socket) {
+  if (socket == nullptr || socket->stream == nullptr) return -1;
+  return fileno(pcap_dump_file(socket->stream));
+}
+
+int StreamWaitingFrames(CaptureSocket* socket, int limit) {
+  if (socket == nullptr || socket->stream == nullptr) {
+    errno = EFAULT;
+    return -1;
+  }
+  errno = 0;
+  const int frames =
+      pcap_dispatch(socket->handle, limit, pcap_dump, reinterpret_cast<u_char*>(socket->stream));
+  if (frames < 0) {
+    if (errno == 0) errno = ENETDOWN;
+    return -1;
+  }
+  if (pcap_dump_flush(socket->stream) != 0) {
+    if (errno == 0) errno = EPIPE;
+    return -1;
+  }
+  return frames;
 }

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <functional>
 
+#include "helper/helper_client.h"
 #include "netinfo/netinfo_system.h"
 #include "netinfo/rtnetlink_dump.h"
 #include "netinfo/rtnl_socket_linux.h"
@@ -141,20 +142,29 @@ std::optional<DhcpLease> FindDhcpLease(const AdapterRecord& adapter,
 }
 
 bool FlushNeighbours(int index) {
+  auto request = NewHelperRecord<HelperFlushRequest>(kHelperFlush);
+  request.interfaceIndex = index;
+  request.family = kWireIpv4;
+  HelperCall call(request);
+  HelperReply reply;
+  return HelperCall::Finish(call, reply, kHelperQuickTimeoutMs) == 0;
+}
+
+int FlushDynamicNeighbours(int index) {
   // The kernel would refuse each delete; without entries there would be nothing to refuse.
-  if (!HasNetAdmin()) return false;
+  if (!HasNetAdmin()) return EPERM;
   // An adapter gone since it was listed has no table to flush: no success to report.
   char name[IF_NAMESIZE];
-  if (if_indextoname(unsigned(index), name) == nullptr) return false;
+  if (index <= 0 || if_indextoname(unsigned(index), name) == nullptr) return ENODEV;
   RtnlSocket socket;
-  if (!socket.ok()) return false;
+  if (!socket.ok()) return errno;
   std::vector<uint32_t> entries;
   ndmsg request{};
   request.ndm_family = AF_INET;
   const auto take = [&](const uint8_t* data, size_t size) {
     return AddNeighbours(data, size, index, entries);
   };
-  if (!socket.dump(RTM_GETNEIGH, request, take)) return false;
+  if (!socket.dump(RTM_GETNEIGH, request, take)) return EIO;
 
   request.ndm_ifindex = index;
   std::vector<uint8_t> reply;
@@ -166,13 +176,13 @@ bool FlushNeighbours(int index) {
     size_t size = 0;
     if (!socket.send(RTM_DELNEIGH, NLM_F_ACK, request, attribute, sizeof attribute) ||
         !socket.receive(reply, size)) {
-      return false;
+      return EIO;
     }
     // An entry that went by itself meanwhile is as good as deleted.
     const int error = AckError(reply.data(), size);
-    if (error != 0 && error != -ENOENT) return false;
+    if (error != 0 && error != -ENOENT) return error < 0 && error > -4096 ? -error : EIO;
   }
-  return true;
+  return 0;
 }
 
 InterfaceStatsReader::InterfaceStatsReader(std::string interfaceDirectory)

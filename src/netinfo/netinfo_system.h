@@ -32,9 +32,15 @@ std::optional<std::vector<AdapterRecord>> ReadAdapters();
 std::optional<DhcpLease> FindDhcpLease(const AdapterRecord& adapter,
                                        const std::vector<std::string>& directories);
 
-// Deletes every IPv4 neighbour (ARP) entry of the interface. False without CAP_NET_ADMIN, when
-// the interface does not exist, or when the table cannot be read or an entry cannot be deleted.
+// Deletes the dynamic IPv4 neighbour (ARP) entries of the interface through the privileged
+// helper, as `ip neigh flush dev` does: the administrator's PERMANENT and NOARP entries stay.
+// False without a usable helper, when the interface does not exist, or when the table cannot be
+// read or an entry cannot be deleted.
 bool FlushNeighbours(int index);
+
+// The helper's side of it (CAP_NET_ADMIN): 0, or the errno (ENODEV for an interface that does
+// not exist, EPERM without the capability).
+int FlushDynamicNeighbours(int index);
 
 // Reads an interface's statistics from its files in the interface directory. The files are
 // opened once, at the first reading for an interface (and only if the directory's interface of

@@ -33,8 +33,8 @@ class AdapterDump {
   std::map<int, AdapterRecord> byIndex_;
 };
 
-// The IPv4 addresses of the neighbour entries of interface `index`, out of one reply datagram of
-// an IPv4 neighbour dump, added to `addresses`.
+// The IPv4 addresses of the dynamic neighbour entries of interface `index` (neither PERMANENT
+// nor NOARP), out of one reply datagram of an IPv4 neighbour dump, added to `addresses`.
 DumpState AddNeighbours(const uint8_t* data, size_t size, int index,
                         std::vector<uint32_t>& addresses);
 

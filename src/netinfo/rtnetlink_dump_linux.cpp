@@ -227,7 +227,10 @@ DumpState AddNeighbours(const uint8_t* data, size_t size, int index,
         body, length, neighbour, [&](uint16_t t, const uint8_t* payload, size_t n) {
           if (t == NDA_DST) hasDestination = n == 4 && ReadU32(payload, n, destination);
         });
-    if (whole && hasDestination && neighbour.ndm_family == AF_INET &&
+    // The administrator's static entries and those that need no resolution are configuration,
+    // not cache: they stay.
+    const bool dynamic = (neighbour.ndm_state & (NUD_PERMANENT | NUD_NOARP)) == 0;
+    if (whole && hasDestination && dynamic && neighbour.ndm_family == AF_INET &&
         neighbour.ndm_ifindex == index) {
       addresses.push_back(destination);
     }

@@ -5,6 +5,7 @@
 #include <linux/sock_diag.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,8 +13,10 @@
 #include <climits>
 #include <cstdio>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
+#include "helper/helper_client.h"
 #include "netstat/endpoint_source.h"
 #include "netstat/proc_text.h"
 #include "netstat/sock_diag_message.h"
@@ -107,40 +110,47 @@ bool DumpSockets(DiagSocketFd& diag, uint8_t protocol, uint32_t sequence,
   }
 }
 
+// Calls `found` with the inode of every socket among the descriptors of process `pid`, if they
+// can be read (not for another user's process, or one that has just ended).
+template <typename Found>
+void ForEachSocketOf(int procFd, uint32_t pid, const Found& found) {
+  char path[32];
+  char link[64];
+  std::snprintf(path, sizeof path, "%u/fd", pid);
+  const int fdDir = openat(procFd, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fdDir < 0) return;
+  DIR* fds = fdopendir(fdDir);
+  if (fds == nullptr) {
+    close(fdDir);
+    return;
+  }
+  while (const dirent* fd = readdir(fds)) {
+    if (fd->d_name[0] == '.') continue;
+    const ssize_t n = readlinkat(fdDir, fd->d_name, link, sizeof link);
+    if (n <= 0) continue;
+    const std::optional<uint32_t> inode = SocketInodeOfLink(std::string_view(link, size_t(n)));
+    if (inode) found(*inode);
+  }
+  closedir(fds);
+}
+
 // Marks the owner of every wanted socket inode: one pass over the descriptors of every process
-// this user may look into. Processes come in ascending order, so a socket that several
+// this process may look into. Processes come in ascending order, so a socket that several
 // processes share (a server and its children) goes to the lowest process id.
 void FindSocketOwners(std::unordered_map<uint32_t, uint32_t>& processOfInode,
                       std::vector<uint32_t>& owningProcesses) {
   DIR* proc = opendir("/proc");
   if (proc == nullptr) return;
-  const int procFd = dirfd(proc);
-  char path[32];
-  char link[64];
   while (const dirent* entry = readdir(proc)) {
     const std::optional<uint32_t> pid = ProcessIdOfName(entry->d_name);
     if (!pid) continue;
-    std::snprintf(path, sizeof path, "%u/fd", *pid);
-    const int fdDir = openat(procFd, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fdDir < 0) continue;  // another user's process, or one that has just ended
-    DIR* fds = fdopendir(fdDir);
-    if (fds == nullptr) {
-      close(fdDir);
-      continue;
-    }
     bool owns = false;
-    while (const dirent* fd = readdir(fds)) {
-      if (fd->d_name[0] == '.') continue;
-      const ssize_t n = readlinkat(fdDir, fd->d_name, link, sizeof link);
-      if (n <= 0) continue;
-      const std::optional<uint32_t> inode = SocketInodeOfLink(std::string_view(link, size_t(n)));
-      if (!inode) continue;
-      const auto wanted = processOfInode.find(*inode);
-      if (wanted == processOfInode.end() || wanted->second != 0) continue;
+    ForEachSocketOf(dirfd(proc), *pid, [&](uint32_t inode) {
+      const auto wanted = processOfInode.find(inode);
+      if (wanted == processOfInode.end() || wanted->second != 0) return;
       wanted->second = *pid;
       owns = true;
-    }
-    closedir(fds);
+    });
     if (owns) owningProcesses.push_back(*pid);
   }
   closedir(proc);
@@ -167,25 +177,46 @@ EndpointOwners OwnersOf(const std::vector<DiagSocket>& tcp, const std::vector<Di
   return owners;
 }
 
-bool SameEndpoint(const DiagSocket& s, const EndpointRecord& r) {
-  return s.localAddress == r.localAddress && s.localPort == (r.localPort & 0xFFFF) &&
-         s.remoteAddress == r.remoteAddress && s.remotePort == (r.remotePort & 0xFFFF);
+// The TCP and UDP tables of this moment, in the kernel's order; false when they cannot be read.
+bool DumpEndpoints(std::vector<DiagSocket>& tcp, std::vector<DiagSocket>& udp) {
+  DiagSocketFd diag;
+  return diag.valid() && DumpSockets(diag, IPPROTO_TCP, 1, tcp) &&
+         DumpSockets(diag, IPPROTO_UDP, 2, udp);
+}
+
+// The owners the helper finds: every process's, where it holds the privileges.
+bool OwnersFromHelper(EndpointOwners& owners) {
+  HelperCall call(NewHelperRecord<HelperBareRecord>(kHelperOwners));
+  for (HelperReply reply; call.next(reply, -1, kHelperQuickTimeoutMs) == 0;) {
+    if (reply.type() == kHelperOwnerPairs) {
+      const auto pairs = reply.as<HelperOwnerPairsReply>();
+      for (uint32_t i = 0; i < pairs.count; ++i) {
+        owners.processOfInode.emplace(pairs.pairs[i].inode, pairs.pairs[i].processId);
+      }
+    } else if (reply.type() == kHelperOwnerNames) {
+      const auto names = reply.as<HelperOwnerNamesReply>();
+      for (uint32_t i = 0; i < names.count; ++i) {
+        owners.nameOfProcess.emplace(names.names[i].processId,
+                                     std::string(names.names[i].name, names.names[i].length));
+      }
+    } else {
+      return reply.type() == kHelperStatus && reply.error() == 0;
+    }
+  }
+  return false;
 }
 
 }  // namespace
 
 std::shared_ptr<const EndpointSnapshot> BuildEndpointSnapshot() {
   try {
-    DiagSocketFd diag;
-    if (!diag.valid()) return nullptr;
     std::vector<DiagSocket> tcp;
     std::vector<DiagSocket> udp;
-    if (!DumpSockets(diag, IPPROTO_TCP, 1, tcp) || !DumpSockets(diag, IPPROTO_UDP, 2, udp)) {
-      return nullptr;
-    }
+    if (!DumpEndpoints(tcp, udp)) return nullptr;
     SortTableOrder(tcp);
     SortTableOrder(udp);
-    const EndpointOwners owners = OwnersOf(tcp, udp);
+    EndpointOwners owners;
+    if (!OwnersFromHelper(owners)) owners = OwnersOf(tcp, udp);
     return std::make_shared<const EndpointSnapshot>(AssembleSnapshot(tcp, udp, owners));
   } catch (const std::bad_alloc&) {
     return nullptr;  // reported as the failed refresh it is
@@ -193,20 +224,32 @@ std::shared_ptr<const EndpointSnapshot> BuildEndpointSnapshot() {
 }
 
 int DestroyTcpConnection(const EndpointRecord& record) {
+  auto request = NewHelperRecord<HelperKillRequest>(kHelperKill);
+  request.local = WireIpv4(record.localAddress);
+  request.remote = WireIpv4(record.remoteAddress);
+  request.localPort = static_cast<uint16_t>(record.localPort & 0xFFFF);
+  request.remotePort = static_cast<uint16_t>(record.remotePort & 0xFFFF);
+  HelperCall call(request);
+  HelperReply reply;
+  return HelperCall::Finish(call, reply, kHelperQuickTimeoutMs);
+}
+
+int DestroyEstablishedConnection(uint32_t localAddress, uint16_t localPort, uint32_t remoteAddress,
+                                 uint16_t remotePort) {
   DiagSocketFd diag;
   if (!diag.valid()) return errno;
   inet_diag_req_v2 request = RequestFor(IPPROTO_TCP);
-  request.id.idiag_sport = static_cast<uint16_t>(record.localPort & 0xFFFF);
-  request.id.idiag_dport = static_cast<uint16_t>(record.remotePort & 0xFFFF);
-  request.id.idiag_src[0] = record.localAddress;
-  request.id.idiag_dst[0] = record.remoteAddress;
+  request.id.idiag_sport = localPort;
+  request.id.idiag_dport = remotePort;
+  request.id.idiag_src[0] = localAddress;
+  request.id.idiag_dst[0] = remoteAddress;
   request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
   request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
 
   // The kernel finds a socket by its addresses and, when no connection matches, falls back to
   // a listener on the local port. So the connection is looked up first, and only that very
-  // socket (by its cookie) is destroyed: a connection that has gone never takes its server's
-  // listener with it.
+  // socket (by its cookie) is destroyed, and only when it is established: a connection that has
+  // gone never takes its server's listener with it.
   std::vector<uint8_t> buffer(kReceiveBuffer);
   std::vector<DiagSocket> found;
   int error = 0;
@@ -216,7 +259,11 @@ int DestroyTcpConnection(const EndpointRecord& record) {
   if (ParseDiagDatagram(buffer.data(), size_t(n), 1, found, &error) == DiagDumpStatus::Failed) {
     return error != 0 ? error : EIO;
   }
-  if (found.size() != 1 || !SameEndpoint(found[0], record)) return ENOENT;
+  if (found.size() != 1 || found[0].localAddress != localAddress ||
+      found[0].localPort != localPort || found[0].remoteAddress != remoteAddress ||
+      found[0].remotePort != remotePort || found[0].linuxState != TCP_ESTABLISHED) {
+    return ENOENT;
+  }
 
   request.id.idiag_cookie[0] = found[0].cookie[0];
   request.id.idiag_cookie[1] = found[0].cookie[1];
@@ -225,6 +272,35 @@ int DestroyTcpConnection(const EndpointRecord& record) {
   if (m <= 0) return EIO;
   const int result = ParseNetlinkAck(buffer.data(), size_t(m), 2);
   return result < 0 ? EIO : result;
+}
+
+std::optional<EndpointOwners> ReadEndpointOwners() {
+  try {
+    std::vector<DiagSocket> tcp;
+    std::vector<DiagSocket> udp;
+    if (!DumpEndpoints(tcp, udp)) return std::nullopt;
+    return OwnersOf(tcp, udp);
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+}
+
+bool OwnsEndpoint(uint32_t processId) {
+  std::vector<DiagSocket> tcp;
+  std::vector<DiagSocket> udp;
+  if (!DumpEndpoints(tcp, udp)) return false;
+  std::unordered_set<uint32_t> inodes;
+  for (const auto* table : {&tcp, &udp}) {
+    for (const DiagSocket& s : *table) {
+      if (s.inode != 0) inodes.insert(s.inode);
+    }
+  }
+  const int procFd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (procFd < 0) return false;
+  bool owns = false;
+  ForEachSocketOf(procFd, processId, [&](uint32_t inode) { owns = owns || inodes.count(inode); });
+  close(procFd);
+  return owns;
 }
 
 std::optional<std::string> ServiceNameOfPort(uint16_t port, bool udp) {

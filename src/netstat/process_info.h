@@ -6,7 +6,9 @@
 #include <string>
 
 // Facts about another process, read from /proc/<pid>: its executable, its command line, its
-// memory; and ending it. Every call opens and closes what it reads.
+// memory; and ending it. Every call opens and closes what it reads. The facts are asked of the
+// privileged helper first, which may read them for any process that owns a TCP or UDP socket;
+// where it cannot answer, this process reads them with its own rights.
 
 inline constexpr int kSelectImagePath = 1;    // /proc/<pid>/exe
 inline constexpr int kSelectCommandLine = 0;  // /proc/<pid>/cmdline, NULs as blanks
@@ -29,5 +31,12 @@ enum class TerminateResult {
   Failed,      // it could be signalled a moment ago but the kill itself failed
 };
 
-// Ends the process with SIGKILL.
+// Ends the process with SIGKILL: this user's own processes only, as no capability lets the
+// window or the helper signal another user's.
 TerminateResult TerminateProcessById(uint32_t processId);
+
+// The three facts as this process reads them, with its own rights (the helper's way, and the
+// window's where the helper cannot answer).
+int ReadProcessParameterDirectly(uint32_t processId, int selector, char* buffer, size_t capacity);
+std::optional<std::string> ReadExecutablePathDirectly(uint32_t processId);
+uint64_t GetProcessWorkingSetDirectly(uint32_t processId);

@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
+#include "helper/helper_client.h"
 #include "netstat/proc_text.h"
 #include "netstat/process_info.h"
 
@@ -56,9 +58,54 @@ std::string DisplayPath(std::string path) {
   return path;
 }
 
+// A fact read by the helper; nothing when it cannot answer.
+std::optional<HelperFactReply> FactFromHelper(uint32_t processId, HelperFact fact,
+                                              uint32_t capacity) {
+  if (!IsProcessId(processId)) return std::nullopt;
+  auto request = NewHelperRecord<HelperFactRequest>(kHelperFact);
+  request.processId = processId;
+  request.fact = fact;
+  request.capacity = capacity;
+  HelperCall call(request);
+  HelperReply reply;
+  if (HelperCall::Finish(call, reply, kHelperQuickTimeoutMs) != 0 ||
+      reply.type() != kHelperFactResult) {
+    return std::nullopt;
+  }
+  const auto answer = reply.as<HelperFactReply>();
+  if (answer.result < 0) return std::nullopt;
+  return answer;
+}
+
 }  // namespace
 
 std::optional<std::string> ReadExecutablePath(uint32_t processId) {
+  if (const auto fact = FactFromHelper(processId, kFactExecutablePath, kFactTextLimit)) {
+    return std::string(fact->text, fact->length);
+  }
+  return ReadExecutablePathDirectly(processId);
+}
+
+int ReadProcessParameter(uint32_t processId, int selector, char* buffer, size_t capacity) {
+  if (buffer == nullptr || capacity == 0) return -1;
+  const HelperFact fact = selector == kSelectCommandLine ? kFactCommandLine : kFactImagePath;
+  if (capacity <= kFactTextLimit) {
+    const auto answer = FactFromHelper(processId, fact, uint32_t(capacity));
+    if (answer && answer->length < capacity) {
+      std::memcpy(buffer, answer->text, answer->length);
+      buffer[answer->length] = '\0';
+      return answer->result;
+    }
+  }
+  return ReadProcessParameterDirectly(processId, selector, buffer, capacity);
+}
+
+uint64_t GetProcessWorkingSet(uint32_t processId) {
+  if (const auto fact = FactFromHelper(processId, kFactWorkingSet, 0)) return fact->workingSet;
+  return GetProcessWorkingSetDirectly(processId);
+}
+
+std::optional<std::string> ReadExecutablePathDirectly(uint32_t processId) {
   if (!IsProcessId(processId)) return std::nullopt;
   std::vector<char> path(PATH_MAX);
   const ssize_t n = readlink(ProcPath(processId, "exe").c_str(), path.data(), path.size());
@@ -66,11 +113,11 @@ std::optional<std::string> ReadExecutablePath(uint32_t processId) {
   return std::string(path.data(), size_t(n));
 }
 
-int ReadProcessParameter(uint32_t processId, int selector, char* buffer, size_t capacity) {
+int ReadProcessParameterDirectly(uint32_t processId, int selector, char* buffer, size_t capacity) {
   if (buffer == nullptr || capacity == 0) return -1;
   std::optional<std::string> text;
   if (selector != kSelectCommandLine) {
-    if (const auto path = ReadExecutablePath(processId)) text = DisplayPath(*path);
+    if (const auto path = ReadExecutablePathDirectly(processId)) text = DisplayPath(*path);
   } else if (const auto raw = ReadProcFile(processId, "cmdline")) {
     text = CommandLineText(*raw);
   }
@@ -78,7 +125,7 @@ int ReadProcessParameter(uint32_t processId, int selector, char* buffer, size_t 
   return CopyBounded(*text, buffer, capacity);
 }
 
-uint64_t GetProcessWorkingSet(uint32_t processId) {
+uint64_t GetProcessWorkingSetDirectly(uint32_t processId) {
   const std::optional<std::string> status = ReadProcFile(processId, "status");
   return status ? ResidentBytesOfStatus(*status) : 0;
 }

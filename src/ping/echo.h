@@ -5,24 +5,28 @@
 #include "ping/echo_status.h"
 
 // The ICMP echo service: one echo request with a chosen time-to-live, and who answered it.
-// Kept to these few calls so it can move into a small privileged helper.
 
-// The socket the service sends with, chosen once by LoadEchoService.
+// The socket the service sends with, chosen once by LoadEchoService: an ICMP datagram socket
+// of this process, or a raw ICMP socket of the privileged helper.
 enum class EchoSocketKind { None, Datagram, Raw };
 
 // Finds a way to send echo requests: an ICMP datagram socket where the system allows this user
-// one (net.ipv4.ping_group_range), else a raw ICMP socket (CAP_NET_RAW). Returns 1 when one of
-// them can be opened, else 0; the choice stays for the life of the process.
+// one (net.ipv4.ping_group_range), else the helper's raw ICMP socket when the helper holds
+// CAP_NET_RAW. Returns 1 when one of them can be used, else 0; the choice stays for the life of
+// the process.
 int LoadEchoService();
 EchoSocketKind LoadedEchoSocketKind();
 
+// The longest wait for an answer; longer time-outs are cut to it.
+inline constexpr uint32_t kLongestEchoTimeoutMs = 60000;
+
 // Sends one echo request (32 bytes of 'E') to `destination` (network order) with the low 8 bits
-// of `ttl` as time-to-live (0 becomes 255) and waits up to `timeoutMs` (0 becomes 3000) for the
-// reply or a report that quotes it; other ICMP traffic is ignored. Returns 1 when the
-// destination answered (status 0) or a router reported the time-to-live expired on the way
-// (status TTL_EXPIRED_TRANSIT, `address` the router); else 0 with `roundTripMs` -1: no answer in
-// time (REQ_TIMED_OUT, address 0.0.0.0), another report (its status and sender), or a local
-// failure. Without the service (not loaded, or no socket) the status is GENERAL_FAILURE.
+// of `ttl` as time-to-live (0 becomes 255) and waits up to `timeoutMs` (0 becomes 3000, at most
+// kLongestEchoTimeoutMs) for the reply or a report that quotes it; other ICMP traffic is ignored.
+// Returns 1 when the destination answered (status 0) or a router reported the time-to-live expired
+// on the way (status TTL_EXPIRED_TRANSIT, `address` the router); else 0 with `roundTripMs` -1: no
+// answer in time (REQ_TIMED_OUT, address 0.0.0.0), another report (its status and sender), or a
+// local failure. Without the service (not loaded, or no socket) the status is GENERAL_FAILURE.
 // Without a result record it returns 0 and sends nothing. When `wakeFd` becomes readable the
 // wait ends at once as a failed echo.
 int SendEcho(uint32_t destination, int ttl, uint32_t timeoutMs, EchoResult* result,
@@ -30,3 +34,10 @@ int SendEcho(uint32_t destination, int ttl, uint32_t timeoutMs, EchoResult* resu
 
 // One echo with TTL 128 and a time-out of 3000 ms: the round-trip time, or -1 on failure.
 int PingOnce(uint32_t destination, int wakeFd = -1);
+
+// The two halves of SendEcho in the process that owns the socket (the helper for a raw one):
+// opens a non-blocking socket of the kind (-1 on failure, errno set), and sends the echo on it,
+// closing it.
+int OpenEchoSocket(EchoSocketKind kind);
+int SendEchoOnSocket(int fd, EchoSocketKind kind, uint32_t destination, int ttl, uint32_t timeoutMs,
+                     EchoResult* result, int wakeFd);

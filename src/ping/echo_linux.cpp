@@ -5,6 +5,7 @@
 #include <time.h>
 #include <unistd.h>
 // after the system headers: they declare what these use
+#include <linux/capability.h>
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
 
@@ -15,6 +16,8 @@
 #include <cstring>
 #include <random>
 
+#include "helper/capabilities.h"
+#include "helper/helper_client.h"
 #include "ping/echo.h"
 #include "ping/echo_packet.h"
 
@@ -47,11 +50,6 @@ class SocketFd {
  private:
   int fd_;
 };
-
-int OpenEchoSocket(EchoSocketKind kind) {
-  const int type = kind == EchoSocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
-  return socket(AF_INET, type | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_ICMP);
-}
 
 bool SetIntOption(int fd, int level, int name, int value) {
   return setsockopt(fd, level, name, &value, sizeof value) == 0;
@@ -210,18 +208,60 @@ void Fail(EchoResult* result, uint32_t status, uint32_t address = 0) {
   result->roundTripMs = -1;
 }
 
+// The echo through the helper's raw socket, as SendEcho reports it.
+int SendEchoThroughHelper(uint32_t destination, uint8_t ttl, uint32_t timeoutMs, EchoResult* result,
+                          int wakeFd) {
+  auto request = NewHelperRecord<HelperEchoRequest>(kHelperEcho);
+  request.destination = WireIpv4(destination);
+  request.ttl = ttl;
+  request.timeoutMs = timeoutMs;
+  HelperCall call(request);
+  HelperReply reply;
+  const int error = call.error() != 0 ? call.error() : call.next(reply, wakeFd);
+  if (error == ECANCELED) {
+    Fail(result, kEchoReqTimedOut);  // as a wait ended by the wake-up
+    return 0;
+  }
+  if (error != 0) {
+    Fail(result, kEchoGeneralFailure);
+    return 0;
+  }
+  if (reply.type() != kHelperEchoResult) {
+    Fail(result, StatusOfSendError(reply.error()));  // refused, or no raw socket
+    return 0;
+  }
+  const HelperEchoReply echo = reply.as<HelperEchoReply>();
+  std::memcpy(&result->address, echo.address.bytes, 4);
+  result->status = echo.status;
+  result->roundTripMs = echo.roundTripMs;
+  return echo.answered == 1 ? 1 : 0;
+}
+
 }  // namespace
 
+int OpenEchoSocket(EchoSocketKind kind) {
+  if (kind == EchoSocketKind::None) return -1;
+  const int type = kind == EchoSocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
+  return socket(AF_INET, type | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_ICMP);
+}
+
 int LoadEchoService() {
-  for (EchoSocketKind kind : {EchoSocketKind::Datagram, EchoSocketKind::Raw}) {
-    SocketFd probe(OpenEchoSocket(kind));
-    if (probe.get() >= 0) {
-      g_kind.store(kind);
-      return 1;
+  SocketFd probe(OpenEchoSocket(EchoSocketKind::Datagram));
+  EchoSocketKind kind = EchoSocketKind::None;
+  if (probe.get() >= 0) {
+    kind = EchoSocketKind::Datagram;
+  } else {
+    // Raw sockets are the helper's: ask whether it may open them.
+    HelperCall call(NewHelperRecord<HelperBareRecord>(kHelperHello));
+    HelperReply reply;
+    if (HelperCall::Finish(call, reply, kHelperQuickTimeoutMs) == 0 &&
+        reply.type() == kHelperAbilities &&
+        (reply.as<HelperAbilitiesReply>().capabilities & CapabilityBit(CAP_NET_RAW)) != 0) {
+      kind = EchoSocketKind::Raw;
     }
   }
-  g_kind.store(EchoSocketKind::None);
-  return 0;
+  g_kind.store(kind);
+  return kind == EchoSocketKind::None ? 0 : 1;
 }
 
 EchoSocketKind LoadedEchoSocketKind() {
@@ -230,9 +270,25 @@ EchoSocketKind LoadedEchoSocketKind() {
 
 int SendEcho(uint32_t destination, int ttl, uint32_t timeoutMs, EchoResult* result, int wakeFd) {
   if (result == nullptr) return 0;
+  switch (g_kind.load()) {
+    case EchoSocketKind::Datagram:
+      return SendEchoOnSocket(OpenEchoSocket(EchoSocketKind::Datagram), EchoSocketKind::Datagram,
+                              destination, ttl, timeoutMs, result, wakeFd);
+    case EchoSocketKind::Raw:
+      return SendEchoThroughHelper(destination, static_cast<uint8_t>(ttl), timeoutMs, result,
+                                   wakeFd);
+    default:
+      Fail(result, kEchoGeneralFailure);
+      return 0;
+  }
+}
+
+int SendEchoOnSocket(int fd, EchoSocketKind kind, uint32_t destination, int ttl, uint32_t timeoutMs,
+                     EchoResult* result, int wakeFd) {
+  SocketFd socketFd(fd);
+  if (result == nullptr) return 0;
   EchoExchange exchange;
-  exchange.kind = g_kind.load();
-  SocketFd socketFd(exchange.kind == EchoSocketKind::None ? -1 : OpenEchoSocket(exchange.kind));
+  exchange.kind = kind;
   exchange.fd = socketFd.get();
   uint8_t timeToLive = static_cast<uint8_t>(ttl);
   if (timeToLive == 0) timeToLive = kDefaultTtl;
@@ -241,6 +297,7 @@ int SendEcho(uint32_t destination, int ttl, uint32_t timeoutMs, EchoResult* resu
     return 0;
   }
   if (timeoutMs == 0) timeoutMs = kDefaultTimeoutMs;
+  timeoutMs = std::min(timeoutMs, kLongestEchoTimeoutMs);
 
   exchange.ticket = EchoTicket{ProcessIdentifier(), NextSequence(), destination};
   const EchoRequestBytes request =

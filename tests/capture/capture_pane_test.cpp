@@ -35,7 +35,6 @@
 #include "shell/payload_format.h"
 #include "shell/ui_thread.h"
 #include "test_util.h"
-#include "without_raw_sockets.h"
 
 namespace {
 
@@ -421,7 +420,7 @@ TEST_F(CapturePaneTest, WithoutPrivilegeOrInterfaceTheRunEndsAtOnce) {
   openWindow();
   choose("127.0.0.1", kDisplayAllData);
   {
-    WithoutRawSockets unprivileged;
+    WithoutHelper unprivileged;
     start();
     ASSERT_TRUE(WaitUntil([&] { return !pane_->running(); }));
   }

@@ -270,10 +270,13 @@ TEST(AdapterDump, ReadsRecordedKernelReplies) {
   EXPECT_EQ(adapters[1].name, "e2");
   EXPECT_EQ(adapters[1].gateway, Address("198.18.11.1"));  // the second hop's
 
+  // 198.18.10.7 is PERMANENT, 198.18.11.8 STALE: only the learned entry is cache to flush.
   std::vector<uint32_t> neighbours;
   const std::vector<uint8_t> neigh = Recorded("neigh-0");
   EXPECT_EQ(AddNeighbours(neigh.data(), neigh.size(), 2, neighbours), DumpState::kDone);
-  EXPECT_EQ(neighbours, std::vector<uint32_t>{Address("198.18.10.7")});
+  EXPECT_EQ(neighbours, std::vector<uint32_t>{});
+  EXPECT_EQ(AddNeighbours(neigh.data(), neigh.size(), 3, neighbours), DumpState::kDone);
+  EXPECT_EQ(neighbours, std::vector<uint32_t>{Address("198.18.11.8")});
   const std::vector<uint8_t> ack = Recorded("ack-0");
   EXPECT_EQ(AckError(ack.data(), ack.size()), -ENOENT);
   // A datagram cut short is no dump's end.

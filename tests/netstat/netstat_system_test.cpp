@@ -108,6 +108,7 @@ std::string ReadFile(const std::string& path) {
 class EndpointTables : public ::testing::Test {
  protected:
   void SetUp() override {
+    UseBuiltHelper();  // owners and the kill come from the helper
     listener_ = Listener(kServer, &port_);
     ASSERT_GE(listener_, 0);
     client_ = Connect(kClient, listener_, kServer, port_, &server_);  // ESTABLISHED both ways
@@ -226,6 +227,7 @@ TEST_F(EndpointTables, KillingAGoneConnectionLeavesTheListener) {
 }
 
 TEST(ProcessFacts, ReadsAChildAndRefusesWhatIsNoProcess) {
+  UseBuiltHelper();
   ChildProcess child({"sleep", "30"});
   // Until the new program's arguments are in place, its command line reads empty.
   ASSERT_TRUE(WaitUntil([&] {

@@ -44,6 +44,7 @@ class EchoTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!IsRoot()) GTEST_SKIP() << "network namespaces and raw ICMP need root";
+    UseBuiltHelper();  // the raw socket is the helper's
     lab_ = std::make_unique<NetLab>();
     ASSERT_TRUE(lab_->ok()) << lab_->error();
     client_ = std::make_unique<NetnsScope>(lab_->name(NetLab::kClient));

@@ -22,7 +22,6 @@
 #include "shell/output.h"
 #include "shell/ui_thread.h"
 #include "test_util.h"
-#include "without_raw_sockets.h"
 
 namespace {
 
@@ -304,13 +303,12 @@ TEST_F(PingPaneTest, CloseEndsTheRunWithoutPrinting) {
   EXPECT_TRUE(output().ends_with("Pinging Host...")) << output();
 }
 
-TEST_F(PingPaneTest, WithoutPrivilegeTheServiceFailsToLoadAndEchoesFail) {
+TEST_F(PingPaneTest, WithoutTheHelperTheServiceFailsToLoadAndEchoesFail) {
   REQUIRE_LAB();
   window_.reset();
   presenter_.clear();
   {
-    WithoutRawSockets unprivileged;  // and ping_group_range in the client namespace is "1 0"
-    ASSERT_TRUE(unprivileged.dropped());
+    WithoutHelper unprivileged;  // and ping_group_range in the client namespace is "1 0"
     window_ = std::make_unique<MainWindow>();
     pane_ = dynamic_cast<PingPane*>(window_->pane(kPingButton));
     ASSERT_NE(pane_, nullptr);

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include "shell/startup.h"
+#include "test_util.h"
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM",
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   PrepareApplication(app);
+  UseBuiltHelper();
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "helper/helper_client.h"
 #include "shell/controls.h"
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
@@ -117,6 +118,18 @@ TempDir::~TempDir() {
 
 bool IsRoot() {
   return geteuid() == 0;
+}
+
+void UseBuiltHelper() {
+  UseHelperAt(PELORIN_HELPER_PATH);
+}
+
+WithoutHelper::WithoutHelper() {
+  UseHelperAt("/nonexistent/pelorin-helper");
+}
+
+WithoutHelper::~WithoutHelper() {
+  UseBuiltHelper();
 }
 
 FileShownAt::FileShownAt(const std::string& source, const std::string& target) {

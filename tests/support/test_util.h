@@ -54,6 +54,18 @@ class TempDir {
 
 bool IsRoot();
 
+// Points the window's helper client at the pelorin-helper this build made.
+void UseBuiltHelper();
+
+// While it lives, no helper can be started: what a user sees whom the helper does not serve.
+class WithoutHelper {
+ public:
+  WithoutHelper();
+  ~WithoutHelper();
+  WithoutHelper(const WithoutHelper&) = delete;
+  WithoutHelper& operator=(const WithoutHelper&) = delete;
+};
+
 // Shows the file `source` at the path `target` (such as /etc/resolv.conf) to the calling thread
 // and to the threads it starts from now on, in a mount namespace of their own; the host's view
 // never changes. The thread returns to its own namespace when the object goes. Needs root.

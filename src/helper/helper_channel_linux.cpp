@@ -1,0 +1,78 @@
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "helper/helper_channel.h"
+
+int SendHelperRecord(int channel, const void* record, size_t size, int fd) {
+  iovec part{const_cast<void*>(record), size};
+  msghdr message{};
+  message.msg_iov = &part;
+  message.msg_iovlen = 1;
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  if (fd >= 0) {
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(header), &fd, sizeof fd);
+  }
+  for (;;) {
+    const ssize_t sent = sendmsg(channel, &message, MSG_NOSIGNAL);
+    if (sent == ssize_t(size)) return 0;
+    if (sent < 0 && errno == EINTR) continue;
+    return sent < 0 ? errno : EMSGSIZE;
+  }
+}
+
+namespace {
+
+// Takes the first passed descriptor and closes the others.
+void TakeDescriptors(msghdr& message, int* fd) {
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+    const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+    for (size_t i = 0; i < count; ++i) {
+      int passed;
+      std::memcpy(&passed, CMSG_DATA(c) + i * sizeof(int), sizeof passed);
+      if (*fd < 0) {
+        *fd = passed;
+      } else {
+        close(passed);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+ssize_t ReceiveHelperRecord(int channel, void* buffer, size_t capacity, int* fd) {
+  iovec part{buffer, capacity};
+  msghdr message{};
+  message.msg_iov = &part;
+  message.msg_iovlen = 1;
+  // Room for a few descriptors, so that more than one is never left unclosed.
+  alignas(cmsghdr) char control[CMSG_SPACE(4 * sizeof(int))];
+  if (fd != nullptr) {
+    *fd = -1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+  }
+  ssize_t n;
+  do {
+    n = recvmsg(channel, &message, MSG_CMSG_CLOEXEC);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return -1;
+  if (fd != nullptr) TakeDescriptors(message, fd);
+  if ((message.msg_flags & MSG_TRUNC) != 0) {
+    if (fd != nullptr && *fd >= 0) close(*fd);
+    if (fd != nullptr) *fd = -1;
+    errno = EMSGSIZE;
+    return -1;
+  }
+  return n;
+}

@@ -1,0 +1,345 @@
+// pelorin-helper as a hostile caller meets it: the state it starts in, and every request it
+// refuses, each answered with its errno while the helper goes on serving the next. The helper
+// runs as root in the client namespace of a lab of the test's own.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "helper/helper_client.h"
+#include "helper/helper_protocol.h"
+#include "loopback_sockets.h"
+#include "net_lab.h"
+#include "ping/echo_status.h"
+#include "test_util.h"
+
+namespace {
+
+// The helper as the window starts it, but with what a careless or hostile caller leaves: a
+// variable in the environment and a descriptor that is not close-on-exec.
+class HelperProcess {
+ public:
+  HelperProcess() {
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return;
+    const int stray = open("/dev/null", O_RDONLY);
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(pair[1], 3);
+      char* argv[] = {const_cast<char*>(PELORIN_HELPER_PATH), nullptr};
+      char* environment[] = {const_cast<char*>("QT_PLUGIN_PATH=/tmp"), nullptr};
+      execve(argv[0], argv, environment);
+      _exit(127);
+    }
+    close(stray);
+    close(pair[1]);
+    fd_ = pair[0];
+  }
+  ~HelperProcess() {
+    if (fd_ >= 0) close(fd_);  // the helper ends with its channel
+    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+  }
+
+  pid_t pid() const { return pid_; }
+  int fd() const { return fd_; }
+
+  void sendBytes(const void* data, size_t size) {
+    ASSERT_EQ(::send(fd_, data, size, MSG_NOSIGNAL), ssize_t(size));
+  }
+  template <typename Record>
+  void send(Record record, uint32_t id) {
+    record.header.id = id;
+    sendBytes(&record, sizeof record);
+  }
+
+  // The next reply, empty when none comes within `timeoutMs`.
+  std::vector<uint8_t> reply(int timeoutMs = 10000) {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, timeoutMs) != 1) return {};
+    std::vector<uint8_t> bytes(kHelperRecordLimit);
+    const ssize_t n = recv(fd_, bytes.data(), bytes.size(), 0);
+    bytes.resize(n > 0 ? size_t(n) : 0);
+    return bytes;
+  }
+
+  // The errno of the status reply to request `id` (-1 when another reply comes).
+  int status(uint32_t id) {
+    const std::vector<uint8_t> bytes = reply();
+    if (bytes.size() != sizeof(HelperStatusReply)) return -1;
+    const auto status = As<HelperStatusReply>(bytes);
+    return status.header.type == kHelperStatus && status.header.id == id ? status.error : -1;
+  }
+
+  // Asks a request and returns the errno it was refused with.
+  template <typename Record>
+  int refusal(const Record& record, uint32_t id) {
+    send(record, id);
+    return status(id);
+  }
+
+  // Whether the helper still answers.
+  bool serves() {
+    send(NewHelperRecord<HelperBareRecord>(kHelperHello), 77);
+    const std::vector<uint8_t> bytes = reply();
+    return bytes.size() == sizeof(HelperAbilitiesReply) && As<HelperHeader>(bytes).id == 77;
+  }
+
+  template <typename Record>
+  static Record As(const std::vector<uint8_t>& bytes) {
+    Record record{};
+    std::memcpy(&record, bytes.data(), std::min(bytes.size(), sizeof record));
+    return record;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int fd_ = -1;
+};
+
+HelperEchoRequest Echo(const char* to, uint32_t timeoutMs = 2000) {
+  auto request = NewHelperRecord<HelperEchoRequest>(kHelperEcho);
+  request.destination = WireIpv4(inet_addr(to));
+  request.ttl = 64;
+  request.timeoutMs = timeoutMs;
+  return request;
+}
+
+HelperKillRequest Kill(const char* local, uint16_t localPort, const char* remote,
+                       uint16_t remotePort) {
+  auto request = NewHelperRecord<HelperKillRequest>(kHelperKill);
+  request.local = WireIpv4(inet_addr(local));
+  request.remote = WireIpv4(inet_addr(remote));
+  request.localPort = htons(localPort);
+  request.remotePort = htons(remotePort);
+  return request;
+}
+
+class HelperTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!IsRoot()) GTEST_SKIP() << "network namespaces need root";
+    lab_ = std::make_unique<NetLab>();
+    ASSERT_TRUE(lab_->ok()) << lab_->error();
+    client_ = std::make_unique<NetnsScope>(lab_->name(NetLab::kClient));
+    ASSERT_TRUE(client_->entered());
+    helper_ = std::make_unique<HelperProcess>();
+    ASSERT_TRUE(helper_->serves());
+  }
+  void TearDown() override {
+    helper_.reset();
+    client_.reset();
+    lab_.reset();
+  }
+
+  std::unique_ptr<NetLab> lab_;
+  std::unique_ptr<NetnsScope> client_;
+  std::unique_ptr<HelperProcess> helper_;
+};
+
+}  // namespace
+
+TEST_F(HelperTest, StartsWithAnEmptyEnvironmentAndOnlyItsChannel) {
+  const std::string proc = "/proc/" + std::to_string(helper_->pid());
+  // What it was started with is gone, from its memory too.
+  EXPECT_EQ(RunCommand("tr -d '\\000' <" + proc + "/environ | wc -c"), "0\n");
+  std::map<int, std::string> descriptors;
+  for (const auto& entry : std::filesystem::directory_iterator(proc + "/fd")) {
+    descriptors[std::stoi(entry.path().filename())] =
+        std::filesystem::read_symlink(entry.path()).string();
+  }
+  ASSERT_EQ(descriptors.size(), 4u);
+  for (int fd = 0; fd < 3; ++fd) EXPECT_EQ(descriptors[fd], "/dev/null") << fd;
+  EXPECT_TRUE(descriptors[3].starts_with("socket:")) << descriptors[3];
+}
+
+TEST_F(HelperTest, RecordsThatCannotBeReadAreRefusedAndTheNextIsServed) {
+  auto other = NewHelperRecord<HelperBareRecord>(kHelperHello);
+  other.header.version = kHelperVersion + 1;
+  EXPECT_EQ(helper_->refusal(other, 1), EINVAL);
+  other = NewHelperRecord<HelperBareRecord>(kHelperStatus);  // a reply's type
+  EXPECT_EQ(helper_->refusal(other, 2), EINVAL);
+  other = NewHelperRecord<HelperBareRecord>(kHelperHello);
+  other.header.reserved = 1;
+  EXPECT_EQ(helper_->refusal(other, 3), EINVAL);
+
+  // Short: the echo's header, not its body. Long: more than its layout, and more than any
+  // record can be.
+  auto echo = Echo("198.18.4.2");
+  echo.header.id = 4;
+  helper_->sendBytes(&echo, sizeof echo - 1);
+  EXPECT_EQ(helper_->status(4), EINVAL);
+  std::vector<uint8_t> longer(sizeof echo + 4, 0);
+  echo.header.id = 5;
+  echo.header.length = uint32_t(longer.size());
+  std::memcpy(longer.data(), &echo, sizeof echo);
+  helper_->sendBytes(longer.data(), longer.size());
+  EXPECT_EQ(helper_->status(5), EINVAL);
+  std::vector<uint8_t> huge(kHelperRecordLimit * 2, 0);
+  echo.header.id = 6;
+  echo.header.length = uint32_t(huge.size());
+  std::memcpy(huge.data(), &echo, sizeof echo);
+  helper_->sendBytes(huge.data(), huge.size());
+  EXPECT_EQ(helper_->status(6), EINVAL);
+  EXPECT_TRUE(helper_->serves());
+}
+
+// Unicast only: no unspecified, limited broadcast or multicast destination, nor the broadcast
+// address of the client's own subnet (which r1 would answer).
+TEST_F(HelperTest, EchoesGoToOneHostOnly) {
+  uint32_t id = 10;
+  for (const char* refused : {"0.0.0.0", "255.255.255.255", "224.0.0.1", kLabClientBroadcast}) {
+    EXPECT_EQ(helper_->refusal(Echo(refused), ++id), EACCES) << refused;
+  }
+  auto echo = Echo(kLabTarget);
+  echo.ttl = 256;
+  EXPECT_EQ(helper_->refusal(echo, ++id), EINVAL);
+  echo = Echo(kLabTarget);
+  echo.destination.family = kWireIpv6;
+  EXPECT_EQ(helper_->refusal(echo, ++id), EAFNOSUPPORT);
+
+  helper_->send(Echo(kLabTarget), ++id);
+  const auto answer = HelperProcess::As<HelperEchoReply>(helper_->reply());
+  EXPECT_EQ(answer.header.type, kHelperEchoResult);
+  EXPECT_EQ(answer.header.id, id);
+  EXPECT_EQ(answer.answered, 1);
+  EXPECT_EQ(answer.status, kEchoSuccess);
+}
+
+// A waiting echo ends when the window cancels it, long before its time-out.
+TEST_F(HelperTest, ACancelledEchoEndsAtOnce) {
+  helper_->send(Echo(kLabSilent, 60000), 20);
+  EXPECT_TRUE(helper_->reply(300).empty());  // it waits
+  helper_->send(NewHelperRecord<HelperBareRecord>(kHelperCancel), 20);
+  const auto answer = HelperProcess::As<HelperEchoReply>(helper_->reply());
+  EXPECT_EQ(answer.header.id, 20u);
+  EXPECT_EQ(answer.answered, 0);
+  EXPECT_EQ(answer.status, kEchoReqTimedOut);
+}
+
+TEST_F(HelperTest, EchoesBeyondTheRateAreRefused) {
+  constexpr uint32_t kEchoes = 150;
+  for (uint32_t id = 1; id <= kEchoes; ++id) helper_->send(Echo("255.255.255.255"), id);
+  std::map<int, int> errors;
+  for (uint32_t i = 0; i < kEchoes; ++i) {
+    const auto status = HelperProcess::As<HelperStatusReply>(helper_->reply());
+    ++errors[status.header.type == kHelperStatus ? status.error : -1];
+  }
+  EXPECT_GE(errors[EAGAIN], 40) << "only a hundred a second";
+  EXPECT_EQ(errors[EAGAIN] + errors[EACCES] + errors[EBUSY], int(kEchoes));
+}
+
+TEST_F(HelperTest, AFilterOverItsLimitsIsRefused) {
+  auto capture = NewHelperRecord<HelperCaptureRequest>(kHelperCapture);
+  capture.address = WireIpv4(inet_addr("127.0.0.1"));
+  CaptureFilter filter{};
+  filter.includeTcp = 1;
+  filter.portMode = 1;
+  for (int i = 0; i < kFilterListLength; ++i) filter.ports[i] = htons(uint16_t(1000 + i));
+  capture.filter = WireFilterOf(filter);
+  auto over = capture;
+  over.filter.portCount = kFilterListLength + 1;
+  EXPECT_EQ(helper_->refusal(over, 31), EINVAL);
+  over = capture;
+  over.filter.addressMode = 4;
+  EXPECT_EQ(helper_->refusal(over, 32), EINVAL);
+  over = capture;
+  over.filter.portCount = 5;  // entries past the count
+  EXPECT_EQ(helper_->refusal(over, 33), EINVAL);
+  over = capture;
+  over.filter.includeUdp = 2;
+  EXPECT_EQ(helper_->refusal(over, 34), EINVAL);
+  over = capture;
+  over.filter.addressCount = 1;
+  over.filter.addressMode = 1;
+  over.filter.addresses[0].family = kWireIpv6;
+  over.filter.addresses[0].bytes[15] = 1;
+  EXPECT_EQ(helper_->refusal(over, 35), EAFNOSUPPORT);
+  EXPECT_TRUE(helper_->serves());
+}
+
+// Only the one established connection with the four-tuple ends: never a listener (which the
+// kernel's lookup falls back to), one that has gone, or one that is closing.
+TEST_F(HelperTest, KillsOnlyTheOneEstablishedConnection) {
+  uint16_t port = 0;
+  const int listener = Listener("127.0.0.1", &port);
+  int server = -1, closingServer = -1;
+  const int client = Connect("127.0.0.1", listener, "127.0.0.1", port, &server);
+  const int closing = Connect("127.0.0.1", listener, "127.0.0.1", port, &closingServer);
+  ASSERT_TRUE(listener >= 0 && client >= 0 && closing >= 0);
+  shutdown(closing, SHUT_WR);  // FIN_WAIT2 here, CLOSE_WAIT at the server
+
+  EXPECT_EQ(helper_->refusal(Kill("127.0.0.1", port, "0.0.0.0", 0), 41), EINVAL);
+  EXPECT_EQ(helper_->refusal(Kill("127.0.0.1", port, "127.0.0.1", 1), 42), ENOENT);
+  ASSERT_TRUE(WaitUntil([&] {
+    return RunCommand("ss -tnH state close-wait").find(":" + std::to_string(port)) !=
+           std::string::npos;
+  }));
+  EXPECT_EQ(helper_->refusal(Kill("127.0.0.1", port, "127.0.0.1", LocalPortOf(closing)), 43),
+            ENOENT);
+  EXPECT_EQ(helper_->refusal(Kill("127.0.0.1", LocalPortOf(client), "127.0.0.1", port), 44), 0);
+  char byte;
+  EXPECT_EQ(recv(client, &byte, 1, MSG_DONTWAIT), -1);
+  EXPECT_EQ(errno, ECONNABORTED);
+  int again = -1;
+  const int another = Connect("127.0.0.1", listener, "127.0.0.1", port, &again);
+  EXPECT_GE(again, 0) << "the listener was destroyed";
+  for (int fd : {listener, server, closingServer, client, closing, another, again}) close(fd);
+}
+
+// A gone interface, and facts of a process that owns no TCP or UDP socket (a child that only
+// sleeps), are refused; this process, which holds one, is answered.
+TEST_F(HelperTest, FlushOfAGoneInterfaceAndFactsOfAProcessWithoutSocket) {
+  auto flush = NewHelperRecord<HelperFlushRequest>(kHelperFlush);
+  flush.interfaceIndex = 99999;
+  flush.family = kWireIpv4;
+  EXPECT_EQ(helper_->refusal(flush, 51), ENODEV);
+
+  ChildProcess sleeper({"sleep", "30"});
+  auto fact = NewHelperRecord<HelperFactRequest>(kHelperFact);
+  fact.processId = uint32_t(sleeper.pid());
+  fact.fact = kFactCommandLine;
+  fact.capacity = 300;
+  EXPECT_EQ(helper_->refusal(fact, 52), ESRCH);
+
+  uint16_t port = 0;
+  const int udp = UdpSocket("127.0.0.1", &port);
+  fact.processId = uint32_t(getpid());
+  helper_->send(fact, 53);
+  const auto answer = HelperProcess::As<HelperFactReply>(helper_->reply());
+  close(udp);
+  EXPECT_EQ(answer.header.type, kHelperFactResult);
+  EXPECT_EQ(answer.result, 0);
+  EXPECT_TRUE(std::string(answer.text, answer.length).find("helper_test") != std::string::npos)
+      << std::string(answer.text, answer.length);
+}
+
+// The window's side: a helper that died is started again by the next request.
+TEST(HelperClient, AHelperThatDiedIsStartedAgain) {
+  UseBuiltHelper();
+  const auto hello = [] {
+    HelperCall call(NewHelperRecord<HelperBareRecord>(kHelperHello));
+    HelperReply reply;
+    return HelperCall::Finish(call, reply, kHelperQuickTimeoutMs) == 0 &&
+           reply.type() == kHelperAbilities;
+  };
+  ASSERT_TRUE(hello());
+  const pid_t first = RunningHelperId();
+  ASSERT_GT(first, 0);
+  kill(first, SIGKILL);
+  ASSERT_TRUE(WaitUntil([&] { return RunningHelperId() == 0; }));
+  EXPECT_TRUE(hello());
+  EXPECT_NE(RunningHelperId(), first);
+  EXPECT_GT(RunningHelperId(), 0);
+}
