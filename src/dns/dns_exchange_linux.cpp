@@ -30,7 +30,8 @@ class SocketHolder {
 
 // The any-address of the server's family (0.0.0.0 or ::) and port 0: the system picks the port.
 bool BindAnyPort(int fd, const SocketAddress& server) {
-  const IpAddress any = server.storage.ss_family == AF_INET ? IpAddress() : IpAddress::Ipv6(IpAddress::Bytes{});
+  const IpAddress any =
+      server.storage.ss_family == AF_INET ? IpAddress() : IpAddress::Ipv6(IpAddress::Bytes{});
   const SocketAddress local = MakeSocketAddress(any, 0);
   return bind(fd, local.get(), local.length) == 0;
 }

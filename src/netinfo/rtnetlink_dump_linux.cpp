@@ -163,8 +163,9 @@ void AdapterDump::addRoute(const uint8_t* body, size_t size) {
   const bool whole = ForEachAttributeAfter(
       body, size, route, [&](uint16_t type, const uint8_t* payload, size_t length) {
         if (type == RTA_TABLE) ReadU32(payload, length, table);
-        if (type == RTA_GATEWAY)
+        if (type == RTA_GATEWAY) {
           hasGateway = ReadAddress(route.rtm_family, payload, length, gateway);
+        }
         if (type == RTA_OIF) hasOif = ReadU32(payload, length, oif);
         if (type == RTA_MULTIPATH) {
           rtnexthop hop{};

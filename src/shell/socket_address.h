@@ -15,9 +15,6 @@ struct SocketAddress {
   const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
 };
 
-// AF_INET or AF_INET6.
-int SocketFamily(const IpAddress& address);
-
 // A sockaddr_in or sockaddr_in6 of the address and port (host order); `scopeId` is the interface
 // a link-local IPv6 address is reached through.
 SocketAddress MakeSocketAddress(const IpAddress& address, uint16_t port, uint32_t scopeId = 0);

@@ -4,10 +4,6 @@
 
 #include "shell/socket_address.h"
 
-int SocketFamily(const IpAddress& address) {
-  return address.isIpv4() ? AF_INET : AF_INET6;
-}
-
 SocketAddress MakeSocketAddress(const IpAddress& address, uint16_t port, uint32_t scopeId) {
   SocketAddress sa;
   if (address.isIpv4()) {
