@@ -54,6 +54,10 @@ class CapturePane : public ModulePane {
   // The file the next capture saves to; empty for none.
   const QString& saveFile() const { return saveFile_; }
 
+ protected:
+  // The filter's description is broken into lines to the width of its box.
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
   void start();
   void openFile(const QString& path);

@@ -61,22 +61,30 @@ void Print(const DnsRun& run, const std::string& text) {
   AppendOutput(run.token, run.pane, kOutputPaneId, text);
 }
 
-// The server to ask: a dotted address as typed, else the first address of the name. An
-// unusable text shows "Invalid DNS Server!" and gives 255.255.255.255, which the network
-// refuses, so a record query then ends in "Query Failed!".
-uint32_t ReadDnsServer(const DnsRun& run) {
+// Puts the server to ask into the request: a dotted address or an IPv6 address (with its
+// interface after "%") as typed, else the first address of the name. An unusable text shows
+// "Invalid DNS Server!" and gives 255.255.255.255, which the network refuses, so a record query
+// then ends in "Query Failed!".
+void ReadDnsServer(const DnsRun& run, DnsRequest& request) {
   std::string text;
   RunOnUiThread(run.token, [&] {
     text = ReadControlText(run.pane, kDnsServerId);
     if (!text.empty()) AddToHistory(Combo(run.pane, kDnsServerId));
   });
   in_addr_t server = inet_addr(text.c_str());
-  if (server != INADDR_NONE) return server;
+  std::optional<DnsIpv6Server> ipv6 = ParseDnsIpv6Server(text);
   char resolved[kInputCapacity];
-  if (ResolveHost(text.c_str(), resolved, sizeof resolved)) server = inet_addr(resolved);
-  if (server != INADDR_NONE) return server;
+  if (server == INADDR_NONE && !ipv6 && ResolveHost(text.c_str(), resolved, sizeof resolved)) {
+    server = inet_addr(resolved);
+    if (const std::optional<IpAddress> address = ParseIpv6Address(resolved)) {
+      ipv6 = DnsIpv6Server{*address, 0};
+    }
+  }
+  request.server = server;
+  request.serverIpv6 = ipv6;
+  if (server != INADDR_NONE || ipv6) return;
   RunOnUiThread(run.token, [&] { ShowError(run.pane, "Invalid DNS Server!"); });
-  return kUnusableServer;
+  request.server = kUnusableServer;
 }
 
 void RunNormalResolve(const DnsRun& run, const std::string& host) {
@@ -90,15 +98,14 @@ void RunNormalResolve(const DnsRun& run, const std::string& host) {
   }
 }
 
-void RunDnsQuery(const DnsRun& run, uint32_t server, const std::string& host, int mode) {
+void RunDnsQuery(const DnsRun& run, DnsRequest request, const std::string& host, int mode) {
   const uint16_t type = DnsQueryTypeOfMode(mode);
   if (type == 0) return;
   std::vector<DnsRecord> records(kRecordCapacity);
-  DnsRequest request;
-  request.server = server;
+  const std::string name = DnsQueryName(type, host);
   request.queryId = kQueryId;
   request.queryType = type;
-  request.queryName = host.c_str();
+  request.queryName = name.c_str();
   request.recursionDesired = 1;
   request.timeoutMs = kQueryTimeoutMs;
   request.recordCount = kRecordCapacity;
@@ -120,7 +127,8 @@ void RunDnsQuery(const DnsRun& run, uint32_t server, const std::string& host, in
 
 // One lookup, on its own thread.
 void DnsWorker(DnsRun run) {
-  const uint32_t server = ReadDnsServer(run);
+  DnsRequest request;  // its server, for a record query
+  ReadDnsServer(run, request);
   std::string host;
   int mode = -1;
   RunOnUiThread(run.token, [&] {
@@ -133,7 +141,7 @@ void DnsWorker(DnsRun run) {
   if (!host.empty() && mode == kNormalResolveMode) {
     RunNormalResolve(run, host);
   } else if (!host.empty() && mode > kNormalResolveMode) {
-    RunDnsQuery(run, server, host, mode);
+    RunDnsQuery(run, request, host, mode);
   }
   RunOnUiThread(run.token, [&] { run.pane->finishLookup(run.token); });
 }
@@ -153,14 +161,14 @@ DnsPane::~DnsPane() {
 }
 
 void DnsPane::buildControls() {
-  const auto group = [this](const char* title, int x, int y, int w, int h) {
+  const auto group = [this](const char* title, int x, int y, int w, int h, Follow follow) {
     auto* box = new QGroupBox(QString::fromLatin1(title), this);
-    place(box, x, y, w, h);
+    place(box, x, y, w, h, follow);
     return box;
   };
-  QGroupBox* typeGroup = group("Query Type :", 7, 1, 134, 31);
-  QGroupBox* serverGroup = group("DNS Server :", 178, 0, 203, 31);
-  QGroupBox* hostGroup = group("Host :", 7, 31, 374, 34);
+  QGroupBox* typeGroup = group("Query Type :", 7, 1, 134, 31, kStay);
+  QGroupBox* serverGroup = group("DNS Server :", 178, 0, 203, 31, kGrowWidth);
+  QGroupBox* hostGroup = group("Host :", 7, 31, 374, 34, kGrowWidth);
 
   auto* modes = new QComboBox(this);
   SetControlId(modes, kDnsQueryTypeId);
@@ -174,25 +182,25 @@ void DnsPane::buildControls() {
   SetControlId(server, kDnsServerId);
   server->setEditable(true);
   server->setInsertPolicy(QComboBox::NoInsert);
-  place(server, 192, 11, 111, 12);
+  place(server, 192, 11, 111, 12, kGrowWidth);
   PutInGroup(server, serverGroup);
 
   auto* getDefault = new QPushButton(QStringLiteral("Get Default"), this);
   SetControlId(getDefault, kDnsGetDefaultId);
-  place(getDefault, 314, 11, 59, 12);
+  place(getDefault, 314, 11, 59, 12, kMoveRight);
   connect(getDefault, &QPushButton::clicked, this, [this] { command(kDnsGetDefaultId); });
 
   auto* host = new QComboBox(this);
   SetControlId(host, kDnsHostId);
   host->setEditable(true);
   host->setInsertPolicy(QComboBox::NoInsert);
-  place(host, 21, 44, 220, 12);
+  place(host, 21, 44, 220, 12, kGrowWidth);
   PutInGroup(host, hostGroup);
 
   auto* start = new QPushButton(QStringLiteral("Start"), this);
   SetControlId(start, kDnsStartId);
   start->setDefault(true);
-  place(start, 279, 42, 50, 14);
+  place(start, 279, 42, 50, 14, kMoveRight);
   connect(start, &QPushButton::clicked, this, [this] { command(kDnsStartId); });
 
   MakeOutputPane(this, kOutputPaneId, QRect(7, 71, 374, 192), true, OutputScrollBars::Both, true);
@@ -245,8 +253,7 @@ void DnsPane::finishLookup(const RunTokenPtr& run) {
 }
 
 void DnsPane::showDefaultServer() {
-  SetControlText(this, kDnsServerId,
-                 QString::fromStdString(DottedAddress(GetDefaultDnsServer(resolverConfig_))));
+  SetControlText(this, kDnsServerId, QString::fromStdString(DefaultDnsServerText(resolverConfig_)));
 }
 
 void DnsPane::updateWidgets() {
