@@ -427,7 +427,6 @@ PaneRun PaneSide(CapturePane& pane, const CaptureFilter& filter, double seconds,
   SendToPacketCapture(&filter);
   auto* box = FindControl<QComboBox>(&pane, kCaptureInterfaceId);
   const QString address = ipv6 ? QStringLiteral("::1") : QStringLiteral("127.0.0.1");
-  if (box->findText(address) < 0) box->addItem(address);  // until the list holds IPv6 too
   box->setCurrentIndex(box->findText(address));
   SetCaptureFileChooser([saveTo](QWidget*, bool) { return QString::fromStdString(saveTo); });
   if (!saveTo.empty()) pane.command(kCmdSaveToFile);

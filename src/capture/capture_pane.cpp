@@ -276,7 +276,7 @@ CapturePane::CapturePane(QWidget* mainWindow) : ModulePane(mainWindow) {
   SetControlId(address, kCaptureInterfaceId);
   place(address, 13, 15, 92, 12, column);
   PutInGroup(address, addressGroup);
-  FillLocalAddressBox(address, LocalFamilies::kIpv4Only);  // captures read IPv4 alone
+  FillLocalAddressBox(address);
 
   QGroupBox* displayGroup = AddGroup(this, "Display :", 7, 35, 104, 42, column);
   auto* display = new QComboBox(this);
@@ -302,7 +302,7 @@ CapturePane::CapturePane(QWidget* mainWindow) : ModulePane(mainWindow) {
   connect(start, &QPushButton::clicked, this, [this] { command(kCaptureStartId); });
   auto* file = new QPushButton(QStringLiteral("File..."), this);
   SetControlId(file, kCaptureFileId);
-  place(file, 122, 63, 50, 12);  // below Start, inside the group
+  place(file, 122, 63, 50, 12, beside);  // below Start, inside the group
   auto* fileMenu = new QMenu(file);
   for (const auto& [text, id] : {std::pair{"Save To File...", kCmdSaveToFile},
                                  std::pair{"Open Capture File...", kCmdOpenCaptureFile}}) {
