@@ -145,9 +145,18 @@ CaptureFileWriter* CreateCaptureFile(const std::string& path, int linkType, int 
                                      int* error) {
   int ignored = 0;
   int& code = error != nullptr ? *error : ignored;
-  FILE* file = fopen(path.c_str(), "wbe");
+  // Opened without waiting, so a FIFO without a reader fails (ENXIO) instead of hanging; the
+  // writes wait as ever.
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    code = errno;
+    return nullptr;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FILE* file = fdopen(fd, "wb");
   if (file == nullptr) {
     code = errno;
+    close(fd);
     return nullptr;
   }
   auto* writer = new CaptureFileWriter;

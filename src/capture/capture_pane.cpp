@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QLabel>
@@ -397,13 +398,13 @@ void CapturePane::start() {
     request.address = InterfaceAddressOf(BoundedText(address->currentText()));
   }
   // The file is the next capture's only: a later one saves only where it is told to.
-  request.saveFile = std::exchange(saveFile_, QString()).toStdString();
+  request.saveFile = QFile::encodeName(std::exchange(saveFile_, QString())).toStdString();
   startRun(request);
 }
 
 void CapturePane::openFile(const QString& path) {
   CaptureRequest request;
-  request.openFile = path.toStdString();
+  request.openFile = QFile::encodeName(path).toStdString();
   startRun(request);
 }
 

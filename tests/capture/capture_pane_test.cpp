@@ -763,12 +763,19 @@ TEST_F(CapturePaneTest, AFileThatCannotBeWrittenEndsTheSavingNotTheCapture) {
   SendToPacketCapture(&filter);
   choose("127.0.0.1", kDisplayTextOnly, false);
   TempDir dir;
-  std::string file = dir.file("missing/capture.pcap");
+  std::string file;
   SetCaptureFileChooser([&](QWidget*, bool) { return QString::fromStdString(file); });
-  fileCommand(kCmdSaveToFile);
-  start();
-  ASSERT_TRUE(WaitUntil([&] { return !pane_->running(); }));
-  EXPECT_EQ(boxes_.texts(), std::vector<std::string>{"Failed To Create Capture File:  Code: 2"});
+  // A folder that is not there; a FIFO nobody reads, which must not hang the run.
+  const std::string fifo = dir.file("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& where : {dir.file("missing/capture.pcap"), fifo}) {
+    file = where;
+    fileCommand(kCmdSaveToFile);
+    start();
+    ASSERT_TRUE(WaitUntil([&] { return !pane_->running(); }));
+  }
+  EXPECT_EQ(boxes_.texts(), (std::vector<std::string>{"Failed To Create Capture File:  Code: 2",
+                                                      "Failed To Create Capture File:  Code: 6"}));
   EXPECT_EQ(output(), "");
 
   file = dir.file("limited.pcap");
@@ -806,7 +813,7 @@ TEST_F(CapturePaneTest, AFileThatCannotBeWrittenEndsTheSavingNotTheCapture) {
   limit.reset();
   EXPECT_EQ(std::filesystem::file_size(file), 64u * 1024);
   EXPECT_GT(ReadFrames(file).frames.size(), 50u);  // whole frames up to the limit
-  EXPECT_EQ(boxes_.count(), 1u);
+  EXPECT_EQ(boxes_.count(), 2u);
   close(udp);
 }
 
