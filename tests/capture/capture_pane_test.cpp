@@ -916,7 +916,7 @@ TEST_F(CapturePaneTest, FilterDialogStoresOrRefusesAndSendToReplacesTheFilter) {
     }
     type(d, kFilterPortsId, "80, 443 ,,");
     FindControl<QComboBox>(&d, kFilterAddressModeId)->setCurrentIndex(2);
-    for (const char* addresses : {"10.0.0.1,0.0.0.0", "10.0.0.1,,10.0.0.2"}) {
+    for (const char* addresses : {"10.0.0.1,0.0.0.0", "10.0.0.1,,10.0.0.2", "2001:db8::1,::"}) {
       type(d, kFilterAddressesId, addresses);
       ClickControl(&d, kFilterOkId);
       EXPECT_TRUE(d.isVisible()) << addresses;
@@ -926,6 +926,7 @@ TEST_F(CapturePaneTest, FilterDialogStoresOrRefusesAndSendToReplacesTheFilter) {
                                 "Zero Is NOT allowed at a Port Number!",
                                 "Zero Is NOT allowed at a Port Number!",
                                 "Zero Is NOT allowed at a Port Number!",
+                                "0.0.0.0 Is NOT allowed as an Address!",
                                 "0.0.0.0 Is NOT allowed as an Address!",
                                 "0.0.0.0 Is NOT allowed as an Address!",
                             }));
@@ -943,6 +944,28 @@ TEST_F(CapturePaneTest, FilterDialogStoresOrRefusesAndSendToReplacesTheFilter) {
   EXPECT_EQ(filterText(),
             "Protocols: TCP\nPorts: (src/dst) 80,443,1,2,3,4,5,6,7,8\n"
             "Addresses: (src) 10.0.0.1,255.255.255.255");
+  // IPv6 addresses, stored as the system writes them; ten of the longest fit the field.
+  std::string longest, stored;
+  for (int i = 0; i < kFilterListLength; ++i) {
+    longest += (i ? "," : "") + std::string("FFFF:ffff:ffff:ffff:ffff:ffff:255.255.255.") +
+               std::to_string(240 + i);
+    stored +=
+        (i ? "," : "") + std::string("ffff:ffff:ffff:ffff:ffff:ffff:ffff:fff") + "0123456789"[i];
+  }
+  for (const auto& [typed, shown] :
+       {std::pair{std::string("2001:DB8:0:0::1"), std::string("2001:db8::1")},
+        std::pair{longest, stored}}) {
+    withFilterDialog([&](QDialog& d) {
+      type(d, kFilterAddressesId, typed.c_str());
+      ClickControl(&d, kFilterOkId);
+    });
+    EXPECT_EQ(FilterAddressesText(CurrentCaptureFilter()), shown);
+  }
+  EXPECT_EQ(CurrentCaptureFilter().addressMode, 2);
+  withFilterDialog([&](QDialog& d) {
+    type(d, kFilterAddressesId, "10.0.0.1,abc");
+    ClickControl(&d, kFilterOkId);
+  });
   withFilterDialog([&](QDialog& d) {
     EXPECT_EQ(ReadControlText(&d, kFilterPortsId), "80,443,1,2,3,4,5,6,7,8");
     FindControl<QCheckBox>(&d, kFilterTcpId)->setChecked(false);
