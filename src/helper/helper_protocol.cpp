@@ -44,6 +44,19 @@ int Ipv4Of(const WireAddress& wire, uint32_t* address) {
   return 0;
 }
 
+// An address of either family out of a wire address: 0 and the address, or the errno.
+int AddressOf(const WireAddress& wire, IpAddress* address) {
+  if (wire.reserved != 0) return EINVAL;
+  if (wire.family == kWireIpv6) {
+    *address = IpAddress::Ipv6(wire.bytes);
+    return 0;
+  }
+  uint32_t ipv4 = 0;
+  if (const int error = Ipv4Of(wire, &ipv4); error != 0) return error;
+  *address = IpAddress::Ipv4(ipv4);
+  return 0;
+}
+
 bool IsFlag(int32_t value) {
   return value == 0 || value == 1;
 }
@@ -84,7 +97,7 @@ int DecodeEcho(const HelperEchoRequest& r, HelperRequest* request) {
   if (r.ttl > 255) return EINVAL;
   request->ttl = uint8_t(r.ttl);
   request->timeoutMs = r.timeoutMs;
-  return Ipv4Of(r.destination, &request->destination);
+  return AddressOf(r.destination, &request->destination);
 }
 
 int DecodeCapture(const HelperCaptureRequest& r, HelperRequest* request) {
@@ -94,10 +107,12 @@ int DecodeCapture(const HelperCaptureRequest& r, HelperRequest* request) {
 
 int DecodeKill(const HelperKillRequest& r, HelperRequest* request) {
   if (r.local.family != r.remote.family) return EINVAL;
-  if (const int error = Ipv4Of(r.local, &request->localAddress); error != 0) return error;
-  if (const int error = Ipv4Of(r.remote, &request->remoteAddress); error != 0) return error;
+  if (const int error = AddressOf(r.local, &request->localAddress); error != 0) return error;
+  if (const int error = AddressOf(r.remote, &request->remoteAddress); error != 0) return error;
   // An established connection has both ends.
-  if (r.localPort == 0 || r.remotePort == 0 || request->remoteAddress == 0) return EINVAL;
+  if (r.localPort == 0 || r.remotePort == 0 || request->remoteAddress.isUnspecified()) {
+    return EINVAL;
+  }
   request->localPort = r.localPort;
   request->remotePort = r.remotePort;
   return 0;
@@ -237,6 +252,21 @@ WireAddress WireIpv4(uint32_t address) {
   wire.family = kWireIpv4;
   std::memcpy(wire.bytes, &address, 4);
   return wire;
+}
+
+WireAddress WireAddressOf(const IpAddress& address) {
+  if (address.isIpv4()) return WireIpv4(address.ipv4());
+  WireAddress wire;
+  wire.family = kWireIpv6;
+  std::memcpy(wire.bytes, address.bytes().data(), sizeof wire.bytes);
+  return wire;
+}
+
+IpAddress AddressOfWire(const WireAddress& wire) {
+  if (wire.family == kWireIpv6) return IpAddress::Ipv6(wire.bytes);
+  uint32_t ipv4 = 0;
+  if (wire.family == kWireIpv4) std::memcpy(&ipv4, wire.bytes, sizeof ipv4);
+  return IpAddress::Ipv4(ipv4);
 }
 
 WireCaptureFilter WireFilterOf(const CaptureFilter& filter) {

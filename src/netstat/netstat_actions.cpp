@@ -15,10 +15,13 @@ std::string Piece(const char* format, const std::string& value) {
   return FormatLine(kPropertiesPieceCapacity, format, value.c_str());
 }
 
-// The host name and service lines of an "address:port" cell.
+// The host name and service lines of an "address:port" or "[address]:port" cell.
 std::string NameAndServiceLines(const std::string& cell, bool udp, const PropertyLookups& l) {
   const size_t colon = cell.rfind(':');
-  const std::string address = colon == std::string::npos ? cell : cell.substr(0, colon);
+  std::string address = colon == std::string::npos ? cell : cell.substr(0, colon);
+  if (address.size() >= 2 && address.front() == '[' && address.back() == ']') {
+    address = address.substr(1, address.size() - 2);
+  }
   const int port = colon == std::string::npos ? 0 : std::atoi(cell.c_str() + colon + 1);
   std::optional<std::string> host = l.hostName ? l.hostName(address) : std::nullopt;
   std::optional<std::string> service;

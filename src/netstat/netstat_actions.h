@@ -33,7 +33,7 @@ inline constexpr size_t kProcessTextCapacity = 2000;
 
 // The lookups the text needs, so its rules are checked without a resolver or processes.
 struct PropertyLookups {
-  // The host name of a dotted address.
+  // The host name of an address (dotted, or IPv6 text).
   std::function<std::optional<std::string>(const std::string& address)> hostName;
   // The service name of a port (host byte order) for "tcp" or "udp".
   std::function<std::optional<std::string>(uint16_t port, bool udp)> serviceName;
