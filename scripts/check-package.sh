@@ -101,9 +101,11 @@ apt-get install --simulate -qq "./$deb" >"$work/apt.log" 2>&1 || {
   fail "the package's dependencies do not resolve"
 }
 depends=$(dpkg-deb -f "$deb" Depends)
+# The library of this architecture: another's (a 32-bit libm) may be installed beside it.
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 for lib in $(objdump -p "$root/usr/bin/pelorin" "$root/$helper" | awk '$1 == "NEEDED" { print $2 }' |
   sort -u); do
-  owner=$(dpkg -S "*/$lib" | sed -n '1s/[:,].*//p') || fail "$lib belongs to no package"
+  owner=$(dpkg -S "*/$multiarch/$lib" | sed -n '1s/[:,].*//p') || fail "$lib belongs to no package"
   [[ ", $depends" == *", $owner "* || ", $depends," == *", $owner,"* ]] ||
     fail "$lib comes from $owner, which Depends lacks: $depends"
 done
@@ -133,8 +135,10 @@ kill -0 "$pid" 2>/dev/null || {
 kill "$pid"
 wait "$pid" 2>/dev/null || true
 pid=
-# The offscreen platform itself notes that it cannot raise windows; nothing else may appear.
-if grep -vx 'This plugin does not support raise()' "$work/start.log"; then
+# The offscreen platform itself notes that it cannot raise windows nor pass on a window's size
+# limits; nothing else may appear.
+if grep -vx -e 'This plugin does not support raise()' \
+  -e 'This plugin does not support propagateSizeHints()' "$work/start.log"; then
   fail "the installed program complained on start-up"
 fi
 ok "the installed program starts on the offscreen platform"

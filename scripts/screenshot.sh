@@ -3,13 +3,16 @@
 #
 # The program runs in a network namespace of its own, where a few loopback endpoints are opened
 # for the Netstat list to show: the picture shows none of this machine's own addresses, ports or
-# processes.
+# processes. It keeps its settings in a folder of its own too, where it finds itself left at a
+# size larger than its smallest, as on a screen of today.
 set -euo pipefail
 out=${1:-docs/main-window.png}
 bin=${PELORIN_BIN:-build/default/pelorin}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export XDG_RUNTIME_DIR=$work
+export XDG_RUNTIME_DIR=$work XDG_CONFIG_HOME=$work
+mkdir -p "$work/pelorin"
+printf '[window]\nx=10\ny=10\nwidth=1000\nheight=640\n' >"$work/pelorin/pelorin.ini"
 
 # Inside the namespace: loopback up, the endpoints, the program on a virtual display.
 inside() {

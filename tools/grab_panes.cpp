@@ -1,13 +1,16 @@
 // Renders the main window once per module, then every dialog the panes open, for looking at
 // their layouts:
-//   build/default/tools/grab_panes OUT_DIR
-// Off-screen by default; with QT_QPA_PLATFORM=xcb under xvfb-run it paints on a real X display.
+//   build/default/tools/grab_panes OUT_DIR [WIDTHxHEIGHT | max]
+// The window has its smallest size unless a size is given, or "max": the screen's whole room,
+// as maximised. Off-screen by default; with QT_QPA_PLATFORM=xcb under xvfb-run it paints on a
+// real X display.
 #include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPixmap>
+#include <QScreen>
 #include <QTimer>
 #include <functional>
 
@@ -56,6 +59,13 @@ int main(int argc, char** argv) {
   PrepareApplication(app);
   const QDir out(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
   MainWindow window;
+  const QString size = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+  if (size == QLatin1String("max")) {
+    // A virtual display has no window manager to maximise it: the window takes the room itself.
+    window.setGeometry(window.screen()->availableGeometry());
+  } else if (const QStringList wh = size.split(QLatin1Char('x')); wh.size() == 2) {
+    window.resize(wh[0].toInt(), wh[1].toInt());
+  }
   window.show();
   Settle(300);
   for (const ModuleInfo& m : ModuleTable()) {

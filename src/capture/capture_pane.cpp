@@ -127,17 +127,19 @@ CapturePane::CapturePane(QWidget* mainWindow) : ModulePane(mainWindow) {
   g_capturePane = this;
   g_currentFilter = InitialCaptureFilter();
 
-  QGroupBox* addressGroup = AddGroup(this, "Local Interface :", 7, 2, 104, 30);
+  // The interface's column and the filter share the room the pane has beyond its size.
+  const Follow column = Across(0, 0.5);
+  QGroupBox* addressGroup = AddGroup(this, "Local Interface :", 7, 2, 104, 30, column);
   auto* address = new QComboBox(this);
   SetControlId(address, kCaptureInterfaceId);
-  place(address, 13, 15, 92, 12);
+  place(address, 13, 15, 92, 12, column);
   PutInGroup(address, addressGroup);
   FillLocalAddressBox(address);
 
-  QGroupBox* displayGroup = AddGroup(this, "Display :", 7, 35, 104, 42);
+  QGroupBox* displayGroup = AddGroup(this, "Display :", 7, 35, 104, 42, column);
   auto* display = new QComboBox(this);
   SetControlId(display, kDisplaySelectorId);
-  place(display, 13, 47, 92, 12);
+  place(display, 13, 47, 92, 12, column);
   PutInGroup(display, displayGroup);
   FillDisplaySelector(display, 0);
   auto* showInfo = new QCheckBox(QStringLiteral("Show Packet Info"), this);
@@ -145,23 +147,25 @@ CapturePane::CapturePane(QWidget* mainWindow) : ModulePane(mainWindow) {
   showInfo->setChecked(true);
   place(showInfo, 13, 63, 92, 10);
 
-  AddGroup(this, "Controls :", 116, 2, 62, 75);
+  const Follow beside = Across(0.5, 0.5);
+  AddGroup(this, "Controls :", 116, 2, 62, 75, beside);
   auto* editFilter = new QPushButton(QStringLiteral("Edit Filter..."), this);
   SetControlId(editFilter, kCaptureEditFilterId);
-  place(editFilter, 122, 17, 50, 14);
+  place(editFilter, 122, 17, 50, 14, beside);
   connect(editFilter, &QPushButton::clicked, this, [this] { command(kCaptureEditFilterId); });
   auto* start = new QPushButton(QStringLiteral("Start"), this);
   SetControlId(start, kCaptureStartId);
   start->setDefault(true);
-  place(start, 122, 46, 50, 14);
+  place(start, 122, 46, 50, 14, beside);
   connect(start, &QPushButton::clicked, this, [this] { command(kCaptureStartId); });
 
-  AddGroup(this, "Current Filter :", 183, 2, 198, 75);
+  AddGroup(this, "Current Filter :", 183, 2, 198, 75, Across(0.5, 1));
   auto* filterText = new QLabel(this);
   SetControlId(filterText, kCaptureFilterTextId);
   filterText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   filterText->setTextFormat(Qt::PlainText);
-  place(filterText, 190, 14, 186, 61);  // to the group's lower edge: room for seven lines
+  // To the group's lower edge: room for seven lines.
+  place(filterText, 190, 14, 186, 61, Across(0.5, 1));
   DescribeFilter();
 
   MakeOutputPane(this, kOutputPaneId, QRect(7, 81, 374, 182), true, OutputScrollBars::VerticalOnly,
@@ -207,6 +211,11 @@ void CapturePane::sendTo(const CaptureFilter* filter) {
   DescribeFilter();
   SetControlText(this, kOutputPaneId, QString());
   ShowModule(kCaptureButton);
+}
+
+void CapturePane::resizeEvent(QResizeEvent* event) {
+  ModulePane::resizeEvent(event);
+  DescribeFilter();
 }
 
 void CapturePane::DescribeFilter() {

@@ -42,6 +42,10 @@ class CapturePane : public ModulePane {
   // The kernel's packet counts of the last run that ended.
   const CaptureCounts& lastRunCounts() const { return lastRunCounts_; }
 
+ protected:
+  // The filter's description is broken into lines to the width of its box.
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
   void start();
   void stop();

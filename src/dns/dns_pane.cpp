@@ -153,14 +153,14 @@ DnsPane::~DnsPane() {
 }
 
 void DnsPane::buildControls() {
-  const auto group = [this](const char* title, int x, int y, int w, int h) {
+  const auto group = [this](const char* title, int x, int y, int w, int h, Follow follow) {
     auto* box = new QGroupBox(QString::fromLatin1(title), this);
-    place(box, x, y, w, h);
+    place(box, x, y, w, h, follow);
     return box;
   };
-  QGroupBox* typeGroup = group("Query Type :", 7, 1, 134, 31);
-  QGroupBox* serverGroup = group("DNS Server :", 178, 0, 203, 31);
-  QGroupBox* hostGroup = group("Host :", 7, 31, 374, 34);
+  QGroupBox* typeGroup = group("Query Type :", 7, 1, 134, 31, kStay);
+  QGroupBox* serverGroup = group("DNS Server :", 178, 0, 203, 31, kGrowWidth);
+  QGroupBox* hostGroup = group("Host :", 7, 31, 374, 34, kGrowWidth);
 
   auto* modes = new QComboBox(this);
   SetControlId(modes, kDnsQueryTypeId);
@@ -174,25 +174,25 @@ void DnsPane::buildControls() {
   SetControlId(server, kDnsServerId);
   server->setEditable(true);
   server->setInsertPolicy(QComboBox::NoInsert);
-  place(server, 192, 11, 111, 12);
+  place(server, 192, 11, 111, 12, kGrowWidth);
   PutInGroup(server, serverGroup);
 
   auto* getDefault = new QPushButton(QStringLiteral("Get Default"), this);
   SetControlId(getDefault, kDnsGetDefaultId);
-  place(getDefault, 314, 11, 59, 12);
+  place(getDefault, 314, 11, 59, 12, kMoveRight);
   connect(getDefault, &QPushButton::clicked, this, [this] { command(kDnsGetDefaultId); });
 
   auto* host = new QComboBox(this);
   SetControlId(host, kDnsHostId);
   host->setEditable(true);
   host->setInsertPolicy(QComboBox::NoInsert);
-  place(host, 21, 44, 220, 12);
+  place(host, 21, 44, 220, 12, kGrowWidth);
   PutInGroup(host, hostGroup);
 
   auto* start = new QPushButton(QStringLiteral("Start"), this);
   SetControlId(start, kDnsStartId);
   start->setDefault(true);
-  place(start, 279, 42, 50, 14);
+  place(start, 279, 42, 50, 14, kMoveRight);
   connect(start, &QPushButton::clicked, this, [this] { command(kDnsStartId); });
 
   MakeOutputPane(this, kOutputPaneId, QRect(7, 71, 374, 192), true, OutputScrollBars::Both, true);

@@ -17,16 +17,18 @@ namespace {
 
 constexpr const char* kAdaptersFailed = "Failed To Get Adapters Info!";
 
-QLabel* AddLabel(ModulePane* pane, const char* text, int x, int y, int width, int height) {
+QLabel* AddLabel(ModulePane* pane, const char* text, int x, int y, int width, int height,
+                 Follow follow) {
   auto* label = new QLabel(QString::fromLatin1(text), pane);
   label->setTextFormat(Qt::PlainText);  // a host or domain name is never markup
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  pane->place(label, x, y, width, height);
+  pane->place(label, x, y, width, height, follow);
   return label;
 }
 
 // A sunken, bordered value field of the statistics under its label, which names it for the
-// accessibility interface while the field's own text stays its value.
+// accessibility interface while the field's own text stays its value. The statistics keep to
+// the pane's right edge.
 void AddValueField(ModulePane* pane, const char* label, int labelY, int id, Qt::Alignment alignment,
                    int x, int y) {
   auto* field = new QLabel(pane);
@@ -34,8 +36,8 @@ void AddValueField(ModulePane* pane, const char* label, int labelY, int id, Qt::
   field->setTextFormat(Qt::PlainText);
   field->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   field->setAlignment(alignment | Qt::AlignVCenter);
-  pane->place(field, x, y, 110, 11);
-  AddLabel(pane, label, 264, labelY, 62, 8)->setBuddy(field);
+  pane->place(field, x, y, 110, 11, kMoveRight);
+  AddLabel(pane, label, 264, labelY, 62, 8, kMoveRight)->setBuddy(field);
 }
 
 QPushButton* AddButton(ModulePane* pane, const char* text, int id) {
@@ -62,17 +64,18 @@ NetInfoPane::NetInfoPane(QWidget* mainWindow, NetInfoSources sources)
 
 void NetInfoPane::buildControls() {
   // The frames first, so the controls inside lie on top of them.
-  const auto group = [this](const char* title, int x, int y, int w, int h) {
+  // The adapter's information takes the room the pane has beyond its size.
+  const auto group = [this](const char* title, int x, int y, int w, int h, Follow follow) {
     auto* box = new QGroupBox(QString::fromLatin1(title), this);
-    place(box, x, y, w, h);
+    place(box, x, y, w, h, follow);
     return box;
   };
-  group("Windows IP Configuration :", 7, 7, 374, 60);
-  QGroupBox* adapterGroup = group("Network Adapters :", 7, 76, 374, 187);
-  group("Information :", 17, 111, 238, 143);
-  group("Statistics :", 254, 111, 127, 118);
+  group("Windows IP Configuration :", 7, 7, 374, 60, kGrowWidth);
+  QGroupBox* adapterGroup = group("Network Adapters :", 7, 76, 374, 187, kGrowBoth);
+  group("Information :", 17, 111, 238, 143, kGrowBoth);
+  group("Statistics :", 254, 111, 127, 118, kMoveRight);
 
-  SetControlId(AddLabel(this, "#ipconfig#", 16, 19, 355, 45), kNetworkParamsId);
+  SetControlId(AddLabel(this, "#ipconfig#", 16, 19, 355, 45, kGrowWidth), kNetworkParamsId);
   AddValueField(this, "Status :", 124, kAdapterStatusId, Qt::AlignHCenter, 263, 134);
   AddValueField(this, "Speed :", 149, kAdapterSpeedId, Qt::AlignRight, 264, 159);
   AddValueField(this, "Received :", 175, kAdapterReceivedId, Qt::AlignRight, 263, 184);
@@ -81,20 +84,20 @@ void NetInfoPane::buildControls() {
   // The focusable controls in their Tab order, as they read: the list, then its button.
   adapters_ = new QComboBox(this);
   SetControlId(adapters_, kAdapterListId);
-  place(adapters_, 16, 90, 307, 12);
+  place(adapters_, 16, 90, 307, 12, kGrowWidth);
   PutInGroup(adapters_, adapterGroup);
   connect(adapters_, &QComboBox::currentIndexChanged, this, [this] { command(kAdapterListId); });
 
   QPushButton* refresh = AddButton(this, "Refresh", kNetInfoRefreshId);
   refresh->setDefault(true);
-  place(refresh, 328, 89, 46, 14);
+  place(refresh, 328, 89, 46, 14, kMoveRight);
 
   QPlainTextEdit* info = MakeOutputPane(this, kOutputPaneId, QRect(23, 121, 226, 128), true,
                                         OutputScrollBars::None, false);
   info->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);  // the double border
   NameAfterLabel(info, QStringLiteral("Information :"));
 
-  place(AddButton(this, "Flush DNS Cache...", kFlushCacheId), 274, 236, 82, 16);
+  place(AddButton(this, "Flush DNS Cache...", kFlushCacheId), 274, 236, 82, 16, kMoveRight);
 }
 
 void NetInfoPane::command(int id) {

@@ -29,6 +29,7 @@
 #include "shell/message_presenter.h"
 #include "shell/output.h"
 #include "shell/output_menu.h"
+#include "shell/output_text_size.h"
 #include "shell/resolve_host.h"
 #include "shell/ui_thread.h"
 #include "shell/worker_thread.h"
@@ -88,7 +89,9 @@ int CellWidthFor(const QTableView* list, const char* text) {
 }
 
 int ColumnWidth(const QTableView* list, int column) {
-  int width = kColumnWidths[column];
+  // The widths are those of the described text size; a larger text widens them alike.
+  const int points = list->font().pointSize() > 0 ? list->font().pointSize() : kDescribedTextSize;
+  int width = kColumnWidths[column] * points / kDescribedTextSize;
   if (column == kColumnLocal || column == kColumnRemote) {
     width = std::max(width, CellWidthFor(list, kWidestAddress));
   } else if (column == kColumnState) {
@@ -224,13 +227,13 @@ void NetstatPane::buildList() {
   QHeaderView* rows = list_->verticalHeader();
   rows->hide();
   rows->setSectionResizeMode(QHeaderView::Fixed);
-  rows->setDefaultSectionSize(list_->fontMetrics().height() + 4);
   QHeaderView* columns = list_->horizontalHeader();
   columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   columns->setHighlightSections(false);
   columns->setSectionsClickable(true);
   columns->setStretchLastSection(false);
-  for (int c = 0; c < kEndpointColumns; ++c) columns->resizeSection(c, ColumnWidth(list_, c));
+  measureList();
+  FollowOutputTextSize(list_, [this] { measureList(); });
   connect(columns, &QHeaderView::sectionClicked, this, [this](int c) { sortByColumn(c); });
   // The titles never take the focus, so the keyboard has its own way to them, anywhere in the
   // pane: Ctrl+1 for the first column to Ctrl+5 for the last.
@@ -258,8 +261,28 @@ void NetstatPane::buildList() {
           });
   list_->installEventFilter(this);
   list_->viewport()->installEventFilter(this);
-  place(list_, 7, 25, 374, 238);
+  place(list_, 7, 25, 374, 238, kGrowBoth);
   setFocusProxy(list_);
+}
+
+void NetstatPane::measureList() {
+  list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 4);
+  QHeaderView* columns = list_->horizontalHeader();
+  // The titles as large as the rows: the header, and the part of it that paints them, do not
+  // take the list's font by themselves.
+  columns->setFont(list_->font());
+  columns->viewport()->setFont(list_->font());
+  for (int c = 0; c < kEndpointColumns; ++c) columns->resizeSection(c, ColumnWidth(list_, c));
+  fitLastColumn();
+}
+
+void NetstatPane::fitLastColumn() {
+  QHeaderView* columns = list_->horizontalHeader();
+  const int last = kEndpointColumns - 1;
+  int others = 0;
+  for (int c = 0; c < last; ++c) others += columns->sectionSize(c);
+  columns->resizeSection(last,
+                         std::max(ColumnWidth(list_, last), list_->viewport()->width() - others));
 }
 
 void NetstatPane::command(int id) {
@@ -398,6 +421,7 @@ void NetstatPane::sortByColumn(int column) {
 }
 
 bool NetstatPane::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == list_->viewport() && event->type() == QEvent::Resize) fitLastColumn();
   if (watched == list_ && event->type() == QEvent::KeyPress) {
     // Shift+F10 as well as the Menu key, which many keyboards lack.
     const auto* key = static_cast<QKeyEvent*>(event);

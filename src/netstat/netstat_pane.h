@@ -66,6 +66,9 @@ class NetstatPane : public ModulePane {
  private:
   void buildControls();
   void buildList();
+  // The rows and columns for the list's text size; the last column reaches the list's edge.
+  void measureList();
+  void fitLastColumn();
   void finishRefresh(const RunTokenPtr& token, std::shared_ptr<const EndpointSnapshot> snapshot);
   void setInterval(int seconds);
   void sortByColumn(int column);

@@ -43,25 +43,25 @@ bool DestinationOf(const std::string& host, uint32_t* address, std::string* dott
 PingPane::PingPane(QWidget* mainWindow) : ModulePane(mainWindow) {
   // In their Tab order, as they read from left to right.
   auto* group = new QGroupBox(QStringLiteral("Host / Address :"), this);
-  place(group, 7, 0, 113, 28);
+  place(group, 7, 0, 113, 28, kGrowWidth);
   host_ = new QComboBox(this);
   host_->setEditable(true);
   host_->setInsertPolicy(QComboBox::NoInsert);  // the history is kept by the runs
   SetControlId(host_, kPingHostBox);
-  place(host_, 17, 9, 94, 13);
+  place(host_, 17, 9, 94, 13, kGrowWidth);
   PutInGroup(host_, group);
 
   ping_ = new QRadioButton(QStringLiteral("Ping"), this);
   SetControlId(ping_, kPingRadio);
-  place(ping_, 144, 12, 29, 10);
+  place(ping_, 144, 12, 29, 10, kMoveRight);
   trace_ = new QRadioButton(QStringLiteral("TraceRoute"), this);
   SetControlId(trace_, kTraceRadio);
-  place(trace_, 193, 12, 72, 10);
+  place(trace_, 193, 12, 72, 10, kMoveRight);
 
   auto* start = new QPushButton(QStringLiteral("Start"), this);
   SetControlId(start, kStartButton);
   start->setDefault(true);
-  place(start, 277, 6, 86, 17);
+  place(start, 277, 6, 86, 17, kMoveRight);
   connect(start, &QPushButton::clicked, this, [this] { command(kStartButton); });
 
   MakeOutputPane(this, kOutputPaneId, QRect(7, 35, 374, 228), true, OutputScrollBars::Both, true);

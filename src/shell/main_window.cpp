@@ -15,15 +15,21 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QSignalBlocker>
+#include <QWheelEvent>
+#include <QWindow>
 
 #include "shell/controls.h"
 #include "shell/desktop_launch.h"
 #include "shell/dialog_units.h"
+#include "shell/follow_layout.h"
 #include "shell/help_window.h"
 #include "shell/module_pane.h"
 #include "shell/output_menu.h"
+#include "shell/output_text_size.h"
+#include "shell/pictures.h"
 #include "shell/ui_thread.h"
 #include "shell/version_string.h"
+#include "shell/window_settings.h"
 
 namespace {
 
@@ -53,6 +59,24 @@ bool IsAccelerator(const QKeyEvent* key) {
   }
 }
 
+// The output text size a key asks for: Ctrl+Plus (or Ctrl+=, the same key unshifted), Ctrl+Minus
+// and Ctrl+0, on the main keys or the keypad; 0 for any other key.
+int TextSizeForKey(const QKeyEvent* key) {
+  const Qt::KeyboardModifiers mods = key->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier);
+  if (mods != Qt::ControlModifier) return 0;
+  switch (key->key()) {
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+      return LargerTextSize(OutputTextSize());
+    case Qt::Key_Minus:
+      return SmallerTextSize(OutputTextSize());
+    case Qt::Key_0:
+      return kDescribedTextSize;
+    default:
+      return 0;
+  }
+}
+
 bool IsEnter(const QKeyEvent* key) {
   return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
 }
@@ -78,23 +102,31 @@ bool IsEditableText(QWidget* w) {
 MainWindow::MainWindow(std::span<const ModuleInfo> modules)
     : modules_(modules.begin(), modules.end()) {
   setWindowTitle(QStringLiteral("Pelorin"));
-  setWindowIcon(QIcon(QStringLiteral(":/images/icon.png")));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                 Qt::WindowCloseButtonHint);
+                 Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
   g_mainWindow = this;
+  SetOutputTextSize(kDescribedTextSize);
 
   buildMenus();
+  // The described layout is the smallest the window gets; the panes take the room beyond.
   auto* client = new QWidget(this);
   client->setFont(DialogFont());
-  client->setFixedSize(Dlu().x(kWindowWidth), Dlu().y(kWindowHeight));
+  const QSize described(Dlu().x(kWindowWidth), Dlu().y(kWindowHeight));
+  client->setMinimumSize(described);
+  client->resize(described);
+  layout_ = new FollowLayout(client, described);
   setCentralWidget(client);
   buildControls(client);
-  setFixedSize(sizeHint());
 
-  for (const ModuleInfo& m : modules_) panes_.push_back(m.create ? m.create(client) : nullptr);
+  for (const ModuleInfo& m : modules_) {
+    ModulePane* pane = m.create ? m.create(client) : nullptr;
+    if (pane != nullptr) layout_->add(pane, pane->geometry(), kGrowBoth);
+    panes_.push_back(pane);
+  }
   ShowModule(kNetstatButton);
 
+  resize(minimumSizeHint());
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
@@ -149,19 +181,20 @@ void MainWindow::buildControls(QWidget* client) {
   const DialogUnits& dlu = Dlu();
 
   // The picture at its real size; the label takes the picture's size rather than the dialog
-  // units', which at some fonts would cut its foot off.
+  // units', which at some fonts would cut its foot off, down to the first button at most (at a
+  // font smaller than the layout's, the button would lie over the foot).
   auto* logo = new QLabel(client);
   logo_ = logo;
   SetControlId(logo, kLogoId);
-  const QPixmap picture(QStringLiteral(":/images/logo.png"));
-  logo->setPixmap(picture);
-  logo->setGeometry(QRect(dlu.rect(0, 0, 72, 92).topLeft(), picture.size()));
+  logo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  const int room = modules_.empty() ? kLogoSize.height() : dlu.y(modules_.front().buttonTop);
+  layout_->add(logo, QRect(0, 0, kLogoSize.width(), std::min(kLogoSize.height(), room)), kStay);
   logo->setCursor(Qt::PointingHandCursor);
 
   for (const ModuleInfo& m : modules_) {
     auto* button = new QPushButton(QString::fromLatin1(m.label), client);
     SetControlId(button, m.buttonId);
-    button->setGeometry(dlu.rect(0, m.buttonTop, 72, 18));
+    layout_->add(button, dlu.rect(0, m.buttonTop, 72, 18), kStay);
     button->setCheckable(true);  // push-like: stays pressed while its module is shown
     // Every change of its state that ShowModule did not make (a click, a key, the accessible
     // toggle action) shows its module, so exactly one button stays pressed.
@@ -172,7 +205,7 @@ void MainWindow::buildControls(QWidget* client) {
 
   auto* version = new QLabel(client);
   SetControlId(version, kVersionLineId);
-  version->setGeometry(dlu.rect(0, 276, 465, 10));
+  layout_->add(version, dlu.rect(0, 276, 465, 10), Follow{0, 1, 1, 1});  // along the bottom
   version->setAlignment(Qt::AlignCenter);
   version->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   version->setText(QStringLiteral("Pelorin Version %1 - %2")
@@ -253,6 +286,13 @@ void MainWindow::shutdown() {
   }
   // From here no worker write reaches a widget; the panes go with the window.
   SetUiShuttingDown();
+  if (!settingsFile_.isEmpty()) {
+    WindowSettings now;
+    now.geometry = normalGeometry();
+    now.maximized = isMaximized();
+    now.textSize = OutputTextSize();
+    WriteWindowSettings(settingsFile_, now);
+  }
   hide();
   QCoreApplication::quit();
 }
@@ -265,6 +305,10 @@ ModulePane* MainWindow::pane(int buttonId) const {
 }
 
 bool MainWindow::handleKey(QWidget* target, QKeyEvent* key) {
+  if (const int size = TextSizeForKey(key); size != 0) {
+    SetOutputTextSize(size);
+    return true;
+  }
   if (key->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier)) return false;
   if (key->key() == Qt::Key_Escape) {
     command(kCmdCancel);
@@ -279,7 +323,7 @@ bool MainWindow::handleKey(QWidget* target, QKeyEvent* key) {
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
   if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride && type != QEvent::ContextMenu &&
-      type != QEvent::MouseButtonRelease) {
+      type != QEvent::MouseButtonRelease && type != QEvent::Wheel) {
     return false;
   }
   auto* widget = qobject_cast<QWidget*>(watched);
@@ -309,6 +353,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
       }
       return true;
     }
+    case QEvent::Wheel:
+      return handleWheel(static_cast<QWheelEvent*>(event));
     case QEvent::MouseButtonRelease:
       // Only the logo itself: a pane's control may carry the same id.
       if (widget == logo_ && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
@@ -319,6 +365,50 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     default:
       return false;
   }
+}
+
+bool MainWindow::handleWheel(const QWheelEvent* wheel) {
+  if (!(wheel->modifiers() & Qt::ControlModifier)) return false;
+  // A notch of the wheel is 120; a touchpad sends its turns in smaller parts.
+  constexpr int kNotch = 120;
+  wheelTurn_ += wheel->angleDelta().y();
+  for (; wheelTurn_ >= kNotch; wheelTurn_ -= kNotch) {
+    SetOutputTextSize(LargerTextSize(OutputTextSize()));
+  }
+  for (; wheelTurn_ <= -kNotch; wheelTurn_ += kNotch) {
+    SetOutputTextSize(SmallerTextSize(OutputTextSize()));
+  }
+  return true;
+}
+
+void MainWindow::paintLogo() {
+  logo_->setPixmap(LogoPicture(devicePixelRatioF()));
+}
+
+// The pictures are painted when the window is first shown, not before: painting may hand its
+// work to threads, and a window that is never shown needs none.
+void MainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!iconPainted_) {
+    setWindowIcon(ProgramIcon());
+    iconPainted_ = true;
+  }
+  // The logo is painted for the scale of the window's screen, and again on a screen of another.
+  if (QWindow* handle = windowHandle()) {
+    connect(handle, &QWindow::screenChanged, this, &MainWindow::paintLogo, Qt::UniqueConnection);
+  }
+  paintLogo();
+}
+
+void MainWindow::rememberIn(const QString& settingsFile) {
+  settingsFile_ = settingsFile;
+  const WindowSettings saved = ReadWindowSettings(settingsFile);
+  if (saved.geometry && saved.geometry->width() >= minimumWidth() &&
+      saved.geometry->height() >= minimumHeight() && FitsScreens(*saved.geometry)) {
+    setGeometry(*saved.geometry);
+  }
+  if (saved.maximized) setWindowState(windowState() | Qt::WindowMaximized);
+  if (saved.textSize) SetOutputTextSize(*saved.textSize);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

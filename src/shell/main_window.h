@@ -6,8 +6,11 @@
 
 #include "shell/module_table.h"
 
+class FollowLayout;
 class ModulePane;
+class QLabel;
 class QPushButton;
+class QWheelEvent;
 
 // Main-window commands.
 inline constexpr int kCmdPrimary = 1;
@@ -47,6 +50,11 @@ class MainWindow : public QMainWindow {
   // Runs the close operations in module order, then ends the window and the event loop.
   void shutdown();
 
+  // Restores the window's place, size, maximised state and output text size from this settings
+  // file where they fit the screens there are now, and keeps them there at shutdown. Without it
+  // (the tests), the window opens as described and keeps nothing.
+  void rememberIn(const QString& settingsFile);
+
   ModulePane* pane(int buttonId) const;
   ModulePane* currentPane() const { return current_; }
   bool isShutDown() const { return shutDown_; }
@@ -54,18 +62,25 @@ class MainWindow : public QMainWindow {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void buildMenus();
   void buildControls(QWidget* client);
+  void paintLogo();
   bool handleKey(QWidget* target, QKeyEvent* key);
+  bool handleWheel(const QWheelEvent* wheel);
 
   std::vector<ModuleInfo> modules_;
   std::vector<ModulePane*> panes_;
   std::vector<QPushButton*> buttons_;
-  QWidget* logo_ = nullptr;
+  FollowLayout* layout_ = nullptr;
+  QLabel* logo_ = nullptr;
   ModulePane* current_ = nullptr;
   bool shutDown_ = false;
+  bool iconPainted_ = false;
+  int wheelTurn_ = 0;  // Ctrl+wheel turns not yet a notch
+  QString settingsFile_;
 };
 
 // The main window of this run (null before it is built and after it is gone), for message-box

@@ -13,6 +13,8 @@
 #include "shell/controls.h"
 #include "shell/dialog_units.h"
 #include "shell/message_presenter.h"
+#include "shell/module_pane.h"
+#include "shell/output_text_size.h"
 #include "shell/ui_thread.h"
 
 namespace {
@@ -145,7 +147,12 @@ QPlainTextEdit* MakeOutputPane(QWidget* pane, int id, const QRect& dlu, bool rea
                                OutputScrollBars scrollBars, bool fixedFont) {
   auto* edit = new OutputEdit(pane);
   SetControlId(edit, id);
-  edit->setGeometry(Dlu().rect(dlu.x(), dlu.y(), dlu.width(), dlu.height()));
+  auto* modulePane = qobject_cast<ModulePane*>(pane);
+  if (modulePane != nullptr) {
+    modulePane->place(edit, dlu.x(), dlu.y(), dlu.width(), dlu.height(), kGrowBoth);
+  } else {
+    edit->setGeometry(Dlu().rect(dlu.x(), dlu.y(), dlu.width(), dlu.height()));
+  }
   edit->setReadOnly(readOnly);
   edit->setUndoRedoEnabled(!readOnly);
   // A caret the keys move, so output can be read line by line and partly selected from the
@@ -159,6 +166,8 @@ QPlainTextEdit* MakeOutputPane(QWidget* pane, int id, const QRect& dlu, bool rea
   edit->setHorizontalScrollBarPolicy(policy(scrollBars == OutputScrollBars::Both));
   edit->setVerticalScrollBarPolicy(policy(scrollBars != OutputScrollBars::None));
   if (fixedFont) edit->setFont(GetFixedFont());
+  // A module's output takes the size the user chose for output text; a dialog's keeps its own.
+  if (modulePane != nullptr) FollowOutputTextSize(edit);
   edit->setAccessibleName(QStringLiteral("Output"));
   // Tab stops every half inch, so tabbed columns line up as users know them.
   edit->setTabStopDistance(edit->logicalDpiX() / 2.0);

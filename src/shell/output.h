@@ -17,7 +17,8 @@ inline constexpr int kOutputPaneId = 1020;
 enum class OutputScrollBars { Both, VerticalOnly, None };
 
 // Makes an output pane: a plain-text control with the given id, placed at dialog units inside
-// `pane`; read-only ones hold only what the module prints.
+// `pane`; read-only ones hold only what the module prints. In a module pane it grows with the
+// pane and its text takes the output text size; in a dialog it keeps its place and font.
 QPlainTextEdit* MakeOutputPane(QWidget* pane, int id, const QRect& dialogUnits, bool readOnly,
                                OutputScrollBars scrollBars, bool fixedFont);
 

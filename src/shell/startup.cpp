@@ -8,23 +8,23 @@
 
 #include "shell/dialog_units.h"
 #include "shell/main_window.h"
+#include "shell/pictures.h"
+#include "shell/window_settings.h"
 #include "version.h"
 
 namespace {
 
 constexpr int kSplashMilliseconds = 1000;
 
-// The splash picture at its natural size, centred on the primary screen.
+// The splash picture at its natural size, centred on the primary screen and painted for its
+// scale.
 std::unique_ptr<QLabel> ShowSplash() {
-  const QPixmap picture(QStringLiteral(":/images/splash.png"));
-  if (picture.isNull()) return nullptr;
+  const QScreen* screen = QGuiApplication::primaryScreen();
   auto splash = std::make_unique<QLabel>(
       nullptr, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::Tool | Qt::WindowStaysOnTopHint);
-  splash->setPixmap(picture);
-  splash->resize(picture.size());
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    splash->move(SplashTopLeft(screen->geometry(), picture.size()));
-  }
+  splash->setPixmap(SplashPicture(screen ? screen->devicePixelRatio() : 1.0));
+  splash->resize(kSplashSize);
+  if (screen != nullptr) splash->move(SplashTopLeft(screen->geometry(), kSplashSize));
   splash->show();
   splash->raise();
   return splash;
@@ -61,6 +61,7 @@ int RunPelorin(QApplication& app) {
   QApplication::processEvents();  // paint the splash while the main window is built
 
   MainWindow window;
+  window.rememberIn(DefaultSettingsFile());
   QTimer::singleShot(kSplashMilliseconds, &window, [&] {
     splash.reset();
     window.show();

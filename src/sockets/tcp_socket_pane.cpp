@@ -184,22 +184,24 @@ void TcpWorker(TcpRequest request, std::shared_ptr<SocketRun> run, PaneWriter ou
 }  // namespace
 
 TcpSocketPane::TcpSocketPane(QWidget* mainWindow) : ModulePane(mainWindow) {
-  QGroupBox* hostGroup = AddGroup(this, "Connect To :", 7, 2, 176, 30);
+  // The host and the address share the room the pane has beyond its size; the port stays beside.
+  QGroupBox* hostGroup = AddGroup(this, "Connect To :", 7, 2, 176, 30, Across(0, 0.5));
   auto* host = new QComboBox(this);
   SetControlId(host, kTcpHostId);
   host->setEditable(true);
   host->setInsertPolicy(QComboBox::NoInsert);
-  place(host, 13, 15, 164, 12);
+  place(host, 13, 15, 164, 12, Across(0, 0.5));
   PutInGroup(host, hostGroup);
 
-  QGroupBox* addressGroup = AddGroup(this, "Listen On :", 188, 2, 104, 30);
+  QGroupBox* addressGroup = AddGroup(this, "Listen On :", 188, 2, 104, 30, Across(0.5, 1));
   auto* address = new QComboBox(this);
   SetControlId(address, kTcpListenAddressId);
-  place(address, 194, 15, 92, 12);
+  place(address, 194, 15, 92, 12, Across(0.5, 1));
   PutInGroup(address, addressGroup);
   FillLocalAddressBox(address);
 
-  AddPortEdit(this, AddGroup(this, "Port :", 297, 2, 84, 30), kTcpPortId, 303, 72);
+  AddPortEdit(this, AddGroup(this, "Port :", 297, 2, 84, 30, kMoveRight), kTcpPortId, 303, 72,
+              kMoveRight);
 
   AddRowButton(this, "Connect", kTcpConnectId, 7);
   AddRowButton(this, "Listen", kTcpListenId, 61);

@@ -26,9 +26,10 @@ void FillLocalAddressBox(QComboBox* box) {
   box->setCurrentIndex(box->count() > 0 ? 0 : -1);
 }
 
-QGroupBox* AddGroup(ModulePane* pane, const char* title, int x, int y, int width, int height) {
+QGroupBox* AddGroup(ModulePane* pane, const char* title, int x, int y, int width, int height,
+                    Follow follow) {
   auto* group = new QGroupBox(QString::fromLatin1(title), pane);
-  pane->place(group, x, y, width, height);
+  pane->place(group, x, y, width, height, follow);
   return group;
 }
 
@@ -40,11 +41,11 @@ QPushButton* AddRowButton(ModulePane* pane, const char* text, int id, int x) {
   return button;
 }
 
-void AddPortEdit(ModulePane* pane, QGroupBox* group, int id, int x, int width) {
+void AddPortEdit(ModulePane* pane, QGroupBox* group, int id, int x, int width, Follow follow) {
   auto* edit = new QLineEdit(pane);
   SetControlId(edit, id);
   edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
-  pane->place(edit, x, 15, width, 12);
+  pane->place(edit, x, 15, width, 12, follow);
   PutInGroup(edit, group);
 }
 
@@ -53,10 +54,10 @@ void AddEchoDisplayAndOutput(ModulePane* pane, int echoX) {
   SetControlId(echo, kEchoLocalId);
   pane->place(echo, echoX, 48, 58, 10);
 
-  QGroupBox* group = AddGroup(pane, "Display :", 291, 36, 90, 30);
+  QGroupBox* group = AddGroup(pane, "Display :", 291, 36, 90, 30, kMoveRight);
   auto* display = new QComboBox(pane);
   SetControlId(display, kDisplaySelectorId);
-  pane->place(display, 297, 49, 78, 12);
+  pane->place(display, 297, 49, 78, 12, kMoveRight);
   PutInGroup(display, group);
   FillDisplaySelector(display, 4);
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shell/follow_layout.h"
+
 class ModulePane;
 class QComboBox;
 class QGroupBox;
@@ -10,15 +12,16 @@ class QPushButton;
 // Fills a drop-down list with the local address list, first entry selected.
 void FillLocalAddressBox(QComboBox* box);
 
-// A group box with its title, at dialog units.
-QGroupBox* AddGroup(ModulePane* pane, const char* title, int x, int y, int width, int height);
+// A group box with its title, at dialog units, following the pane's growth as `follow` says.
+QGroupBox* AddGroup(ModulePane* pane, const char* title, int x, int y, int width, int height,
+                    Follow follow = kStay);
 
 // A button of the terminals' button row (y 46, 50 x 14) that sends its id as the pane's command.
 QPushButton* AddRowButton(ModulePane* pane, const char* text, int id, int x);
 
-// A port field: digits only, in the group's first row (y 15, height 12).
-void AddPortEdit(ModulePane* pane, QGroupBox* group, int id, int x, int width);
+// A port field: digits only, in the group's first row (y 15, height 12), moving with its group.
+void AddPortEdit(ModulePane* pane, QGroupBox* group, int id, int x, int width, Follow follow);
 
 // The lower part both terminals share: the "Echo Local" box at `echoX` on the button row, the
-// "Display :" group with its selector (Text Only), and the output pane.
+// "Display :" group with its selector (Text Only) at the right, and the output pane.
 void AddEchoDisplayAndOutput(ModulePane* pane, int echoX);

@@ -99,24 +99,29 @@ void UdpWorker(UdpRequest request, std::shared_ptr<SocketRun> run, PaneWriter ou
 }  // namespace
 
 UdpSocketPane::UdpSocketPane(QWidget* mainWindow) : ModulePane(mainWindow) {
-  QGroupBox* addressGroup = AddGroup(this, "Bind To Local IP :", 7, 2, 104, 30);
+  // The two addresses share the room the pane has beyond its size; each port stays beside its
+  // address.
+  QGroupBox* addressGroup = AddGroup(this, "Bind To Local IP :", 7, 2, 104, 30, Across(0, 0.5));
   auto* address = new QComboBox(this);
   SetControlId(address, kUdpLocalAddressId);
-  place(address, 13, 15, 92, 12);
+  place(address, 13, 15, 92, 12, Across(0, 0.5));
   PutInGroup(address, addressGroup);
   FillLocalAddressBox(address);
 
-  AddPortEdit(this, AddGroup(this, "Local Port :", 116, 2, 60, 30), kUdpLocalPortId, 122, 48);
+  const Follow half = Across(0.5, 0.5);
+  AddPortEdit(this, AddGroup(this, "Local Port :", 116, 2, 60, 30, half), kUdpLocalPortId, 122, 48,
+              half);
 
-  QGroupBox* remoteGroup = AddGroup(this, "Send To Remote IP :", 181, 2, 135, 30);
+  QGroupBox* remoteGroup = AddGroup(this, "Send To Remote IP :", 181, 2, 135, 30, Across(0.5, 1));
   auto* remote = new QComboBox(this);
   SetControlId(remote, kUdpRemoteHostId);
   remote->setEditable(true);
   remote->setInsertPolicy(QComboBox::NoInsert);
-  place(remote, 187, 15, 123, 12);
+  place(remote, 187, 15, 123, 12, Across(0.5, 1));
   PutInGroup(remote, remoteGroup);
 
-  AddPortEdit(this, AddGroup(this, "Remote Port :", 321, 2, 60, 30), kUdpRemotePortId, 327, 48);
+  AddPortEdit(this, AddGroup(this, "Remote Port :", 321, 2, 60, 30, kMoveRight), kUdpRemotePortId,
+              327, 48, kMoveRight);
 
   AddRowButton(this, "Start", kUdpStartId, 7);
   AddRowButton(this, "Close", kUdpCloseId, 61);

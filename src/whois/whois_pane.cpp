@@ -41,20 +41,21 @@ WhoisPane::~WhoisPane() {
 }
 
 void WhoisPane::buildControls() {
+  // The two boxes share the room the pane has beyond its size.
   auto* queryGroup = new QGroupBox(QStringLiteral("Domain Name / IP Address :"), this);
-  place(queryGroup, 7, 0, 171, 44);
+  place(queryGroup, 7, 0, 171, 44, Across(0, 0.5));
   auto* serverGroup = new QGroupBox(QStringLiteral("Custom Whois Server :"), this);
-  place(serverGroup, 183, 0, 198, 44);
+  place(serverGroup, 183, 0, 198, 44, Across(0.5, 1));
 
   // Dropped-down lists as tall as the layout allows: 71 and 235 dialog units.
   QComboBox* query = MakeEditableCombo(this, kWhoisQueryBoxId, 7);
-  place(query, 17, 11, 156, 12);
+  place(query, 17, 11, 156, 12, Across(0, 0.5));
   PutInGroup(query, queryGroup);
 
   auto* start = new QPushButton(QStringLiteral("Start"), this);
   SetControlId(start, kStartButtonId);
   start->setDefault(true);
-  place(start, 133, 27, 40, 14);
+  place(start, 133, 27, 40, 14, Across(0.5, 0.5));
   connect(start, &QPushButton::clicked, this, [this] { command(kStartButtonId); });
 
   QComboBox* servers = MakeEditableCombo(this, kWhoisServerBoxId, 27);
@@ -64,12 +65,12 @@ void WhoisPane::buildControls() {
   servers->setCurrentIndex(-1);
   servers->setEditText(QString());
   servers->setEnabled(false);
-  place(servers, 191, 11, 182, 12);
+  place(servers, 191, 11, 182, 12, Across(0.5, 1));
   PutInGroup(servers, serverGroup);
 
   auto* custom = new QCheckBox(QStringLiteral("Choose Whois Server"), this);
   SetControlId(custom, kWhoisCustomCheckId);
-  place(custom, 289, 30, 84, 8);
+  place(custom, 289, 30, 84, 8, kMoveRight);
   connect(custom, &QCheckBox::clicked, this, [this] { command(kWhoisCustomCheckId); });
 
   MakeOutputPane(this, kOutputPaneId, QRect(7, 49, 374, 214), true, OutputScrollBars::Both, true);

@@ -19,6 +19,7 @@
 #include "shell/output_batch.h"
 #include "shell/payload_display.h"
 #include "shell/payload_format.h"
+#include "shell/pictures.h"
 #include "shell/startup.h"
 #include "shell/ui_thread.h"
 #include "test_util.h"
@@ -313,6 +314,9 @@ TEST(Fonts, RealFontsAreInstalled) {
 TEST(Splash, CentredByHalfTheDesktopEdges) {
   EXPECT_EQ(SplashTopLeft(QRect(0, 0, 1024, 768), QSize(350, 200)), QPoint(337, 284));
   EXPECT_EQ(SplashTopLeft(QRect(0, 0, 1025, 767), QSize(351, 201)), QPoint(337, 283));
-  const QPixmap splash(QStringLiteral(":/images/splash.png"));
-  EXPECT_EQ(splash.size(), QSize(350, 200));
+  // Painted with as many pixels as a screen of the scale shows it with, never enlarged.
+  EXPECT_EQ(SplashPicture(1).size(), QSize(350, 200));
+  const QPixmap sharp = SplashPicture(2);
+  EXPECT_EQ(sharp.size(), QSize(700, 400));
+  EXPECT_EQ(sharp.devicePixelRatio(), 2);
 }

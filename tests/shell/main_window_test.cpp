@@ -10,11 +10,14 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <array>
+#include <fstream>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -24,6 +27,7 @@
 #include "shell/module_pane.h"
 #include "shell/output.h"
 #include "shell/output_menu.h"
+#include "shell/output_text_size.h"
 #include "shell/ui_thread.h"
 #include "test_util.h"
 
@@ -133,7 +137,10 @@ TEST_F(MainWindowTest, StartsWithNetstatShownAndPressed) {
     EXPECT_EQ(button(m.buttonId)->text().toStdString(), m.label);
   }
   EXPECT_EQ(window_->currentPane(), window_->pane(kNetstatButton));
-  EXPECT_EQ(window_->minimumSize(), window_->maximumSize());  // fixed size
+  // Opens at its smallest, the described size, and can be resized and maximised.
+  EXPECT_EQ(window_->size(), window_->minimumSize());
+  EXPECT_GT(window_->maximumWidth(), window_->minimumWidth());
+  EXPECT_TRUE(window_->windowFlags() & Qt::WindowMaximizeButtonHint);
 }
 
 TEST_F(MainWindowTest, VersionLineAndLogo) {
@@ -143,8 +150,8 @@ TEST_F(MainWindowTest, VersionLineAndLogo) {
   EXPECT_GT(version->text().size(), QString("Pelorin Version v1.1.0.0 - ").size());
   auto* logo = FindControl<QLabel>(window_.get(), kLogoId);
   ASSERT_NE(logo, nullptr);
-  EXPECT_EQ(logo->pixmap().size(), QSize(104, 150));
-  EXPECT_EQ(logo->size(), logo->pixmap().size());
+  EXPECT_EQ(logo->pixmap().deviceIndependentSize(), QSizeF(104, 150));
+  EXPECT_EQ(logo->width(), 104);
   EXPECT_EQ(logo->cursor().shape(), Qt::PointingHandCursor);
   QTest::mouseClick(logo, Qt::LeftButton);
   EXPECT_EQ(pages_, std::vector<std::string>{kHomePage});
@@ -405,4 +412,97 @@ TEST_F(MainWindowTest, NoMenuOverOtherControlsOrFromTheKeyboard) {
   RightClick(button(kDnsButton));
   RightClick(output(kNetstatButton)->viewport(), QContextMenuEvent::Keyboard);
   EXPECT_EQ(seen.shown, 0);
+}
+
+namespace {
+
+// A run of the program with spy panes, keeping its settings in `file` as the program keeps them
+// in the user's configuration folder.
+std::unique_ptr<MainWindow> OpenWindow(std::array<ModuleInfo, 9>& table, const std::string& file) {
+  SetUiShuttingDown(false);
+  auto window = std::make_unique<MainWindow>(table);
+  window->rememberIn(QString::fromStdString(file));
+  window->show();
+  return window;
+}
+
+int OutputPoints(const MainWindow& window) {
+  return FindControl<QPlainTextEdit>(window.pane(kDnsButton), kOutputPaneId)->font().pointSize();
+}
+
+// A place on the screen a little larger than the smallest window.
+QRect PlaceOnScreen(const MainWindow& window) {
+  const QRect screen = window.screen()->availableGeometry();
+  return QRect(screen.topLeft() + QPoint(10, 20), window.minimumSize() + QSize(40, 30));
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+}  // namespace
+
+TEST(WindowSettings, PlaceSizeStateAndTextSizeAreKeptBetweenRuns) {
+  TempDir dir;
+  const std::string file = dir.file("pelorin.ini");
+  std::array<ModuleInfo, 9> table = SpyTable();
+  QRect placed;
+  {
+    auto window = OpenWindow(table, file);  // nothing kept yet: as described
+    EXPECT_EQ(window->size(), window->minimumSize());
+    EXPECT_EQ(OutputPoints(*window), kDescribedTextSize);
+    placed = PlaceOnScreen(*window);
+    window->setGeometry(placed);
+    SetOutputTextSize(12);
+    window->shutdown();
+  }
+  {
+    auto window = OpenWindow(table, file);
+    EXPECT_EQ(window->geometry(), placed);
+    EXPECT_EQ(OutputPoints(*window), 12);
+    window->showMaximized();
+    window->shutdown();
+  }
+  auto window = OpenWindow(table, file);
+  EXPECT_TRUE(window->isMaximized());
+  EXPECT_EQ(window->normalGeometry(), placed);  // where it goes back to
+  window->shutdown();
+  SetUiShuttingDown(false);
+}
+
+TEST(WindowSettings, DamagedOrUnfittingSettingsAreIgnored) {
+  TempDir dir;
+  const std::string file = dir.file("pelorin.ini");
+  std::array<ModuleInfo, 9> table = SpyTable();
+  std::mt19937 random(21);
+  std::string garbage("[window]\nx=\x01\xff\nwidth=@Rect(\n[[\n\0=\\", 30);
+  while (garbage.size() < 8192) garbage += char(random());
+  WriteFile(file, garbage);
+  QRect placed;
+  {
+    auto window = OpenWindow(table, file);  // opens as described
+    EXPECT_EQ(window->size(), window->minimumSize());
+    EXPECT_EQ(OutputPoints(*window), kDescribedTextSize);
+    placed = PlaceOnScreen(*window);
+    window->setGeometry(placed);
+    SetOutputTextSize(10);
+    window->shutdown();
+  }
+  {
+    auto window = OpenWindow(table, file);  // the damaged file gave way to good settings
+    EXPECT_EQ(window->geometry(), placed);
+    EXPECT_EQ(OutputPoints(*window), 10);
+    window->shutdown();
+  }
+  // Off every screen, smaller than the window can be, a text size not offered: as described.
+  for (const char* settings : {"[window]\nx=100000\ny=20\nwidth=900\nheight=600\n"
+                               "[output]\ntextSize=13\n",
+                               "[window]\nx=0\ny=0\nwidth=100\nheight=100\n"}) {
+    WriteFile(file, settings);
+    auto window = OpenWindow(table, file);
+    EXPECT_EQ(window->size(), window->minimumSize()) << settings;
+    EXPECT_EQ(OutputPoints(*window), kDescribedTextSize) << settings;
+    window->shutdown();
+  }
+  SetUiShuttingDown(false);
 }
