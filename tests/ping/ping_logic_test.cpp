@@ -215,6 +215,13 @@ TEST(TraceOutput, HopLineColumns) {
   EXPECT_EQ(FormatHopLine(254, EchoResult{Ip(255, 255, 255, 255), 7, 123456}),
             "254  255.255.255.255  123456  Status Unknown\r\n");
   EXPECT_EQ(DottedAddress(Ip(10, 0, 0, 1)), "10.0.0.1");
+  // An IPv6 address longer than the column pushes what follows.
+  EXPECT_EQ(FormatHopLine(3, EchoResult{0, kEchoTtlExpiredTransit, 7},
+                          *ParseIpv6Address("2001:db8:1234:5678::1")),
+            "3    2001:db8:1234:5678::1  7      TTL_EXPIRED_TRANSIT\r\n");
+  EXPECT_EQ(
+      FormatHopLine(2, EchoResult{0, kEchoReqTimedOut, -1}, IpAddress::Ipv6(IpAddress::Bytes{})),
+      "2    ::               -1     REQ_TIMED_OUT\r\n");
 }
 
 // A scripted echo service: one (return, status) per TTL, the address of a router per TTL.
