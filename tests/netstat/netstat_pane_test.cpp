@@ -278,8 +278,12 @@ TEST_F(NetstatPaneTest, AFailedRefreshKeepsTheRows) {
   close(lowestFree);
   limit.rlim_cur = rlim_t(lowestFree);
   setrlimit(RLIMIT_NOFILE, &limit);
+  // Another thread may have closed a descriptor below the limit since: every free one is taken.
+  std::vector<int> taken;
+  for (int fd; (fd = dup(0)) >= 0;) taken.push_back(fd);
   pane().command(kNetstatRefreshId);
   const bool ended = WaitRefreshed(pane());
+  for (const int fd : taken) close(fd);
   setrlimit(RLIMIT_NOFILE, &saved);
   ASSERT_TRUE(ended);
   EXPECT_EQ(presenter_.texts(), std::vector<std::string>{"Netstat Memory Allocation Error!"});
