@@ -420,6 +420,37 @@ TEST_F(HelperTest, FlushOfAGoneInterfaceAndFactsOfAProcessWithoutSocket) {
       << std::string(answer.text, answer.length);
 }
 
+// A process whose only socket is an IPv6 one owns an endpoint: the owners name it, and its
+// facts are answered.
+TEST_F(HelperTest, OwnersAndFactsCoverIpv6Sockets) {
+  ChildProcess socat({"socat", "-u", "UDP6-RECV:0,bind=[::1]", "/dev/null"});
+  const uint32_t pid = uint32_t(socat.pid());
+  ASSERT_TRUE(WaitUntil([&] {
+    return RunCommand("ss -uanpH").find("pid=" + std::to_string(pid) + ",") != std::string::npos;
+  }));
+  helper_->send(NewHelperRecord<HelperBareRecord>(kHelperOwners), 81);
+  bool named = false;
+  for (std::vector<uint8_t> bytes = helper_->reply(); !bytes.empty(); bytes = helper_->reply()) {
+    const uint16_t type = HelperProcess::As<HelperHeader>(bytes).type;
+    if (type == kHelperOwnerPairs) {
+      const auto pairs = HelperProcess::As<HelperOwnerPairsReply>(bytes);
+      for (uint32_t i = 0; i < pairs.count; ++i) named = named || pairs.pairs[i].processId == pid;
+    } else if (type != kHelperOwnerNames) {
+      EXPECT_EQ(HelperProcess::As<HelperStatusReply>(bytes).error, 0);
+      break;
+    }
+  }
+  EXPECT_TRUE(named);
+  auto fact = NewHelperRecord<HelperFactRequest>(kHelperFact);
+  fact.processId = pid;
+  fact.fact = kFactCommandLine;
+  fact.capacity = 300;
+  helper_->send(fact, 82);
+  const auto answer = HelperProcess::As<HelperFactReply>(helper_->reply());
+  EXPECT_EQ(answer.header.type, kHelperFactResult);
+  EXPECT_EQ(std::string(answer.text, answer.length), "socat -u UDP6-RECV:0,bind=[::1] /dev/null");
+}
+
 // The window's side: a helper that died is started again by the next request.
 TEST(HelperClient, AHelperThatDiedIsStartedAgain) {
   UseBuiltHelper();
