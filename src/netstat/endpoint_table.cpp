@@ -5,7 +5,6 @@
 #include <tuple>
 
 #include "shell/format_bounded.h"
-#include "shell/ipv4_text.h"
 
 namespace {
 
@@ -17,11 +16,6 @@ uint16_t HostPort(uint32_t portField) {
 template <typename Record>
 IpAddress AddressOf(const Record& r, uint32_t ipv4, const uint8_t (&ipv6)[16]) {
   return r.ipv6 ? IpAddress::Ipv6(ipv6) : IpAddress::Ipv4(ipv4);
-}
-
-std::string AddressText(const IpAddress& address, unsigned port) {
-  if (address.isIpv6()) return EndpointText(address, uint16_t(port));
-  return FormatLine(kLineCapacity, "%s:%u", DottedAddress(address.ipv4()).c_str(), port);
 }
 
 int Sign(int64_t difference) {
@@ -178,13 +172,12 @@ std::string EndpointCellText(const EndpointRecord& r, int column) {
     case kColumnProto:
       return udp ? "UDP" : "TCP";
     case kColumnLocal:
-      return AddressText(LocalAddressOf(r), HostPort(r.localPort));
+      return EndpointText(LocalAddressOf(r), HostPort(r.localPort));
     case kColumnRemote: {
       if (udp) return "*.*";
       const IpAddress remote = RemoteAddressOf(r);
-      return AddressText(remote, (remote.isUnspecified() && r.state != kTcpEstablished)
-                                     ? 0u
-                                     : unsigned{HostPort(r.remotePort)});
+      const bool noPeer = remote.isUnspecified() && r.state != kTcpEstablished;
+      return EndpointText(remote, noPeer ? 0 : HostPort(r.remotePort));
     }
     case kColumnState:
       return udp ? std::string() : TcpStateName(r.state);

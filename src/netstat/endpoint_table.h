@@ -60,8 +60,8 @@ IpAddress LocalAddressOf(const EndpointRecord& record);
 IpAddress RemoteAddressOf(const EndpointRecord& record);
 
 // One refresh's endpoints: all TCP records, then all UDP records, each group in table order
-// (SortTableOrder). Never changed once
-// built: the rows of the list refer into it for as long as they are shown.
+// (SortTableOrder). Never changed once built: the rows of the list refer into it for as long as
+// they are shown.
 struct EndpointSnapshot {
   std::vector<EndpointRecord> records;
 };
