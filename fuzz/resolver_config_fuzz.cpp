@@ -10,5 +10,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)FirstNameServer(text);
   const ResolverConfig config = ParseResolverConfig(text);
   if (config.domain.size() > kResolverDomainMax) __builtin_trap();
+  // A zone is shown as it is written: short, and nothing in it that could break a line.
+  for (const NameServer& server : config.allNameServers) {
+    if (server.zone.size() > kNameServerZoneMax) __builtin_trap();
+    for (const char c : server.zone) {
+      if (c <= ' ' || c > '~') __builtin_trap();
+    }
+  }
   return 0;
 }

@@ -134,7 +134,7 @@ CapturePane::CapturePane(QWidget* mainWindow) : ModulePane(mainWindow) {
   SetControlId(address, kCaptureInterfaceId);
   place(address, 13, 15, 92, 12, column);
   PutInGroup(address, addressGroup);
-  FillLocalAddressBox(address);
+  FillLocalAddressBox(address, LocalFamilies::kIpv4Only);  // captures read IPv4 alone
 
   QGroupBox* displayGroup = AddGroup(this, "Display :", 7, 35, 104, 42, column);
   auto* display = new QComboBox(this);

@@ -1,12 +1,15 @@
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 
 #include "dns/dns_exchange.h"
+#include "shell/socket_address.h"
 
 namespace {
 
@@ -25,23 +28,19 @@ class SocketHolder {
   int fd_;
 };
 
-bool BindAnyPort(int fd) {
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(INADDR_ANY);
-  local.sin_port = 0;
-  return bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+// The any-address of the server's family (0.0.0.0 or ::) and port 0: the system picks the port.
+bool BindAnyPort(int fd, const SocketAddress& server) {
+  const IpAddress any =
+      server.storage.ss_family == AF_INET ? IpAddress() : IpAddress::Ipv6(IpAddress::Bytes{});
+  const SocketAddress local = MakeSocketAddress(any, 0);
+  return bind(fd, local.get(), local.length) == 0;
 }
 
 // The socket is connected to the server, so the system delivers only the server's datagrams:
 // nobody else who reaches the query's port can answer it. (A port-unreachable report from the
 // server then fails the receive at once.)
-bool SendQuery(int fd, uint32_t server, const std::vector<uint8_t>& query) {
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = server;
-  to.sin_port = htons(kDnsPort);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) return false;
+bool SendQuery(int fd, const SocketAddress& server, const std::vector<uint8_t>& query) {
+  if (connect(fd, server.get(), server.length) != 0) return false;
   return send(fd, query.data(), query.size(), 0) == static_cast<ssize_t>(query.size());
 }
 
@@ -86,20 +85,44 @@ bool WaitForReply(int fd, int wakeFd, uint32_t timeoutMs, uint8_t* buffer, size_
 
 }  // namespace
 
+std::optional<DnsIpv6Server> ParseDnsIpv6Server(const std::string& text) {
+  const size_t percent = text.find('%');
+  const std::optional<IpAddress> address =
+      ParseIpv6Address(std::string_view(text).substr(0, percent));
+  if (!address) return std::nullopt;
+  DnsIpv6Server server{*address, 0};
+  if (percent == std::string::npos) return server;
+  const std::string zone = text.substr(percent + 1);
+  server.scope = if_nametoindex(zone.c_str());
+  if (server.scope == 0) {
+    // An index as a decimal number, as the resolver also reads it.
+    const auto [end, error] = std::from_chars(zone.data(), zone.data() + zone.size(), server.scope);
+    if (error != std::errc() || end != zone.data() + zone.size() || server.scope == 0) {
+      return std::nullopt;
+    }
+  }
+  return server;
+}
+
 int DnsExchange(DnsRequest* request) {
   if (request == nullptr) return kDnsNoRequest;
   const int capacity = request->recordCount;
   request->recordCount = 0;
 
-  SocketHolder socketHolder(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+  const SocketAddress server =
+      request->serverIpv6
+          ? MakeSocketAddress(request->serverIpv6->address, kDnsPort, request->serverIpv6->scope)
+          : MakeSocketAddress(IpAddress::Ipv4(request->server), kDnsPort);
+  SocketHolder socketHolder(
+      socket(server.storage.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
   const int fd = socketHolder.fd();
   if (fd < 0) return kDnsSocketFailed;
-  if (!BindAnyPort(fd)) return kDnsBindFailed;
+  if (!BindAnyPort(fd, server)) return kDnsBindFailed;
 
   const std::vector<uint8_t> query = BuildDnsQuery(
       request->queryId, request->queryType, request->queryName, request->recursionDesired != 0);
   if (query.empty()) return kDnsQueryNotBuilt;
-  if (!SendQuery(fd, request->server, query)) return kDnsSendFailed;
+  if (!SendQuery(fd, server, query)) return kDnsSendFailed;
 
   uint8_t reply[kDnsReceiveBuffer];
   size_t length = 0;

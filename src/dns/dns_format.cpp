@@ -23,6 +23,7 @@ constexpr std::array<DnsMode, kDnsModeCount> kModes = {{
     {"PTR", kDnsTypePtr},
     {"HINFO", kDnsTypeHinfo},
     {"MX", kDnsTypeMx},
+    {"AAAA", kDnsTypeAaaa},
 }};
 
 struct SectionHeading {
@@ -71,6 +72,8 @@ std::optional<std::string> FormatRecordLine(const DnsRecord& r) {
                         name2.c_str());
     case kDnsTypeMx:
       return FormatLine(kLineCapacity, "MX:\t%-3d  %s\r\n", int{r.preference}, name.c_str());
+    case kDnsTypeAaaa:
+      return FormatLine(kLineCapacity, "AAAA:\t%s\r\n", IpAddress::Ipv6(r.address6).text().c_str());
     default:
       return std::nullopt;
   }
@@ -84,6 +87,18 @@ const char* DnsModeLabel(int index) {
 
 uint16_t DnsQueryTypeOfMode(int index) {
   return index >= 0 && index < kDnsModeCount ? kModes[static_cast<size_t>(index)].type : 0;
+}
+
+std::string DnsQueryName(uint16_t type, const std::string& host) {
+  const std::optional<IpAddress> address = ParseIpv6Address(host);
+  if (type != kDnsTypePtr || !address) return host;
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string name;
+  for (size_t i = address->bytes().size(); i-- > 0;) {
+    const uint8_t byte = address->bytes()[i];
+    name += {kHex[byte & 0x0F], '.', kHex[byte >> 4], '.'};
+  }
+  return name + "ip6.arpa";
 }
 
 std::optional<std::string> FormatDnsRecord(const DnsRecord& r) {

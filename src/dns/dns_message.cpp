@@ -190,6 +190,9 @@ void DecodeRdata(RdataReader& rdata, DnsRecord& record) {
         rdata.name(record.name, &record.nameLength);
       }
       break;
+    case kDnsTypeAaaa:
+      if (const uint8_t* bytes = wire.bytes(16)) std::memcpy(record.address6, bytes, 16);
+      break;
     default:
       break;  // kept with its type and TTL, stepped over by RDLENGTH
   }
@@ -206,6 +209,7 @@ bool IsSupportedDnsType(uint16_t type) {
     case kDnsTypePtr:
     case kDnsTypeHinfo:
     case kDnsTypeMx:
+    case kDnsTypeAaaa:
       return true;
     default:
       return false;

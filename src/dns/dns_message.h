@@ -14,6 +14,7 @@ inline constexpr uint16_t kDnsTypeSoa = 6;
 inline constexpr uint16_t kDnsTypePtr = 12;
 inline constexpr uint16_t kDnsTypeHinfo = 13;
 inline constexpr uint16_t kDnsTypeMx = 15;
+inline constexpr uint16_t kDnsTypeAaaa = 28;
 
 inline constexpr size_t kDnsHeaderSize = 12;
 // Longest name text, and the buffer that holds it with its terminator.
@@ -49,9 +50,10 @@ struct DnsRecord {
   uint32_t retry;
   uint32_t expire;
   uint32_t minimum;
+  uint8_t address6[16];  // AAAA: the sixteen address bytes as received (network order)
 };
 
-// Whether a query of this type can be built: A, NS, CNAME, SOA, PTR, HINFO or MX.
+// Whether a query of this type can be built: A, NS, CNAME, SOA, PTR, HINFO, MX or AAAA.
 bool IsSupportedDnsType(uint16_t type);
 
 // The query message: header (id, RD when asked for, QDCOUNT 1), the name as labels (empty labels

@@ -61,22 +61,30 @@ void Print(const DnsRun& run, const std::string& text) {
   AppendOutput(run.token, run.pane, kOutputPaneId, text);
 }
 
-// The server to ask: a dotted address as typed, else the first address of the name. An
-// unusable text shows "Invalid DNS Server!" and gives 255.255.255.255, which the network
-// refuses, so a record query then ends in "Query Failed!".
-uint32_t ReadDnsServer(const DnsRun& run) {
+// Puts the server to ask into the request: a dotted address or an IPv6 address (with its
+// interface after "%") as typed, else the first address of the name. An unusable text shows
+// "Invalid DNS Server!" and gives 255.255.255.255, which the network refuses, so a record query
+// then ends in "Query Failed!".
+void ReadDnsServer(const DnsRun& run, DnsRequest& request) {
   std::string text;
   RunOnUiThread(run.token, [&] {
     text = ReadControlText(run.pane, kDnsServerId);
     if (!text.empty()) AddToHistory(Combo(run.pane, kDnsServerId));
   });
   in_addr_t server = inet_addr(text.c_str());
-  if (server != INADDR_NONE) return server;
+  std::optional<DnsIpv6Server> ipv6 = ParseDnsIpv6Server(text);
   char resolved[kInputCapacity];
-  if (ResolveHost(text.c_str(), resolved, sizeof resolved)) server = inet_addr(resolved);
-  if (server != INADDR_NONE) return server;
+  if (server == INADDR_NONE && !ipv6 && ResolveHost(text.c_str(), resolved, sizeof resolved)) {
+    server = inet_addr(resolved);
+    if (const std::optional<IpAddress> address = ParseIpv6Address(resolved)) {
+      ipv6 = DnsIpv6Server{*address, 0};
+    }
+  }
+  request.server = server;
+  request.serverIpv6 = ipv6;
+  if (server != INADDR_NONE || ipv6) return;
   RunOnUiThread(run.token, [&] { ShowError(run.pane, "Invalid DNS Server!"); });
-  return kUnusableServer;
+  request.server = kUnusableServer;
 }
 
 void RunNormalResolve(const DnsRun& run, const std::string& host) {
@@ -90,15 +98,14 @@ void RunNormalResolve(const DnsRun& run, const std::string& host) {
   }
 }
 
-void RunDnsQuery(const DnsRun& run, uint32_t server, const std::string& host, int mode) {
+void RunDnsQuery(const DnsRun& run, DnsRequest request, const std::string& host, int mode) {
   const uint16_t type = DnsQueryTypeOfMode(mode);
   if (type == 0) return;
   std::vector<DnsRecord> records(kRecordCapacity);
-  DnsRequest request;
-  request.server = server;
+  const std::string name = DnsQueryName(type, host);
   request.queryId = kQueryId;
   request.queryType = type;
-  request.queryName = host.c_str();
+  request.queryName = name.c_str();
   request.recursionDesired = 1;
   request.timeoutMs = kQueryTimeoutMs;
   request.recordCount = kRecordCapacity;
@@ -120,7 +127,8 @@ void RunDnsQuery(const DnsRun& run, uint32_t server, const std::string& host, in
 
 // One lookup, on its own thread.
 void DnsWorker(DnsRun run) {
-  const uint32_t server = ReadDnsServer(run);
+  DnsRequest request;  // its server, for a record query
+  ReadDnsServer(run, request);
   std::string host;
   int mode = -1;
   RunOnUiThread(run.token, [&] {
@@ -133,7 +141,7 @@ void DnsWorker(DnsRun run) {
   if (!host.empty() && mode == kNormalResolveMode) {
     RunNormalResolve(run, host);
   } else if (!host.empty() && mode > kNormalResolveMode) {
-    RunDnsQuery(run, server, host, mode);
+    RunDnsQuery(run, request, host, mode);
   }
   RunOnUiThread(run.token, [&] { run.pane->finishLookup(run.token); });
 }
@@ -245,8 +253,7 @@ void DnsPane::finishLookup(const RunTokenPtr& run) {
 }
 
 void DnsPane::showDefaultServer() {
-  SetControlText(this, kDnsServerId,
-                 QString::fromStdString(DottedAddress(GetDefaultDnsServer(resolverConfig_))));
+  SetControlText(this, kDnsServerId, QString::fromStdString(DefaultDnsServerText(resolverConfig_)));
 }
 
 void DnsPane::updateWidgets() {

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "shell/ip_address.h"
+
 // The system resolver's configuration, where the default DNS server, the domain and every
 // adapter's DNS servers come from.
 inline constexpr const char* kResolverConfigPath = "/etc/resolv.conf";
@@ -13,6 +15,17 @@ inline constexpr const char* kResolverConfigPath = "/etc/resolv.conf";
 inline constexpr size_t kResolverConfigMaxBytes = 64 * 1024;
 // A domain name is at most 255 characters; a longer value is cut there.
 inline constexpr size_t kResolverDomainMax = 255;
+
+// A "nameserver" entry: its address, and after an IPv6 one the interface it is reached through,
+// as the resolver reads it ("fe80::1%eth0").
+struct NameServer {
+  IpAddress address;
+  std::string zone;  // as written, at most kNameServerZoneMax printable characters; empty for none
+
+  // The address as text, with "%zone" when it has one.
+  std::string text() const;
+};
+inline constexpr size_t kNameServerZoneMax = 15;
 
 // The system resolver uses at most this many name servers, the first it can read.
 inline constexpr size_t kResolverMaxNameServers = 3;
@@ -30,6 +43,8 @@ struct ResolverConfig {
   // The IPv4 addresses among the name servers the resolver uses, in file order, in network
   // order.
   std::vector<uint32_t> nameServers;
+  // The name servers the resolver uses, in file order, whatever their family.
+  std::vector<NameServer> allNameServers;
 };
 
 ResolverConfig ParseResolverConfig(std::string_view text);
@@ -40,6 +55,10 @@ uint32_t FirstNameServer(std::string_view text);
 // The configuration file's first 64 KiB, parsed; nullopt when the file cannot be read.
 std::optional<ResolverConfig> ReadResolverConfig(const std::string& path = kResolverConfigPath);
 
-// The default DNS server: the first IPv4 name server of the configuration file, or 0 when the
-// file cannot be read or names none.
+// The first IPv4 name server of the configuration file, or 0 when the file cannot be read or
+// names none.
 uint32_t GetDefaultDnsServer(const std::string& path = kResolverConfigPath);
+
+// The default DNS server as the DNS pane shows it: the first name server of the configuration
+// file whatever its family, or "0.0.0.0" when the file cannot be read or names none.
+std::string DefaultDnsServerText(const std::string& path = kResolverConfigPath);

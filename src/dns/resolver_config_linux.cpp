@@ -38,14 +38,34 @@ std::optional<uint32_t> Ipv4Of(std::string_view word) {
   return address.s_addr;
 }
 
-// An IPv6 address, with a "%" scope or without (the scope is not looked at).
-bool IsIpv6(std::string_view word) {
-  const std::string value(word.substr(0, word.find('%')));
-  in6_addr address{};
-  return !value.empty() && inet_pton(AF_INET6, value.c_str(), &address) == 1;
+bool IsPrintableZone(std::string_view zone) {
+  if (zone.size() > kNameServerZoneMax) return false;
+  for (const char c : zone) {
+    if (c <= ' ' || c > '~') return false;
+  }
+  return true;
+}
+
+// An IPv4 entry in the forms inet_aton reads, else an IPv6 one with an optional "%zone" (a zone
+// that is too long or not printable is dropped, the address kept).
+std::optional<NameServer> NameServerOf(std::string_view word) {
+  if (const std::optional<uint32_t> ipv4 = Ipv4Of(word))
+    return NameServer{IpAddress::Ipv4(*ipv4), {}};
+  const size_t percent = word.find('%');
+  const std::optional<IpAddress> ipv6 = ParseIpv6Address(word.substr(0, percent));
+  if (!ipv6) return std::nullopt;
+  NameServer server{*ipv6, {}};
+  if (percent != std::string_view::npos && IsPrintableZone(word.substr(percent + 1))) {
+    server.zone = std::string(word.substr(percent + 1));
+  }
+  return server;
 }
 
 }  // namespace
+
+std::string NameServer::text() const {
+  return zone.empty() ? address.text() : address.text() + "%" + zone;
+}
 
 ResolverConfig ParseResolverConfig(std::string_view text) {
   ResolverConfig config;
@@ -56,12 +76,10 @@ ResolverConfig ParseResolverConfig(std::string_view text) {
     std::string_view line = text.substr(0, end);
     line = line.substr(0, line.find('\0'));  // the resolver's lines end at a zero byte too
     if (const auto value = ValueOf(line, "nameserver")) {
-      const std::string_view word = FirstWord(*value);
       if (servers < kResolverMaxNameServers) {
-        if (const auto server = Ipv4Of(word)) {
-          config.nameServers.push_back(*server);
-          ++servers;
-        } else if (IsIpv6(word)) {
+        if (const auto server = NameServerOf(FirstWord(*value))) {
+          config.allNameServers.push_back(*server);
+          if (server->address.isIpv4()) config.nameServers.push_back(server->address.ipv4());
           ++servers;
         }
       }
@@ -95,4 +113,10 @@ std::optional<ResolverConfig> ReadResolverConfig(const std::string& path) {
 uint32_t GetDefaultDnsServer(const std::string& path) {
   const std::optional<ResolverConfig> config = ReadResolverConfig(path);
   return config && !config->nameServers.empty() ? config->nameServers.front() : 0;
+}
+
+std::string DefaultDnsServerText(const std::string& path) {
+  const std::optional<ResolverConfig> config = ReadResolverConfig(path);
+  return config && !config->allNameServers.empty() ? config->allNameServers.front().text()
+                                                   : "0.0.0.0";
 }

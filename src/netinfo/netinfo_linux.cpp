@@ -120,10 +120,10 @@ std::optional<std::vector<AdapterRecord>> ReadAdapters() {
   const auto take = [&dump](const uint8_t* data, size_t size) { return dump.add(data, size); };
   ifinfomsg links{};
   links.ifi_family = AF_UNSPEC;
-  ifaddrmsg addresses{};
-  addresses.ifa_family = AF_INET;
+  ifaddrmsg addresses{};  // both families
+  addresses.ifa_family = AF_UNSPEC;
   rtmsg routes{};
-  routes.rtm_family = AF_INET;
+  routes.rtm_family = AF_UNSPEC;
   if (!socket.dump(RTM_GETLINK, links, take) || !socket.dump(RTM_GETADDR, addresses, take) ||
       !socket.dump(RTM_GETROUTE, routes, take)) {
     return std::nullopt;

@@ -166,9 +166,10 @@ void NetInfoPane::ShowAdapterInfo(const std::vector<AdapterRecord>* adapters) {
   infoIndex_ = index;
   SetControlText(this, kOutputPaneId, QString());
   if (adapter == nullptr) return;
-  std::optional<std::vector<uint32_t>> dnsServers;
-  if (std::optional<ResolverConfig> config = ReadResolverConfig(sources_.resolverConfig)) {
-    dnsServers = std::move(config->nameServers);
+  std::optional<std::vector<std::string>> dnsServers;
+  if (const std::optional<ResolverConfig> config = ReadResolverConfig(sources_.resolverConfig)) {
+    dnsServers.emplace();
+    for (const NameServer& server : config->allNameServers) dnsServers->push_back(server.text());
   }
   const std::optional<DhcpLease> lease = FindDhcpLease(*adapter, sources_.leaseDirectories);
   AppendOutput(this, kOutputPaneId, FormatAdapterInfo(*adapter, lease, dnsServers));

@@ -121,10 +121,27 @@ std::string LeaseLine(const char* label, std::optional<int64_t> time) {
   return FormatLine(kNetInfoTextCapacity, "%s\t: %s", label, text.empty() ? "\n" : text.c_str());
 }
 
+// The IPv6 lines: the addresses, global ones before link-local ones, then the gateway.
+std::string Ipv6Lines(const AdapterRecord& adapter) {
+  std::string text;
+  for (const bool linkLocal : {false, true}) {
+    for (const AdapterIpv6Address& a : adapter.ipv6Addresses) {
+      if (a.address.isLinkLocal() != linkLocal) continue;
+      text += FormatLine(kNetInfoTextCapacity, "IPv6 Address\t: %s/%d\r\n",
+                         a.address.text().c_str(), a.prefixLength);
+    }
+  }
+  if (adapter.ipv6Gateway) {
+    text += FormatLine(kNetInfoTextCapacity, "IPv6 Gateway\t: %s\r\n",
+                       adapter.ipv6Gateway->text().c_str());
+  }
+  return text;
+}
+
 }  // namespace
 
 std::string FormatAdapterInfo(const AdapterRecord& adapter, const std::optional<DhcpLease>& lease,
-                              const std::optional<std::vector<uint32_t>>& dnsServers) {
+                              const std::optional<std::vector<std::string>>& dnsServers) {
   constexpr size_t kCap = kNetInfoTextCapacity;
   const std::array<uint8_t, 6>& m = adapter.mac;
   const bool hasAddress = !adapter.addresses.empty();
@@ -142,18 +159,17 @@ std::string FormatAdapterInfo(const AdapterRecord& adapter, const std::optional<
   text += FormatLine(kCap, "Default Gateway\t: %s\r\n", AddressText(adapter.gateway).c_str());
   text += FormatLine(kCap, "DHCP Server\t: %s\r\n", AddressText(lease ? lease->server : 0).c_str());
   if (dnsServers) {
-    const std::vector<uint32_t>& servers = *dnsServers;
-    text += FormatLine(kCap, "Preferred DNS\t: %s\r\n",
-                       servers.empty() ? "" : DottedAddress(servers[0]).c_str());
+    const std::vector<std::string>& servers = *dnsServers;
+    text += FormatLine(kCap, "Preferred DNS\t: %s\r\n", servers.empty() ? "" : servers[0].c_str());
     if (servers.size() > 1) {
-      text += FormatLine(kCap, "Alternate DNS\t: %s\r\n", DottedAddress(servers[1]).c_str());
+      text += FormatLine(kCap, "Alternate DNS\t: %s\r\n", servers[1].c_str());
     } else {
       text += "Alternate DNS\t: \r\n";
     }
   }
   text += LeaseLine("Lease Obtained", lease ? lease->obtained : std::nullopt);
   text += LeaseLine("Lease Expires", lease ? lease->expires : std::nullopt);
-  return text;
+  return text + Ipv6Lines(adapter);
 }
 
 StatisticsTexts FormatStatistics(const InterfaceStatistics& statistics) {

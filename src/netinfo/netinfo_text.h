@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "netinfo/dhcp_lease.h"
+#include "shell/ip_address.h"
 
 // The facts and texts of the NetInfo pane, apart from where they come from.
 
@@ -71,6 +72,12 @@ struct NetworkParams {
 // characters in \DDD form, so no name can break the text's lines.
 std::string FormatNetworkParams(const NetworkParams& params);
 
+// An IPv6 address of an adapter with its prefix length.
+struct AdapterIpv6Address {
+  IpAddress address;
+  int prefixLength = 0;
+};
+
 // One adapter, as the kernel describes it.
 struct AdapterRecord {
   int index = 0;
@@ -81,6 +88,8 @@ struct AdapterRecord {
   std::vector<uint32_t> addresses;  // its IPv4 addresses in the kernel's order, network order
   int firstPrefixLength = 0;        // of the first address
   uint32_t gateway = 0;             // its default gateway in the main table, 0 when none
+  std::vector<AdapterIpv6Address> ipv6Addresses;  // in the kernel's order
+  std::optional<IpAddress> ipv6Gateway;           // its IPv6 default gateway in the main table
 };
 
 // The mask of a prefix length (0 to 32), in network order.
@@ -92,9 +101,12 @@ std::string LeaseTimeText(std::optional<int64_t> secondsSince1970);
 
 // The information text of an adapter: its lines in order, each cut at 999 characters. Without a
 // readable resolver configuration (`dnsServers` empty) the DNS lines are left out; a lease time
-// that cannot be shown still ends its line.
+// that cannot be shown still ends its line. The DNS servers are the resolver configuration's in
+// file order, whatever their family, as their texts. After the lease lines come the adapter's
+// IPv6 addresses with their prefix lengths (global ones first, then link-local ones, each in the
+// kernel's order) and its IPv6 default gateway; nothing for an adapter without IPv6.
 std::string FormatAdapterInfo(const AdapterRecord& adapter, const std::optional<DhcpLease>& lease,
-                              const std::optional<std::vector<uint32_t>>& dnsServers);
+                              const std::optional<std::vector<std::string>>& dnsServers);
 
 // One reading of an interface's statistics.
 struct InterfaceStatistics {

@@ -6,15 +6,16 @@
 #include <vector>
 
 #include "netinfo/netinfo_text.h"
+#include "shell/ip_address.h"
 
 // Decoding of the kernel's rtnetlink replies. Every read is checked against what remains of the
 // datagram, so any bytes may be handed in.
 
 enum class DumpState { kMore, kDone, kFailed };
 
-// The adapters, out of the replies to a link dump, then an IPv4 address dump, then an IPv4 route
-// dump: each link with its hardware address, its IPv4 addresses in the kernel's order and the
-// gateway of its first default route in the main table.
+// The adapters, out of the replies to a link dump, then an address dump, then a route dump (each
+// of IPv4, IPv6 or both): each link with its hardware address, its IPv4 and its IPv6 addresses in
+// the kernel's order and the gateway of its first default route of each family in the main table.
 class AdapterDump {
  public:
   // One reply datagram: kDone after the dump's end, kFailed for an error reply.
@@ -27,7 +28,7 @@ class AdapterDump {
   void addLink(const uint8_t* body, size_t size);
   void addAddress(const uint8_t* body, size_t size);
   void addRoute(const uint8_t* body, size_t size);
-  void setGateway(int index, uint32_t gateway);
+  void setGateway(int index, const IpAddress& gateway);
 
   std::map<int, AdapterRecord> byIndex_;
 };
@@ -37,14 +38,15 @@ class AdapterDump {
 DumpState AddNeighbours(const uint8_t* data, size_t size, int index,
                         std::vector<uint32_t>& addresses);
 
-// One IPv4 address of an interface: its index and the interface's own address (network order).
+// One address of an interface: its index, the interface's own address and its prefix length.
 struct DumpedAddress {
   int index = 0;
-  uint32_t address = 0;
+  IpAddress address;
+  int prefixLength = 0;
 };
 
-// The IPv4 addresses of one reply datagram of an IPv4 address dump, in the kernel's order, added
-// to `addresses`.
+// The IPv4 and IPv6 addresses of one reply datagram of an address dump, in the kernel's order,
+// added to `addresses`.
 DumpState AddInterfaceAddresses(const uint8_t* data, size_t size,
                                 std::vector<DumpedAddress>& addresses);
 

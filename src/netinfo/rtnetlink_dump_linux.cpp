@@ -101,58 +101,88 @@ void AdapterDump::addLink(const uint8_t* body, size_t size) {
 
 namespace {
 
-// An IPv4 address message: the interface's own address (on a point-to-point link IFA_ADDRESS is
-// the far end, IFA_LOCAL the adapter's own), false when the message holds none.
-bool ReadIpv4Address(const uint8_t* body, size_t size, ifaddrmsg& message, uint32_t& own) {
-  uint32_t local = 0, address = 0;
+// An address attribute of the message's family: 4 bytes for IPv4, 16 for IPv6.
+bool ReadAddress(uint8_t family, const uint8_t* payload, size_t size, IpAddress& address) {
+  if (family == AF_INET) {
+    uint32_t value = 0;
+    if (!ReadU32(payload, size, value)) return false;
+    address = IpAddress::Ipv4(value);
+    return true;
+  }
+  if (family == AF_INET6 && size >= 16) {
+    address = IpAddress::Ipv6(payload);
+    return true;
+  }
+  return false;
+}
+
+// An IPv4 or IPv6 address message: the interface's own address (on a point-to-point link
+// IFA_ADDRESS is the far end, IFA_LOCAL the adapter's own) and its prefix length, false when the
+// message holds none.
+bool ReadInterfaceAddress(const uint8_t* body, size_t size, DumpedAddress& own) {
+  ifaddrmsg message{};
+  IpAddress local, address;
   bool hasLocal = false, hasAddress = false;
   const bool whole = ForEachAttributeAfter(
       body, size, message, [&](uint16_t type, const uint8_t* payload, size_t length) {
-        if (type == IFA_LOCAL) hasLocal = ReadU32(payload, length, local);
-        if (type == IFA_ADDRESS) hasAddress = ReadU32(payload, length, address);
+        if (type == IFA_LOCAL) hasLocal = ReadAddress(message.ifa_family, payload, length, local);
+        if (type == IFA_ADDRESS) {
+          hasAddress = ReadAddress(message.ifa_family, payload, length, address);
+        }
       });
-  if (!whole || message.ifa_family != AF_INET || message.ifa_prefixlen > 32) return false;
-  if (!hasLocal && !hasAddress) return false;
-  own = hasLocal ? local : address;
+  const int bits = message.ifa_family == AF_INET ? 32 : 128;
+  if (!whole || message.ifa_prefixlen > bits || (!hasLocal && !hasAddress)) return false;
+  own.index = int(message.ifa_index);
+  own.address = hasLocal ? local : address;
+  own.prefixLength = message.ifa_prefixlen;
   return true;
 }
 
 }  // namespace
 
 void AdapterDump::addAddress(const uint8_t* body, size_t size) {
-  ifaddrmsg message{};
-  uint32_t address = 0;
-  if (!ReadIpv4Address(body, size, message, address)) return;
-  const auto it = byIndex_.find(int(message.ifa_index));
+  DumpedAddress dumped;
+  if (!ReadInterfaceAddress(body, size, dumped)) return;
+  const auto it = byIndex_.find(dumped.index);
   if (it == byIndex_.end()) return;
   AdapterRecord& adapter = it->second;
-  if (adapter.addresses.empty()) adapter.firstPrefixLength = message.ifa_prefixlen;
-  adapter.addresses.push_back(address);
+  if (dumped.address.isIpv6()) {
+    adapter.ipv6Addresses.push_back({dumped.address, dumped.prefixLength});
+    return;
+  }
+  if (adapter.addresses.empty()) adapter.firstPrefixLength = dumped.prefixLength;
+  adapter.addresses.push_back(dumped.address.ipv4());
 }
 
 void AdapterDump::addRoute(const uint8_t* body, size_t size) {
   rtmsg route{};
-  uint32_t table = 0, gateway = 0, oif = 0;
+  uint32_t table = 0, oif = 0;
+  IpAddress gateway;
   bool hasGateway = false, hasOif = false;
-  std::vector<std::pair<int, uint32_t>> nextHops;  // of a multipath route
+  std::vector<std::pair<int, IpAddress>> nextHops;  // of a multipath route
   const bool whole = ForEachAttributeAfter(
       body, size, route, [&](uint16_t type, const uint8_t* payload, size_t length) {
         if (type == RTA_TABLE) ReadU32(payload, length, table);
-        if (type == RTA_GATEWAY) hasGateway = ReadU32(payload, length, gateway);
+        if (type == RTA_GATEWAY) {
+          hasGateway = ReadAddress(route.rtm_family, payload, length, gateway);
+        }
         if (type == RTA_OIF) hasOif = ReadU32(payload, length, oif);
         if (type == RTA_MULTIPATH) {
           rtnexthop hop{};
           while (ReadHeader(payload, length, hop) && hop.rtnh_len >= sizeof hop &&
                  hop.rtnh_len <= length) {
-            uint32_t hopGateway = 0;
+            IpAddress hopGateway;
+            bool hasHopGateway = false;
             const size_t skip = RTNH_ALIGN(sizeof hop);
             if (skip < hop.rtnh_len) {
               ForEachAttribute(payload + skip, hop.rtnh_len - skip,
                                [&](uint16_t t, const uint8_t* p, size_t n) {
-                                 if (t == RTA_GATEWAY) ReadU32(p, n, hopGateway);
+                                 if (t == RTA_GATEWAY) {
+                                   hasHopGateway = ReadAddress(route.rtm_family, p, n, hopGateway);
+                                 }
                                });
             }
-            if (hopGateway != 0) nextHops.emplace_back(hop.rtnh_ifindex, hopGateway);
+            if (hasHopGateway) nextHops.emplace_back(hop.rtnh_ifindex, hopGateway);
             const size_t step = RTNH_ALIGN(hop.rtnh_len);
             if (step >= length) break;
             payload += step;
@@ -161,17 +191,20 @@ void AdapterDump::addRoute(const uint8_t* body, size_t size) {
         }
       });
   if (table == 0) table = route.rtm_table;
-  if (!whole || route.rtm_family != AF_INET || route.rtm_dst_len != 0 ||
-      route.rtm_type != RTN_UNICAST || table != RT_TABLE_MAIN) {
+  if (!whole || (route.rtm_family != AF_INET && route.rtm_family != AF_INET6) ||
+      route.rtm_dst_len != 0 || route.rtm_type != RTN_UNICAST || table != RT_TABLE_MAIN) {
     return;
   }
   if (hasGateway && hasOif) setGateway(int(oif), gateway);
   for (const auto& [index, hopGateway] : nextHops) setGateway(index, hopGateway);
 }
 
-void AdapterDump::setGateway(int index, uint32_t gateway) {
+void AdapterDump::setGateway(int index, const IpAddress& gateway) {
   const auto it = byIndex_.find(index);
-  if (it != byIndex_.end() && it->second.gateway == 0) it->second.gateway = gateway;
+  if (it == byIndex_.end() || gateway.isUnspecified()) return;
+  AdapterRecord& adapter = it->second;
+  if (gateway.isIpv4() && adapter.gateway == 0) adapter.gateway = gateway.ipv4();
+  if (gateway.isIpv6() && !adapter.ipv6Gateway) adapter.ipv6Gateway = gateway;
 }
 
 std::vector<AdapterRecord> AdapterDump::adapters() const {
@@ -208,11 +241,10 @@ DumpState AddNeighbours(const uint8_t* data, size_t size, int index,
 DumpState AddInterfaceAddresses(const uint8_t* data, size_t size,
                                 std::vector<DumpedAddress>& addresses) {
   return ForEachMessage(data, size, [&](uint16_t type, const uint8_t* body, size_t length) {
-    ifaddrmsg message{};
     DumpedAddress entry;
-    if (type != RTM_NEWADDR || !ReadIpv4Address(body, length, message, entry.address)) return;
-    entry.index = int(message.ifa_index);
-    addresses.push_back(entry);
+    if (type == RTM_NEWADDR && ReadInterfaceAddress(body, length, entry)) {
+      addresses.push_back(entry);
+    }
   });
 }
 

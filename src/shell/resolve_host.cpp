@@ -12,8 +12,14 @@ int ResolveHostWith(const HostLookups& lookups, const char* name, char* destinat
   const std::string text(name);  // copied first: destination may be the name's own buffer
   // inet_addr reports 255.255.255.255 as INADDR_NONE, so that text takes the name path.
   const in_addr_t address = inet_addr(text.c_str());
-  const std::optional<std::string> found =
-      address != INADDR_NONE ? lookups.nameOfAddress(address) : lookups.addressOfName(text);
+  std::optional<std::string> found;
+  if (address != INADDR_NONE) {
+    found = lookups.nameOfAddress(address);
+  } else if (const std::optional<IpAddress> ipv6 = ParseIpv6Address(text)) {
+    if (lookups.nameOfIpv6Address != nullptr) found = lookups.nameOfIpv6Address(*ipv6);
+  } else {
+    found = lookups.addressOfName(text);
+  }
   if (!found) return 0;
 
   const std::string result = found->substr(0, kResolveWorkBuffer - 1);

@@ -4,12 +4,15 @@
 #include <optional>
 #include <string>
 
+#include "shell/ip_address.h"
+
 // Longest name ResolveHost accepts, and the work buffer its result passes through.
 inline constexpr size_t kResolveMaxName = 128;
 inline constexpr size_t kResolveWorkBuffer = 200;
 
-// An address (in any form inet_addr accepts) becomes the host's official name; any other text
-// becomes the host's first IPv4 address in dotted form. The result is cut to fit `capacity`
+// An address (in any form inet_addr accepts, or an IPv6 address as inet_pton reads it) becomes
+// the host's official name; any other text becomes the host's first IPv4 address in dotted form,
+// or its first IPv6 address when it has no IPv4 one. The result is cut to fit `capacity`
 // (terminator included). `destination` may be `name` itself. Returns 1 on success, 0 on failure;
 // it shows no message. Blocks for the lookup.
 int ResolveHost(const char* name, char* destination, size_t capacity);
@@ -20,16 +23,18 @@ int ResolveHost(const char* name, char* destination, size_t capacity);
 // and its result is dropped. Without a thread to spare the lookup runs on the calling thread.
 int ResolveHostUnlessStopped(const char* name, char* destination, size_t capacity, int stopFd);
 
-// The two lookups ResolveHost makes, so its rules can be checked without a resolver.
+// The lookups ResolveHost makes, so its rules can be checked without a resolver.
 struct HostLookups {
   // Official name of the host at this IPv4 address (network byte order), if any.
   std::optional<std::string> (*nameOfAddress)(uint32_t address);
-  // First IPv4 address of the name in dotted form, if any.
+  // The name's first IPv4 address in dotted form, else its first IPv6 address as text, if any.
   std::optional<std::string> (*addressOfName)(const std::string& name);
+  // Official name of the host at this IPv6 address, if any; without it no IPv6 address has one.
+  std::optional<std::string> (*nameOfIpv6Address)(const IpAddress& address) = nullptr;
 };
 
 int ResolveHostWith(const HostLookups& lookups, const char* name, char* destination,
                     size_t capacity);
 
-// The system's lookups (getnameinfo / getaddrinfo, IPv4).
+// The system's lookups (getnameinfo / getaddrinfo).
 const HostLookups& SystemHostLookups();

@@ -1,4 +1,3 @@
-#include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -15,38 +14,54 @@
 #include <vector>
 
 #include "shell/resolve_host.h"
+#include "shell/socket_address.h"
 
 namespace {
 
-std::optional<std::string> NameOfAddress(uint32_t address) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = address;
+std::optional<std::string> NameOf(const SocketAddress& sa) {
   char host[NI_MAXHOST];
-  if (getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof sa, host, sizeof host, nullptr, 0,
-                  NI_NAMEREQD) != 0) {
+  if (getnameinfo(sa.get(), sa.length, host, sizeof host, nullptr, 0, NI_NAMEREQD) != 0) {
     return std::nullopt;
   }
   return std::string(host);
 }
 
+std::optional<std::string> NameOfAddress(uint32_t address) {
+  return NameOf(MakeSocketAddress(IpAddress::Ipv4(address), 0));
+}
+
+std::optional<std::string> NameOfIpv6Address(const IpAddress& address) {
+  return NameOf(MakeSocketAddress(address, 0));
+}
+
+// One lookup of both families: the first IPv4 address in the resolver's order, else the first
+// IPv6 one, so a name keeps the address it had before IPv6 was asked for. (Asked for IPv4 alone,
+// the resolver would turn a hosts file's ::1 into 127.0.0.1.)
 std::optional<std::string> AddressOfName(const std::string& name) {
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;  // one entry per address rather than one per socket type
   addrinfo* list = nullptr;
   if (getaddrinfo(name.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) {
     return std::nullopt;
   }
-  std::optional<std::string> first;
-  for (const addrinfo* ai = list; ai != nullptr && !first; ai = ai->ai_next) {
-    if (ai->ai_family != AF_INET || ai->ai_addrlen < sizeof(sockaddr_in)) continue;
-    char text[INET_ADDRSTRLEN];
-    const auto* sa = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
-    if (inet_ntop(AF_INET, &sa->sin_addr, text, sizeof text)) first = std::string(text);
+  std::optional<IpAddress> ipv4, ipv6;
+  for (const addrinfo* ai = list; ai != nullptr && !ipv4; ai = ai->ai_next) {
+    sockaddr_storage storage{};
+    if (ai->ai_addrlen > sizeof storage) continue;
+    std::memcpy(&storage, ai->ai_addr, ai->ai_addrlen);
+    const std::optional<AddressAndPort> found = ReadSocketAddress(storage, ai->ai_addrlen);
+    if (!found) continue;
+    if (found->address.isIpv4()) {
+      ipv4 = found->address;
+    } else if (!ipv6) {
+      ipv6 = found->address;
+    }
   }
   freeaddrinfo(list);
-  return first;
+  if (ipv4) return ipv4->text();
+  if (ipv6) return ipv6->text();
+  return std::nullopt;
 }
 
 // One lookup on a thread of its own. The thread and the waiting caller share it, so whichever
@@ -104,6 +119,6 @@ int ResolveHostUnlessStopped(const char* name, char* destination, size_t capacit
 }
 
 const HostLookups& SystemHostLookups() {
-  static const HostLookups lookups{NameOfAddress, AddressOfName};
+  static const HostLookups lookups{NameOfAddress, AddressOfName, NameOfIpv6Address};
   return lookups;
 }

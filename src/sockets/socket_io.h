@@ -8,35 +8,44 @@
 #include <string>
 #include <vector>
 
+#include "shell/ip_address.h"
 #include "shell/ipv4_text.h"
 
-// The socket calls of the TCP and UDP terminals. Addresses are IPv4 in network byte order,
-// ports in host byte order. Failures leave the errno in errno.
+// The socket calls of the TCP and UDP terminals. Addresses are IPv4 in network byte order or
+// IpAddress values of either family, ports in host byte order. Failures leave the errno in errno.
 
-int OpenTcpSocket();  // -1 on failure
-int OpenUdpSocket();
+// -1 on failure.
+int OpenTcpSocket(IpAddress::Family family = IpAddress::Family::kIpv4);
+int OpenUdpSocket(IpAddress::Family family = IpAddress::Family::kIpv4);
 void CloseSocket(int fd);
 
 // inet_addr's reading of a dotted address; nothing for text it does not accept (and for
 // 255.255.255.255, which it cannot tell from a failure).
 std::optional<uint32_t> ParseDottedAddress(const std::string& text);
+// An address typed where a host may be: a dotted address as inet_addr reads it, else an IPv6
+// address as inet_pton reads it; nothing for a name.
+std::optional<IpAddress> ParseHostAddress(const std::string& text);
 
 bool BindSocket(int fd, uint32_t address, uint16_t port);
+bool BindSocket(int fd, const IpAddress& address, uint16_t port);
 // Binding a listening socket again soon after a connection on that port must not fail on
 // connections still in TIME-WAIT; a port with a live listener still refuses.
 bool AllowAddressReuse(int fd);
 bool ListenOnSocket(int fd, int backlog);
 // 0 when the connect completed or is under way, else the errno.
 int StartConnect(int fd, uint32_t address, uint16_t port);
+int StartConnect(int fd, const IpAddress& address, uint16_t port);
 
 // The far end of a connection or the sender of a datagram; `known` is false when the system
-// gave no IPv4 address for it.
+// gave no IPv4 or IPv6 address for it.
 struct PeerAddress {
   bool known = false;
-  uint32_t address = 0;
+  IpAddress address;
   uint16_t port = 0;
 };
-std::string PeerText(const PeerAddress& peer);  // "a.b.c.d" or "Unknown"
+std::string PeerText(const PeerAddress& peer);  // "a.b.c.d", the IPv6 text or "Unknown"
+// With its port: "a.b.c.d:port", "[addr]:port" or "Unknown:port".
+std::string PeerEndpointText(const PeerAddress& peer);
 
 // The accepted connection (non-blocking), or -1.
 int AcceptConnection(int listener, PeerAddress* peer);
@@ -65,3 +74,5 @@ ssize_t ReceiveDatagram(int fd, uint8_t* buffer, size_t capacity, PeerAddress* f
 // One send that never blocks and never raises SIGPIPE: the count sent, or -1.
 ssize_t SendBytes(int fd, const uint8_t* data, size_t length);
 ssize_t SendDatagram(int fd, const uint8_t* data, size_t length, uint32_t address, uint16_t port);
+ssize_t SendDatagram(int fd, const uint8_t* data, size_t length, const IpAddress& address,
+                     uint16_t port);

@@ -7,36 +7,34 @@
 #include <cerrno>
 #include <new>
 
+#include "shell/socket_address.h"
 #include "sockets/socket_io.h"
 
 namespace {
 
-sockaddr_in Endpoint(uint32_t address, uint16_t port) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = address;
-  sa.sin_port = htons(port);
-  return sa;
-}
-
 PeerAddress PeerOf(const sockaddr_storage& sa, socklen_t length) {
   PeerAddress peer;
-  if (length < socklen_t(sizeof(sockaddr_in)) || sa.ss_family != AF_INET) return peer;
-  const auto& in = reinterpret_cast<const sockaddr_in&>(sa);
-  peer.known = true;
-  peer.address = in.sin_addr.s_addr;
-  peer.port = ntohs(in.sin_port);
+  if (const std::optional<AddressAndPort> found = ReadSocketAddress(sa, length)) {
+    peer.known = true;
+    peer.address = found->address;
+    peer.port = found->port;
+  }
   return peer;
+}
+
+int OpenSocket(IpAddress::Family family, int type, int protocol) {
+  return socket(family == IpAddress::Family::kIpv4 ? AF_INET : AF_INET6, type | SOCK_CLOEXEC,
+                protocol);
 }
 
 }  // namespace
 
-int OpenTcpSocket() {
-  return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+int OpenTcpSocket(IpAddress::Family family) {
+  return OpenSocket(family, SOCK_STREAM, IPPROTO_TCP);
 }
 
-int OpenUdpSocket() {
-  return socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+int OpenUdpSocket(IpAddress::Family family) {
+  return OpenSocket(family, SOCK_DGRAM, IPPROTO_UDP);
 }
 
 void CloseSocket(int fd) {
@@ -49,13 +47,27 @@ std::optional<uint32_t> ParseDottedAddress(const std::string& text) {
   return address;
 }
 
+std::optional<IpAddress> ParseHostAddress(const std::string& text) {
+  if (const std::optional<uint32_t> ipv4 = ParseDottedAddress(text)) return IpAddress::Ipv4(*ipv4);
+  return ParseIpv6Address(text);
+}
+
 std::string PeerText(const PeerAddress& peer) {
-  return peer.known ? DottedAddress(peer.address) : "Unknown";
+  return peer.known ? peer.address.text() : "Unknown";
+}
+
+std::string PeerEndpointText(const PeerAddress& peer) {
+  return peer.known ? EndpointText(peer.address, peer.port)
+                    : "Unknown:" + std::to_string(peer.port);
 }
 
 bool BindSocket(int fd, uint32_t address, uint16_t port) {
-  const sockaddr_in sa = Endpoint(address, port);
-  return bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+  return BindSocket(fd, IpAddress::Ipv4(address), port);
+}
+
+bool BindSocket(int fd, const IpAddress& address, uint16_t port) {
+  const SocketAddress sa = MakeSocketAddress(address, port);
+  return bind(fd, sa.get(), sa.length) == 0;
 }
 
 bool AllowAddressReuse(int fd) {
@@ -68,8 +80,12 @@ bool ListenOnSocket(int fd, int backlog) {
 }
 
 int StartConnect(int fd, uint32_t address, uint16_t port) {
-  const sockaddr_in sa = Endpoint(address, port);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) return 0;
+  return StartConnect(fd, IpAddress::Ipv4(address), port);
+}
+
+int StartConnect(int fd, const IpAddress& address, uint16_t port) {
+  const SocketAddress sa = MakeSocketAddress(address, port);
+  if (connect(fd, sa.get(), sa.length) == 0) return 0;
   return errno == EINPROGRESS ? 0 : errno;
 }
 
@@ -136,7 +152,11 @@ ssize_t SendBytes(int fd, const uint8_t* data, size_t length) {
 }
 
 ssize_t SendDatagram(int fd, const uint8_t* data, size_t length, uint32_t address, uint16_t port) {
-  const sockaddr_in sa = Endpoint(address, port);
-  return sendto(fd, data, length, MSG_DONTWAIT | MSG_NOSIGNAL,
-                reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+  return SendDatagram(fd, data, length, IpAddress::Ipv4(address), port);
+}
+
+ssize_t SendDatagram(int fd, const uint8_t* data, size_t length, const IpAddress& address,
+                     uint16_t port) {
+  const SocketAddress sa = MakeSocketAddress(address, port);
+  return sendto(fd, data, length, MSG_DONTWAIT | MSG_NOSIGNAL, sa.get(), sa.length);
 }

@@ -51,7 +51,7 @@ SocketRun::SendResult SocketRun::send(const std::vector<uint8_t>& data) {
   return result;
 }
 
-SocketRun::SendResult SocketRun::sendTo(const std::vector<uint8_t>& data, uint32_t address,
+SocketRun::SendResult SocketRun::sendTo(const std::vector<uint8_t>& data, const IpAddress& address,
                                         uint16_t port) {
   std::lock_guard lock(mutex_);
   SendResult result;
@@ -84,4 +84,17 @@ void PaneWriter::enable(int controlId, bool enabled) const {
 
 void PaneWriter::error(const std::string& text) const {
   onUi([&](QWidget* pane) { ShowError(pane, "%s", text.c_str()); });
+}
+
+bool SocketForAddress(const IpAddress& address, int (*open)(IpAddress::Family), uint32_t events,
+                      SocketRun& run, const PaneWriter& out) {
+  if (address.isIpv4()) return true;
+  const int fd = open(IpAddress::Family::kIpv6);
+  if (fd < 0) {
+    out.error("Failed To Create Socket!");
+    return false;
+  }
+  run.setSocket(fd);  // closes the IPv4 one
+  run.event.select(fd, events);
+  return true;
 }

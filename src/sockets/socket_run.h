@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "shell/ip_address.h"
 #include "shell/output_batch.h"
 #include "shell/run_token.h"
 #include "sockets/net_event.h"
@@ -47,7 +48,7 @@ class SocketRun {
     int error = 0;  // errno when sent < 0
   };
   SendResult send(const std::vector<uint8_t>& data);
-  SendResult sendTo(const std::vector<uint8_t>& data, uint32_t address, uint16_t port);
+  SendResult sendTo(const std::vector<uint8_t>& data, const IpAddress& address, uint16_t port);
 
  private:
   mutable std::mutex mutex_;
@@ -75,3 +76,8 @@ class PaneWriter {
   RunTokenPtr token_;
   std::shared_ptr<OutputBatch> output_;  // shared by the copies the worker is handed
 };
+
+// A run begins with an IPv4 socket; an IPv6 address needs an IPv6 one in its place, opened by
+// `open` and selected for `events`. False after "Failed To Create Socket!".
+bool SocketForAddress(const IpAddress& address, int (*open)(IpAddress::Family), uint32_t events,
+                      SocketRun& run, const PaneWriter& out);

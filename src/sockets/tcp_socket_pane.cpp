@@ -33,12 +33,16 @@ struct TcpRequest {
   std::string host;
 };
 
+// An address the system cannot have: binding to it fails.
+const IpAddress kNoAddress = IpAddress::Ipv4(0xFFFFFFFF);
+
 // Binds and listens; false after its message.
 bool StartListening(const TcpRequest& request, SocketRun& run, const PaneWriter& out) {
   if (!request.listenAddress) return false;
+  const IpAddress address = ParseHostAddress(*request.listenAddress).value_or(kNoAddress);
+  if (!SocketForAddress(address, OpenTcpSocket, kTcpEvents, run, out)) return false;
   const int fd = run.socket();
   AllowAddressReuse(fd);
-  const uint32_t address = ParseDottedAddress(*request.listenAddress).value_or(0xFFFFFFFF);
   if (!BindSocket(fd, address, request.port)) {
     out.error("Failed To Bind Socket!");
     return false;
@@ -62,7 +66,7 @@ bool IsConnectEventError(int error) {
 bool StartConnecting(const TcpRequest& request, SocketRun& run, const PaneWriter& out) {
   out.onUi([](QWidget* pane) { AddToHistory(FindControl<QComboBox>(pane, kTcpHostId)); });
   std::string shown = request.host;
-  std::optional<uint32_t> address = ParseDottedAddress(shown);
+  std::optional<IpAddress> address = ParseHostAddress(shown);
   if (!address) {
     // A Close takes effect at once: the lookup is left to finish unseen. Nothing but a stop
     // signals the event before the connect.
@@ -75,8 +79,9 @@ bool StartConnecting(const TcpRequest& request, SocketRun& run, const PaneWriter
       return false;
     }
     shown = resolved;
-    address = ParseDottedAddress(shown).value_or(0xFFFFFFFF);
+    address = ParseIpAddress(shown).value_or(kNoAddress);
   }
+  if (!SocketForAddress(*address, OpenTcpSocket, kTcpEvents, run, out)) return false;
   const int error = StartConnect(run.socket(), *address, request.port);
   if (error != 0 && !IsConnectEventError(error)) {
     out.error(FormatLine(kLineCapacity, "An Error Occurred Connecting To: %s", shown.c_str()));
@@ -100,8 +105,8 @@ bool AcceptPeer(SocketRun& run, const PaneWriter& out) {
   run.setSocket(fd);  // the listening socket is closed: one connection per run
   run.event.select(fd, kTcpEvents);
   run.event.accepted();
-  out.print(FormatLine(kLineCapacity, "#>[Connection From: %s:%d]\r\n", PeerText(peer).c_str(),
-                       peer.port));
+  out.print(
+      FormatLine(kLineCapacity, "#>[Connection From: %s]\r\n", PeerEndpointText(peer).c_str()));
   return true;
 }
 

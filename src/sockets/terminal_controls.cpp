@@ -8,20 +8,17 @@
 #include <QRegularExpressionValidator>
 
 #include "shell/controls.h"
-#include "shell/ipv4_text.h"
 #include "shell/module_pane.h"
 #include "shell/output.h"
 #include "shell/payload_display.h"
 #include "sockets/local_addresses.h"
 #include "sockets/send_dialog.h"
 
-void FillLocalAddressBox(QComboBox* box) {
-  const LocalAddressList list;
+void FillLocalAddressBox(QComboBox* box, LocalFamilies families) {
+  const std::vector<IpAddress> addresses = LocalAddressList(families).addresses();
   QStringList items;
-  items.reserve(list.LocalAddressCount());
-  for (int i = 0, n = list.LocalAddressCount(); i < n; ++i) {
-    items += QString::fromStdString(DottedAddress(list.LocalAddressAt(i)));
-  }
+  items.reserve(qsizetype(addresses.size()));
+  for (const IpAddress& address : addresses) items += QString::fromStdString(address.text());
   box->addItems(items);  // one insertion for the whole list
   box->setCurrentIndex(box->count() > 0 ? 0 : -1);
 }

@@ -36,7 +36,10 @@ struct UdpRequest {
 // Binds the socket and shows the port it got; false after its message.
 bool BindLocal(const UdpRequest& request, SocketRun& run, const PaneWriter& out) {
   if (!request.localAddress) return false;
-  const uint32_t address = ParseDottedAddress(*request.localAddress).value_or(0xFFFFFFFF);
+  // An address the system cannot have, when the text is none: binding to it fails.
+  const IpAddress address =
+      ParseHostAddress(*request.localAddress).value_or(IpAddress::Ipv4(0xFFFFFFFF));
+  if (!SocketForAddress(address, OpenUdpSocket, kUdpEvents, run, out)) return false;
   if (!BindSocket(run.socket(), address, request.port)) {
     out.error("Failed To Bind Socket!\n\nMake sure port is not already in use.");
     return false;
@@ -63,6 +66,7 @@ void RunSocket(const UdpRequest& request, SocketRun& run, const PaneWriter& out)
   }
   run.event.select(fd, kUdpEvents);
   if (!BindLocal(request, run, out)) return;
+  const int bound = run.socket();  // of the local address's family
 
   std::vector<uint8_t> buffer(kDatagramCapacity);
   // The flag is looked at before every wait too, so a stop is never lost.
@@ -75,10 +79,10 @@ void RunSocket(const UdpRequest& request, SocketRun& run, const PaneWriter& out)
         break;
       }
       PeerAddress from;
-      const ssize_t n = ReceiveDatagram(fd, buffer.data(), buffer.size(), &from);
+      const ssize_t n = ReceiveDatagram(bound, buffer.data(), buffer.size(), &from);
       if (n > 0) {
-        out.print(FormatLine(kLineCapacity, "#>Packet From [%s:%d]\r\n", PeerText(from).c_str(),
-                             from.port));
+        out.print(
+            FormatLine(kLineCapacity, "#>Packet From [%s]\r\n", PeerEndpointText(from).c_str()));
         out.render(request.mode, std::vector<uint8_t>(buffer.begin(), buffer.begin() + n));
       } else if (n != kDatagramWouldBlock) {
         continue;  // too long, empty, or an error report of an earlier send: ignored
@@ -204,7 +208,7 @@ void UdpSocketPane::SendUdpData(SendDialog& dialog) {
   if (!run_ || !run_->hasSocket()) return;
   AddToHistory(FindControl<QComboBox>(this, kUdpRemoteHostId));
   std::string host = ReadControlText(this, kUdpRemoteHostId);
-  std::optional<uint32_t> address = ParseDottedAddress(host);
+  std::optional<IpAddress> address = ParseHostAddress(host);
   if (!address) {
     char resolved[kInputCapacity] = {};
     if (!ResolveHost(host.c_str(), resolved, sizeof resolved)) {
@@ -212,7 +216,7 @@ void UdpSocketPane::SendUdpData(SendDialog& dialog) {
       dialog.reject();
       return;
     }
-    address = ParseDottedAddress(resolved).value_or(0xFFFFFFFF);
+    address = ParseIpAddress(resolved).value_or(IpAddress::Ipv4(0xFFFFFFFF));
   }
   const uint16_t port = PortFromText(ReadControlText(this, kUdpRemotePortId));
   if (port == 0) {

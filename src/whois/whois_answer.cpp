@@ -44,7 +44,10 @@ std::optional<std::string> FindReferralServer(std::string_view answer) {
   if (const size_t slash = server.find('/'); slash != std::string_view::npos) {
     server.remove_prefix(std::min(slash + 2, server.size()));
   }
-  if (const size_t colon = server.find(':'); colon != std::string_view::npos) {
+  const size_t bracket = server.find(']');
+  if (!server.empty() && server.front() == '[' && bracket != std::string_view::npos) {
+    server = server.substr(1, bracket - 1);
+  } else if (const size_t colon = server.find(':'); colon != std::string_view::npos) {
     server = server.substr(0, colon);
   }
   return std::string(server.substr(0, kWhoisReferralMax));

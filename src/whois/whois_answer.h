@@ -31,8 +31,9 @@ void NormalizeLineEnds(std::string& text);
 
 // The server named by the first "\r\nReferralServer: " line of an answer, if a CR ends that line:
 // a scheme prefix ("whois://") is dropped, and so is a ":" with the port and anything after it
-// (queries always go to port 43). The name is cut to kWhoisReferralMax characters; it may be
-// empty when the value holds no host.
+// (queries always go to port 43); an IPv6 address in brackets ("whois://[2001:db8::43]:43") is
+// taken from between them. The name is cut to kWhoisReferralMax characters; it may be empty when
+// the value holds no host.
 std::optional<std::string> FindReferralServer(std::string_view answer);
 
 // The answer as UTF-8 for display, decided line by line: a line that is valid UTF-8 as it is,

@@ -7,13 +7,14 @@
 
 #include <new>
 
+#include "shell/socket_address.h"
 #include "whois/whois_exchange.h"
 
 namespace {
 
 class SocketHandle {
  public:
-  SocketHandle() : fd_(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP)) {}
+  explicit SocketHandle(int family) : fd_(Open(family)) {}
   ~SocketHandle() {
     if (fd_ >= 0) close(fd_);
   }
@@ -21,7 +22,18 @@ class SocketHandle {
   SocketHandle& operator=(const SocketHandle&) = delete;
   int fd() const { return fd_; }
 
+  // A socket of the other family in place of this one; false when it cannot be had.
+  bool reopen(int family) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = Open(family);
+    return fd_ >= 0;
+  }
+
  private:
+  static int Open(int family) {
+    return socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+  }
+
   int fd_;
 };
 
@@ -42,24 +54,19 @@ Wait WaitFor(int fd, short events, const RunToken& token) {
   }
 }
 
-// The server's address in network byte order, or nothing when it neither is one nor resolves.
-std::optional<in_addr_t> ServerAddress(const std::string& server, const HostLookups& lookups) {
-  if (IsDottedAddress(server)) return inet_addr(server.c_str());
+// The server's address, or nothing when it neither is one nor resolves.
+std::optional<IpAddress> ServerAddress(const std::string& server, const HostLookups& lookups) {
+  if (IsDottedAddress(server)) return IpAddress::Ipv4(inet_addr(server.c_str()));
+  if (const std::optional<IpAddress> ipv6 = ParseIpv6Address(server)) return ipv6;
   char resolved[kResolveWorkBuffer];
   if (!ResolveHostWith(lookups, server.c_str(), resolved, sizeof resolved)) return std::nullopt;
-  in_addr address{};
-  if (inet_aton(resolved, &address) == 0) return std::nullopt;
-  return address.s_addr;
+  return ParseIpAddress(resolved);
 }
 
-WhoisExchangeStatus Connect(int fd, in_addr_t address, unsigned short port, const RunToken& token) {
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  to.sin_addr.s_addr = address;
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) {
-    return WhoisExchangeStatus::Ok;
-  }
+WhoisExchangeStatus Connect(int fd, const IpAddress& address, unsigned short port,
+                            const RunToken& token) {
+  const SocketAddress to = MakeSocketAddress(address, port);
+  if (connect(fd, to.get(), to.length) == 0) return WhoisExchangeStatus::Ok;
   if (errno != EINPROGRESS) return WhoisExchangeStatus::ConnectFailed;
   const Wait wait = WaitFor(fd, POLLOUT, token);
   if (wait == Wait::Cancelled) return WhoisExchangeStatus::Cancelled;
@@ -115,6 +122,10 @@ bool IsDottedAddress(const std::string& text) {
   return inet_addr(text.c_str()) != INADDR_NONE;
 }
 
+bool IsWhoisAddress(const std::string& text) {
+  return IsDottedAddress(text) || ParseIpv6Address(text).has_value();
+}
+
 WhoisExchangeResult ExchangeWhois(const std::string& server, const std::string& query,
                                   const RunToken& token, const HostLookups& lookups,
                                   size_t answerLimit, unsigned short port) {
@@ -125,12 +136,13 @@ WhoisExchangeResult ExchangeWhois(const std::string& server, const std::string& 
     return result;
   };
 
-  SocketHandle socket;
+  SocketHandle socket(AF_INET);
   if (socket.fd() < 0) return fail(WhoisExchangeStatus::SocketFailed);
-  const std::optional<in_addr_t> address = ServerAddress(server, lookups);
+  const std::optional<IpAddress> address = ServerAddress(server, lookups);
   // A lookup cannot be interrupted; a stopped run just drops its result.
   if (token.cancelled()) return fail(WhoisExchangeStatus::Cancelled);
   if (!address) return fail(WhoisExchangeStatus::ResolveFailed);
+  if (address->isIpv6() && !socket.reopen(AF_INET6)) return fail(WhoisExchangeStatus::SocketFailed);
 
   WhoisExchangeStatus status = Connect(socket.fd(), *address, port, token);
   if (status == WhoisExchangeStatus::Ok) status = SendAll(socket.fd(), query + "\r\n", token);

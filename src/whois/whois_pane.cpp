@@ -135,7 +135,7 @@ void WhoisPane::finishQuery(const RunTokenPtr& token, bool answered) {
 void WhoisWorker(WhoisPane* pane, WhoisRequest request, RunTokenPtr token) {
   const WhoisRun run{pane, token};
   const std::optional<std::string> answer =
-      IsDottedAddress(request.text)
+      IsWhoisAddress(request.text)
           ? WhoisByAddress(run, request.text)
           : WhoisByName(run, request.text, request.customServerChecked, request.customServerText);
   if (answer) {

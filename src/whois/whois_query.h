@@ -14,7 +14,7 @@ struct WhoisRun {
   RunTokenPtr token;
 };
 
-// Asks `server` (a name or a dotted address) about `query` on port 43 and returns its answer
+// Asks `server` (a name or an address) about `query` on port 43 and returns its answer
 // with normalised line ends. On failure it shows the error box, in the pane, and returns nothing;
 // a stopped run returns nothing without a box.
 std::optional<std::string> WhoisQuery(const WhoisRun& run, const std::string& server,
@@ -25,8 +25,8 @@ std::optional<std::string> WhoisByName(const WhoisRun& run, std::string name,
                                        bool customServerChecked,
                                        const std::string& customServerText);
 
-// An IPv4 address: the address registry, then the server of its referral, if any, whose answer
-// alone is returned. Only one referral is followed.
+// An IPv4 or IPv6 address: the address registry, then the server of its referral, if any, whose
+// answer alone is returned. Only one referral is followed.
 std::optional<std::string> WhoisByAddress(const WhoisRun& run, const std::string& addressText);
 
 // Seams for tests only; the program never sets them. `addressRegistry` replaces the address

@@ -93,6 +93,9 @@ std::vector<std::string> Describe(const Exchange& e) {
         out.push_back(
             Describe(r.section, "HINFO", "\"" + std::string(r.name) + "\" \"" + r.name2 + "\""));
         break;
+      case kDnsTypeAaaa:
+        out.push_back(Describe(r.section, "AAAA", IpAddress::Ipv6(r.address6).text()));
+        break;
       case kDnsTypeSoa:
         data << r.name << " " << r.name2 << " " << r.serial << " " << r.refresh << " " << r.retry
              << " " << r.expire << " " << r.minimum;
@@ -230,7 +233,9 @@ TEST(DnsExchangeWithServer, DecodesWhatDigReportsForEveryType) {
                  {"box.dns.test", kDnsTypeHinfo, "HINFO"},
                  {"dns.test", kDnsTypeMx, "MX"},
                  {"nope.dns.test", kDnsTypeA, "A"},
-                 {"many.dns.test", kDnsTypeA, "A"}};
+                 {"many.dns.test", kDnsTypeA, "A"},
+                 {"v6.dns.test", kDnsTypeAaaa, "AAAA"},
+                 {"www.sub.dns.test", kDnsTypeA, "A"}};  // a referral with IPv6 glue
   for (const auto& q : queries) {
     const Exchange e = Ask(kServerAddress, q.name, q.type);
     ASSERT_EQ(e.result, kDnsOk) << q.name;
@@ -239,6 +244,13 @@ TEST(DnsExchangeWithServer, DecodesWhatDigReportsForEveryType) {
     EXPECT_EQ(e.request.responseCode, dig.status == "NXDOMAIN" ? 3 : 0) << q.name;
     EXPECT_EQ(Describe(e), dig.records) << q.name << " " << q.mnemonic;
   }
+
+  // The reverse name of an IPv6 address is the one dig asks for it.
+  const std::string ip6Name = DnsQueryName(kDnsTypePtr, "2001:db8::10");
+  const Exchange reverse = Ask(kServerAddress, ip6Name.c_str(), kDnsTypePtr);
+  ASSERT_EQ(reverse.result, kDnsOk);
+  EXPECT_EQ(Describe(reverse)[0], "0 PTR v6.dns.test");
+  EXPECT_EQ(Describe(reverse), Dig("-x 2001:db8::10", "").records);
 }
 
 TEST(DnsExchangeScripted, SendsTheQueryAndTakesTheFirstDatagramWhateverItsId) {
@@ -339,7 +351,7 @@ TEST(DnsExchange, ReportsEachFailureAndLeavesTheCodeAlone) {
 
   const std::string tooLong(256, 'a');
   for (const auto& [name, type] :
-       {std::pair{tooLong.c_str(), kDnsTypeA}, std::pair{"www.dns.test", uint16_t(28)},
+       {std::pair{tooLong.c_str(), kDnsTypeA}, std::pair{"www.dns.test", uint16_t(16)},
         std::pair{static_cast<const char*>(nullptr), kDnsTypeA}}) {
     const Exchange e = Ask(kSilentAddress, name, type);
     EXPECT_EQ(e.result, kDnsQueryNotBuilt);

@@ -52,7 +52,7 @@ TEST(FormatDnsRecord, WidensPreferencesAndCutsAt299Characters) {
   const std::string hinfo =
       *FormatDnsRecord(Make(kDnsTypeHinfo, 0, longName.c_str(), longName.c_str()));
   EXPECT_EQ(hinfo, ("HINFO:\t(cpu)" + longName + "\r\n\t(os)" + longName).substr(0, 299));
-  EXPECT_FALSE(FormatDnsRecord(Make(28)).has_value());
+  EXPECT_FALSE(FormatDnsRecord(Make(16)).has_value());
 }
 
 TEST(FormatDnsSections, PrintsEveryHeadingAndOnlyFormattableRecords) {
@@ -61,7 +61,7 @@ TEST(FormatDnsSections, PrintsEveryHeadingAndOnlyFormattableRecords) {
             "[Additional Records]\r\n\r\n");
   // Records stand under their own section in reply order, whatever order the sections come.
   const DnsRecord records[] = {
-      MakeA({198, 51, 100, 53}, 2),        MakeA({198, 51, 100, 10}, 0), Make(28, 0),
+      MakeA({198, 51, 100, 53}, 2),        MakeA({198, 51, 100, 10}, 0), Make(16, 0),
       Make(kDnsTypeNs, 1, "ns1.dns.test"), MakeA({198, 51, 100, 11}, 0), MakeA({9, 9, 9, 9}, 0)};
   EXPECT_EQ(FormatDnsSections(records, 5),
             "[Authorititive Answers]\r\nA:\t198.51.100.10\r\nA:\t198.51.100.11\r\n\r\n"
@@ -99,6 +99,18 @@ TEST(ParseResolverConfig, KeepsTheIpv4ServersInOrderAndTheLastDomainOrFirstSearc
             "e.test;x");
   EXPECT_EQ(ParseResolverConfig("domain " + std::string(300, 'x')).domain.size(), 255u);
   EXPECT_EQ(ParseResolverConfig("domainx d.test\nsearch\n").domain, "");
+}
+
+TEST(ParseResolverConfig, KeepsTheServersOfEitherFamilyWithTheirZones) {
+  const ResolverConfig config = ParseResolverConfig(
+      "nameserver fe80::1%eth0\nnameserver 2001:db8::x\nnameserver 127.1\n"
+      "nameserver 2001:DB8::53%\x01\nnameserver ::1\n");
+  std::vector<std::string> texts;
+  for (const NameServer& server : config.allNameServers) texts.push_back(server.text());
+  // An unreadable address is passed over; a zone that cannot be shown is dropped; a fourth
+  // server is not used.
+  EXPECT_EQ(texts, (std::vector<std::string>{"fe80::1%eth0", "127.0.0.1", "2001:db8::53"}));
+  EXPECT_EQ(config.nameServers, std::vector<uint32_t>{Address("127.0.0.1")});
 }
 
 // What the C library's resolver reads from /etc/resolv.conf: its first search name (the domain

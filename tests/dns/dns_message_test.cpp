@@ -130,10 +130,10 @@ TEST(BuildDnsQuery, RefusesMissingOverlongNamesAndOtherTypes) {
   EXPECT_EQ(BuildDnsQuery(1, kDnsTypeA, longest.c_str(), true).size(), 255u + 2 + 16);
   EXPECT_TRUE(BuildDnsQuery(1, kDnsTypeA, (longest + "a").c_str(), true).empty());
   EXPECT_TRUE(BuildDnsQuery(1, kDnsTypeA, nullptr, true).empty());
-  for (uint16_t type : {0, 3, 16, 28, 33, 255, 65535}) {
+  for (uint16_t type : {0, 3, 16, 33, 255, 65535}) {
     EXPECT_TRUE(BuildDnsQuery(1, type, "a.test", true).empty()) << type;
   }
-  for (uint16_t type : {1, 2, 5, 6, 12, 13, 15}) {
+  for (uint16_t type : {1, 2, 5, 6, 12, 13, 15, 28}) {
     EXPECT_FALSE(BuildDnsQuery(1, type, "a.test", true).empty()) << type;
   }
 }

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <fstream>
 #include <memory>
+#include <sstream>
 
 #include "dns/dns_pane.h"
 #include "recording_presenter.h"
@@ -22,7 +23,8 @@ namespace {
 constexpr const char* kServerAddress = "127.0.53.2";
 constexpr const char* kSilentAddress = "127.0.53.5";
 
-TestDnsServer* const* const g_shared = ShareDnsServer(kServerAddress);
+// On [::1] too: the server the IPv6 tests choose.
+TestDnsServer* const* const g_shared = ShareDnsServer(kServerAddress, true);
 TestDnsServer* Server() {
   return *g_shared;
 }
@@ -81,9 +83,10 @@ class DnsPaneTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(DnsPaneTest, StartsInNormalResolveWithTheServerBoxOff) {
-  ASSERT_EQ(combo(kDnsQueryTypeId)->count(), 8);
-  EXPECT_EQ(items(kDnsQueryTypeId), (std::vector<std::string>{"Normal Resolve", "A", "NS", "CNAME",
-                                                              "SOA", "PTR", "HINFO", "MX"}));
+  ASSERT_EQ(combo(kDnsQueryTypeId)->count(), 9);
+  EXPECT_EQ(items(kDnsQueryTypeId),
+            (std::vector<std::string>{"Normal Resolve", "A", "NS", "CNAME", "SOA", "PTR", "HINFO",
+                                      "MX", "AAAA"}));
   EXPECT_FALSE(combo(kDnsQueryTypeId)->isEditable());
   EXPECT_EQ(combo(kDnsQueryTypeId)->currentIndex(), 0);
   EXPECT_EQ(combo(kDnsServerId)->currentText(), "203.0.113.53");
@@ -189,6 +192,49 @@ TEST_F(DnsPaneTest, NormalResolveUsesTheSystemResolver) {
   const std::string tooLong(129, 'h');
   EXPECT_EQ(run(0, "203.0.113.53", tooLong), "Resolving :\r\n\r\n\tResolving Domain Name: " +
                                                  tooLong + "\r\n\r\n\tResolution Failed!");
+}
+
+// AAAA answers and glue, and the PTR record of an IPv6 address, from the server on ::1 (also named
+// with its interface, as the resolver configuration may name it).
+TEST_F(DnsPaneTest, AsksAnIpv6ServerForAaaaRecordsAndIpv6Names) {
+  REQUIRE_SERVER();
+  const std::string answers = "AAAA:\t2001:db8::10\r\nAAAA:\t2001:db8:0:1::11\r\n";
+  const std::string aaaa = "[DNS QUERY: v6.dns.test]\r\n\r\n[Authorititive Answers]\r\n" + answers +
+                           "\r\n" + kNsAuthority + kGlue;
+  EXPECT_EQ(run(8, "::1", "v6.dns.test"), aaaa);
+  EXPECT_EQ(run(8, "::1%lo", "v6.dns.test"), aaaa);
+  std::string dig;
+  std::istringstream lines(RunCommand("dig @::1 +noedns +tries=1 +time=2 +short v6.dns.test AAAA"));
+  for (std::string line; std::getline(lines, line);) dig += "AAAA:\t" + line + "\r\n";
+  EXPECT_EQ(dig, answers);
+
+  EXPECT_EQ(run(1, "::1", "www.sub.dns.test"),
+            "[DNS QUERY: www.sub.dns.test]\r\n\r\n[Authorititive Answers]\r\n\r\n"
+            "[Authorititive Answers Can Be Found At]\r\nNS:\tns.sub.dns.test\r\n\r\n"
+            "[Additional Records]\r\nAAAA:\t2001:db8::153\r\n\r\n");
+  // The query line shows the address as typed.
+  EXPECT_EQ(run(5, "::1", "2001:DB8::10"),
+            "[DNS QUERY: 2001:DB8::10]\r\n\r\n"
+            "[Authorititive Answers]\r\nPTR:\tv6.dns.test\r\n\r\n"
+            "[Authorititive Answers Can Be Found At]\r\nNS:\tns1.dns.test\r\n\r\n"
+            "[Additional Records]\r\n\r\n");
+}
+
+TEST_F(DnsPaneTest, GetDefaultAndNormalResolveTakeIpv6) {
+  std::ofstream(dir_.file("resolv.conf")) << "nameserver 2001:DB8::53\nnameserver 198.51.100.1\n";
+  combo(kDnsQueryTypeId)->setCurrentIndex(8);
+  ClickControl(pane_.get(), kDnsGetDefaultId);
+  EXPECT_EQ(combo(kDnsServerId)->currentText(), "2001:db8::53");
+
+  // Names from a hosts file of the test's own, one with an IPv6 address alone: nothing is asked
+  // of the machine's resolver.
+  if (!IsRoot()) GTEST_SKIP() << "a hosts file of the test's own needs root";
+  const HostsFileShown hosts("127.0.0.1 localhost\n::1 v6only.test\n");
+  ASSERT_TRUE(hosts.shown());
+  EXPECT_EQ(run(0, "203.0.113.53", "v6only.test"),
+            "Resolving :\r\n\r\n\tResolving Domain Name: v6only.test\r\n\r\n\t::1");
+  EXPECT_EQ(run(0, "203.0.113.53", "0::1"),
+            "Resolving :\r\n\r\n\tResolving Domain Name: 0::1\r\n\r\n\tv6only.test");
 }
 
 TEST_F(DnsPaneTest, ASilentServerGivesQueryFailedAfterTwoSeconds) {

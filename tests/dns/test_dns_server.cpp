@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "dns/dns_exchange.h"
+#include "shell/socket_address.h"
 
 namespace {
 
@@ -17,11 +18,10 @@ void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path) << text;
 }
 
-std::string Config(const std::string& address, const std::string& dir) {
+std::string Config(const std::string& address, bool alsoIpv6Loopback, const std::string& dir) {
   return "server:\n"
          "  ip-address: " +
-         address +
-         "@53\n"
+         address + "@53\n" + (alsoIpv6Loopback ? "  ip-address: ::1@53\n" : "") +
          "  username: \"\"\n"
          "  chroot: \"\"\n"
          "  zonesdir: \"" +
@@ -53,7 +53,10 @@ std::string Config(const std::string& address, const std::string& dir) {
          "  zonefile: \"dns.test.zone\"\n"
          "zone:\n"
          "  name: \"100.51.198.in-addr.arpa\"\n"
-         "  zonefile: \"reverse.zone\"\n";
+         "  zonefile: \"reverse.zone\"\n"
+         "zone:\n"
+         "  name: \"8.b.d.0.1.0.0.2.ip6.arpa\"\n"
+         "  zonefile: \"reverse6.zone\"\n";
 }
 
 // The SOA serial is above 2^31 so that its display as a signed number shows.
@@ -76,7 +79,11 @@ std::string ForwardZone() {
       "box     IN HINFO \"x86_64\" \"Linux 6.1\"\n"
       // Bytes no name should hold: CR LF, a Latin-1 label, a UTF-8 one, a zero, a backslash.
       "forged  IN CNAME line\\013\\010[additional\\032records].caf\\233.caf\\195\\169.dns.test.\n"
-      "odd     IN HINFO \"caf\\233\\000\" \"x\\\\y\"\n";
+      "odd     IN HINFO \"caf\\233\\000\" \"x\\\\y\"\n"
+      "v6      IN AAAA  2001:db8::10\n"
+      "v6      IN AAAA  2001:db8:0:1::11\n"
+      "sub     IN NS    ns.sub.dns.test.\n"
+      "ns.sub  IN AAAA  2001:db8::153\n";
   for (int i = 1; i <= 60; ++i) zone += "many    IN A     203.0.113." + std::to_string(i) + "\n";
   return zone;
 }
@@ -87,6 +94,15 @@ std::string ReverseZone() {
          "@       IN SOA   ns1.dns.test. hostmaster.dns.test. 7 7200 900 1209600 300\n"
          "@       IN NS    ns1.dns.test.\n"
          "10      IN PTR   www.dns.test.\n";
+}
+
+// The PTR record of 2001:db8::10.
+std::string Ipv6ReverseZone() {
+  return "$ORIGIN 8.b.d.0.1.0.0.2.ip6.arpa.\n"
+         "$TTL 3600\n"
+         "@       IN SOA   ns1.dns.test. hostmaster.dns.test. 7 7200 900 1209600 300\n"
+         "@       IN NS    ns1.dns.test.\n"
+         "0.1.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0 IN PTR v6.dns.test.\n";
 }
 
 }  // namespace
@@ -103,11 +119,13 @@ bool PortTaken(const std::string& address) {
 
 }  // namespace
 
-TestDnsServer::TestDnsServer(std::string address) : address_(std::move(address)) {
-  if (!IsRoot() || PortTaken(address_)) return;
-  WriteFile(dir_.file("nsd.conf"), Config(address_, dir_.path()));
+TestDnsServer::TestDnsServer(std::string address, bool alsoIpv6Loopback)
+    : address_(std::move(address)), alsoIpv6Loopback_(alsoIpv6Loopback) {
+  if (!IsRoot() || PortTaken(address_) || (alsoIpv6Loopback_ && PortTaken("::1"))) return;
+  WriteFile(dir_.file("nsd.conf"), Config(address_, alsoIpv6Loopback_, dir_.path()));
   WriteFile(dir_.file("dns.test.zone"), ForwardZone());
   WriteFile(dir_.file("reverse.zone"), ReverseZone());
+  WriteFile(dir_.file("reverse6.zone"), Ipv6ReverseZone());
   nsd_ = std::make_unique<ChildProcess>(
       std::vector<std::string>{"nsd", "-d", "-c", dir_.file("nsd.conf")});
 
@@ -120,6 +138,10 @@ TestDnsServer::TestDnsServer(std::string address) : address_(std::move(address))
     probe.queryName = kTestZone;
     probe.timeoutMs = 100;
     ready_ = DnsExchange(&probe) == kDnsOk;
+    if (ready_ && alsoIpv6Loopback_) {
+      probe.serverIpv6 = DnsIpv6Server{*ParseIpv6Address("::1"), 0};
+      ready_ = DnsExchange(&probe) == kDnsOk;
+    }
     if (!ready_) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   ready_ = ready_ && nsd_->running();
@@ -137,8 +159,9 @@ namespace {
 
 class DnsServerEnvironment : public ::testing::Environment {
  public:
-  explicit DnsServerEnvironment(const char* address) : address_(address) {}
-  void SetUp() override { server_ = new TestDnsServer(address_); }
+  DnsServerEnvironment(const char* address, bool alsoIpv6Loopback)
+      : address_(address), alsoIpv6Loopback_(alsoIpv6Loopback) {}
+  void SetUp() override { server_ = new TestDnsServer(address_, alsoIpv6Loopback_); }
   void TearDown() override {
     delete server_;
     server_ = nullptr;
@@ -147,24 +170,24 @@ class DnsServerEnvironment : public ::testing::Environment {
 
  private:
   std::string address_;
+  bool alsoIpv6Loopback_;
   TestDnsServer* server_ = nullptr;
 };
 
 }  // namespace
 
-TestDnsServer* const* ShareDnsServer(const char* address) {
-  auto* environment = new DnsServerEnvironment(address);
+TestDnsServer* const* ShareDnsServer(const char* address, bool alsoIpv6Loopback) {
+  auto* environment = new DnsServerEnvironment(address, alsoIpv6Loopback);
   ::testing::AddGlobalTestEnvironment(environment);  // gtest owns it
   return environment->slot();
 }
 
 int BindDnsPort(const char* address) {
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_port = htons(53);
-  at.sin_addr.s_addr = inet_addr(address);
-  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0) return fd;
+  const std::optional<IpAddress> parsed = ParseIpAddress(address);
+  if (!parsed) return -1;
+  const SocketAddress at = MakeSocketAddress(*parsed, 53);
+  const int fd = socket(at.storage.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0 && bind(fd, at.get(), at.length) == 0) return fd;
   if (fd >= 0) close(fd);
   return -1;
 }

@@ -65,8 +65,7 @@ TEST(FormatAdapterInfo, PrintsTheLinesInOrder) {
   lease.server = Address("198.18.10.1");
   lease.obtained = 1704513600;  // Sat Jan 06 04:00:00 2024 UTC
   lease.expires = 1704517200;
-  const std::vector<uint32_t> three = {Address("198.51.100.53"), Address("203.0.113.53"),
-                                       Address("198.51.100.54")};
+  const std::vector<std::string> three = {"198.51.100.53", "203.0.113.53", "198.51.100.54"};
   EXPECT_EQ(FormatAdapterInfo(Adapter(), lease, three),
             "Adapter Index\t: 7\r\n"
             "Description\t: e0\r\n"
@@ -91,13 +90,25 @@ TEST(FormatAdapterInfo, PrintsTheLinesInOrder) {
       "Adapter Index\t: 7\r\nDescription\t: e0\r\nMAC Address\t: 00-1a-2B-3C-4D-5E\r\n"
       "DHCP Enabled\t: NO\r\nAdapter Type\t: Other\r\nIP Address\t: \r\nSubnet Mask\t: \r\n"
       "Default Gateway\t: \r\nDHCP Server\t: \r\n";
-  EXPECT_EQ(FormatAdapterInfo(bare, std::nullopt, std::vector<uint32_t>{Address("192.0.2.1")}),
+  EXPECT_EQ(FormatAdapterInfo(bare, std::nullopt, std::vector<std::string>{"192.0.2.1"}),
             bareText +
                 "Preferred DNS\t: 192.0.2.1\r\nAlternate DNS\t: \r\n"
                 "Lease Obtained\t: \nLease Expires\t: \n");
   // Without a readable resolver configuration the DNS lines are left out.
   EXPECT_EQ(FormatAdapterInfo(bare, std::nullopt, std::nullopt),
             bareText + "Lease Obtained\t: \nLease Expires\t: \n");
+
+  // IPv6 addresses after the lease lines, global ones before link-local ones, then the gateway.
+  bare.ipv6Addresses = {{*ParseIpv6Address("fe80::21a:2bff:fe3c:4d5e"), 64},
+                        {*ParseIpv6Address("2001:DB8::2"), 64},
+                        {*ParseIpv6Address("2001:db8:0:1::3"), 56}};
+  bare.ipv6Gateway = ParseIpv6Address("fe80::1");
+  EXPECT_EQ(FormatAdapterInfo(bare, std::nullopt, std::vector<std::string>{"2001:db8::53"}),
+            bareText +
+                "Preferred DNS\t: 2001:db8::53\r\nAlternate DNS\t: \r\n"
+                "Lease Obtained\t: \nLease Expires\t: \n"
+                "IPv6 Address\t: 2001:db8::2/64\r\nIPv6 Address\t: 2001:db8:0:1::3/56\r\n"
+                "IPv6 Address\t: fe80::21a:2bff:fe3c:4d5e/64\r\nIPv6 Gateway\t: fe80::1\r\n");
 }
 
 TEST(FormatStatistics, PrintsCountersWholeAndUnknownSpeedAsZero) {
@@ -226,6 +237,9 @@ TEST(ForEachDhclientLease, ReadsTimesAndPassesOverBrokenStatements) {
 // Reply datagrams recorded from a namespace with e0 (index 2: 198.18.10.2/24 and .3/24, MAC
 // 00:1a:2b:3c:4d:5e) and e2 (index 3: 198.18.11.2/24), a default route over both (multipath,
 // via 198.18.10.1 and 198.18.11.1) and neighbours 198.18.10.7 on e0 and 198.18.11.8 on e2.
+// The IPv6 ones (addr6, route6) from another, whose index 3 had 2001:2:0:10::2/64 and
+// 2001:2:0:11::2/56 beside its link-local address and an IPv6 default route over both prefixes
+// (multipath, via 2001:2:0:10::1 and 2001:2:0:11::1), and whose index 2 had a link-local address.
 std::vector<uint8_t> Recorded(const std::string& name) {
   const char* source = std::getenv("PELORIN_SOURCE_DIR");
   std::ifstream file(std::string(source ? source : ".") + "/fuzz/corpus/rtnetlink_dump/" + name,
@@ -267,6 +281,28 @@ TEST(AdapterDump, ReadsRecordedKernelReplies) {
   EXPECT_EQ(AckError(ack.data(), ack.size()), -ENOENT);
   // A datagram cut short is no dump's end.
   EXPECT_EQ(dump.add(neigh.data(), 10), DumpState::kMore);
+}
+
+TEST(AdapterDump, ReadsRecordedIpv6AddressesAndMultipathGateways) {
+  AdapterDump dump;
+  for (const char* name : {"link-0", "link-1", "addr6-0", "route6-0"}) {
+    const std::vector<uint8_t> bytes = Recorded(name);
+    ASSERT_FALSE(bytes.empty()) << name;
+    dump.add(bytes.data(), bytes.size());
+  }
+  const std::vector<AdapterRecord> adapters = dump.adapters();
+  ASSERT_EQ(adapters.size(), 2u);
+  ASSERT_EQ(adapters[1].index, 3);
+  std::vector<std::string> texts;
+  for (const AdapterIpv6Address& a : adapters[1].ipv6Addresses) {
+    texts.push_back(a.address.text() + "/" + std::to_string(a.prefixLength));
+  }
+  EXPECT_EQ(texts, (std::vector<std::string>{"2001:2:0:11::2/56", "2001:2:0:10::2/64",
+                                             "fe80::21a:2bff:fe3c:4d5e/64"}));
+  ASSERT_TRUE(adapters[1].ipv6Gateway.has_value());
+  EXPECT_EQ(adapters[1].ipv6Gateway->text(), "2001:2:0:10::1");  // the first hop's
+  EXPECT_EQ(adapters[0].ipv6Addresses.size(), 1u);
+  EXPECT_FALSE(adapters[0].ipv6Gateway.has_value());
 }
 
 }  // namespace

@@ -80,8 +80,10 @@ void RemoveStaleMounts() {
 
 // A namespace with loopback only, or with:
 //   e0  veth, MAC 00:1a:2b:3c:4d:5e, 198.18.10.2/24 and 198.18.10.3/24, default route via
-//       198.18.10.1 (its far end, in a namespace of its own)
-//   d0  dummy (ifb where the kernel has no dummy driver: the same facts here), 198.18.20.2/28
+//       198.18.10.1 (its far end, in a namespace of its own); 2001:2:0:10::2/64 and
+//       2001:2:0:11::2/56 beside its link-local address, IPv6 default route via 2001:2:0:10::1
+//   d0  dummy (ifb where the kernel has no dummy driver: the same facts here), 198.18.20.2/28,
+//       no IPv6 address
 // and IPv4 forwarding on. Removed when the object goes.
 class NetInfoLab {
  public:
@@ -93,14 +95,22 @@ class NetInfoLab {
     std::string script = "ip netns add " + name_ + "\nip netns add " + peer() + "\nip -n " + name_ +
                          " link set lo up\nip netns exec " + name_ +
                          " sysctl -qw net.ipv4.ip_forward=1\n";
+    // Addresses usable at once, without duplicate address detection.
+    for (const std::string& lab : {name_, peer()}) {
+      script += "ip netns exec " + lab +
+                " sysctl -qw net.ipv6.conf.all.accept_dad=0 net.ipv6.conf.default.accept_dad=0\n";
+    }
     if (withAdapters) {
       const std::string n = "ip -n " + name_ + " ";
       script += n + "link add e0 address 00:1a:2b:3c:4d:5e type veth peer name e1 netns " + peer() +
                 "\n" + n + "link add d0 type dummy 2>/dev/null || " + n + "link add d0 type ifb\n" +
                 n + "addr add 198.18.10.2/24 dev e0\n" + n + "addr add 198.18.10.3/24 dev e0\n" +
-                n + "addr add 198.18.20.2/28 dev d0\n" + n + "link set e0 up\n" + n +
-                "link set d0 up\n" + "ip -n " + peer() + " addr add 198.18.10.1/24 dev e1\nip -n " +
-                peer() + " link set e1 up\n" + n + "route add default via 198.18.10.1 dev e0\n";
+                n + "addr add 198.18.20.2/28 dev d0\n" + n + "addr add 2001:2:0:10::2/64 dev e0\n" +
+                n + "addr add 2001:2:0:11::2/56 dev e0\n" + n + "link set d0 addrgenmode none\n" +
+                n + "link set e0 up\n" + n + "link set d0 up\n" + "ip -n " + peer() +
+                " addr add 198.18.10.1/24 dev e1\nip -n " + peer() + " link set e1 up\n" + n +
+                "route add default via 198.18.10.1 dev e0\n" + n +
+                "-6 route add default via 2001:2:0:10::1 dev e0\n";
     }
     ok_ = RunLabScript(script, &error_);
   }
@@ -157,6 +167,26 @@ std::string MaskText(int prefixLength) {
   return inet_ntoa(mask);
 }
 
+// The IPv6 lines of an adapter as ip tells its facts: global addresses, link-local ones, the
+// first default gateway through it.
+std::string Ipv6LinesFromIp(const std::string& name) {
+  std::string lines;
+  const QJsonArray addresses = Ip("-6 addr show dev " + name).at(0)["addr_info"].toArray();
+  for (const QString scope : {"global", "link"}) {
+    for (const QJsonValue a : addresses) {
+      if (a["scope"].toString() != scope) continue;
+      lines += "IPv6 Address\t: " + Str(a["local"]) + "/" + std::to_string(a["prefixlen"].toInt()) +
+               "\r\n";
+    }
+  }
+  for (const QJsonValue route : Ip("-6 route show table main default")) {
+    if (Str(route["dev"]) == name && route["gateway"].isString()) {
+      return lines + "IPv6 Gateway\t: " + Str(route["gateway"]) + "\r\n";
+    }
+  }
+  return lines;
+}
+
 // The information text of an adapter, each fact as ip tells it.
 std::string InfoFromIp(const std::string& name, const std::string& dhcpLines,
                        const std::string& adapterType) {
@@ -179,8 +209,9 @@ std::string InfoFromIp(const std::string& name, const std::string& dhcpLines,
          "\r\nSubnet Mask\t: " + MaskText(inet["prefixlen"].toInt()) +
          "\r\nDefault Gateway\t: " + gateway +
          "\r\nDHCP Server\t: " + (dhcpLines.empty() ? "" : "198.18.10.1") +
-         "\r\nPreferred DNS\t: 198.51.100.53\r\nAlternate DNS\t: 203.0.113.53\r\n" +
-         (dhcpLines.empty() ? "Lease Obtained\t: \nLease Expires\t: \n" : dhcpLines);
+         "\r\nPreferred DNS\t: 198.51.100.53\r\nAlternate DNS\t: 2001:db8::53\r\n" +
+         (dhcpLines.empty() ? "Lease Obtained\t: \nLease Expires\t: \n" : dhcpLines) +
+         Ipv6LinesFromIp(name);
 }
 
 // Bytes received and sent as ip tells them.
@@ -313,9 +344,16 @@ TEST_F(NetInfoPaneTest, ShowsTheParametersAndEveryAdapterAsIpSeesThem) {
   EXPECT_NE(e0.find("IP Address\t: 198.18.10.2\r\nSubnet Mask\t: 255.255.255.0\r\n"
                     "Default Gateway\t: 198.18.10.1\r\n"),
             e0.npos);
+  EXPECT_NE(e0.find("\nIPv6 Address\t: 2001:2:0:11::2/56\r\nIPv6 Address\t: 2001:2:0:10::2/64\r\n"
+                    "IPv6 Address\t: fe80::21a:2bff:fe3c:4d5e/64\r\n"
+                    "IPv6 Gateway\t: 2001:2:0:10::1\r\n"),
+            e0.npos)
+      << e0;
   EXPECT_EQ(info(), e0);
   choose(1);
-  EXPECT_EQ(info(), InfoFromIp("d0", "", "Ethernet"));  // its lease is for another address
+  // Its lease is for another address; it has no IPv6 line.
+  EXPECT_EQ(info(), InfoFromIp("d0", "", "Ethernet"));
+  EXPECT_EQ(info().find("IPv6"), std::string::npos);
 
   // Refresh goes back to the first adapter; the parameters are not read again.
   std::ofstream(dir_.file("resolv.conf")) << kResolverConfig << "domain changed.example\n";

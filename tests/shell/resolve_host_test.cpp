@@ -4,6 +4,7 @@
 #include <string>
 
 #include "shell/resolve_host.h"
+#include "test_util.h"
 
 namespace {
 
@@ -47,6 +48,10 @@ TEST(ResolveHost, AddressesGoBackwardNamesForward) {
   ASSERT_EQ(ResolveHostWith(kFake, "255.255.255.255", out, sizeof out), 1);
   EXPECT_STREQ(out, "192.168.100.200");
   EXPECT_EQ(ResolveHostWith(kFake, "missing.test", out, sizeof out), 0);
+  // An IPv6 address is never looked up as a name.
+  g_lookups = 0;
+  EXPECT_EQ(ResolveHostWith(kFake, "2001:db8::1", out, sizeof out), 0);
+  EXPECT_EQ(g_lookups, 0);
 }
 
 TEST(ResolveHost, CutsTheResultToTheCapacity) {
@@ -71,4 +76,21 @@ TEST(ResolveHost, SystemResolverOnLoopback) {
   EXPECT_STREQ(out, "127.0.0.1");
   ASSERT_EQ(ResolveHost("127.0.0.1", out, sizeof out), 1);
   EXPECT_GT(std::strlen(out), 0u);
+}
+
+TEST(ResolveHost, SystemResolverTakesTheFirstIpv4AddressElseTheFirstIpv6One) {
+  if (!IsRoot()) GTEST_SKIP() << "a hosts file of the test's own needs root";
+  // ::1 sorts before an IPv4 address in the resolver's order, so both.test shows that the IPv4
+  // address is taken all the same.
+  const HostsFileShown hosts(
+      "127.0.0.1 localhost\n::1 v6only.test\n2001:db8::7 v6only.test\n::1 both.test\n"
+      "127.0.0.2 both.test\n");
+  ASSERT_TRUE(hosts.shown());
+  char out[300];
+  ASSERT_EQ(ResolveHost("both.test", out, sizeof out), 1);
+  EXPECT_STREQ(out, "127.0.0.2");
+  ASSERT_EQ(ResolveHost("v6only.test", out, sizeof out), 1);
+  EXPECT_STREQ(out, "::1");
+  ASSERT_EQ(ResolveHost("0:0::1", out, sizeof out), 1);  // an address is looked up in reverse
+  EXPECT_STREQ(out, "v6only.test");
 }

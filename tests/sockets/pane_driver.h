@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QPlainTextEdit>
@@ -15,6 +17,19 @@
 #include "test_util.h"
 
 // Driving a socket terminal's pane by control id, as a user would.
+
+// The names the terminals' tests look up, v6only.test with an IPv6 address alone, from a hosts
+// file of the test's own for the rest of the scope.
+#define SHOW_OWN_HOSTS()                                                      \
+  if (!IsRoot()) GTEST_SKIP() << "a hosts file of the test's own needs root"; \
+  const HostsFileShown ownHosts("127.0.0.1 localhost\n::1 v6only.test\n");    \
+  ASSERT_TRUE(ownHosts.shown())
+
+// Picks an address in a local address list.
+inline void SelectAddress(const QWidget* pane, int comboId, const char* address) {
+  auto* combo = FindControl<QComboBox>(pane, comboId);
+  combo->setCurrentIndex(combo->findText(QString::fromLatin1(address)));
+}
 
 inline std::string Output(const QWidget* pane) {
   return GetOutputText(pane, kOutputPaneId);
@@ -35,8 +50,7 @@ inline void SetText(const QWidget* pane, int id, const std::string& text) {
 
 // Picks 127.0.0.1 in a local address list.
 inline void SelectLoopback(const QWidget* pane, int comboId) {
-  auto* combo = FindControl<QComboBox>(pane, comboId);
-  combo->setCurrentIndex(combo->findText(QStringLiteral("127.0.0.1")));
+  SelectAddress(pane, comboId, "127.0.0.1");
 }
 
 // Opens the pane's send dialog as Enter does (command 1) and runs `act` on it while it is open.

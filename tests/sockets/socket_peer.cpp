@@ -122,12 +122,18 @@ uint16_t FreePort(int type) {
   return port;
 }
 
-// Whether /proc lists a socket on 127.0.0.1:port (in the given state, for TCP).
-bool ProcListsSocket(const char* table, uint16_t port, const char* state) {
+// /proc's texts of 127.0.0.1, ::1 and ::, each word of the address in the machine's order.
+constexpr const char* kProcLoopback = "0100007F";
+constexpr const char* kProcIpv6Loopback = "00000000000000000000000001000000";
+constexpr const char* kProcIpv6Any = "00000000000000000000000000000000";
+
+// Whether /proc lists a socket on address:port (in the given state, for TCP).
+bool ProcListsSocket(const char* table, uint16_t port, const char* state,
+                     const char* address = kProcLoopback) {
   std::ifstream file(table);
   std::string line;
-  char wanted[32];
-  std::snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
+  char wanted[64];
+  std::snprintf(wanted, sizeof wanted, "%s:%04X", address, port);
   while (std::getline(file, line)) {
     std::istringstream fields(line);
     std::string slot, local, remote, st;
@@ -164,19 +170,51 @@ bool WaitForUdpSocket(uint16_t port, int timeoutMs) {
   return WaitUntil([&] { return ProcListsSocket("/proc/net/udp", port, nullptr); }, timeoutMs);
 }
 
-std::vector<std::string> LocalAddressesAsIpListsThem() {
+bool WaitForTcp6Listener(uint16_t port, bool anyAddress, int timeoutMs) {
+  const char* address = anyAddress ? kProcIpv6Any : kProcIpv6Loopback;
+  return WaitUntil([&] { return ProcListsSocket("/proc/net/tcp6", port, "0A", address); },
+                   timeoutMs);
+}
+
+bool WaitForUdp6Socket(uint16_t port, int timeoutMs) {
+  return WaitUntil(
+      [&] { return ProcListsSocket("/proc/net/udp6", port, nullptr, kProcIpv6Loopback); },
+      timeoutMs);
+}
+
+namespace {
+
+// One family's addresses as `ip -o addr show up` lists them, those of loopback moved last and
+// IPv6 link-local ones left out.
+std::vector<std::string> AddressesAsIpListsThem(const char* family) {
   int status = -1;
-  const std::string listing = RunCommand("ip -o -4 addr show up", &status);
+  const std::string listing =
+      RunCommand(std::string("ip -o -") + family + " addr show up", &status);
   if (status != 0) return {};
   std::vector<std::string> others, loopback;
-  const std::regex line(R"(^\d+:\s+(\S+)\s+inet\s+([0-9.]+)/)");
+  const std::regex line(R"(^\d+:\s+(\S+)\s+inet6?\s+([0-9a-f.:]+)/\d+\s.*scope (\S+))");
   std::istringstream lines(listing);
   std::smatch m;
   for (std::string text; std::getline(lines, text);) {
-    if (std::regex_search(text, m, line)) (m[1] == "lo" ? loopback : others).push_back(m[2]);
+    if (std::regex_search(text, m, line) && !(family[0] == '6' && m[3] == "link")) {
+      (m[1] == "lo" ? loopback : others).push_back(m[2]);
+    }
   }
   others.insert(others.end(), loopback.begin(), loopback.end());
   return others;
+}
+
+}  // namespace
+
+std::vector<std::string> LocalAddressesAsIpListsThem() {
+  return AddressesAsIpListsThem("4");
+}
+
+std::vector<std::string> LocalAddressListAsIpListsIt() {
+  std::vector<std::string> all = LocalAddressesAsIpListsThem();
+  const std::vector<std::string> ipv6 = AddressesAsIpListsThem("6");
+  all.insert(all.end(), ipv6.begin(), ipv6.end());
+  return all;
 }
 
 FreshNetworkNamespace::FreshNetworkNamespace() {

@@ -42,11 +42,17 @@ int LoopbackUdpSocket(uint16_t* port);
 // Waits until something listens on 127.0.0.1:port (TCP) or is bound there (UDP).
 bool WaitForTcpListener(uint16_t port, int timeoutMs = 5000);
 bool WaitForUdpSocket(uint16_t port, int timeoutMs = 5000);
+// The same on [::1]:port, or with `anyAddress` on [::]:port.
+bool WaitForTcp6Listener(uint16_t port, bool anyAddress = false, int timeoutMs = 5000);
+bool WaitForUdp6Socket(uint16_t port, int timeoutMs = 5000);
 
 // The IPv4 addresses of the interfaces that are up, as `ip -o -4 addr show up` lists them in the
 // calling thread's network namespace: by interface index, those of loopback moved last. Empty
 // when `ip` fails.
 std::vector<std::string> LocalAddressesAsIpListsThem();
+// Those, then the IPv6 addresses of the same interfaces in the same order (`ip -o -6 addr show
+// up`), link-local ones left out: the whole local address list.
+std::vector<std::string> LocalAddressListAsIpListsIt();
 
 // Puts the calling thread into a new, empty network namespace (loopback down, no routes) until
 // the object goes; threads it starts meanwhile (a pane's worker) are born there too. The

@@ -72,12 +72,16 @@ TEST_F(TcpPaneTest, StartsIdleWithTextOnlyAndTheLocalAddresses) {
   EXPECT_EQ(DisplayModeFromSelection(pane.get(), kDisplaySelectorId), kDisplayTextOnly);
   auto* addresses = FindControl<QComboBox>(pane.get(), kTcpListenAddressId);
   EXPECT_EQ(addresses->currentIndex(), 0);
-  EXPECT_EQ(addresses->itemText(addresses->count() - 1), "127.0.0.1");
+  std::vector<std::string> listed;  // loopback's last in each family, IPv6 after IPv4
+  for (int i = 0; i < addresses->count(); ++i)
+    listed.push_back(addresses->itemText(i).toStdString());
+  EXPECT_EQ(listed, LocalAddressListAsIpListsIt());
   EXPECT_FALSE(FindControl<QCheckBox>(pane.get(), kEchoLocalId)->isChecked());
 }
 
 // A host with a thousand addresses: the list holds them all, in the order `ip` shows them. Their
-// interfaces are made in one order and given addresses in the other, and some are down.
+// interfaces are made in one order and given addresses in the other, and some are down; every
+// fiftieth has an IPv6 address too.
 TEST(LocalAddressBox, ListsEveryAddressOfAHostWithAThousand) {
   if (!IsRoot()) GTEST_SKIP() << "needs root for a network namespace";
   FreshNetworkNamespace lab;
@@ -89,6 +93,7 @@ TEST(LocalAddressBox, ListsEveryAddressOfAHostWithAThousand) {
     const std::string v = "v" + std::to_string(i);
     batch += "addr add 198.18." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1) +
              "/32 dev " + v + "\n";
+    if (i % 50 == 0) batch += "addr add 2001:2::" + std::to_string(i) + "/128 dev " + v + "\n";
     if (i % 97 != 0) batch += "link set " + v + " up\n";
   }
   {
@@ -96,8 +101,8 @@ TEST(LocalAddressBox, ListsEveryAddressOfAHostWithAThousand) {
     file << batch;
   }
   ASSERT_TRUE(lab.run("ip -batch " + dir.file("batch")));
-  const std::vector<std::string> expected = LocalAddressesAsIpListsThem();
-  ASSERT_EQ(expected.size(), 1000u - 1000 / 97 + 1);
+  const std::vector<std::string> expected = LocalAddressListAsIpListsIt();
+  ASSERT_EQ(expected.size(), 1000u - 1000 / 97 + 1 + 1000 / 50 + 1);
 
   TcpSocketPane pane(nullptr);
   auto* box = FindControl<QComboBox>(&pane, kTcpListenAddressId);
@@ -201,6 +206,58 @@ TEST_F(TcpPaneTest, ListensAcceptsOneConnectionAndRefusesASecond) {
   const std::string out = Output(pane.get());
   ASSERT_TRUE(std::regex_match(out, m, expected)) << out;
   EXPECT_GT(std::stoi(m[1]), 0);
+}
+
+// Over IPv6: to a name with an IPv6 address alone, from a listener on ::1 with the peer shown
+// with its port in brackets, and to a dual-stack peer over IPv4.
+TEST_F(TcpPaneTest, Ipv6PeersAndADualStackOne) {
+  uint16_t port = FreeTcpPort();
+  {
+    SHOW_OWN_HOSTS();
+    SocatPeer peer({"TCP6-LISTEN:" + std::to_string(port) + ",bind=[::1],reuseaddr", "-"});
+    ASSERT_TRUE(WaitForTcp6Listener(port));
+    connectTo("v6only.test", port);
+    ASSERT_TRUE(WaitUntil([&] { return Enabled(pane.get(), kTcpSendId); }));
+    peer.write("hello\n");
+    ASSERT_TRUE(WaitForOutput(pane.get(), "hello"));
+    EXPECT_TRUE(WithSendDialog(pane.get(), [](SendDialog& d) {
+      TypeSendText(d, "ping");
+      ClickControl(&d, kSendOkId);
+    }));
+    ASSERT_TRUE(peer.waitForOutput(4));
+    EXPECT_EQ(peer.output(), "ping");
+    peer.closeInput();
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(
+        Output(pane.get()),
+        "#>[Connecting To (::1)...]\r\n#>[Connected]\r\nhello\n\r\n#>[Connection Closed]\r\n");
+  }
+
+  SetControlText(pane.get(), kOutputPaneId, QString());
+  SelectAddress(pane.get(), kTcpListenAddressId, "::1");
+  SetText(pane.get(), kTcpPortId, std::to_string(port));
+  ClickControl(pane.get(), kTcpListenId);
+  ASSERT_TRUE(WaitForOutput(pane.get(), ")...]\r\n"));
+  const uint16_t clientPort = FreeTcpPort();
+  SocatPeer client(
+      {"-", "TCP6:[::1]:" + std::to_string(port) + ",sourceport=" + std::to_string(clientPort)});
+  ASSERT_TRUE(WaitUntil([&] { return Enabled(pane.get(), kTcpSendId); }));
+  client.closeInput();
+  ASSERT_TRUE(waitIdle());
+  EXPECT_EQ(Output(pane.get()), "#>[Listening (Port:" + std::to_string(port) +
+                                    ")...]\r\n#>[Connection From: [::1]:" +
+                                    std::to_string(clientPort) + "]\r\n#>[Connection Closed]\r\n");
+
+  SetControlText(pane.get(), kOutputPaneId, QString());
+  port = FreeTcpPort();
+  SocatPeer dualStack({"TCP6-LISTEN:" + std::to_string(port) + ",ipv6only=0,reuseaddr", "-"});
+  ASSERT_TRUE(WaitForTcp6Listener(port, true));
+  connectTo("127.0.0.1", port);
+  ASSERT_TRUE(WaitUntil([&] { return Enabled(pane.get(), kTcpSendId); }));
+  dualStack.write("mapped\n");
+  ASSERT_TRUE(
+      WaitForOutput(pane.get(), "#>[Connecting To (127.0.0.1)...]\r\n#>[Connected]\r\nmapped\n"));
+  EXPECT_EQ(boxes.count(), 0u);
 }
 
 TEST_F(TcpPaneTest, ARefusedConnectIsReportedInThePane) {
@@ -434,14 +491,20 @@ TEST_F(TcpPaneTest, ACloseDuringTheNameLookupEndsTheRunAtOnce) {
   const int listener = LoopbackListener(&port);
 
   connectTo("held.example", port);
-  uint8_t query[512];
-  ssize_t length = -1;
-  sockaddr_in from{};
-  socklen_t fromLength = sizeof from;
+  // The resolver asks for the IPv4 and the IPv6 addresses at once.
+  struct Question {
+    std::vector<uint8_t> bytes;
+    sockaddr_in from{};
+    socklen_t fromLength = sizeof from;
+  };
+  std::vector<Question> questions;
   ASSERT_TRUE(WaitUntil([&] {
-    length = recvfrom(server, query, sizeof query, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
-                      &fromLength);
-    return length > 12;
+    Question q;
+    uint8_t buffer[512];
+    const ssize_t length = recvfrom(server, buffer, sizeof buffer, MSG_DONTWAIT,
+                                    reinterpret_cast<sockaddr*>(&q.from), &q.fromLength);
+    if (length > 12) questions.push_back({{buffer, buffer + length}, q.from, q.fromLength});
+    return questions.size() == 2;
   }));
   EXPECT_TRUE(pane->running());
   ClickControl(pane.get(), kTcpCloseId);
@@ -449,16 +512,20 @@ TEST_F(TcpPaneTest, ACloseDuringTheNameLookupEndsTheRunAtOnce) {
   EXPECT_EQ(Output(pane.get()), "#>[Connection Closed]\r\n");
   expectState(false, false);
 
-  // The answer: the question as asked, then its address, 127.0.0.1.
-  std::vector<uint8_t> answer(query, query + length);
-  answer[2] = 0x81;  // a response, recursion desired
-  answer[3] = 0x80;  // recursion available, no error
-  answer[7] = 1;     // one answer
-  const uint8_t record[] = {0xC0, 12, 0, 1, 0, 1, 0, 0, 0, 60, 0, 4, 127, 0, 0, 1};
-  answer.insert(answer.end(), std::begin(record), std::end(record));
-  ASSERT_EQ(sendto(server, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from),
-                   fromLength),
-            ssize_t(answer.size()));
+  // The answers: each question as asked, the IPv4 one with its address, 127.0.0.1.
+  for (const Question& q : questions) {
+    std::vector<uint8_t> answer = q.bytes;
+    answer[2] = 0x81;                      // a response, recursion desired
+    answer[3] = 0x80;                      // recursion available, no error
+    if (answer[answer.size() - 3] == 1) {  // QTYPE A
+      answer[7] = 1;                       // one answer
+      const uint8_t record[] = {0xC0, 12, 0, 1, 0, 1, 0, 0, 0, 60, 0, 4, 127, 0, 0, 1};
+      answer.insert(answer.end(), std::begin(record), std::end(record));
+    }
+    ASSERT_EQ(sendto(server, answer.data(), answer.size(), 0,
+                     reinterpret_cast<const sockaddr*>(&q.from), q.fromLength),
+              ssize_t(answer.size()));
+  }
   ServeEvents(500);
   pollfd connection{listener, POLLIN, 0};
   EXPECT_EQ(poll(&connection, 1, 0), 0) << "the dropped lookup connected";

@@ -32,9 +32,10 @@ class UdpPaneTest : public ::testing::Test {
     EXPECT_TRUE(WaitUntil([&] { return !pane->running(); }));
   }
 
-  // Starts on 127.0.0.1 with the given local port text; the port the socket got, or 0.
-  uint16_t start(const std::string& port) {
-    SelectLoopback(pane.get(), kUdpLocalAddressId);
+  // Starts on the address (127.0.0.1 unless given) with the given local port text; the port the
+  // socket got, or 0.
+  uint16_t start(const std::string& port, const char* address = "127.0.0.1") {
+    SelectAddress(pane.get(), kUdpLocalAddressId, address);
     SetText(pane.get(), kUdpLocalPortId, port);
     ClickControl(pane.get(), kUdpStartId);
     WaitUntil([&] {
@@ -127,6 +128,35 @@ TEST_F(UdpPaneTest, DatagramsBothWaysEachWithItsSender) {
   ASSERT_TRUE(waitIdle());
   EXPECT_EQ(Output(pane.get()), expected + "#>[Socket Closed]\r\n");
   expectState(false);
+  EXPECT_EQ(boxes.count(), 0u);
+}
+
+TEST_F(UdpPaneTest, Ipv6DatagramsBothWaysWithTheSenderInBrackets) {
+  SHOW_OWN_HOSTS();
+  const uint16_t port = start("0", "::1");
+  ASSERT_NE(port, 0);
+  const uint16_t peerPort = FreeUdpPort();
+  SocatPeer peer({"-", "UDP6-DATAGRAM:[::1]:" + std::to_string(port) +
+                           ",bind=[::1]:" + std::to_string(peerPort)});
+  ASSERT_TRUE(WaitForUdp6Socket(peerPort));
+  peer.write("one");
+  const std::string expected = "#>[UDP Socket Active (Port:" + std::to_string(port) +
+                               ")...]\r\n#>Packet From [[::1]:" + std::to_string(peerPort) +
+                               "]\r\none\r\n";
+  ASSERT_TRUE(WaitUntil([&] { return Output(pane.get()) == expected; })) << Output(pane.get());
+
+  // To a name with an IPv6 address alone.
+  SetText(pane.get(), kUdpRemoteHostId, "v6only.test");
+  SetText(pane.get(), kUdpRemotePortId, std::to_string(peerPort));
+  EXPECT_TRUE(WithSendDialog(pane.get(), [](SendDialog& d) {
+    TypeSendText(d, "pong");
+    ClickControl(&d, kSendOkId);
+  }));
+  ASSERT_TRUE(peer.waitForOutput(4));
+  EXPECT_EQ(peer.output(), "pong");
+  ClickControl(pane.get(), kUdpCloseId);
+  ASSERT_TRUE(waitIdle());
+  EXPECT_EQ(Output(pane.get()), expected + "#>[Socket Closed]\r\n");
   EXPECT_EQ(boxes.count(), 0u);
 }
 

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "helper/helper_client.h"
 #include "shell/controls.h"
@@ -148,4 +149,26 @@ FileShownAt::~FileShownAt() {
   }
   if (home_ >= 0) close(home_);
   if (cwd_ >= 0) close(cwd_);
+}
+
+namespace {
+
+std::string WrittenFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+size_t ThreadCount() {
+  std::error_code ec;
+  const std::filesystem::directory_iterator tasks("/proc/self/task", ec);
+  return ec ? 0 : size_t(std::distance(tasks, std::filesystem::directory_iterator()));
+}
+
+}  // namespace
+
+HostsFileShown::HostsFileShown(const std::string& lines)
+    : threads_(ThreadCount()), shown_(WrittenFile(dir_.file("hosts"), lines), "/etc/hosts") {}
+
+HostsFileShown::~HostsFileShown() {
+  WaitUntil([this] { return ThreadCount() <= threads_; }, 10000);
 }

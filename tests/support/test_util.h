@@ -83,3 +83,21 @@ class FileShownAt {
   bool left_ = false;
   bool shown_ = false;
 };
+
+// A hosts file of the test's own with these lines, shown at /etc/hosts as FileShownAt does: the
+// system resolver then answers its names (IPv6-only ones among them) and never asks a server.
+// Threads started meanwhile share the view, so at its end it waits (serving events) for them to
+// end first: the calling thread cannot leave a view it shares.
+class HostsFileShown {
+ public:
+  explicit HostsFileShown(const std::string& lines);
+  ~HostsFileShown();
+  HostsFileShown(const HostsFileShown&) = delete;
+  HostsFileShown& operator=(const HostsFileShown&) = delete;
+  bool shown() const { return shown_.shown(); }
+
+ private:
+  TempDir dir_;
+  size_t threads_;  // of the process, when the view began
+  FileShownAt shown_;
+};

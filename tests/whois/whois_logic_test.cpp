@@ -132,6 +132,8 @@ TEST(FindReferralServer, TakesTheHostOfTheFirstReferralLine) {
   EXPECT_EQ(Referral(head + "\r\nReferralServer: whois://whois.example.net\r\n"),
             "whois.example.net");
   EXPECT_EQ(Referral(head + "\r\nReferralServer: whois://127.0.0.2:4321/\r\n"), "127.0.0.2");
+  EXPECT_EQ(Referral(head + "\r\nReferralServer: whois://[2001:db8::43]:4321/\r\n"),
+            "2001:db8::43");
   EXPECT_EQ(Referral(head + "\r\nReferralServer: rwhois://rwhois.example.net:4321\r\n"),
             "rwhois.example.net");
   EXPECT_EQ(Referral(head + "\r\nReferralServer: whois.example.net\r\n"), "whois.example.net");

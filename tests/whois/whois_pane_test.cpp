@@ -24,6 +24,7 @@ namespace {
 std::optional<std::string> AddressOf(const std::string& name) {
   if (name == "whois.denic.de") return "127.0.43.21";
   if (name == "whois.nic.ac.uk") return "127.0.43.22";
+  if (name == "whois.v6.test") return "::1";  // a name with an IPv6 address alone
   return std::nullopt;
 }
 std::optional<std::string> NameOf(uint32_t) {
@@ -166,6 +167,28 @@ TEST_F(WhoisPaneTest, AddressFollowsOneReferralAndPrintsOnlyItsAnswer) {
   EXPECT_EQ(registry.requests(), std::vector<std::string>{"192.0.2.1\r\n"});
   EXPECT_EQ(second.requests(), std::vector<std::string>{"192.0.2.1\r\n"});
   EXPECT_EQ(third.requestCount(), 0u);
+  EXPECT_EQ(boxes_.count(), 0u);
+}
+
+// An IPv6 address goes to the address registry, whose referral names a server by its IPv6
+// address; a server named by a name with an IPv6 address alone is reached over IPv6 too.
+TEST_F(WhoisPaneTest, Ipv6AddressesAndServersOverIpv6) {
+  TestWhoisServer registry(kRegistry, Answer({"NetRange: 2001:db8:: - 2001:db8:ffff::\r\n"
+                                              "ReferralServer: whois://[::1]:4321/\r\n"}));
+  const std::string referred = "inet6num: 2001:db8::/32\r\n";
+  TestWhoisServer v6("::1", Answer({referred}));
+  REQUIRE_LISTENING(registry);
+  ASSERT_TRUE(v6.listening());
+
+  ASSERT_TRUE(run("2001:DB8::1"));
+  EXPECT_EQ(text(), referred);
+  EXPECT_EQ(registry.requests(), std::vector<std::string>{"2001:DB8::1\r\n"});
+  EXPECT_EQ(v6.requests(), std::vector<std::string>{"2001:DB8::1\r\n"});
+
+  chooseServer("whois.v6.test");
+  ASSERT_TRUE(run("example.com"));
+  EXPECT_EQ(text(), referred);
+  EXPECT_EQ(v6.requestCount(), 2u);
   EXPECT_EQ(boxes_.count(), 0u);
 }
 

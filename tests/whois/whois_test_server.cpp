@@ -10,17 +10,16 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "shell/socket_address.h"
+
 TestWhoisServer::TestWhoisServer(const std::string& address, WhoisServerScript script)
     : script_(std::move(script)) {
   stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const SocketAddress at = MakeSocketAddress(ParseIpAddress(address).value_or(IpAddress()), 43);
+  const int fd = socket(at.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int on = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_port = htons(43);
-  at.sin_addr.s_addr = inet_addr(address.c_str());
-  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 && listen(fd, 8) == 0) {
+  if (fd >= 0 && bind(fd, at.get(), at.length) == 0 && listen(fd, 8) == 0) {
     listenFd_ = fd;
     thread_ = std::thread([this] { serve(); });
   } else if (fd >= 0) {

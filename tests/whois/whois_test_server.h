@@ -18,7 +18,8 @@ struct WhoisServerScript {
   } end = End::Close;
 };
 
-// A whois server the test runs on a loopback address, port 43. One connection at a time.
+// A whois server the test runs on a loopback address (IPv4 or ::1), port 43. One connection at a
+// time.
 class TestWhoisServer {
  public:
   TestWhoisServer(const std::string& address, WhoisServerScript script);
