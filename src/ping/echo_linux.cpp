@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -8,7 +9,6 @@
 #include <linux/capability.h>
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
-#include <netinet/icmp6.h>
 
 #include <algorithm>
 #include <atomic>
@@ -21,6 +21,7 @@
 #include "helper/helper_client.h"
 #include "ping/echo.h"
 #include "ping/echo_packet.h"
+#include "shell/socket_address.h"
 
 namespace {
 
@@ -123,17 +124,8 @@ struct EchoExchange {
 
 // The address of a sockaddr_in or sockaddr_in6 as long as `length` says; 0.0.0.0 else.
 IpAddress AddressOfSocket(const sockaddr_storage& socket, socklen_t length) {
-  if (socket.ss_family == AF_INET6 && length >= socklen_t(sizeof(sockaddr_in6))) {
-    sockaddr_in6 in6;
-    std::memcpy(&in6, &socket, sizeof in6);
-    return IpAddress::Ipv6(in6.sin6_addr.s6_addr);
-  }
-  if (socket.ss_family == AF_INET && length >= socklen_t(sizeof(sockaddr_in))) {
-    sockaddr_in in;
-    std::memcpy(&in, &socket, sizeof in);
-    return IpAddress::Ipv4(in.sin_addr.s_addr);
-  }
-  return IpAddress();
+  const std::optional<AddressAndPort> read = ReadSocketAddress(socket, length);
+  return read ? read->address : IpAddress();
 }
 
 // What one read from the socket brought.
@@ -386,29 +378,14 @@ int SendEchoOnSocket(int fd, EchoSocketKind kind, const IpAddress& destination, 
   exchange.identifier = ProcessIdentifier();
   exchange.sequence = NextSequence();
   const EchoRequestBytes request = BuildEchoRequest(exchange.identifier, exchange.sequence, family);
-  sockaddr_storage to{};
-  socklen_t toLength = 0;
-  if (destination.isIpv6()) {
-    sockaddr_in6 in6{};
-    in6.sin6_family = AF_INET6;
-    std::memcpy(&in6.sin6_addr, destination.bytes().data(), sizeof in6.sin6_addr);
-    std::memcpy(&to, &in6, sizeof in6);
-    toLength = sizeof in6;
-  } else {
-    sockaddr_in in{};
-    in.sin_family = AF_INET;
-    in.sin_addr.s_addr = destination.ipv4();
-    std::memcpy(&to, &in, sizeof in);
-    toLength = sizeof in;
-  }
+  const SocketAddress to = MakeSocketAddress(destination, 0);
   // A group may answer with several replies, as a broadcast address does: refused the same way.
   if (destination.isIpv6() ? !IsSingleHostIpv6(destination) : destination.isMulticast()) {
     Fail(result, answerer, family, kEchoBadDestination);
     return 0;
   }
   const Clock::time_point sent = Clock::now();
-  if (sendto(exchange.fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to),
-             toLength) < 0) {
+  if (sendto(exchange.fd, request.data(), request.size(), 0, to.get(), to.length) < 0) {
     Fail(result, answerer, family, StatusOfSendError(errno));
     return 0;
   }

@@ -282,6 +282,18 @@ TEST_F(PingPaneTest, Ipv6PingAndTraceReachEveryRouterThenTheTarget) {
                     HopPattern(4, kLab6Target, "SUCCESS"));
 }
 
+// A name with only an IPv6 address is pinged over IPv6; one with both at its IPv4 address.
+TEST_F(PingPaneTest, ANameWithOnlyAnIpv6AddressIsPingedOverIpv6) {
+  REQUIRE_LAB();
+  const HostsFileShown hosts(std::string(kLab6Target) + " lab6-target\n" + kLab6Target +
+                             " lab-target\n" + kLabTarget + " lab-target\n");
+  ASSERT_TRUE(hosts.shown());
+  ASSERT_TRUE(run("lab6-target", false));
+  EXPECT_TRUE(std::regex_match(output(), PingAnswered("lab6-target", kLab6Target))) << output();
+  ASSERT_TRUE(run("lab-target", false));
+  EXPECT_TRUE(std::regex_match(output(), PingAnswered("lab-target", kLabTarget))) << output();
+}
+
 TEST_F(PingPaneTest, Ipv6TraceGoesOnPastASilentFirstRouter) {
   REQUIRE_LAB();
   ASSERT_TRUE(lab_->silenceRouter(1)) << lab_->error();
