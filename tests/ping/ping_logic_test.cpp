@@ -215,7 +215,10 @@ TEST(TraceOutput, HopLineColumns) {
   EXPECT_EQ(FormatHopLine(254, EchoResult{Ip(255, 255, 255, 255), 7, 123456}),
             "254  255.255.255.255  123456  Status Unknown\r\n");
   EXPECT_EQ(DottedAddress(Ip(10, 0, 0, 1)), "10.0.0.1");
-  // An IPv6 address longer than the column pushes what follows.
+}
+
+// An IPv6 address longer than the column pushes what follows; nobody is ::.
+TEST(TraceOutput, Ipv6HopLines) {
   EXPECT_EQ(FormatHopLine(3, EchoResult{0, kEchoTtlExpiredTransit, 7},
                           *ParseIpv6Address("2001:db8:1234:5678::1")),
             "3    2001:db8:1234:5678::1  7      TTL_EXPIRED_TRANSIT\r\n");
