@@ -16,6 +16,7 @@
 
 #include "capture/capture_filter.h"
 #include "capture/capture_filter_dialog.h"
+#include "helper/helper_client.h"
 #include "netstat/file_properties.h"
 #include "netstat/text_popup.h"
 #include "shell/main_window.h"
@@ -57,6 +58,7 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   PrepareApplication(app);
+  UseHelperAt(PELORIN_HELPER_PATH);
   const QDir out(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
   MainWindow window;
   const QString size = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();

@@ -5,6 +5,8 @@
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -67,6 +69,23 @@ void PauseUi(int milliseconds) {
   QEventLoop loop;
   QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
   loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+void RunWithoutStall(const std::function<void()>& work) {
+  QEventLoop loop;
+  std::thread thread;
+  try {
+    thread = std::thread([&] {
+      work();
+      // Queued: delivered once the loop below runs, however soon the work ends.
+      QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+  } catch (const std::system_error&) {
+    work();
+    return;
+  }
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
+  thread.join();
 }
 
 void SetUiShuttingDown(bool shuttingDown) {

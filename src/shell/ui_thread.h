@@ -25,6 +25,11 @@ void PostToUiThread(std::function<void()> fn);
 // socket worker that is being stopped can print its last lines and put its controls back.
 void PauseUi(int milliseconds);
 
+// Runs `work` on a thread of its own and waits for it as PauseUi waits: the window paints and
+// serves the workers meanwhile (user input waits), so a blocking call the UI thread must make
+// for the user, a name lookup, never stalls the window. Without a thread to spare it runs here.
+void RunWithoutStall(const std::function<void()>& work);
+
 // Set once the panes are about to go: from then on no worker write reaches a widget.
 void SetUiShuttingDown(bool shuttingDown = true);  // false only for tests that start over
 bool UiShuttingDown();

@@ -211,7 +211,10 @@ void UdpSocketPane::SendUdpData(SendDialog& dialog) {
   std::optional<IpAddress> address = ParseHostAddress(host);
   if (!address) {
     char resolved[kInputCapacity] = {};
-    if (!ResolveHost(host.c_str(), resolved, sizeof resolved)) {
+    int found = 0;
+    RunWithoutStall([&] { found = ResolveHost(host.c_str(), resolved, sizeof resolved); });
+    if (!run_ || !run_->hasSocket()) return;  // the run ended meanwhile
+    if (!found) {
       ShowError(&dialog, "Failed To Resolve Host Name!");
       dialog.reject();
       return;

@@ -1,8 +1,13 @@
 #pragma once
 
+#include <netinet/in.h>
+
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "test_util.h"
 
 // socat as the far end of a test: its standard input and output are pipes the test holds, so
 // the test writes what socat sends and reads what socat received. Ended by its pid.
@@ -53,6 +58,36 @@ std::vector<std::string> LocalAddressesAsIpListsThem();
 // Those, then the IPv6 addresses of the same interfaces in the same order (`ip -o -6 addr show
 // up`), link-local ones left out: the whole local address list.
 std::vector<std::string> LocalAddressListAsIpListsIt();
+
+// A name server of the test's on 127.0.53.7 that holds every question until the test answers
+// it, with the system resolver pointed at it through a private resolv.conf (FileShownAt). Its
+// end waits, serving events, for the threads started meanwhile, which share that view of the
+// files. Needs root.
+class HeldNameServer {
+ public:
+  HeldNameServer();
+  ~HeldNameServer();
+  HeldNameServer(const HeldNameServer&) = delete;
+  HeldNameServer& operator=(const HeldNameServer&) = delete;
+
+  bool ready() const { return fd_ >= 0 && resolver_ && resolver_->shown(); }
+  // Reads the questions that have come; true once `count` have.
+  bool questionsCame(size_t count);
+  // Answers every question read: an A question with 127.0.0.1, any other with no record.
+  void answerAll();
+
+ private:
+  struct Question {
+    std::vector<uint8_t> bytes;
+    sockaddr_in from{};
+    socklen_t fromLength = sizeof from;
+  };
+  int fd_ = -1;
+  size_t threads_ = 0;
+  TempDir dir_;
+  std::unique_ptr<FileShownAt> resolver_;
+  std::vector<Question> questions_;
+};
 
 // Puts the calling thread into a new, empty network namespace (loopback down, no routes) until
 // the object goes; threads it starts meanwhile (a pane's worker) are born there too. The

@@ -480,57 +480,25 @@ TEST_F(TcpPaneTest, AnUnreachableConnectIsReportedInThePane) {
 // comes afterwards is dropped (no connect, no message).
 TEST_F(TcpPaneTest, ACloseDuringTheNameLookupEndsTheRunAtOnce) {
   if (!IsRoot()) GTEST_SKIP() << "port 53 and a private /etc/resolv.conf need root";
-  const int server = BindDnsPort("127.0.53.7");
-  ASSERT_GE(server, 0);
-  TempDir dir;
-  std::ofstream(dir.file("resolv.conf"))
-      << "nameserver 127.0.53.7\noptions timeout:30 attempts:1\n";
-  const FileShownAt resolver(dir.file("resolv.conf"), "/etc/resolv.conf");
-  ASSERT_TRUE(resolver.shown());
+  HeldNameServer names;
+  ASSERT_TRUE(names.ready());
   uint16_t port = 0;
   const int listener = LoopbackListener(&port);
 
   connectTo("held.example", port);
   // The resolver asks for the IPv4 and the IPv6 addresses at once.
-  struct Question {
-    std::vector<uint8_t> bytes;
-    sockaddr_in from{};
-    socklen_t fromLength = sizeof from;
-  };
-  std::vector<Question> questions;
-  ASSERT_TRUE(WaitUntil([&] {
-    Question q;
-    uint8_t buffer[512];
-    const ssize_t length = recvfrom(server, buffer, sizeof buffer, MSG_DONTWAIT,
-                                    reinterpret_cast<sockaddr*>(&q.from), &q.fromLength);
-    if (length > 12) questions.push_back({{buffer, buffer + length}, q.from, q.fromLength});
-    return questions.size() == 2;
-  }));
+  ASSERT_TRUE(WaitUntil([&] { return names.questionsCame(2); }));
   EXPECT_TRUE(pane->running());
   ClickControl(pane.get(), kTcpCloseId);
   EXPECT_TRUE(waitIdle());
   EXPECT_EQ(Output(pane.get()), "#>[Connection Closed]\r\n");
   expectState(false, false);
 
-  // The answers: each question as asked, the IPv4 one with its address, 127.0.0.1.
-  for (const Question& q : questions) {
-    std::vector<uint8_t> answer = q.bytes;
-    answer[2] = 0x81;                      // a response, recursion desired
-    answer[3] = 0x80;                      // recursion available, no error
-    if (answer[answer.size() - 3] == 1) {  // QTYPE A
-      answer[7] = 1;                       // one answer
-      const uint8_t record[] = {0xC0, 12, 0, 1, 0, 1, 0, 0, 0, 60, 0, 4, 127, 0, 0, 1};
-      answer.insert(answer.end(), std::begin(record), std::end(record));
-    }
-    ASSERT_EQ(sendto(server, answer.data(), answer.size(), 0,
-                     reinterpret_cast<const sockaddr*>(&q.from), q.fromLength),
-              ssize_t(answer.size()));
-  }
+  names.answerAll();  // the IPv4 question with 127.0.0.1
   ServeEvents(500);
   pollfd connection{listener, POLLIN, 0};
   EXPECT_EQ(poll(&connection, 1, 0), 0) << "the dropped lookup connected";
   EXPECT_EQ(Output(pane.get()), "#>[Connection Closed]\r\n");
   EXPECT_EQ(boxes.count(), 0u);
   close(listener);
-  close(server);
 }

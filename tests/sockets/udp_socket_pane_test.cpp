@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QTimer>
 #include <memory>
 #include <regex>
 #include <string>
@@ -158,6 +159,34 @@ TEST_F(UdpPaneTest, Ipv6DatagramsBothWaysWithTheSenderInBrackets) {
   ASSERT_TRUE(waitIdle());
   EXPECT_EQ(Output(pane.get()), expected + "#>[Socket Closed]\r\n");
   EXPECT_EQ(boxes.count(), 0u);
+}
+
+// Send... to a name whose lookup is slow: the window goes on serving its events meanwhile (the
+// test's name server answers from a timer of the UI thread), and the datagram goes once the
+// answer has come.
+TEST_F(UdpPaneTest, ASendWaitingForItsNameLeavesTheWindowServing) {
+  if (!IsRoot()) GTEST_SKIP() << "port 53 and a private /etc/resolv.conf need root";
+  ASSERT_NE(start("0"), 0);  // first: the worker must not share the resolver's view of the files
+  HeldNameServer names;
+  ASSERT_TRUE(names.ready());
+  uint16_t peerPort = 0;
+  const int peer = LoopbackUdpSocket(&peerPort);
+  SetText(pane.get(), kUdpRemoteHostId, "held.example");
+  SetText(pane.get(), kUdpRemotePortId, std::to_string(peerPort));
+  QTimer answerer;
+  QObject::connect(&answerer, &QTimer::timeout, [&] {
+    if (names.questionsCame(2)) names.answerAll();
+  });
+  answerer.start(10);
+  EXPECT_TRUE(WithSendDialog(pane.get(), [](SendDialog& d) {
+    TypeSendText(d, "held");
+    ClickControl(&d, kSendOkId);
+  }));
+  char datagram[16] = {};
+  ASSERT_TRUE(WaitUntil([&] { return recv(peer, datagram, sizeof datagram, MSG_DONTWAIT) == 4; }));
+  EXPECT_EQ(std::string(datagram), "held");
+  EXPECT_EQ(boxes.count(), 0u);
+  close(peer);
 }
 
 TEST_F(UdpPaneTest, APortInUseOrNoLocalAddressEndsTheRun) {

@@ -158,13 +158,13 @@ std::string WrittenFile(const std::string& path, const std::string& text) {
   return path;
 }
 
+}  // namespace
+
 size_t ThreadCount() {
   std::error_code ec;
   const std::filesystem::directory_iterator tasks("/proc/self/task", ec);
   return ec ? 0 : size_t(std::distance(tasks, std::filesystem::directory_iterator()));
 }
-
-}  // namespace
 
 HostsFileShown::HostsFileShown(const std::string& lines)
     : threads_(ThreadCount()), shown_(WrittenFile(dir_.file("hosts"), lines), "/etc/hosts") {}

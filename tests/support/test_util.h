@@ -84,6 +84,9 @@ class FileShownAt {
   bool shown_ = false;
 };
 
+// The threads of the process now.
+size_t ThreadCount();
+
 // A hosts file of the test's own with these lines, shown at /etc/hosts as FileShownAt does: the
 // system resolver then answers its names (IPv6-only ones among them) and never asks a server.
 // Threads started meanwhile share the view, so at its end it waits (serving events) for them to
