@@ -1,22 +1,26 @@
-// Packet capture under a UDP flood on loopback, beside tcpdump -w /dev/null on the same flood,
-// in one run. Root: the run moves into a network namespace of its own (its own loopback, gone
-// with the process), so no other traffic is captured and nothing leaves it.
+// Packet capture under a UDP flood on loopback, beside tcpdump on the same flood, in one run.
+// Root: the run moves into a network namespace of its own (its own loopback, gone with the
+// process), so no other traffic is captured and nothing leaves it.
 //
 //   build/default/bench/capture_bench [seconds per side]   (default 3)
 //
 // 1. The capture engine alone (read, decode, filter; no display), in this process: immediate
 //    mode beside the ring's block time-out, at two kernel buffer sizes; then the same engine in
-//    pelorin-helper, its stream read, decoded and judged here, as the pane's worker does: packets
-//    read per second, kernel drops, and the longest delay of a lone packet.
+//    pelorin-helper, its stream read, decoded and judged here, as the pane's worker does, over
+//    IPv4 and over IPv6: packets read per second, kernel drops, and the longest delay of a lone
+//    packet.
 // 2. The Packet Capture pane, whose capture the helper opens: (a) every flood packet shown ("All
-//    Data", packet info), also at a paced 5,000 packets per second; (b) the flood filtered out,
-//    a trickle of wanted packets among it. Shown packets per second, kernel drops, the UI's
-//    longest stall, and tcpdump's figures on the same flood as ratios.
+//    Data", packet info), also at a paced 5,000 packets per second, and an IPv6 flood; (b) the
+//    flood filtered out, a trickle of wanted packets among it; (c) the flood saved to a file
+//    beside tcpdump -w FILE; (d) a file of a million packets opened, beside tcpdump -r. Shown
+//    (or saved) packets per second, kernel drops, the UI's longest stall, and tcpdump's figures
+//    as ratios.
 // Kernel drops are the kernel's own count, which on loopback counts each lost packet twice
 // (once leaving, once arriving); tcpdump's are counted the same way.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <pcap/pcap.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
@@ -38,6 +42,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <regex>
@@ -61,7 +67,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint16_t kFloodPort = 9;
 constexpr uint16_t kWantedPort = 7;
-const uint32_t kLoopback = htonl(INADDR_LOOPBACK);
+const IpAddress kLoopback = IpAddress::Ipv4(htonl(INADDR_LOOPBACK));
+const IpAddress kLoopback6 = *ParseIpv6Address("::1");
 
 [[noreturn]] void Fail(const std::string& why) {
   std::fprintf(stderr, "capture_bench: %s\n", why.c_str());
@@ -72,15 +79,38 @@ double Seconds(Clock::duration d) {
   return std::chrono::duration<double>(d).count();
 }
 
-// UDP datagrams of 32 bytes to 127.0.0.1:9 from one thread, as fast as the system takes them or
-// at a fixed rate; a trickle to port 7 every `trickleEvery` datagrams when asked. A socket bound
-// to port 9 takes them (and drops what it cannot hold), so no ICMP answers add to the traffic.
+// A loopback address and port of either family.
+struct Loopback {
+  sockaddr_storage address{};
+  socklen_t length = 0;
+  Loopback(bool ipv6, uint16_t port) {
+    if (ipv6) {
+      auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
+      in6->sin6_family = AF_INET6;
+      in6->sin6_addr = in6addr_loopback;
+      in6->sin6_port = htons(port);
+      length = sizeof *in6;
+    } else {
+      auto* in = reinterpret_cast<sockaddr_in*>(&address);
+      in->sin_family = AF_INET;
+      in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      in->sin_port = htons(port);
+      length = sizeof *in;
+    }
+  }
+  sockaddr* get() { return reinterpret_cast<sockaddr*>(&address); }
+};
+
+// UDP datagrams of 32 bytes to 127.0.0.1:9 (or [::1]:9) from one thread, as fast as the system
+// takes them or at a fixed rate; a trickle to port 7 every `trickleEvery` datagrams when asked. A
+// socket bound to port 9 takes them (and drops what it cannot hold), so no ICMP answers add to
+// the traffic.
 class Flood {
  public:
-  Flood(double seconds, int perSecond = 0, int trickleEvery = 0) {
-    sink_ = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in at = Address(kFloodPort);
-    if (bind(sink_, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) Fail("cannot bind port 9");
+  Flood(double seconds, int perSecond = 0, int trickleEvery = 0, bool ipv6 = false) : ipv6_(ipv6) {
+    sink_ = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_DGRAM, 0);
+    Loopback at(ipv6, kFloodPort);
+    if (bind(sink_, at.get(), at.length) != 0) Fail("cannot bind port 9");
     thread_ = std::thread([=, this] { run(seconds, perSecond, trickleEvery); });
   }
   ~Flood() { wait(); }
@@ -95,16 +125,9 @@ class Flood {
   double seconds() const { return seconds_; }
 
  private:
-  static sockaddr_in Address(uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    return a;
-  }
   void run(double seconds, int perSecond, int trickleEvery) {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in flood = Address(kFloodPort), wanted = Address(kWantedPort);
+    const int fd = socket(ipv6_ ? AF_INET6 : AF_INET, SOCK_DGRAM, 0);
+    Loopback flood(ipv6_, kFloodPort), wanted(ipv6_, kWantedPort);
     const char payload[32] = "flood flood flood flood flood..";
     const auto start = Clock::now();
     const auto end = start + std::chrono::duration<double>(seconds);
@@ -116,9 +139,8 @@ class Flood {
         if (due > now) std::this_thread::sleep_until(due);
       }
       const bool trickle = trickleEvery > 0 && n % trickleEvery == 0;
-      sockaddr_in& to = trickle ? wanted : flood;
-      if (sendto(fd, payload, sizeof payload, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
-          ssize_t(sizeof payload)) {
+      Loopback& to = trickle ? wanted : flood;
+      if (sendto(fd, payload, sizeof payload, 0, to.get(), to.length) == ssize_t(sizeof payload)) {
         ++(trickle ? trickled_ : sent_);
       }
     }
@@ -127,6 +149,7 @@ class Flood {
     done_ = true;
   }
 
+  const bool ipv6_;
   int sink_ = -1;
   std::thread thread_;
   std::atomic<bool> done_{false};
@@ -139,10 +162,11 @@ struct Figures {
   double perSecond = 0;
   long packets = 0;
   long dropped = 0;
+  long sent = 0;  // by the flood
 };
 
-// tcpdump -i lo -w /dev/null during a flood; its own counts from what it prints at the end.
-Figures TcpdumpSide(double seconds) {
+// tcpdump -i lo -w FILE during a flood; its own counts from what it prints at the end.
+Figures TcpdumpSide(double seconds, bool ipv6 = false, const std::string& file = "/dev/null") {
   int out[2];
   if (pipe(out) != 0) Fail("pipe");
   const pid_t pid = fork();
@@ -150,7 +174,7 @@ Figures TcpdumpSide(double seconds) {
     dup2(out[1], STDOUT_FILENO);
     dup2(out[1], STDERR_FILENO);
     close(out[0]);
-    execlp("tcpdump", "tcpdump", "-i", "lo", "-w", "/dev/null", nullptr);
+    execlp("tcpdump", "tcpdump", "-i", "lo", "-w", file.c_str(), nullptr);
     _exit(127);
   }
   close(out[1]);
@@ -161,7 +185,7 @@ Figures TcpdumpSide(double seconds) {
     printed += line;
   }
   if (printed.find("listening on") == std::string::npos) Fail("tcpdump did not start: " + printed);
-  Flood flood(seconds);
+  Flood flood(seconds, 0, 0, ipv6);
   flood.wait();
   usleep(200 * 1000);
   kill(pid, SIGINT);
@@ -179,10 +203,12 @@ Figures TcpdumpSide(double seconds) {
   if (flood.sent() == 0) Fail("the flood sent nothing");
   if (f.packets == 0) Fail("tcpdump captured none of the flood: " + printed);
   f.perSecond = double(f.packets) / flood.seconds();
+  f.sent = flood.sent();
   std::printf(
-      "  tcpdump -w /dev/null: flood %ld packets in %.2f s; captured %ld (%.0f/s), "
+      "  tcpdump -w %s: flood %ld packets in %.2f s; captured %ld (%.0f/s), "
       "kernel drops %ld\n",
-      flood.sent(), flood.seconds(), f.packets, f.perSecond, f.dropped);
+      file == "/dev/null" ? "/dev/null" : "FILE", flood.sent(), flood.seconds(), f.packets,
+      f.perSecond, f.dropped);
   return f;
 }
 
@@ -212,7 +238,7 @@ void EngineSide(bool immediate, int bufferBytes, double seconds) {
     const auto sent = Clock::now();
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_addr.s_addr = kLoopback;
+    to.sin_addr.s_addr = kLoopback.ipv4();
     to.sin_port = htons(kWantedPort);
     sendto(probe, "probe", 5, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
     for (long before = shown; shown == before;) {
@@ -247,22 +273,20 @@ void EngineSide(bool immediate, int bufferBytes, double seconds) {
       double(shown) / took, static_cast<unsigned long long>(counts.dropped), worstDelayMs);
 }
 
-void SendProbe() {
-  const int probe = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = kLoopback;
-  to.sin_port = htons(kWantedPort);
-  sendto(probe, "probe", 5, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+void SendProbe(bool ipv6) {
+  const int probe = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_DGRAM, 0);
+  Loopback to(ipv6, kWantedPort);
+  sendto(probe, "probe", 5, 0, to.get(), to.length);
   close(probe);
 }
 
 // A stream from the helper whose waits end when `stop` is written, at the latest after
 // `limit`; null when the capture cannot be opened.
 struct HelperStream {
-  HelperStream(const CaptureFilter& filter, double limit) : stop(eventfd(0, EFD_CLOEXEC)) {
+  HelperStream(const CaptureFilter& filter, double limit, bool ipv6)
+      : stop(eventfd(0, EFD_CLOEXEC)) {
     int error = 0;
-    stream = OpenCaptureStream(kLoopback, filter, stop, &error);
+    stream = OpenCaptureStream(ipv6 ? kLoopback6 : kLoopback, filter, stop, &error);
     if (stream == nullptr)
       Fail("the helper cannot open the capture: errno " + std::to_string(error));
     watchdog = std::thread([this, limit] {
@@ -297,25 +321,25 @@ struct HelperStream {
 };
 
 // The same engine in the helper, its stream read, decoded and judged here.
-void StreamSide(double seconds) {
+void StreamSide(double seconds, bool ipv6) {
   CaptureFilter filter;
   filter.includeUdp = 1;
   auto record = std::make_unique<CapturedPacket>();
   double worstDelayMs = 0;
   {
-    HelperStream lone(filter, 10);
+    HelperStream lone(filter, 10, ipv6);
     for (int i = 0; i < 10; ++i) {
       const auto sent = Clock::now();
-      SendProbe();
+      SendProbe(ipv6);
       if (ReadStreamPacket(lone.stream, record.get()) <= 0) Fail("a lone packet did not come");
       worstDelayMs = std::max(worstDelayMs, Seconds(Clock::now() - sent) * 1000);
       usleep(30 * 1000);
     }
     CloseCaptureStream(lone.stream);
   }
-  HelperStream flooded(filter, seconds + 10);
+  HelperStream flooded(filter, seconds + 10, ipv6);
   long shown = 0;
-  Flood flood(seconds);
+  Flood flood(seconds, 0, 0, ipv6);
   std::thread stopper([&] {
     flood.wait();
     usleep(100 * 1000);
@@ -333,13 +357,14 @@ void StreamSide(double seconds) {
   std::printf(
       "  %-18s %5d KiB ring: flood %8ld, read %8ld (%7.0f/s), kernel drops %7llu, "
       "lone packet within %.1f ms\n",
-      "through the helper,", kCaptureBufferBytes / 1024, flood.sent(), shown, double(shown) / took,
-      static_cast<unsigned long long>(counts.dropped), worstDelayMs);
+      ipv6 ? "helper, IPv6," : "through the helper,", kCaptureBufferBytes / 1024, flood.sent(),
+      shown, double(shown) / took, static_cast<unsigned long long>(counts.dropped), worstDelayMs);
 }
 
 // The Packet Capture pane under a flood; the longest gap between ticks of a 1 ms timer is the
 // UI's longest stall.
 struct PaneRun {
+  long saved = 0;         // in the file, when saving
   long shown = 0;         // by the end of the run
   long shownInFlood = 0;  // by the end of the flood
   long dropped = 0;
@@ -359,28 +384,61 @@ long LastShownNumber(const CapturePane& pane) {
   return 0;
 }
 
+// The number of frames in a capture file.
+long FramesIn(const std::string& file) {
+  char error[PCAP_ERRBUF_SIZE];
+  pcap_t* read = pcap_open_offline(file.c_str(), error);
+  if (read == nullptr) Fail("cannot read " + file + ": " + error);
+  long frames = 0;
+  pcap_pkthdr* header;
+  const u_char* bytes;
+  while (pcap_next_ex(read, &header, &bytes) == 1) ++frames;
+  pcap_close(read);
+  return frames;
+}
+
+// Keeps track of the UI's longest stall while it lives: the longest gap between the ticks of a
+// 1 ms timer.
+class StallWatch {
+ public:
+  StallWatch() {
+    clock_.start();
+    ticker_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker_, &QTimer::timeout, [this] {
+      const qint64 now = clock_.elapsed();
+      longestMs_ = std::max(longestMs_, double(now - last_));
+      last_ = now;
+    });
+    ticker_.start(1);
+  }
+  double longestMs() const { return longestMs_; }
+
+ private:
+  QElapsedTimer clock_;
+  QTimer ticker_;
+  qint64 last_ = 0;
+  double longestMs_ = 0;
+};
+
+// `saveTo` empty: shown only. With a file, the capture saves every packet there and the numbers
+// the pane holds may have gaps.
 PaneRun PaneSide(CapturePane& pane, const CaptureFilter& filter, double seconds, int perSecond,
-                 int trickleEvery) {
+                 int trickleEvery, bool ipv6 = false, const std::string& saveTo = {}) {
   SendToPacketCapture(&filter);
   auto* box = FindControl<QComboBox>(&pane, kCaptureInterfaceId);
-  box->setCurrentIndex(box->findText(QStringLiteral("127.0.0.1")));
+  const QString address = ipv6 ? QStringLiteral("::1") : QStringLiteral("127.0.0.1");
+  box->setCurrentIndex(box->findText(address));
+  SetCaptureFileChooser([saveTo](QWidget*, bool) { return QString::fromStdString(saveTo); });
+  if (!saveTo.empty()) pane.command(kCmdSaveToFile);
   pane.command(kCaptureStartId);
   QElapsedTimer clock;
   clock.start();
   while (clock.elapsed() < 300) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 
   PaneRun run;
-  qint64 last = clock.elapsed();
-  QTimer ticker;
-  ticker.setTimerType(Qt::PreciseTimer);
-  QObject::connect(&ticker, &QTimer::timeout, [&] {
-    const qint64 now = clock.elapsed();
-    run.stallMs = std::max(run.stallMs, double(now - last));
-    last = now;
-  });
-  ticker.start(1);
+  auto stalls = std::make_unique<StallWatch>();
   {
-    Flood flood(seconds, perSecond, trickleEvery);
+    Flood flood(seconds, perSecond, trickleEvery, ipv6);
     while (!flood.done()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     flood.wait();
     run.sent = flood.sent();
@@ -402,9 +460,17 @@ PaneRun PaneSide(CapturePane& pane, const CaptureFilter& filter, double seconds,
       lastChange = clock.elapsed();
     }
   }
-  ticker.stop();
+  run.stallMs = stalls->longestMs();
+  stalls.reset();
   pane.command(kCaptureStartId);
   while (pane.running()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  run.dropped = long(pane.lastRunCounts().dropped);
+  if (!saveTo.empty()) {
+    run.saved = FramesIn(saveTo);
+    run.shown = LastShownNumber(pane);
+    if (run.saved < run.shown) Fail("the file holds fewer packets than the pane showed");
+    return run;
+  }
 
   // The numbers the pane still holds must run without a gap up to the last one shown.
   const std::string text = GetOutputText(&pane, kOutputPaneId);
@@ -419,13 +485,56 @@ PaneRun PaneSide(CapturePane& pane, const CaptureFilter& filter, double seconds,
     Fail("the pane's packet numbers have gaps: " + std::to_string(held) + " packets held from " +
          std::to_string(first) + " to " + std::to_string(run.shown));
   }
-  run.dropped = long(pane.lastRunCounts().dropped);
   // Without kernel drops every packet sent to a shown port must be on the pane.
   if (run.dropped == 0 && run.shown != wanted) {
     Fail("the pane showed " + std::to_string(run.shown) + " packets of " + std::to_string(wanted) +
          " without a kernel drop");
   }
   return run;
+}
+
+// A capture file of `count` flood datagrams as a loopback capture writes them (Ethernet,
+// 127.0.0.1 to port 9), a microsecond apart.
+void WriteFloodFile(const std::string& file, long count) {
+  pcap_t* dead = pcap_open_dead(DLT_EN10MB, kCaptureSnapLength);
+  pcap_dumper_t* dumper = pcap_dump_open(dead, file.c_str());
+  if (dumper == nullptr) Fail("cannot write " + file);
+  uint8_t frame[14 + 20 + 8 + 32] = {};
+  frame[12] = 0x08;
+  const uint8_t ip[20] = {0x45, 0, 0, 60, 0, 1, 0x40, 0, 64, 17, 0, 0, 127, 0, 0, 1, 127, 0, 0, 1};
+  std::memcpy(frame + 14, ip, sizeof ip);
+  const uint8_t udp[8] = {0x9c, 0x40, 0, kFloodPort, 0, 40, 0, 0};
+  std::memcpy(frame + 34, udp, sizeof udp);
+  std::memcpy(frame + 42, "flood flood flood flood flood..", 32);
+  pcap_pkthdr header{};
+  header.caplen = header.len = sizeof frame;
+  for (long i = 0; i < count; ++i) {
+    header.ts.tv_sec = 1700000000 + i / 1000000;
+    header.ts.tv_usec = i % 1000000;
+    pcap_dump(reinterpret_cast<u_char*>(dumper), &header, frame);
+  }
+  pcap_dump_close(dumper);
+  pcap_close(dead);
+}
+
+// Seconds a command takes to run to its end, its output thrown away.
+double TimeCommand(const std::vector<const char*>& argv) {
+  const auto start = Clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    dup2(null, STDERR_FILENO);
+    std::vector<char*> args;
+    for (const char* a : argv) args.push_back(const_cast<char*>(a));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Fail(std::string(argv[0]) + " failed");
+  return Seconds(Clock::now() - start);
 }
 
 }  // namespace
@@ -443,7 +552,8 @@ int main(int argc, char** argv) {
     EngineSide(true, buffer, seconds);
     EngineSide(false, buffer, seconds);
   }
-  StreamSide(seconds);
+  StreamSide(seconds, false);
+  StreamSide(seconds, true);
 
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
@@ -473,6 +583,16 @@ int main(int argc, char** argv) {
       paced.sent, paced.shownInFlood, double(paced.shownInFlood) / paced.seconds, paced.shown,
       paced.dropped, paced.stallMs);
 
+  const Figures dump6 = TcpdumpSide(seconds, true);
+  const PaneRun six = PaneSide(*pane, everything, seconds, 0, 0, true);
+  std::printf(
+      "  IPv6 flood to [::1]:9: flood %ld packets in %.2f s; shown %ld during it (%.0f/s), "
+      "%ld in all, kernel drops %ld, longest UI stall %.0f ms\n",
+      six.sent, six.seconds, six.shownInFlood, double(six.shownInFlood) / six.seconds, six.shown,
+      six.dropped, six.stallMs);
+  std::printf("  shown per second / tcpdump's captured per second (IPv6): %.3f\n",
+              (double(six.shownInFlood) / six.seconds) / dump6.perSecond);
+
   CaptureFilter wanted = everything;
   wanted.ports[0] = NetworkPort(kWantedPort);
   wanted.ports[1] = 0;
@@ -486,6 +606,52 @@ int main(int argc, char** argv) {
       b.dropped, b.stallMs);
   std::printf("  packets judged per second / tcpdump's captured per second: %.3f\n",
               (double(b.sent + b.trickled) / b.seconds) / dumpB.perSecond);
+
+  char folder[] = "/tmp/pelorin-capture-bench-XXXXXX";
+  if (mkdtemp(folder) == nullptr) Fail("cannot make a folder for the files");
+  const std::string theirs = std::string(folder) + "/tcpdump.pcap";
+  const std::string ours = std::string(folder) + "/pelorin.pcap";
+  std::printf("\n(c) the flood saved to a file (\"All Data\", packet info shown meanwhile):\n");
+  const Figures dumpC = TcpdumpSide(seconds, false, theirs);
+  const PaneRun c = PaneSide(*pane, everything, seconds, 0, 0, false, ours);
+  const auto share = [](long part, long whole) { return whole > 0 ? 100.0 * part / whole : 0; };
+  std::printf(
+      "  Pelorin: flood %ld packets in %.2f s; saved %ld (%.0f/s), shown %ld, kernel drops %ld "
+      "(%.1f%% of the flood), longest UI stall %.0f ms\n",
+      c.sent, c.seconds, c.saved, double(c.saved) / c.seconds, c.shown, c.dropped,
+      share(c.dropped, c.sent), c.stallMs);
+  std::printf(
+      "  saved per second / tcpdump's written per second: %.3f; kernel drops: Pelorin %.1f%%, "
+      "tcpdump %.1f%% of the flood\n",
+      (double(c.saved) / c.seconds) / dumpC.perSecond, share(c.dropped, c.sent),
+      share(dumpC.dropped, dumpC.sent));
+
+  constexpr long kFilePackets = 1000000;
+  const std::string large = std::string(folder) + "/million.pcap";
+  WriteFloodFile(large, kFilePackets);
+  std::printf("\n(d) a file of a million flood packets opened (\"All Data\", packet info):\n");
+  const double tcpdumpRead = TimeCommand({"tcpdump", "-nn", "-X", "-r", large.c_str()});
+  std::printf("  tcpdump -nn -X -r FILE > /dev/null: %.2f s\n", tcpdumpRead);
+  SendToPacketCapture(&everything);
+  SetCaptureFileChooser([large](QWidget*, bool) { return QString::fromStdString(large); });
+  QElapsedTimer opened;
+  double openStallMs = 0;
+  {
+    StallWatch stalls;
+    opened.start();
+    pane->command(kCmdOpenCaptureFile);
+    while (pane->running()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    openStallMs = stalls.longestMs();
+  }
+  const double openSeconds = double(opened.elapsed()) / 1000;
+  if (LastShownNumber(*pane) != kFilePackets) Fail("the pane did not show the file's last packet");
+  std::printf(
+      "  Pelorin: last of %ld packets shown after %.2f s, the pane holding %zu bytes of text; "
+      "longest UI stall %.0f ms\n",
+      kFilePackets, openSeconds, GetOutputText(pane, kOutputPaneId).size(), openStallMs);
+  std::printf("  time to the last packet shown / tcpdump's time: %.3f\n",
+              openSeconds / tcpdumpRead);
+  std::filesystem::remove_all(folder);
   delete pane;
   return 0;
 }

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "helper/helper_client.h"
 #include "netinfo/netinfo_pane.h"
 #include "shell/controls.h"
 #include "shell/main_window.h"
@@ -121,6 +122,7 @@ int main(int argc, char** argv) {
   if (geteuid() != 0) Fail("needs root for its network namespaces");
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  UseHelperAt(PELORIN_HELPER_PATH);  // the Ping pane asks it at its start where pings need it
 
   std::printf("start-up to the main window (median of 5), milliseconds\n\n");
   std::printf("%-36s %6s %12s %14s\n", "addresses", "listed", "main window", "ip addr show");

@@ -1,5 +1,6 @@
-// Captured frames as the capture decodes them: the first byte picks the link type, the rest is
-// the frame. A decoded packet's payload always lies within the frame.
+// Captured frames as the capture decodes them, IPv4 and IPv6 (its extension headers walked): the
+// first byte picks the link type, the rest is the frame. A decoded packet's payload always lies
+// within the frame.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -8,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const int kLinkTypes[] = {kLinkEthernet, kLinkRaw,       kLinkNull, kLinkLoop,
-                                   kLinkLinuxSll, kLinkLinuxSll2, kLinkIpv4};
+                                   kLinkLinuxSll, kLinkLinuxSll2, kLinkIpv4, kLinkIpv6};
   if (size == 0) return 0;
   const int linkType = kLinkTypes[data[0] % (sizeof kLinkTypes / sizeof kLinkTypes[0])];
   static auto record = std::make_unique<CapturedPacket>();

@@ -19,7 +19,9 @@ namespace {
 constexpr int kDialogWidth = 220;
 constexpr int kDialogHeight = 202;
 constexpr int kPortsTextLimit = 80;
-constexpr int kAddressesTextLimit = 200;
+// Room for ten of the longest IPv6 texts ("ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255") and
+// the commas between them; ten dotted addresses need 159 of the 200 characters made for them.
+constexpr int kAddressesTextLimit = 10 * 45 + 9;
 
 const char* const kPortModes[] = {"Allow ALL ports", "Only Show ports in list",
                                   "Only Show source ports in list",
@@ -83,13 +85,19 @@ bool ReadPorts(QDialog* dialog, CaptureFilter& filter) {
   return true;
 }
 
-// The address list of the field; false after "0.0.0.0 Is NOT allowed as an Address!". A piece
-// that is not an address is kept as 255.255.255.255; an empty piece counts as 0.0.0.0.
+// The address list of the field; false after "0.0.0.0 Is NOT allowed as an Address!" (for :: as
+// well). A piece is an IPv6 address, or a dotted one; a piece that is neither is kept as
+// 255.255.255.255; an empty piece counts as 0.0.0.0.
 bool ReadAddresses(QDialog* dialog, CaptureFilter& filter) {
   int i = 0;
   for (const std::string& piece : FilterListPieces(FieldText(dialog, kFilterAddressesId))) {
-    const uint32_t address = piece.empty() ? 0 : ParseDottedAddress(piece).value_or(0xFFFFFFFF);
-    if (address == 0) {
+    IpAddress address;
+    if (std::optional<IpAddress> ipv6 = ParseIpv6Address(piece)) {
+      address = *ipv6;
+    } else if (!piece.empty()) {
+      address = IpAddress::Ipv4(ParseDottedAddress(piece).value_or(0xFFFFFFFF));
+    }
+    if (address.isUnspecified()) {
       ShowError(dialog, "0.0.0.0 Is NOT allowed as an Address!");
       return false;
     }

@@ -2,13 +2,17 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <optional>
 #include <string>
 
+#include "capture/capture_file.h"
 #include "capture/capture_filter_dialog.h"
 #include "capture/capture_stream.h"
 #include "capture/filter_rules.h"
@@ -18,6 +22,7 @@
 #include "shell/main_window.h"
 #include "shell/module_table.h"
 #include "shell/output.h"
+#include "shell/outside_text.h"
 #include "shell/payload_display.h"
 #include "shell/ui_thread.h"
 #include "shell/worker_thread.h"
@@ -34,7 +39,7 @@ struct CaptureRun {
   // The capture is open: from here on every packet of the interface reaches the worker.
   std::atomic<bool> open{false};
   const RunTokenPtr token = NewRunToken();
-  // The kernel's counts at the end of the run; written by the worker before its end step.
+  // The kernel's counts at the end of a capture; written by the worker before its end step.
   CaptureCounts counts;
 
   void requestStop() {
@@ -43,22 +48,84 @@ struct CaptureRun {
   }
 };
 
-namespace {
-
-CaptureFilter g_currentFilter = InitialCaptureFilter();
-QPointer<CapturePane> g_capturePane;
-
-// What a run needs from the pane, read at Start (the controls stay disabled meanwhile).
+// What a run needs from the pane, read at Start (the controls stay disabled meanwhile): a
+// capture on an interface, saved to a file or not, or the reading of a capture file.
 struct CaptureRequest {
-  std::optional<uint32_t> address;  // nothing when the interface list has no selection
+  std::optional<IpAddress> address;  // nothing when the interface list has no selection
+  std::string saveFile;              // the file the capture saves to; empty for none
+  std::string openFile;              // the capture file read instead of a capture
   uint32_t mode = 0;
   bool showInfo = true;
   CaptureFilter filter;
 };
 
-// The run up to its end step. The helper opens the capture and streams its packets; every wait
-// for one also ends at the stop signal. While the pane is far behind, printing waits, and the
-// kernel's ring takes up the slack (dropping what it cannot hold) rather than our memory.
+namespace {
+
+CaptureFilter g_currentFilter = InitialCaptureFilter();
+QPointer<CapturePane> g_capturePane;
+CaptureFileChooser g_chooser;
+
+// The lines a run prints besides its packets, each after a line break of its own.
+std::string StatusLine(const std::string& text) {
+  return "\r\n#>[" + text + "]\r\n";
+}
+
+std::string WriteFailedLine(int error) {
+  return StatusLine(FormatLine(
+      kLineCapacity, "ERROR: Saving Ended, Failed To Write Capture File:  Code: %d", error));
+}
+
+// The end of a capture that lost packets: the kernel's count, and what was saved.
+std::string LossLine(const CaptureCounts& counts, bool saving, uint64_t saved) {
+  const auto dropped = static_cast<unsigned long long>(counts.dropped);
+  if (!saving) {
+    return StatusLine(
+        FormatLine(kLineCapacity, "Packets Lost: %llu Dropped By The Kernel", dropped));
+  }
+  return StatusLine(FormatLine(kLineCapacity,
+                               "Packets Lost: %llu Dropped By The Kernel, %llu Saved To File",
+                               dropped, static_cast<unsigned long long>(saved)));
+}
+
+// The packets of a capture or a file, one at a time: those that decode and pass the filter are
+// numbered from 1 and shown.
+class PacketPrinter {
+ public:
+  PacketPrinter(const CaptureRequest& request, int linkType, const PaneWriter& out)
+      : request_(request), linkType_(linkType), out_(out) {}
+
+  // Whether the frame is one the filter passes. It is shown; with `ifRoom`, only when the pane
+  // has room for it now (left out, it still has its number).
+  bool take(const CaptureFrame& frame, bool ifRoom) {
+    if (!DecodeFrame(linkType_, frame.bytes, frame.capturedLength, record_.get()) ||
+        PacketPassesFilter(request_.filter, *record_) == 0) {
+      return false;
+    }
+    const int64_t number = next_++;
+    const auto text = [&] {
+      return FormatCapturedPacket(number, *record_, request_.mode, request_.showInfo);
+    };
+    if (ifRoom) {
+      out_.printIfRoom(text);
+    } else {
+      out_.print(text());
+    }
+    return true;
+  }
+
+ private:
+  const CaptureRequest& request_;
+  const int linkType_;
+  const PaneWriter& out_;
+  std::unique_ptr<CapturedPacket> record_ = std::make_unique<CapturedPacket>();
+  int64_t next_ = 1;
+};
+
+// A capture up to its end step. The helper opens the capture and streams its frames; every wait
+// for one also ends at the stop signal. Without saving, printing waits while the pane is far
+// behind, and the kernel's ring takes up the slack (dropping what it cannot hold) rather than our
+// memory. Saving, the reading never waits for the pane: every frame the filter passes goes to the
+// file, and the pane shows those it has room for.
 void RunCapture(const CaptureRequest& request, CaptureRun& run, const PaneWriter& out) {
   if (!request.address) return;
   int error = 0;
@@ -77,25 +144,101 @@ void RunCapture(const CaptureRequest& request, CaptureRun& run, const PaneWriter
                          run.event.createError()));
     return;
   }
+  CaptureFileWriter* file = nullptr;
+  if (!request.saveFile.empty()) {
+    file = CreateCaptureFile(request.saveFile, StreamLinkType(stream.get()),
+                             StreamSnapLength(stream.get()), &error);
+    if (file == nullptr) {
+      out.error(FormatLine(kLineCapacity, "Failed To Create Capture File:  Code: %d", error));
+      return;
+    }
+    out.print("#>[Saving To: " + EscapedTextFromOutside(request.saveFile, '/') + "]\r\n");
+  }
   run.open = true;
 
-  auto record = std::make_unique<CapturedPacket>();
-  int number = 1;
+  const bool saving = file != nullptr;
+  uint64_t saved = 0;
+  PacketPrinter printer(request, StreamLinkType(stream.get()), out);
+  CaptureFrame frame;
   // The flag is looked at before every wait too, so a stop is never lost.
-  while (!run.stop) {
-    const int result = ReadStreamPacket(stream.get(), record.get());
-    if (result < 0) break;
-    if (result == 0 || PacketPassesFilter(request.filter, *record) == 0) continue;
-    out.print(FormatCapturedPacket(number++, *record, request.mode, request.showInfo));
+  while (!run.stop && ReadStreamFrame(stream.get(), &frame)) {
+    if (!printer.take(frame, file != nullptr) || file == nullptr) continue;
+    if (const int failed = WriteCaptureFrame(file, frame); failed != 0) {
+      CloseCaptureFileWriter(file);  // what was written stays
+      file = nullptr;
+      out.print(WriteFailedLine(failed));
+    } else {
+      ++saved;
+    }
   }
   run.counts = CloseCaptureStream(stream.release());
+  if (file != nullptr) {
+    if (const int failed = CloseCaptureFileWriter(file); failed != 0) {
+      out.print(WriteFailedLine(failed));
+    }
+  }
+  if (run.counts.dropped > 0) out.print(LossLine(run.counts, saving, saved));
+}
+
+// The reading of a capture file up to its end step, or to the first frame that is damaged or
+// cut short. It never waits for the pane, which ends as if it had shown every packet.
+void ReadFile(const CaptureRequest& request, CaptureRun& run, const PaneWriter& out) {
+  int error = 0;
+  std::unique_ptr<CaptureFileReader, void (*)(CaptureFileReader*)> file(
+      OpenCaptureFile(request.openFile, run.event.signalFd(), &error), CloseCaptureFileReader);
+  if (!file) {
+    if (run.stop) return;
+    out.error(error == kNotCaptureFile
+                  ? std::string("Unknown Capture File Format!")
+                  : FormatLine(kLineCapacity, "Failed To Open Capture File:  Code: %d", error));
+    return;
+  }
+  const int linkType = CaptureFileLinkType(file.get());
+  if (!IsKnownLinkType(linkType)) {
+    out.error(FormatLine(kLineCapacity, "Unsupported Link Type In Capture File: %d", linkType));
+    return;
+  }
+  run.open = true;
+  PacketPrinter printer(request, linkType, out);
+  CaptureFrame frame;
+  FrameRead read = FrameRead::kEnd;
+  while (!run.stop && (read = ReadCaptureFrame(file.get(), &frame)) == FrameRead::kFrame) {
+    printer.take(frame, false);
+  }
+  if (read == FrameRead::kDamaged && !run.stop) {
+    out.print(StatusLine("ERROR: Capture File Damaged Or Cut Short"));
+  }
 }
 
 // `ended` comes after every packet printed.
 void CaptureWorker(CaptureRequest request, std::shared_ptr<CaptureRun> run, PaneWriter out,
                    std::function<void()> ended) {
-  RunCapture(request, *run, out);
+  if (request.openFile.empty()) {
+    RunCapture(request, *run, out);
+  } else {
+    ReadFile(request, *run, out);
+  }
   out.onUi([&](QWidget*) { ended(); });
+}
+
+QString ChooseFile(QWidget* owner, bool save) {
+  if (g_chooser) return g_chooser(owner, save);
+  const QString types = QStringLiteral("Capture Files (*.pcap *.pcapng *.cap);;All Files (*)");
+  if (!save) {
+    return QFileDialog::getOpenFileName(owner, QStringLiteral("Open Capture File"), QString(),
+                                        types);
+  }
+  QFileDialog dialog(owner, QStringLiteral("Save Capture To File"), QString(), types);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setDefaultSuffix(QStringLiteral("pcap"));
+  return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+}
+
+// The address of an entry of the interface list: an IPv6 address, or a dotted one
+// (255.255.255.255, which no interface holds, for anything else).
+IpAddress InterfaceAddressOf(const std::string& text) {
+  if (std::optional<IpAddress> ipv6 = ParseIpv6Address(text)) return *ipv6;
+  return IpAddress::Ipv4(ParseDottedAddress(text).value_or(0xFFFFFFFF));
 }
 
 // The lines, each broken after a comma or a blank wherever it would run past `width`, so that a
@@ -134,7 +277,7 @@ CapturePane::CapturePane(QWidget* mainWindow) : ModulePane(mainWindow) {
   SetControlId(address, kCaptureInterfaceId);
   place(address, 13, 15, 92, 12, column);
   PutInGroup(address, addressGroup);
-  FillLocalAddressBox(address, LocalFamilies::kIpv4Only);  // captures read IPv4 alone
+  FillLocalAddressBox(address);
 
   QGroupBox* displayGroup = AddGroup(this, "Display :", 7, 35, 104, 42, column);
   auto* display = new QComboBox(this);
@@ -158,6 +301,18 @@ CapturePane::CapturePane(QWidget* mainWindow) : ModulePane(mainWindow) {
   start->setDefault(true);
   place(start, 122, 46, 50, 14, beside);
   connect(start, &QPushButton::clicked, this, [this] { command(kCaptureStartId); });
+  auto* file = new QPushButton(QStringLiteral("File..."), this);
+  SetControlId(file, kCaptureFileId);
+  place(file, 122, 63, 50, 12, beside);  // below Start, inside the group
+  auto* fileMenu = new QMenu(file);
+  for (const auto& [text, id] : {std::pair{"Save To File...", kCmdSaveToFile},
+                                 std::pair{"Open Capture File...", kCmdOpenCaptureFile}}) {
+    QAction* action = fileMenu->addAction(QString::fromLatin1(text));
+    action->setObjectName(QString::number(id));
+    action->setCheckable(id == kCmdSaveToFile);  // ticked while the next capture saves
+    connect(action, &QAction::triggered, this, [this, id = id] { command(id); });
+  }
+  file->setMenu(fileMenu);
 
   AddGroup(this, "Current Filter :", 183, 2, 198, 75, Across(0.5, 1));
   auto* filterText = new QLabel(this);
@@ -190,6 +345,10 @@ void CapturePane::command(int id) {
     }
   } else if (id == kCaptureEditFilterId && !running()) {
     editFilter();
+  } else if (id == kCmdSaveToFile && !running()) {
+    chooseSaveFile();
+  } else if (id == kCmdOpenCaptureFile && !running()) {
+    if (const QString path = ChooseFile(this, false); !path.isEmpty()) openFile(path);
   }
 }
 
@@ -236,8 +395,20 @@ void CapturePane::start() {
   CaptureRequest request;
   if (auto* address = FindControl<QComboBox>(this, kCaptureInterfaceId);
       address != nullptr && address->currentIndex() >= 0) {
-    request.address = ParseDottedAddress(BoundedText(address->currentText())).value_or(0xFFFFFFFF);
+    request.address = InterfaceAddressOf(BoundedText(address->currentText()));
   }
+  // The file is the next capture's only: a later one saves only where it is told to.
+  request.saveFile = QFile::encodeName(std::exchange(saveFile_, QString())).toStdString();
+  startRun(request);
+}
+
+void CapturePane::openFile(const QString& path) {
+  CaptureRequest request;
+  request.openFile = QFile::encodeName(path).toStdString();
+  startRun(request);
+}
+
+void CapturePane::startRun(CaptureRequest request) {
   request.mode = DisplayModeFromSelection(this, kDisplaySelectorId);
   request.showInfo = FindControl<QCheckBox>(this, kCaptureShowInfoId)->isChecked();
   request.filter = g_currentFilter;
@@ -245,12 +416,24 @@ void CapturePane::start() {
   run_ = std::make_shared<CaptureRun>();
   updateWidgets();
   auto ended = [this, run = run_.get()] { runEnded(run); };
+  // A file is read as fast as it goes; the pane keeps up by showing only what stays in it.
+  const auto overflow =
+      request.openFile.empty() ? OutputBatch::Overflow::kWait : OutputBatch::Overflow::kKeepNewest;
   StartWorkerThread(
       this,
-      [request, run = run_, out = PaneWriter(this, run_->token), ended] {
+      [request, run = run_, out = PaneWriter(this, run_->token, overflow), ended] {
         CaptureWorker(request, run, out, ended);
       },
       [this] { runEnded(run_.get()); });
+}
+
+void CapturePane::chooseSaveFile() {
+  if (saveFile_.isEmpty()) {
+    saveFile_ = ChooseFile(this, true);
+  } else {
+    saveFile_.clear();  // chosen again: the next capture saves nothing
+  }
+  updateWidgets();
 }
 
 void CapturePane::stop() {
@@ -275,14 +458,26 @@ void CapturePane::runEnded(const CaptureRun* run) {
 void CapturePane::updateWidgets() {
   const bool idle = !running();
   SetControlText(this, kCaptureStartId, idle ? QStringLiteral("Start") : QStringLiteral("Stop"));
-  for (int id :
-       {kCaptureEditFilterId, kCaptureInterfaceId, kDisplaySelectorId, kCaptureShowInfoId}) {
+  for (int id : {kCaptureEditFilterId, kCaptureInterfaceId, kDisplaySelectorId, kCaptureShowInfoId,
+                 kCaptureFileId}) {
     EnableControl(this, id, idle);
   }
+  // The file the next capture saves to, ticked in the menu and named where the button is
+  // pointed at.
+  auto* file = FindControl<QPushButton>(this, kCaptureFileId);
+  if (auto* save = file->menu()->findChild<QAction*>(QString::number(kCmdSaveToFile))) {
+    save->setChecked(!saveFile_.isEmpty());
+  }
+  file->setToolTip(saveFile_);
+  file->setAccessibleDescription(saveFile_);
 }
 
 ModulePane* CreateCapturePane(QWidget* mainWindow) {
   return new CapturePane(mainWindow);
+}
+
+void SetCaptureFileChooser(CaptureFileChooser chooser) {
+  g_chooser = std::move(chooser);
 }
 
 CaptureFilter& CurrentCaptureFilter() {

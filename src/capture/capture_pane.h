@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+#include <functional>
 #include <memory>
 
 #include "capture/capture_filter.h"
@@ -12,12 +14,18 @@ inline constexpr int kCaptureInterfaceId = 1034;
 inline constexpr int kCaptureShowInfoId = 1052;
 inline constexpr int kCaptureEditFilterId = 1042;
 inline constexpr int kCaptureFilterTextId = 1043;
+// "File...": its menu saves the next capture to a file, or opens a capture file.
+inline constexpr int kCaptureFileId = 1090;
+inline constexpr int kCmdSaveToFile = 40090;
+inline constexpr int kCmdOpenCaptureFile = 40091;
 
 struct CaptureRun;
+struct CaptureRequest;
 
-// The Packet Capture module: the IPv4 traffic of the interface that holds a chosen local
-// address, filtered by the current capture filter and shown in a display mode, on a worker of
-// its own. Button 1 toggles between "Start" and "Stop".
+// The Packet Capture module: the IPv4 and IPv6 traffic of the interface that holds a chosen
+// local address, filtered by the current capture filter and shown in a display mode, on a worker
+// of its own; the packets the filter passes can be saved to a file as they come. A capture file
+// is read the same way. Button 1 toggles between "Start" and "Stop".
 class CapturePane : public ModulePane {
   Q_OBJECT
 
@@ -25,6 +33,8 @@ class CapturePane : public ModulePane {
   explicit CapturePane(QWidget* mainWindow);
   ~CapturePane() override;
 
+  // Start / Stop, Edit Filter..., and the File... menu's Save To File... (choose the file the
+  // next capture saves to, or choose none) and Open Capture File....
   void command(int id) override;
   void closeModule() override;
 
@@ -41,6 +51,8 @@ class CapturePane : public ModulePane {
   bool capturing() const;
   // The kernel's packet counts of the last run that ended.
   const CaptureCounts& lastRunCounts() const { return lastRunCounts_; }
+  // The file the next capture saves to; empty for none.
+  const QString& saveFile() const { return saveFile_; }
 
  protected:
   // The filter's description is broken into lines to the width of its box.
@@ -48,6 +60,9 @@ class CapturePane : public ModulePane {
 
  private:
   void start();
+  void openFile(const QString& path);
+  void startRun(CaptureRequest request);
+  void chooseSaveFile();
   void stop();
   void editFilter();
   void runEnded(const CaptureRun* run);
@@ -55,9 +70,15 @@ class CapturePane : public ModulePane {
 
   std::shared_ptr<CaptureRun> run_;
   CaptureCounts lastRunCounts_;
+  QString saveFile_;
 };
 
 ModulePane* CreateCapturePane(QWidget* mainWindow);
+
+// Asks for a file, to save a capture to (`save`) or to open; empty when none was chosen. The
+// file dialog unless one is set (tests set their own; an empty one restores the dialog).
+using CaptureFileChooser = std::function<QString(QWidget* owner, bool save)>;
+void SetCaptureFileChooser(CaptureFileChooser chooser);
 
 // The filter the capture uses: one for the program, replaced only whole and never during a run.
 CaptureFilter& CurrentCaptureFilter();

@@ -6,13 +6,16 @@
 
 #include "capture/captured_packet.h"
 
-// A capture of the IPv4 traffic of one interface: the interface that holds a chosen local
-// address, its packets in and out, the computer's own traffic only (no promiscuous mode).
+// A capture of the IPv4 and IPv6 traffic of one interface: the interface that holds a chosen
+// local address, its packets in and out, the computer's own traffic only (no promiscuous mode).
 // Opening one needs CAP_NET_RAW: the privileged helper opens it and streams the frames to the
 // window (capture_stream.h).
 struct CaptureSocket;
+struct bpf_program;
+using pcap_t = struct pcap;
 
-// Room for any IPv4 packet (65535 bytes) behind the longest link header the decoder reads.
+// Room for any IP packet (an IPv6 packet's 40-byte header and 65535 bytes of payload) behind the
+// longest link header the decoder reads.
 inline constexpr int kCaptureSnapLength = 65535 + 64;
 // The kernel's ring for one capture. Under a flood of small packets it holds a good fraction
 // of a second of traffic, so a short stall of the reader loses nothing.
@@ -29,11 +32,12 @@ struct CaptureOptions {
   int bufferBytes = kCaptureBufferBytes;
 };
 
-// Opens a capture on the interface that holds `address` (IPv4, network byte order). Null on
+// Opens a capture on the interface that holds `address`. Null on
 // failure with `*error` set to an errno value: EPERM without CAP_NET_RAW, ENODEV when no
 // interface holds the address, ENETDOWN when the interface is down, EINVAL for a filter
 // expression that cannot be compiled, and the system's own code otherwise.
-CaptureSocket* OpenCaptureSocket(uint32_t address, const CaptureOptions& options, int* error);
+CaptureSocket* OpenCaptureSocket(const IpAddress& address, const CaptureOptions& options,
+                                 int* error);
 void CloseCaptureSocket(CaptureSocket* socket);
 
 // Becomes readable when packets wait; the socket never blocks.
@@ -47,8 +51,8 @@ int CaptureWaitLimitMs(CaptureSocket* socket);
 // ReceivePacket and ReadCapturedPacket's result when no packet waits now.
 inline constexpr int kNoPacketWaiting = -2;
 
-// Copies the IPv4 packet of the next captured frame (its link header stripped) to `buffer`
-// and returns its length; 0 for a frame that does not carry IPv4; kNoPacketWaiting; or -1
+// Copies the IP packet of the next captured frame (its link header stripped) to `buffer` and
+// returns its length; 0 for a frame that does not carry IPv4 or IPv6; kNoPacketWaiting; or -1
 // with errno set when the capture failed (the interface went away) or the packet is longer
 // than `capacity` (EFAULT).
 int ReceivePacket(CaptureSocket* socket, uint8_t* buffer, size_t capacity);
@@ -77,5 +81,12 @@ int CaptureStreamFd(const CaptureSocket* socket);
 // did (EPIPE: its reader is gone).
 int StreamWaitingFrames(CaptureSocket* socket, int limit);
 
+// Compiles a capture-library filter expression for the handle into a program the kernel takes.
+// The library's optimiser at times makes a program that reads scratch memory no path has
+// written: the kernel refuses it, and the library would then judge in user space with whatever
+// that memory holds. Such a program is made again without optimisation. False when the
+// expression cannot be compiled, or not into a program the kernel takes.
+bool CompileKernelFilter(pcap_t* handle, const std::string& expression, bpf_program* program);
+
 // The name of the interface that holds `address`, or empty.
-std::string InterfaceOfAddress(uint32_t address);
+std::string InterfaceOfAddress(const IpAddress& address);

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "capture/capture_socket.h"
@@ -13,12 +14,16 @@
 struct CaptureSocket {
   pcap_t* handle = nullptr;
   pcap_dumper_t* stream = nullptr;
+  std::unique_ptr<char[]> streamBuffer;  // outlives the stream's file
   int linkType = 0;
   // Room for the largest frame past its link header, so no captured frame is too long for it.
   std::vector<uint8_t> packet = std::vector<uint8_t>(kCaptureSnapLength);
 };
 
 namespace {
+
+// The most instructions the kernel takes in a classic filter program.
+constexpr unsigned kKernelFilterLimit = 4096;
 
 // The capture library's failure codes as errno values; the library's own text is never shown.
 int ErrnoOfActivate(int status) {
@@ -35,11 +40,47 @@ int ErrnoOfActivate(int status) {
   }
 }
 
+// Whether an instruction of the program may read a scratch memory word that not every path to it
+// has written: the kernel refuses such a program.
+bool ReadsUnwrittenScratch(const bpf_program& program) {
+  const size_t length = program.bf_len;
+  std::vector<uint32_t> written(length, ~0u);  // words written on every path to the instruction
+  std::vector<bool> reached(length, false);
+  if (length > 0) {
+    written[0] = 0;
+    reached[0] = true;
+  }
+  for (size_t pc = 0; pc < length; ++pc) {
+    if (!reached[pc]) continue;
+    const bpf_insn& insn = program.bf_insns[pc];
+    const uint16_t kind = BPF_CLASS(insn.code);
+    uint32_t after = written[pc];
+    if (kind == BPF_ST || kind == BPF_STX) after |= 1u << (insn.k % BPF_MEMWORDS);
+    if ((kind == BPF_LD || kind == BPF_LDX) && BPF_MODE(insn.code) == BPF_MEM &&
+        (written[pc] & (1u << (insn.k % BPF_MEMWORDS))) == 0) {
+      return true;
+    }
+    const auto flowsTo = [&](size_t target) {
+      if (target >= length) return;
+      written[target] = reached[target] ? written[target] & after : after;
+      reached[target] = true;
+    };
+    if (kind == BPF_RET) continue;
+    if (kind != BPF_JMP) {
+      flowsTo(pc + 1);
+    } else if (BPF_OP(insn.code) == BPF_JA) {
+      flowsTo(pc + 1 + insn.k);
+    } else {
+      flowsTo(pc + 1 + insn.jt);
+      flowsTo(pc + 1 + insn.jf);
+    }
+  }
+  return false;
+}
+
 bool InstallFilter(pcap_t* handle, const std::string& expression) {
   bpf_program program{};
-  if (pcap_compile(handle, &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) {
-    return false;
-  }
+  if (!CompileKernelFilter(handle, expression, &program)) return false;
   const bool installed = pcap_setfilter(handle, &program) == 0;
   pcap_freecode(&program);
   return installed;
@@ -68,21 +109,39 @@ int Activate(pcap_t* handle, const CaptureOptions& options) {
 
 }  // namespace
 
-std::string InterfaceOfAddress(uint32_t address) {
+bool CompileKernelFilter(pcap_t* handle, const std::string& expression, bpf_program* program) {
+  for (const int optimise : {1, 0}) {
+    if (pcap_compile(handle, program, expression.c_str(), optimise, PCAP_NETMASK_UNKNOWN) != 0) {
+      return false;
+    }
+    if (!ReadsUnwrittenScratch(*program) && program->bf_len <= kKernelFilterLimit) return true;
+    pcap_freecode(program);
+  }
+  return false;
+}
+
+std::string InterfaceOfAddress(const IpAddress& address) {
   ifaddrs* list = nullptr;
   if (getifaddrs(&list) != 0) return {};
   std::string name;
   for (const ifaddrs* entry = list; entry != nullptr && name.empty(); entry = entry->ifa_next) {
-    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
-    sockaddr_in in{};
-    std::memcpy(&in, entry->ifa_addr, sizeof in);
-    if (in.sin_addr.s_addr == address) name = entry->ifa_name;
+    if (entry->ifa_addr == nullptr) continue;
+    if (entry->ifa_addr->sa_family == AF_INET && address.isIpv4()) {
+      sockaddr_in in{};
+      std::memcpy(&in, entry->ifa_addr, sizeof in);
+      if (in.sin_addr.s_addr == address.ipv4()) name = entry->ifa_name;
+    } else if (entry->ifa_addr->sa_family == AF_INET6 && address.isIpv6()) {
+      sockaddr_in6 in6{};
+      std::memcpy(&in6, entry->ifa_addr, sizeof in6);
+      if (IpAddress::Ipv6(in6.sin6_addr.s6_addr) == address) name = entry->ifa_name;
+    }
   }
   freeifaddrs(list);
   return name;
 }
 
-CaptureSocket* OpenCaptureSocket(uint32_t address, const CaptureOptions& options, int* error) {
+CaptureSocket* OpenCaptureSocket(const IpAddress& address, const CaptureOptions& options,
+                                 int* error) {
   int ignored = 0;
   int& code = error != nullptr ? *error : ignored;
   const std::string interface = InterfaceOfAddress(address);
@@ -138,8 +197,11 @@ int ReceivePacket(CaptureSocket* socket, uint8_t* buffer, size_t capacity) {
     if (errno == 0) errno = ENETDOWN;
     return -1;
   }
-  const int at = IpHeaderOffset(socket->linkType, frame, header->caplen);
-  if (at < 0) return 0;
+  int version = 0;
+  const int at = IpHeaderOffset(socket->linkType, frame, header->caplen, &version);
+  if (at < 0 || size_t(at) >= header->caplen) return 0;
+  // Of the IP version the link header announces.
+  if (version != 0 && frame[at] >> 4 != version) return 0;
   const size_t length = header->caplen - static_cast<size_t>(at);
   if (length > capacity) {
     errno = EFAULT;
@@ -189,7 +251,9 @@ bool StreamCaptureTo(CaptureSocket* socket, int fd) {
     close(fd);
     return false;
   }
-  setvbuf(file, nullptr, _IOFBF, kStreamBufferBytes);
+  // The C library takes a size only with a buffer of the caller's.
+  socket->streamBuffer.reset(new char[kStreamBufferBytes]);
+  setvbuf(file, socket->streamBuffer.get(), _IOFBF, kStreamBufferBytes);
   socket->stream = pcap_dump_fopen(socket->handle, file);
   if (socket->stream == nullptr) {
     fclose(file);

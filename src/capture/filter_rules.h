@@ -24,7 +24,8 @@ bool FilterDropsEverything(const CaptureFilter& filter);
 // The three lines of the pane's "Current Filter :" box, joined by "\r\n" (none after the last).
 std::string DescribeFilterText(const CaptureFilter& filter);
 
-// The lists as the filter dialog shows them: decimal ports and dotted addresses joined by ",".
+// The lists as the filter dialog shows them: decimal ports and addresses (dotted, or IPv6 text)
+// joined by ",".
 std::string FilterPortsText(const CaptureFilter& filter);
 std::string FilterAddressesText(const CaptureFilter& filter);
 
@@ -41,6 +42,8 @@ uint16_t PortPieceValue(std::string_view piece);
 uint16_t NetworkPort(uint16_t hostOrder);
 
 // The filter as a capture-library filter expression that accepts exactly the frames whose IPv4
-// packet would decode (a whole TCP or UDP packet with payload, not a later fragment) and pass
-// the filter, so the kernel drops the rest before they are copied to the program.
+// or IPv6 packet would decode (a whole TCP or UDP packet with payload, not a later fragment) and
+// pass the filter, so the kernel drops the rest before they are copied to the program. The one
+// exception: an IPv6 packet with more than two extension headers before its transport header
+// passes whenever its addresses do, and the window judges it.
 std::string KernelFilterExpression(const CaptureFilter& filter);

@@ -3,30 +3,30 @@
 #include <new>
 
 #include "shell/format_bounded.h"
-#include "shell/ipv4_text.h"
 #include "shell/payload_format.h"
 
 namespace {
 
-std::string EndpointText(uint32_t address, uint16_t networkPort) {
+// "a.b.c.d:port", or "[addr]:port" for IPv6.
+std::string ShownEndpoint(const IpAddress& address, uint16_t networkPort) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(&networkPort);
-  const int port = (bytes[0] << 8) | bytes[1];
-  return FormatLine(kEndpointCapacity, "%s:%d", DottedAddress(address).c_str(), port);
+  const uint16_t port = uint16_t((bytes[0] << 8) | bytes[1]);
+  return FormatLine(kEndpointCapacity, "%s", EndpointText(address, port).c_str());
 }
 
 }  // namespace
 
-std::string FormatCapturedPacket(int number, const CapturedPacket& packet, uint32_t mode,
+std::string FormatCapturedPacket(int64_t number, const CapturedPacket& packet, uint32_t mode,
                                  bool showInfo) {
   std::string text;
   try {
     if (showInfo) {
       text = FormatLine(kPacketHeaderCapacity,
-                        "\r\nPACKET %d\r\nProtocol: %s\r\nSource: %s\r\nDestination: %s\r\n"
+                        "\r\nPACKET %lld\r\nProtocol: %s\r\nSource: %s\r\nDestination: %s\r\n"
                         "Bytes: %d\r\n",
-                        number, packet.isTcp ? "TCP" : "UDP",
-                        EndpointText(packet.sourceAddress, packet.sourcePort).c_str(),
-                        EndpointText(packet.destinationAddress, packet.destinationPort).c_str(),
+                        static_cast<long long>(number), packet.isTcp ? "TCP" : "UDP",
+                        ShownEndpoint(packet.sourceAddress, packet.sourcePort).c_str(),
+                        ShownEndpoint(packet.destinationAddress, packet.destinationPort).c_str(),
                         int{packet.payloadLength});
     }
     text += FormatPayload(mode, packet.payload, packet.payloadLength);

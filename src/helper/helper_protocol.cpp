@@ -44,7 +44,7 @@ int Ipv4Of(const WireAddress& wire, uint32_t* address) {
   return 0;
 }
 
-// An address of either family out of a wire address: 0 and the address, or the errno.
+// An address of either family out of a wire address: 0 and the address, or EINVAL.
 int AddressOf(const WireAddress& wire, IpAddress* address) {
   if (wire.reserved != 0) return EINVAL;
   if (wire.family == kWireIpv6) {
@@ -87,8 +87,8 @@ int FilterOf(const WireCaptureFilter& wire, CaptureFilter* filter) {
       if (!AllZero(&entry, sizeof entry)) return EINVAL;
       continue;
     }
-    if (const int error = Ipv4Of(entry, &filter->addresses[i]); error != 0) return error;
-    if (filter->addresses[i] == 0) return EINVAL;
+    if (const int error = AddressOf(entry, &filter->addresses[i]); error != 0) return error;
+    if (filter->addresses[i].isUnspecified()) return EINVAL;  // 0.0.0.0 or ::, the list's end
   }
   return 0;
 }
@@ -101,7 +101,7 @@ int DecodeEcho(const HelperEchoRequest& r, HelperRequest* request) {
 }
 
 int DecodeCapture(const HelperCaptureRequest& r, HelperRequest* request) {
-  if (const int error = Ipv4Of(r.address, &request->captureAddress); error != 0) return error;
+  if (const int error = AddressOf(r.address, &request->captureAddress); error != 0) return error;
   return FilterOf(r.filter, &request->filter);
 }
 
@@ -255,9 +255,8 @@ WireAddress WireIpv4(uint32_t address) {
 }
 
 WireAddress WireAddressOf(const IpAddress& address) {
-  if (address.isIpv4()) return WireIpv4(address.ipv4());
   WireAddress wire;
-  wire.family = kWireIpv6;
+  wire.family = address.isIpv4() ? kWireIpv4 : kWireIpv6;
   std::memcpy(wire.bytes, address.bytes().data(), sizeof wire.bytes);
   return wire;
 }
@@ -280,8 +279,9 @@ WireCaptureFilter WireFilterOf(const CaptureFilter& filter) {
     wire.ports[wire.portCount] = filter.ports[wire.portCount];
     ++wire.portCount;
   }
-  while (wire.addressCount < kFilterListLength && filter.addresses[wire.addressCount] != 0) {
-    wire.addresses[wire.addressCount] = WireIpv4(filter.addresses[wire.addressCount]);
+  while (wire.addressCount < kFilterListLength &&
+         !filter.addresses[wire.addressCount].isUnspecified()) {
+    wire.addresses[wire.addressCount] = WireAddressOf(filter.addresses[wire.addressCount]);
     ++wire.addressCount;
   }
   return wire;

@@ -203,8 +203,7 @@ inline constexpr size_t kHelperRecordLimit = sizeof(HelperFactReply) > sizeof(He
                                                  ? sizeof(HelperFactReply)
                                                  : sizeof(HelperOwnerNamesReply);
 
-// A request as the helper acts on it, every field checked. The capture's address is IPv4,
-// network order.
+// A request as the helper acts on it, every field checked.
 struct HelperRequest {
   HelperRecordType type = kHelperHello;
   uint32_t id = 0;
@@ -213,7 +212,7 @@ struct HelperRequest {
   uint8_t ttl = 0;
   uint32_t timeoutMs = 0;
   // kHelperCapture
-  uint32_t captureAddress = 0;
+  IpAddress captureAddress;
   CaptureFilter filter;
   // kHelperKill
   IpAddress localAddress;
@@ -230,8 +229,9 @@ struct HelperRequest {
 
 // Reads one received request. 0 when it is whole and every field within its limits; else the
 // errno to answer it with: EINVAL for a record of another version, type or length, or with a
-// field out of its range; EAFNOSUPPORT for an IPv6 address where none is served (capture, flush).
-// `request->id` is set whenever the header could be read, so the refusal reaches its caller.
+// field out of its range (a filter's address 0.0.0.0 or :: too); EAFNOSUPPORT for an IPv6
+// address in a request that serves IPv4 only (flush). `request->id` is set whenever the header
+// could be read, so the refusal reaches its caller.
 int DecodeHelperRequest(const uint8_t* data, size_t size, HelperRequest* request);
 
 // Checks one received reply: its version, a known type with the length of its layout, and the

@@ -1,6 +1,7 @@
 #include "netstat/netstat_actions.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "netstat/proc_text.h"
@@ -57,13 +58,19 @@ CaptureFilter CaptureFilterForEndpoint(const EndpointRecord& r) {
   CaptureFilter filter{};
   const bool udp = r.protocol == kEndpointUdp;
   const bool local = udp || r.state == kTcpListening;
-  const uint32_t address = local ? r.localAddress : r.remoteAddress;
+  IpAddress address = local ? LocalAddressOf(r) : RemoteAddressOf(r);
   const uint32_t port = local ? r.localPort : r.remotePort;
   filter.includeTcp = udp ? 0 : 1;
   filter.includeUdp = udp ? 1 : 0;
   filter.portMode = 1;
   filter.ports[0] = static_cast<uint16_t>(port & 0xFFFF);
-  if (local && address == 0) {
+  if (address.isIpv4Mapped()) {
+    // An IPv4 peer of an IPv6 socket: its packets carry the IPv4 address.
+    uint32_t ipv4;
+    std::memcpy(&ipv4, address.bytes().data() + 12, sizeof ipv4);
+    address = IpAddress::Ipv4(ipv4);
+  }
+  if (local && address.isUnspecified()) {
     filter.addressMode = 0;
   } else {
     filter.addressMode = 1;

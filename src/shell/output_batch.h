@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "shell/run_token.h"
@@ -31,14 +33,35 @@ class OutputBatch {
   // milliseconds.
   static constexpr size_t kDefaultCapacity = 256 * 1024;
 
-  OutputBatch(RunTokenPtr token, QWidget* pane, int controlId, size_t capacity = kDefaultCapacity);
+  // What append does while the UI is behind.
+  enum class Overflow {
+    // Waits for room: nothing is lost, the worker slows down to the pane's pace.
+    kWait,
+    // Never waits. Once the appends that wait would fill the pane by themselves, the oldest of
+    // them go, and the pane's text with them, as the pane would drop all of it anyway: the pane
+    // ends exactly as if everything had been shown, however far behind it was, in the time its
+    // last screenful takes. For work that outruns any pane without losing anything (reading a
+    // file). The UI still gets one batch of `capacity` at a time; what waits stays within the
+    // pane's limits and one append.
+    kKeepNewest,
+  };
+
+  OutputBatch(RunTokenPtr token, QWidget* pane, int controlId, size_t capacity = kDefaultCapacity,
+              Overflow overflow = Overflow::kWait);
   ~OutputBatch();  // what still waits is shown by the batch already on its way
   OutputBatch(const OutputBatch&) = delete;
   OutputBatch& operator=(const OutputBatch&) = delete;
 
   // Appends UTF-8 text after everything appended before. A batch ends only between whole
-  // characters and never between the CR and LF of a line end.
+  // characters and never between the CR and LF of a line end. With kKeepNewest, only an append
+  // that ends with a line end can go whole.
   void append(std::string_view utf8);
+
+  // Appends the text `make` returns, whole and without waiting, when the UI has room for more
+  // (what waits may then pass the capacity by this one text), and returns true; else makes
+  // nothing and returns false. For a worker that must never slow down to the pane's pace (a
+  // capture that saves every packet shows what it can). With kKeepNewest, an append.
+  bool appendIfRoom(const std::function<std::string()>& make);
 
   // Hands over everything appended so far and returns once the pane shows it (or it has been
   // dropped because the run was cancelled).

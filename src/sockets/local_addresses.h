@@ -33,14 +33,12 @@ struct InterfaceIpv6Address {
 };
 std::vector<IpAddress> OrderLocalIpv6Addresses(std::vector<InterfaceIpv6Address> listed);
 
-enum class LocalFamilies { kIpv4Only, kIpv4AndIpv6 };
-
 // One reading of the system's list. A pane fills its list from one reading: a host with
 // thousands of addresses costs one walk over its interfaces, not one per address.
 class LocalAddressList {
  public:
   // Reads the list; it is empty when the system's list cannot be read.
-  explicit LocalAddressList(LocalFamilies families = LocalFamilies::kIpv4AndIpv6);
+  LocalAddressList();
 
   // The IPv4 addresses, network byte order.
   int LocalAddressCount() const { return int(ipv4_.size()); }

@@ -39,10 +39,9 @@ unsigned InterfaceFlags(int fd, int index) {
 }  // namespace
 
 // One reading: one dump, and each interface's flags asked once.
-LocalAddressList::LocalAddressList(LocalFamilies families) {
+LocalAddressList::LocalAddressList() {
   std::vector<DumpedAddress> dumped;
-  const uint8_t family = families == LocalFamilies::kIpv4Only ? AF_INET : AF_UNSPEC;
-  if (!DumpInterfaceAddresses(family, dumped)) return;
+  if (!DumpInterfaceAddresses(AF_UNSPEC, dumped)) return;
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return;
   std::unordered_map<int, unsigned> flagsOfIndex;

@@ -60,10 +60,11 @@ SocketRun::SendResult SocketRun::sendTo(const std::vector<uint8_t>& data, const 
   return result;
 }
 
-PaneWriter::PaneWriter(QWidget* pane, RunTokenPtr token)
+PaneWriter::PaneWriter(QWidget* pane, RunTokenPtr token, OutputBatch::Overflow overflow)
     : pane_(pane),
       token_(std::move(token)),
-      output_(std::make_shared<OutputBatch>(token_, pane_, kOutputPaneId)) {}
+      output_(std::make_shared<OutputBatch>(token_, pane_, kOutputPaneId,
+                                            OutputBatch::kDefaultCapacity, overflow)) {}
 
 bool PaneWriter::onUi(const std::function<void(QWidget* pane)>& fn) const {
   output_->flush();
@@ -72,6 +73,10 @@ bool PaneWriter::onUi(const std::function<void(QWidget* pane)>& fn) const {
 
 void PaneWriter::print(std::string_view utf8) const {
   output_->append(utf8);
+}
+
+bool PaneWriter::printIfRoom(const std::function<std::string()>& make) const {
+  return output_->appendIfRoom(make);
 }
 
 void PaneWriter::render(uint32_t mode, const std::vector<uint8_t>& bytes) const {

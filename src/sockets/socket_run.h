@@ -61,9 +61,13 @@ class SocketRun {
 // comes after the text printed before it.
 class PaneWriter {
  public:
-  PaneWriter(QWidget* pane, RunTokenPtr token);
+  PaneWriter(QWidget* pane, RunTokenPtr token,
+             OutputBatch::Overflow overflow = OutputBatch::Overflow::kWait);
 
   void print(std::string_view utf8) const;
+  // Prints the text `make` returns when the pane has room for it now, without waiting; false
+  // (and nothing made) when it has none.
+  bool printIfRoom(const std::function<std::string()>& make) const;
   void render(uint32_t mode, const std::vector<uint8_t>& bytes) const;
   void enable(int controlId, bool enabled) const;
   // The error box, owned by the pane; the worker waits for it.

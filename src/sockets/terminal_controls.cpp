@@ -14,8 +14,8 @@
 #include "sockets/local_addresses.h"
 #include "sockets/send_dialog.h"
 
-void FillLocalAddressBox(QComboBox* box, LocalFamilies families) {
-  const std::vector<IpAddress> addresses = LocalAddressList(families).addresses();
+void FillLocalAddressBox(QComboBox* box) {
+  const std::vector<IpAddress> addresses = LocalAddressList().addresses();
   QStringList items;
   items.reserve(qsizetype(addresses.size()));
   for (const IpAddress& address : addresses) items += QString::fromStdString(address.text());

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "shell/follow_layout.h"
-#include "sockets/local_addresses.h"
 
 class ModulePane;
 class QComboBox;
@@ -10,9 +9,8 @@ class QPushButton;
 
 // Controls the socket terminals and the capture pane share.
 
-// Fills a drop-down list with the local address list, first entry selected; with kIpv4Only its
-// IPv4 addresses alone.
-void FillLocalAddressBox(QComboBox* box, LocalFamilies families = LocalFamilies::kIpv4AndIpv6);
+// Fills a drop-down list with the local address list, first entry selected.
+void FillLocalAddressBox(QComboBox* box);
 
 // A group box with its title, at dialog units, following the pane's growth as `follow` says.
 QGroupBox* AddGroup(ModulePane* pane, const char* title, int x, int y, int width, int height,

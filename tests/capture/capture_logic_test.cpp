@@ -6,7 +6,9 @@
 #include <string>
 
 #include "capture/filter_rules.h"
+#include "capture/packet_text.h"
 #include "packet_builder.h"
+#include "shell/payload_format.h"
 
 namespace {
 
@@ -41,8 +43,8 @@ TEST(PacketDecoding, HeaderLengthsDecideWherePayloadStarts) {
   // Addresses and ports keep network byte order: port 80 is the bytes 00 50.
   const uint8_t port80[2] = {0x00, 0x50};
   EXPECT_EQ(std::memcmp(&d.record->destinationPort, port80, 2), 0);
-  EXPECT_EQ(d.record->sourceAddress, tcp.source);
-  EXPECT_EQ(d.record->destinationAddress, tcp.destination);
+  EXPECT_EQ(d.record->sourceAddress, IpAddress::Ipv4(tcp.source));
+  EXPECT_EQ(d.record->destinationAddress, IpAddress::Ipv4(tcp.destination));
 
   PacketFields udp;
   udp.protocol = 17;
@@ -123,6 +125,89 @@ TEST(PacketDecoding, LinkHeadersAreStrippedByLinkType) {
   EXPECT_EQ(IpHeaderOffset(kLinkEthernet, packet.data(), 13), -1);
 }
 
+TEST(PacketDecoding, Ipv6IsWalkedThroughItsExtensionHeaders) {
+  PacketFields fields;
+  fields.ipv6 = true;
+  fields.payload = "over IPv6";
+  Decoded d = Decode(BuildIpPacket(fields));
+  ASSERT_TRUE(d.shown);
+  EXPECT_EQ(d.record->sourceAddress, fields.source6);
+  EXPECT_EQ(d.record->destinationAddress, fields.destination6);
+  EXPECT_EQ(d.payload(), fields.payload);
+  EXPECT_EQ(FormatCapturedPacket(3, *d.record, kDisplayTextOnly, true),
+            "\r\nPACKET 3\r\nProtocol: TCP\r\nSource: [2001:db8::2]:1025\r\n"
+            "Destination: [2001:db8::1]:80\r\nBytes: 9\r\nover IPv6\r\n");
+
+  // Hop-by-hop, routing, destination options and a first fragment (more to come) before UDP.
+  fields.protocol = 17;
+  fields.extensions = {{0, 1, 0}, {43, 0, 0}, {60, 2, 0}, {44, 0, 0x0001}};
+  const std::vector<uint8_t> behind = BuildIpPacket(fields);
+  d = Decode(behind);
+  ASSERT_TRUE(d.shown);
+  EXPECT_EQ(d.record->isTcp, 0);
+  EXPECT_EQ(d.payload(), fields.payload);
+  EXPECT_EQ(PayloadOffset(behind.data(), behind.size()), behind.size() - fields.payload.size());
+  // Cut anywhere, the packet is skipped; link padding after its end is not payload.
+  for (size_t n = 0; n < behind.size(); ++n) {
+    EXPECT_FALSE(Decode(std::vector<uint8_t>(behind.begin(), behind.begin() + long(n))).shown);
+  }
+  std::vector<uint8_t> padded = behind;
+  padded.resize(behind.size() + 5, 0);
+  EXPECT_EQ(Decode(padded).payload(), fields.payload);
+
+  // At most eight extension headers are walked.
+  fields.extensions.assign(kMaxIpv6ExtensionHeaders, Extension{60, 0, 0});
+  EXPECT_TRUE(Decode(BuildIpPacket(fields)).shown);
+  fields.extensions.push_back(Extension{60, 0, 0});
+  EXPECT_FALSE(Decode(BuildIpPacket(fields)).shown);
+  // A later fragment has no transport header; no next header and AH are not walked.
+  for (const Extension& e : {Extension{44, 0, 0x0008}, Extension{59}, Extension{51}}) {
+    fields.extensions = {e};
+    EXPECT_FALSE(Decode(BuildIpPacket(fields)).shown) << int(e.type);
+  }
+  // The payload length decides the end: none left for the UDP header, or no payload.
+  fields.extensions.clear();
+  std::vector<uint8_t> packet = BuildIpPacket(fields);
+  packet[5] = 7;
+  EXPECT_FALSE(Decode(packet).shown);
+  packet[5] = 8;
+  EXPECT_FALSE(Decode(packet).shown);
+  packet[5] = 10;
+  EXPECT_EQ(Decode(packet).payload(), "ov");
+}
+
+TEST(PacketDecoding, LinkHeadersAnnounceTheIpVersion) {
+  PacketFields fields;
+  fields.ipv6 = true;
+  fields.payload = "6";
+  const std::vector<uint8_t> v6 = BuildIpPacket(fields);
+  fields.ipv6 = false;
+  const std::vector<uint8_t> v4 = BuildIpPacket(fields);
+  const auto behind = [](std::vector<uint8_t> header, const std::vector<uint8_t>& packet) {
+    header.insert(header.end(), packet.begin(), packet.end());
+    return header;
+  };
+  EXPECT_TRUE(Decode(EthernetFrame(v6, 1), kLinkEthernet).shown);
+  EXPECT_TRUE(Decode(v6, kLinkIpv6).shown);
+  EXPECT_FALSE(Decode(v4, kLinkIpv6).shown);
+  EXPECT_FALSE(Decode(v6, kLinkIpv4).shown);
+  // An Ethernet type that says the other version.
+  std::vector<uint8_t> wrong = EthernetFrame(v4);
+  wrong[12] = 0x86;
+  wrong[13] = 0xDD;
+  EXPECT_FALSE(Decode(wrong, kLinkEthernet).shown);
+  // AF_INET6 as Linux, the BSDs and macOS number it, in either byte order.
+  for (const uint8_t family : {10, 24, 28, 30}) {
+    EXPECT_TRUE(Decode(behind({family, 0, 0, 0}, v6), kLinkNull).shown) << int(family);
+    EXPECT_TRUE(Decode(behind({0, 0, 0, family}, v6), kLinkLoop).shown) << int(family);
+  }
+  std::vector<uint8_t> sll(16, 0);
+  sll[14] = 0x86;
+  sll[15] = 0xDD;
+  EXPECT_TRUE(Decode(behind(sll, v6), kLinkLinuxSll).shown);
+  EXPECT_FALSE(Decode(behind(sll, v4), kLinkLinuxSll).shown);
+}
+
 TEST(CaptureFilterRules, ListsAndProtocolsCombineWithAnd) {
   PacketFields fields;
   fields.payload = "p";
@@ -140,11 +225,11 @@ TEST(CaptureFilterRules, ListsAndProtocolsCombineWithAnd) {
   // Ports (src/dst) 80 with addresses (src/dst) 10.0.0.1.
   filter.portMode = 1;
   filter.addressMode = 1;
-  filter.addresses[0] = 0x0100000A;
+  filter.addresses[0] = IpAddress::Ipv4(0x0100000A);
   EXPECT_EQ(PacketPassesFilter(filter, packet), 1);
-  filter.addresses[0] = 0x0300000A;
+  filter.addresses[0] = IpAddress::Ipv4(0x0300000A);
   EXPECT_EQ(PacketPassesFilter(filter, packet), 0);
-  filter.addresses[1] = 0x0200000A;  // the source, second in the list
+  filter.addresses[1] = IpAddress::Ipv4(0x0200000A);  // the source, second in the list
   EXPECT_EQ(PacketPassesFilter(filter, packet), 1);
   filter.addressMode = 3;  // the destination only
   EXPECT_EQ(PacketPassesFilter(filter, packet), 0);
@@ -160,6 +245,31 @@ TEST(CaptureFilterRules, ListsAndProtocolsCombineWithAnd) {
   EXPECT_EQ(PacketPassesFilter(filter, packet), 0);
 }
 
+TEST(CaptureFilterRules, AddressListsHoldBothFamilies) {
+  PacketFields fields;
+  fields.ipv6 = true;
+  fields.payload = "p";
+  Decoded d = Decode(BuildIpPacket(fields));  // TCP [2001:db8::2]:1025 -> [2001:db8::1]:80
+  ASSERT_TRUE(d.shown);
+
+  CaptureFilter filter = InitialCaptureFilter();
+  filter.addressMode = 2;
+  filter.addresses[0] = IpAddress::Ipv4(0x0200000A);  // 10.0.0.2: the same bytes, not IPv6
+  filter.addresses[1] = *ParseIpv6Address("::ffff:10.0.0.2");
+  EXPECT_EQ(PacketPassesFilter(filter, *d.record), 0);
+  filter.addresses[2] = fields.source6;
+  EXPECT_EQ(PacketPassesFilter(filter, *d.record), 1);
+  filter.addresses[1] = IpAddress::Ipv6(IpAddress::Bytes{});  // :: ends the list
+  EXPECT_EQ(PacketPassesFilter(filter, *d.record), 0);
+  EXPECT_EQ(DescribeFilterText(filter),
+            "Protocols: TCP\r\nPorts: (src/dst) 80\r\nAddresses: (src) 10.0.0.2");
+  filter.addresses[1] = *ParseIpv6Address("::ffff:10.0.0.2");
+  EXPECT_EQ(DescribeFilterText(filter),
+            "Protocols: TCP\r\nPorts: (src/dst) 80\r\n"
+            "Addresses: (src) 10.0.0.2,::ffff:10.0.0.2,2001:db8::2");
+  EXPECT_EQ(FilterAddressesText(filter), "10.0.0.2,::ffff:10.0.0.2,2001:db8::2");
+}
+
 TEST(CaptureFilterRules, DescriptionAndListTexts) {
   CaptureFilter filter = InitialCaptureFilter();
   EXPECT_EQ(DescribeFilterText(filter),
@@ -168,8 +278,8 @@ TEST(CaptureFilterRules, DescriptionAndListTexts) {
   filter.includeTcp = 0;
   filter.ports[0] = 0;
   filter.addressMode = 2;
-  filter.addresses[0] = 0x0100000A;
-  filter.addresses[1] = 0xFFFFFFFF;
+  filter.addresses[0] = IpAddress::Ipv4(0x0100000A);
+  filter.addresses[1] = IpAddress::Ipv4(0xFFFFFFFF);
   EXPECT_EQ(DescribeFilterText(filter),
             "Protocols: None\r\nPorts: (src/dst)\r\nAddresses: (src) 10.0.0.1,255.255.255.255");
   EXPECT_EQ(FilterAddressesText(filter), "10.0.0.1,255.255.255.255");

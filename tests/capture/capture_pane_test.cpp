@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <pcap/pcap.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,18 +15,27 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "capture/capture_filter_dialog.h"
 #include "capture/capture_pane.h"
 #include "capture/filter_rules.h"
+#include "capture/packet_text.h"
 #include "net_lab.h"
+#include "packet_builder.h"
 #include "recording_presenter.h"
 #include "shell/controls.h"
 #include "shell/main_window.h"
@@ -38,21 +48,39 @@
 
 namespace {
 
-sockaddr_in Endpoint(const char* address, uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = inet_addr(address);
-  a.sin_port = htons(port);
+// A socket address of either family.
+struct SocketAddress {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  int family() const { return storage.ss_family; }
+  sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
+};
+
+SocketAddress Endpoint(const char* address, uint16_t port) {
+  SocketAddress a;
+  if (std::strchr(address, ':') != nullptr) {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&a.storage);
+    in6->sin6_family = AF_INET6;
+    inet_pton(AF_INET6, address, &in6->sin6_addr);
+    in6->sin6_port = htons(port);
+    a.length = sizeof *in6;
+  } else {
+    auto* in = reinterpret_cast<sockaddr_in*>(&a.storage);
+    in->sin_family = AF_INET;
+    in->sin_addr.s_addr = inet_addr(address);
+    in->sin_port = htons(port);
+    a.length = sizeof *in;
+  }
   return a;
 }
 
 // A socket of the test's own bound to the address and port (0: the system picks).
 int Bound(int type, const char* address, uint16_t port) {
-  const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+  SocketAddress a = Endpoint(address, port);
+  const int fd = socket(a.family(), type | SOCK_CLOEXEC, 0);
   const int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a = Endpoint(address, port);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+  if (bind(fd, a.get(), a.length) != 0) {
     close(fd);
     return -1;
   }
@@ -61,10 +89,11 @@ int Bound(int type, const char* address, uint16_t port) {
 }
 
 uint16_t LocalPort(int fd) {
-  sockaddr_in a{};
-  socklen_t length = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-  return ntohs(a.sin_port);
+  SocketAddress a;
+  a.length = sizeof a.storage;
+  getsockname(fd, a.get(), &a.length);
+  return ntohs(a.family() == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&a.storage)->sin6_port
+                                      : reinterpret_cast<sockaddr_in*>(&a.storage)->sin_port);
 }
 
 // A connected TCP pair: `client` from `from`, `server` accepted on the listener.
@@ -72,11 +101,10 @@ struct TcpPair {
   int client = -1;
   int server = -1;
   TcpPair(int listener, const char* from, const char* to, uint16_t port) {
-    client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in local = Endpoint(from, 0);
-    bind(client, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    sockaddr_in remote = Endpoint(to, port);
-    if (connect(client, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0) {
+    SocketAddress local = Endpoint(from, 0), remote = Endpoint(to, port);
+    client = socket(local.family(), SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bind(client, local.get(), local.length);
+    if (connect(client, remote.get(), remote.length) == 0) {
       server = accept(listener, nullptr, nullptr);
     }
   }
@@ -101,8 +129,8 @@ bool ReceiveAll(int fd, size_t bytes) {
 }
 
 void SendUdp(int fd, const char* to, uint16_t port, const std::string& data) {
-  sockaddr_in remote = Endpoint(to, port);
-  sendto(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
+  SocketAddress remote = Endpoint(to, port);
+  sendto(fd, data.data(), data.size(), 0, remote.get(), remote.length);
 }
 
 // One packet as the pane printed it in "Hex Only" with "Show Packet Info".
@@ -119,8 +147,8 @@ std::ostream& operator<<(std::ostream& os, const ShownPacket& p) {
 std::vector<ShownPacket> ParseShown(const std::string& text, int* firstNumber) {
   std::vector<ShownPacket> packets;
   const std::regex header(
-      "PACKET (\\d+)\r\nProtocol: (TCP|UDP)\r\nSource: ([0-9.:]+)\r\n"
-      "Destination: ([0-9.:]+)\r\nBytes: (\\d+)\r\n((?:[0-9a-f]{2}[ \r\n]*)*)");
+      "PACKET (\\d+)\r\nProtocol: (TCP|UDP)\r\nSource: ([0-9a-f.:\\[\\]]+)\r\n"
+      "Destination: ([0-9a-f.:\\[\\]]+)\r\nBytes: (\\d+)\r\n((?:[0-9a-f]{2}[ \r\n]*)*)");
   int expectedNumber = -1;
   for (auto it = std::sregex_iterator(text.begin(), text.end(), header);
        it != std::sregex_iterator(); ++it) {
@@ -143,9 +171,8 @@ std::vector<ShownPacket> ParseShown(const std::string& text, int* firstNumber) {
   return packets;
 }
 
-std::string Endpoint(uint32_t address, uint16_t port) {
-  in_addr a{address};
-  return std::string(inet_ntoa(a)) + ":" + std::to_string(ntohs(port));
+std::string Endpoint(const IpAddress& address, uint16_t port) {
+  return EndpointText(address, ntohs(port));
 }
 
 // What tcpdump wrote, decoded and filtered as the pane should show it.
@@ -172,6 +199,107 @@ std::vector<ShownPacket> ExpectedFromDump(const std::string& file, const Capture
   return packets;
 }
 
+// The frames of a capture file.
+struct Frame {
+  pcap_pkthdr header{};
+  std::string bytes;
+};
+
+struct FrameFile {
+  int linkType = 0;
+  int snapLength = 0;
+  std::vector<Frame> frames;
+};
+
+// The file's frames; with a filter, those whose packets pass it.
+FrameFile ReadFrames(const std::string& file, const CaptureFilter* filter = nullptr) {
+  FrameFile read;
+  char error[PCAP_ERRBUF_SIZE];
+  pcap_t* dump = pcap_open_offline(file.c_str(), error);
+  EXPECT_NE(dump, nullptr) << error;
+  if (dump == nullptr) return read;
+  read.linkType = pcap_datalink(dump);
+  read.snapLength = pcap_snapshot(dump);
+  auto record = std::make_unique<CapturedPacket>();
+  pcap_pkthdr* header;
+  const u_char* bytes;
+  while (pcap_next_ex(dump, &header, &bytes) == 1) {
+    if (filter != nullptr && (!DecodeFrame(read.linkType, bytes, header->caplen, record.get()) ||
+                              !PacketPassesFilter(*filter, *record))) {
+      continue;
+    }
+    read.frames.push_back(
+        {*header, std::string(reinterpret_cast<const char*>(bytes), header->caplen)});
+  }
+  pcap_close(dump);
+  return read;
+}
+
+void WritePcap(const std::string& file, const FrameFile& frames) {
+  pcap_t* dead = pcap_open_dead(frames.linkType, frames.snapLength);
+  pcap_dumper_t* dumper = pcap_dump_open(dead, file.c_str());
+  for (const Frame& f : frames.frames) {
+    pcap_dump(reinterpret_cast<u_char*>(dumper), &f.header,
+              reinterpret_cast<const u_char*>(f.bytes.data()));
+  }
+  pcap_dump_close(dumper);
+  pcap_close(dead);
+}
+
+// The same frames as a pcapng file: a section, one interface, an enhanced packet block each.
+void WritePcapng(const std::string& file, const FrameFile& frames) {
+  std::string out;
+  const auto put32 = [&](uint32_t v) { out.append(reinterpret_cast<const char*>(&v), 4); };
+  const auto put16 = [&](uint16_t v) { out.append(reinterpret_cast<const char*>(&v), 2); };
+  const auto block = [&](uint32_t type, const std::string& body) {
+    put32(type);
+    put32(uint32_t(12 + body.size()));
+    out += body;
+    put32(uint32_t(12 + body.size()));
+  };
+  std::string body;
+  std::swap(out, body);
+  put32(0x1A2B3C4D);  // byte order
+  put16(1);
+  put16(0);
+  put32(0xFFFFFFFF);  // section length unknown
+  put32(0xFFFFFFFF);
+  std::swap(out, body);
+  block(0x0A0D0D0A, body);
+  body.clear();
+  std::swap(out, body);
+  put16(uint16_t(frames.linkType));
+  put16(0);
+  put32(uint32_t(frames.snapLength));
+  std::swap(out, body);
+  block(1, body);
+  for (const Frame& f : frames.frames) {
+    body.clear();
+    std::swap(out, body);
+    const uint64_t stamp = uint64_t(f.header.ts.tv_sec) * 1000000 + uint64_t(f.header.ts.tv_usec);
+    put32(0);
+    put32(uint32_t(stamp >> 32));
+    put32(uint32_t(stamp));
+    put32(f.header.caplen);
+    put32(f.header.len);
+    out += f.bytes;
+    out.resize((out.size() + 3) / 4 * 4, '\0');
+    std::swap(out, body);
+    block(6, body);
+  }
+  FILE* f = fopen(file.c_str(), "wb");
+  fwrite(out.data(), 1, out.size(), f);
+  fclose(f);
+}
+
+// The initial filter with UDP and port 5353 too.
+const CaptureFilter kExchangeFilter = [] {
+  CaptureFilter filter = InitialCaptureFilter();
+  filter.includeUdp = 1;
+  filter.ports[1] = NetworkPort(5353);
+  return filter;
+}();
+
 class CapturePaneTest : public ::testing::Test {
  protected:
   void SetUp() override { SetUiShuttingDown(false); }
@@ -183,6 +311,7 @@ class CapturePaneTest : public ::testing::Test {
     window_.reset();
     client_.reset();
     lab_.reset();
+    SetCaptureFileChooser({});
   }
 
   void openWindow() {
@@ -231,6 +360,91 @@ class CapturePaneTest : public ::testing::Test {
     ASSERT_TRUE(WaitUntil([&] { return !pane_->running(); }));
   }
   std::string output() const { return GetOutputText(pane_, kOutputPaneId); }
+  // A command of the File... button's menu, as choosing its entry gives it.
+  void fileCommand(int id) {
+    auto* button = FindControl<QPushButton>(pane_, kCaptureFileId);
+    ASSERT_TRUE(button->isEnabled());
+    auto* action = button->menu()->findChild<QAction*>(QString::number(id));
+    ASSERT_NE(action, nullptr);
+    action->trigger();
+  }
+  // Opens a capture file through the menu and waits until all of it is shown.
+  void openAndWait(const std::string& path) {
+    SetCaptureFileChooser(
+        [path](QWidget*, bool save) { return save ? QString() : QString::fromStdString(path); });
+    fileCommand(kCmdOpenCaptureFile);
+    EXPECT_TRUE(WaitUntil([&] { return !pane_->running(); }, 20000)) << path;
+  }
+  // tcpdump writing a file of the lab's traffic, each packet at once, into a ring large enough
+  // for whole veth packets; started when the file is there.
+  std::unique_ptr<ChildProcess> startTcpdump(std::vector<std::string> options,
+                                             const std::string& file) {
+    std::vector<std::string> argv = {"tcpdump", "-U", "--immediate-mode", "-B", "32768"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.insert(argv.end(), {"-w", file});
+    auto tcpdump = std::make_unique<ChildProcess>(argv);
+    EXPECT_TRUE(WaitUntil([&] {
+      struct stat s {};
+      return stat(file.c_str(), &s) == 0;
+    })) << "tcpdump did not start";
+    return tcpdump;
+  }
+  // Traffic between the client and the first router over IPv4 and IPv6 that kExchangeFilter
+  // shows in part: TCP on port 80 both ways, UDP queries to 5353 and their answers, UDP to 5354;
+  // over IPv6 also a datagram behind a destination options header and one split in fragments.
+  // It ends with an answer of 1234 bytes of "z": once the pane and each of `dumps` have that,
+  // they have everything before it.
+  void exchangeWithRouter(const std::vector<std::string>& dumps) {
+    struct FarEnd {
+      int listener = -1;
+      int udp = -1;
+    } far4, far6;
+    {
+      NetnsScope router(lab_->name(NetLab::kRouter1));
+      far4 = {Bound(SOCK_STREAM, kLabRouter1, 80), Bound(SOCK_DGRAM, kLabRouter1, 5353)};
+      far6 = {Bound(SOCK_STREAM, kLabRouter1Ipv6, 80), Bound(SOCK_DGRAM, kLabRouter1Ipv6, 5353)};
+    }
+    ASSERT_GE(far4.listener, 0);
+    ASSERT_GE(far6.listener, 0);
+    const auto exchange = [&](const char* near, const char* far, const FarEnd& end) {
+      const int nearUdp = Bound(SOCK_DGRAM, near, 0);
+      TcpPair pair(end.listener, near, far, 80);
+      ASSERT_GE(pair.server, 0);
+      for (int i = 0; i < 10; ++i) {
+        const std::string data(size_t(1 + i * 140), char('a' + i));
+        ASSERT_EQ(send(i % 2 ? pair.client : pair.server, data.data(), data.size(), 0),
+                  ssize_t(data.size()));
+        SendUdp(nearUdp, far, 5353, "query " + std::to_string(i));
+        SendUdp(nearUdp, far, 5354, "not shown");
+        SendUdp(end.udp, near, LocalPort(nearUdp), std::string(size_t(i * 120), 'r'));
+      }
+      // Every TCP byte has crossed the link once both ends have read it all.
+      ASSERT_TRUE(ReceiveAll(pair.server, 3505) && ReceiveAll(pair.client, 2805));
+      close(nearUdp);
+    };
+    exchange("198.18.1.2", kLabRouter1, far4);
+    exchange(kLabClientIpv6, kLabRouter1Ipv6, far6);
+    const int udp6 = Bound(SOCK_DGRAM, kLabClientIpv6, 0);
+    const uint8_t options[8] = {0, 0, 1, 4, 0, 0, 0, 0};  // one PadN option filling 8 bytes
+    EXPECT_EQ(setsockopt(udp6, IPPROTO_IPV6, IPV6_DSTOPTS, options, sizeof options), 0);
+    SendUdp(udp6, kLabRouter1Ipv6, 5353, "behind destination options");
+    SendUdp(udp6, kLabRouter1Ipv6, 5353, std::string(3000, 's'));  // split in fragments
+    const int udp = Bound(SOCK_DGRAM, "198.18.1.2", 0);
+    SendUdp(far4.udp, "198.18.1.2", LocalPort(udp), std::string(1234, 'z'));
+    const auto hasLast = [](const std::vector<ShownPacket>& packets) {
+      return std::any_of(packets.begin(), packets.end(),
+                         [](const ShownPacket& p) { return p.payload == std::string(1234, 'z'); });
+    };
+    EXPECT_TRUE(WaitUntil([&] { return output().find("Bytes: 1234\r\n") != std::string::npos; }));
+    for (const std::string& dump : dumps) {
+      EXPECT_TRUE(WaitUntil([&] {
+        struct stat s {};
+        return stat(dump.c_str(), &s) == 0 && s.st_size > 24 &&
+               hasLast(ExpectedFromDump(dump, kExchangeFilter));
+      })) << dump;
+    }
+    for (int fd : {far4.listener, far4.udp, far6.listener, far6.udp, udp, udp6}) close(fd);
+  }
   bool waitForOutput(const std::string& expected) {
     return WaitUntil([&] { return output() == expected; }, 5000);
   }
@@ -334,72 +548,39 @@ TEST_F(CapturePaneTest, ShowsTheFilteredPayloadsNumberedFromOne) {
 }
 
 // A veth link: every packet the pane shows is one tcpdump saw, with the same endpoints and
-// payload bytes, and none is missing. Then the interface goes away under the capture.
+// payload bytes, and none is missing. Captured on the interface of its IPv6 address, IPv4 and
+// IPv6 both: a payload behind a destination options header, the first piece of a datagram split
+// in fragments. Then the interface goes away under the capture.
 TEST_F(CapturePaneTest, ShowsWhatTcpdumpSawPacketForPacket) {
   REQUIRE_ROOT();
   ASSERT_NO_FATAL_FAILURE(openLab());
-  CaptureFilter filter = InitialCaptureFilter();
-  filter.includeUdp = 1;
-  filter.ports[1] = NetworkPort(5353);
-  SendToPacketCapture(&filter);
-  choose("198.18.1.2", kDisplayHexOnly);
+  SendToPacketCapture(&kExchangeFilter);
+  choose(kLabClientIpv6, kDisplayHexOnly);
 
   TempDir dir;
   const std::string dump = dir.file("seen.pcap");
-  // Each packet at once, into a ring large enough for whole veth packets.
-  ChildProcess tcpdump(
-      {"tcpdump", "-i", "e1", "-U", "--immediate-mode", "-B", "32768", "-w", dump});
-  ASSERT_TRUE(WaitUntil([&] {
-    struct stat s {};
-    return stat(dump.c_str(), &s) == 0;
-  })) << "tcpdump did not start";
+  const auto tcpdump = startTcpdump({"-i", "e1"}, dump);
   start();
-
-  // The far end lives in the first router's namespace.
-  int listener = -1, farUdp = -1;
-  {
-    NetnsScope router(lab_->name(NetLab::kRouter1));
-    listener = Bound(SOCK_STREAM, kLabRouter1, 80);
-    farUdp = Bound(SOCK_DGRAM, kLabRouter1, 5353);
-  }
-  ASSERT_GE(listener, 0);
-  const int udp = Bound(SOCK_DGRAM, "198.18.1.2", 0);
-  {
-    TcpPair pair(listener, "198.18.1.2", kLabRouter1, 80);
-    ASSERT_GE(pair.server, 0);
-    for (int i = 0; i < 20; ++i) {
-      const std::string data(size_t(1 + i * 70), char('a' + i));
-      ASSERT_EQ(send(i % 2 ? pair.client : pair.server, data.data(), data.size(), 0),
-                ssize_t(data.size()));
-      SendUdp(udp, kLabRouter1, 5353, "query " + std::to_string(i));
-      SendUdp(udp, kLabRouter1, 5354, "not shown");
-      SendUdp(farUdp, "198.18.1.2", LocalPort(udp), std::string(size_t(i * 60), 'r'));
-    }
-    // Every TCP byte has crossed the link once both ends have read it all.
-    ASSERT_TRUE(ReceiveAll(pair.server, 7010) && ReceiveAll(pair.client, 6310));
-  }
-  // The last packet (within the link's MTU): once the pane and tcpdump have it, they have
-  // everything before it.
-  SendUdp(farUdp, "198.18.1.2", LocalPort(udp), std::string(1234, 'z'));
-  const auto hasLast = [](const std::vector<ShownPacket>& packets) {
-    return std::any_of(packets.begin(), packets.end(),
-                       [](const ShownPacket& p) { return p.payload == std::string(1234, 'z'); });
-  };
-  ASSERT_TRUE(WaitUntil([&] { return output().find("Bytes: 1234\r\n") != std::string::npos; }));
-  ASSERT_TRUE(WaitUntil([&] {
-    struct stat s {};
-    return stat(dump.c_str(), &s) == 0 && s.st_size > 24 && hasLast(ExpectedFromDump(dump, filter));
-  }));
-  tcpdump.stop();
+  ASSERT_NO_FATAL_FAILURE(exchangeWithRouter({dump}));
+  tcpdump->stop();
   stopAndWait();
 
   int first = 0;
   const std::vector<ShownPacket> shown = ParseShown(output(), &first);
-  const std::vector<ShownPacket> seen = ExpectedFromDump(dump, filter);
+  const std::vector<ShownPacket> seen = ExpectedFromDump(dump, kExchangeFilter);
   EXPECT_EQ(first, 1);
-  EXPECT_GE(seen.size(), 40u);  // the exchange got through; TCP may merge some sends
+  EXPECT_GE(seen.size(), 40u);  // the exchanges got through; TCP may merge some sends
   ASSERT_EQ(shown.size(), seen.size());
   for (size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(shown[i], seen[i]) << "packet " << i;
+  const auto shownFrom = [&](const std::string& source, const std::string& payload) {
+    return std::count_if(shown.begin(), shown.end(), [&](const ShownPacket& p) {
+      return p.source.starts_with(source) && p.payload.starts_with(payload);
+    });
+  };
+  EXPECT_EQ(shownFrom("198.18.1.2:", "query "), 10);
+  EXPECT_EQ(shownFrom("[2001:2:1::2]:", "query "), 10);
+  EXPECT_EQ(shownFrom("[2001:2:1::2]:", "behind destination options"), 1);
+  EXPECT_EQ(shownFrom("[2001:2:1::2]:", "sss"), 1);  // the first fragment alone
 
   // The capture ends by itself, without a message, when its interface goes away.
   start();
@@ -411,9 +592,283 @@ TEST_F(CapturePaneTest, ShowsWhatTcpdumpSawPacketForPacket) {
   EXPECT_TRUE(WaitUntil([&] { return !pane_->running(); }));
   EXPECT_EQ(boxes_.texts(),
             std::vector<std::string>{"Failed To Create Packet Capturing Socket:  Code: 19"});
-  close(listener);
-  close(farUdp);
+}
+
+// Saved while shown: the file holds the very frames that tcpdump wrote beside it and the filter
+// passes, as tcpdump reads them. Opened again, this file and tcpdump's (pcap and pcapng, of the
+// interface and of all interfaces in another link type) each show exactly what the live run
+// showed; a file cut short shows the packets before the cut and says so.
+TEST_F(CapturePaneTest, SavesWhatItCapturesAndOpensFilesAsALiveRunShowsThem) {
+  REQUIRE_ROOT();
+  ASSERT_NO_FATAL_FAILURE(openLab());
+  SendToPacketCapture(&kExchangeFilter);
+  choose(kLabClientIpv6, kDisplayAllData);
+  TempDir dir;
+  const std::string saved = dir.file("saved.pcap"), theirs = dir.file("theirs.pcap"),
+                    cooked = dir.file("cooked.pcap");
+  const auto onLink = startTcpdump({"-i", "e1"}, theirs);
+  const auto onAll = startTcpdump({"-i", "any", "-y", "LINUX_SLL2"}, cooked);
+  SetCaptureFileChooser(
+      [&](QWidget*, bool save) { return save ? QString::fromStdString(saved) : QString(); });
+  fileCommand(kCmdSaveToFile);
+  EXPECT_EQ(pane_->saveFile().toStdString(), saved);
+  start();
+  EXPECT_TRUE(pane_->saveFile().isEmpty());  // for this run only
+  ASSERT_NO_FATAL_FAILURE(exchangeWithRouter({theirs, cooked}));
+  onLink->stop();
+  onAll->stop();
+  stopAndWait();
+  const std::string savingLine = "#>[Saving To: " + saved + "]\r\n";
+  const std::string live = output();
+  ASSERT_TRUE(live.starts_with(savingLine)) << live.substr(0, 200);
+  const std::string shown = live.substr(savingLine.size());
+  size_t packets = 0;
+  for (size_t at = 0; (at = shown.find("\r\nPACKET ", at)) != std::string::npos; ++at) ++packets;
+  EXPECT_GE(packets, 40u);
+
+  const std::string expected = dir.file("expected.pcap");
+  WritePcap(expected, ReadFrames(theirs, &kExchangeFilter));
+  const std::string read = RunCommand("tcpdump -nn -t -xx -r " + saved + " 2>/dev/null");
+  EXPECT_GT(read.size(), 10000u);
+  EXPECT_TRUE(read == RunCommand("tcpdump -nn -t -xx -r " + expected + " 2>/dev/null"));
+
+  const std::string pcapng = dir.file("theirs.pcapng");
+  WritePcapng(pcapng, ReadFrames(theirs));
+  EXPECT_EQ(ReadFrames(cooked).linkType, kLinkLinuxSll2);
+  for (const std::string& file : {saved, theirs, pcapng, cooked}) {
+    SetControlText(pane_, kOutputPaneId, QString());
+    openAndWait(file);
+    EXPECT_TRUE(output() == shown) << file << "\n" << output().substr(0, 300);
+  }
+  // Cut inside its last frame.
+  const std::string cut = dir.file("cut.pcap");
+  std::filesystem::copy_file(saved, cut);
+  std::filesystem::resize_file(cut, std::filesystem::file_size(saved) - 10);
+  SetControlText(pane_, kOutputPaneId, QString());
+  openAndWait(cut);
+  EXPECT_EQ(output(), shown.substr(0, shown.rfind("\r\nPACKET ")) +
+                          "\r\n#>[ERROR: Capture File Damaged Or Cut Short]\r\n");
+  EXPECT_EQ(boxes_.count(), 0u);
+}
+
+// A flood from the router. While the pane cannot keep up and the capture waits for it, the
+// kernel drops packets, and the run says how many at its end. Saving, the capture never waits:
+// the file gets every packet the kernel delivered, and the pane shows what it can, numbered as in
+// the file; a run that lost packets also says how many were saved.
+TEST_F(CapturePaneTest, SavingUnderAFloodKeepsEveryPacketTheKernelDelivered) {
+  REQUIRE_ROOT();
+  ASSERT_NO_FATAL_FAILURE(openLab());
+  // Only IPv4 packets to port 9 of the client reach the window, so the kernel's counts are of
+  // those alone.
+  CaptureFilter filter;
+  filter.includeUdp = 1;
+  filter.portMode = 3;
+  filter.ports[0] = NetworkPort(9);
+  filter.addressMode = 3;
+  filter.addresses[0] = IpAddress::Ipv4(inet_addr("198.18.1.2"));
+  SendToPacketCapture(&filter);
+  const int sink = Bound(SOCK_DGRAM, "198.18.1.2", 9);
+  int router = -1;
+  {
+    NetnsScope inRouter(lab_->name(NetLab::kRouter1));
+    router = Bound(SOCK_DGRAM, kLabRouter1, 0);
+  }
+  // Datagrams for a second as fast as they go; `serve` false keeps the UI busy meanwhile.
+  const auto flood = [&](bool serve) {
+    long sent = 0;
+    std::atomic<bool> done{false};
+    std::thread sender([&] {
+      const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+      while (std::chrono::steady_clock::now() < end) {
+        SendUdp(router, "198.18.1.2", 9, "flood flood flood flood flood..");
+        ++sent;
+      }
+      done = true;
+    });
+    if (serve) {
+      EXPECT_TRUE(WaitUntil([&] { return done.load(); }));
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    }
+    sender.join();
+    return sent;
+  };
+  // A last datagram shown means everything before it was read; the pane shows one once it has
+  // caught up.
+  long markers = 0;
+  const auto catchUp = [&] {
+    return WaitUntil(
+        [&] {
+          SendUdp(router, "198.18.1.2", 9, "last");
+          ++markers;
+          return WaitUntil([&] { return output().ends_with("last\r\n"); }, 300);
+        },
+        30000);
+  };
+
+  choose("198.18.1.2", kDisplayTextOnly, false);  // a line a packet: the pane catches up sooner
+  start();
+  flood(false);
+  ASSERT_TRUE(catchUp());
+  stopAndWait();
+  const CaptureCounts waited = pane_->lastRunCounts();
+  EXPECT_GT(waited.dropped, 0u);
+  EXPECT_TRUE(output().ends_with("last\r\n\r\n#>[Packets Lost: " + std::to_string(waited.dropped) +
+                                 " Dropped By The Kernel]\r\n"))
+      << output().substr(output().size() - 200);
+
+  TempDir dir;
+  const std::string saved = dir.file("flood.pcap");
+  SetCaptureFileChooser([&](QWidget*, bool) { return QString::fromStdString(saved); });
+  fileCommand(kCmdSaveToFile);
+  SetControlText(pane_, kOutputPaneId, QString());
+  choose("198.18.1.2", kDisplayTextOnly);
+  start();
+  markers = 0;
+  const long sent = flood(true);
+  ASSERT_TRUE(catchUp());
+  stopAndWait();
+  const size_t inFile = ReadFrames(saved).frames.size();
+  const CaptureCounts counts = pane_->lastRunCounts();
+  EXPECT_EQ(inFile, counts.received - counts.dropped);
+  if (counts.dropped == 0) {
+    EXPECT_EQ(inFile, size_t(sent + markers));
+  }
+  const std::string text = output();
+  const std::string lost = "last\r\n\r\n#>[Packets Lost: " + std::to_string(counts.dropped) +
+                           " Dropped By The Kernel, " + std::to_string(inFile) +
+                           " Saved To File]\r\n";
+  EXPECT_TRUE(text.ends_with(counts.dropped > 0 ? lost : "last\r\n"))
+      << text.substr(text.size() - 200);
+  // The numbers go up as the file's do; the last one shown is the file's last packet.
+  long previous = 0;
+  for (size_t at = 0; (at = text.find("\r\nPACKET ", at)) != std::string::npos; ++at) {
+    const long number = std::atol(text.c_str() + at + 9);
+    EXPECT_GT(number, previous);
+    previous = number;
+  }
+  EXPECT_EQ(previous, long(inFile));
+  close(sink);
+  close(router);
+}
+
+// Saving to where no file can be made ends the run with a message; a write that fails during
+// the capture (here the size limit of the process, EFBIG) ends the saving with a message, and the
+// capture goes on, the file keeping what was written.
+TEST_F(CapturePaneTest, AFileThatCannotBeWrittenEndsTheSavingNotTheCapture) {
+  REQUIRE_ROOT();
+  ASSERT_NO_FATAL_FAILURE(openLab());
+  CaptureFilter filter = InitialCaptureFilter();
+  filter.includeUdp = 1;
+  SendToPacketCapture(&filter);
+  choose("127.0.0.1", kDisplayTextOnly, false);
+  TempDir dir;
+  std::string file;
+  SetCaptureFileChooser([&](QWidget*, bool) { return QString::fromStdString(file); });
+  // A folder that is not there; a FIFO nobody reads, which must not hang the run.
+  const std::string fifo = dir.file("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& where : {dir.file("missing/capture.pcap"), fifo}) {
+    file = where;
+    fileCommand(kCmdSaveToFile);
+    start();
+    ASSERT_TRUE(WaitUntil([&] { return !pane_->running(); }));
+  }
+  EXPECT_EQ(boxes_.texts(), (std::vector<std::string>{"Failed To Create Capture File:  Code: 2",
+                                                      "Failed To Create Capture File:  Code: 6"}));
+  EXPECT_EQ(output(), "");
+
+  file = dir.file("limited.pcap");
+  fileCommand(kCmdSaveToFile);
+  // Files of this process end at 64 KiB while the object lives.
+  struct FileSizeLimit {
+    rlimit before{};
+    FileSizeLimit() {
+      getrlimit(RLIMIT_FSIZE, &before);
+      const rlimit small{64 * 1024, before.rlim_max};
+      setrlimit(RLIMIT_FSIZE, &small);
+      signal(SIGXFSZ, SIG_IGN);  // a failed write, not the end of the process
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &before); }
+  };
+  auto limit = std::make_unique<FileSizeLimit>();
+  start();
+  const int udp = Bound(SOCK_DGRAM, "127.0.0.1", 0);
+  const std::string datagram(1000, 'd');
+  std::string expected = "#>[Saving To: " + file + "]\r\n";
+  for (int i = 0; i < 100; ++i) {
+    SendUdp(udp, "127.0.0.1", 80, datagram);
+    expected += datagram + "\r\n";
+  }
+  ASSERT_TRUE(waitForOutput(expected)) << output().size();
+  // The file gets its bytes within a second: the next packet's write meets the limit.
+  ServeEvents(1100);
+  SendUdp(udp, "127.0.0.1", 80, "after");
+  expected += "after\r\n\r\n#>[ERROR: Saving Ended, Failed To Write Capture File:  Code: 27]\r\n";
+  ASSERT_TRUE(waitForOutput(expected)) << output().substr(output().size() - 200);
+  SendUdp(udp, "127.0.0.1", 80, "still shown");
+  expected += "still shown\r\n";
+  ASSERT_TRUE(waitForOutput(expected));
+  stopAndWait();
+  limit.reset();
+  EXPECT_EQ(std::filesystem::file_size(file), 64u * 1024);
+  EXPECT_GT(ReadFrames(file).frames.size(), 50u);  // whole frames up to the limit
+  EXPECT_EQ(boxes_.count(), 2u);
   close(udp);
+}
+
+// Files that are no capture files, or of a link type the decoder does not read, are refused with
+// a message; a file far larger than the pane ends with the pane holding what showing every
+// packet would have left in it.
+TEST_F(CapturePaneTest, OpensAnyFileWithinThePanesBoundsOrSaysWhyNot) {
+  openWindow();
+  TempDir dir;
+  const std::string text = dir.file("notes.txt");
+  RunCommand("echo not a capture > " + text);
+  FrameFile radio;
+  radio.linkType = 105;  // IEEE 802.11
+  radio.snapLength = 65535;
+  radio.frames.push_back({{{1, 0}, 3, 3}, "abc"});
+  const std::string wireless = dir.file("wireless.pcap");
+  WritePcap(wireless, radio);
+  for (const std::string& file : {dir.file("missing.pcap"), text, wireless}) openAndWait(file);
+  EXPECT_EQ(boxes_.texts(),
+            (std::vector<std::string>{"Failed To Open Capture File:  Code: 2",
+                                      "Unknown Capture File Format!",
+                                      "Unsupported Link Type In Capture File: 105"}));
+  EXPECT_EQ(output(), "");
+
+  // Three thousand IPv6 datagrams of a thousand bytes: some 13 MB of "All Data".
+  FrameFile large;
+  large.linkType = kLinkRaw;
+  large.snapLength = 65535;
+  std::string all;
+  auto record = std::make_unique<CapturedPacket>();
+  for (int i = 0; i < 3000; ++i) {
+    PacketFields fields;
+    fields.ipv6 = true;
+    fields.protocol = 17;
+    fields.destinationPort = 80;
+    fields.payload = std::to_string(i) + std::string(1000, char('a' + i % 26));
+    const std::vector<uint8_t> packet = BuildIpPacket(fields);
+    large.frames.push_back({{{i, 0}, uint32_t(packet.size()), uint32_t(packet.size())},
+                            std::string(packet.begin(), packet.end())});
+    ASSERT_TRUE(DecodeFrame(kLinkRaw, packet.data(), packet.size(), record.get()));
+    all += FormatCapturedPacket(i + 1, *record, kDisplayAllData, true);
+  }
+  const std::string file = dir.file("large.pcap");
+  WritePcap(file, large);
+  CaptureFilter udp80 = InitialCaptureFilter();
+  udp80.includeUdp = 1;
+  SendToPacketCapture(&udp80);
+  choose("127.0.0.1", kDisplayAllData);
+  openAndWait(file);
+  QWidget everything;
+  MakeOutputPane(&everything, kOutputPaneId, QRect(0, 0, 100, 100), true, OutputScrollBars::Both,
+                 true);
+  AppendOutput(&everything, kOutputPaneId, all);
+  EXPECT_TRUE(output() == GetOutputText(&everything, kOutputPaneId));
+  EXPECT_LT(output().size(), all.size() / 4);
 }
 
 TEST_F(CapturePaneTest, WithoutPrivilegeOrInterfaceTheRunEndsAtOnce) {
@@ -461,7 +916,7 @@ TEST_F(CapturePaneTest, FilterDialogStoresOrRefusesAndSendToReplacesTheFilter) {
     }
     type(d, kFilterPortsId, "80, 443 ,,");
     FindControl<QComboBox>(&d, kFilterAddressModeId)->setCurrentIndex(2);
-    for (const char* addresses : {"10.0.0.1,0.0.0.0", "10.0.0.1,,10.0.0.2"}) {
+    for (const char* addresses : {"10.0.0.1,0.0.0.0", "10.0.0.1,,10.0.0.2", "2001:db8::1,::"}) {
       type(d, kFilterAddressesId, addresses);
       ClickControl(&d, kFilterOkId);
       EXPECT_TRUE(d.isVisible()) << addresses;
@@ -471,6 +926,7 @@ TEST_F(CapturePaneTest, FilterDialogStoresOrRefusesAndSendToReplacesTheFilter) {
                                 "Zero Is NOT allowed at a Port Number!",
                                 "Zero Is NOT allowed at a Port Number!",
                                 "Zero Is NOT allowed at a Port Number!",
+                                "0.0.0.0 Is NOT allowed as an Address!",
                                 "0.0.0.0 Is NOT allowed as an Address!",
                                 "0.0.0.0 Is NOT allowed as an Address!",
                             }));
@@ -488,6 +944,28 @@ TEST_F(CapturePaneTest, FilterDialogStoresOrRefusesAndSendToReplacesTheFilter) {
   EXPECT_EQ(filterText(),
             "Protocols: TCP\nPorts: (src/dst) 80,443,1,2,3,4,5,6,7,8\n"
             "Addresses: (src) 10.0.0.1,255.255.255.255");
+  // IPv6 addresses, stored as the system writes them; ten of the longest fit the field.
+  std::string longest, stored;
+  for (int i = 0; i < kFilterListLength; ++i) {
+    longest += (i ? "," : "") + std::string("FFFF:ffff:ffff:ffff:ffff:ffff:255.255.255.") +
+               std::to_string(240 + i);
+    stored +=
+        (i ? "," : "") + std::string("ffff:ffff:ffff:ffff:ffff:ffff:ffff:fff") + "0123456789"[i];
+  }
+  for (const auto& [typed, shown] :
+       {std::pair{std::string("2001:DB8:0:0::1"), std::string("2001:db8::1")},
+        std::pair{longest, stored}}) {
+    withFilterDialog([&](QDialog& d) {
+      type(d, kFilterAddressesId, typed.c_str());
+      ClickControl(&d, kFilterOkId);
+    });
+    EXPECT_EQ(FilterAddressesText(CurrentCaptureFilter()), shown);
+  }
+  EXPECT_EQ(CurrentCaptureFilter().addressMode, 2);
+  withFilterDialog([&](QDialog& d) {
+    type(d, kFilterAddressesId, "10.0.0.1,abc");
+    ClickControl(&d, kFilterOkId);
+  });
   withFilterDialog([&](QDialog& d) {
     EXPECT_EQ(ReadControlText(&d, kFilterPortsId), "80,443,1,2,3,4,5,6,7,8");
     FindControl<QCheckBox>(&d, kFilterTcpId)->setChecked(false);
@@ -535,7 +1013,8 @@ TEST_F(CapturePaneTest, EveryTextFitsItsControl) {
   longest.addressMode = 1;
   for (int i = 0; i < kFilterListLength; ++i) {
     longest.ports[i] = NetworkPort(uint16_t(65526 + i));
-    longest.addresses[i] = inet_addr(("203.0.113." + std::to_string(200 + i)).c_str());
+    longest.addresses[i] =
+        IpAddress::Ipv4(inet_addr(("203.0.113." + std::to_string(200 + i)).c_str()));
   }
   SendToPacketCapture(&longest);
   QString description = QString::fromStdString(DescribeFilterText(longest));

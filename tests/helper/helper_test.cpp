@@ -311,9 +311,15 @@ TEST_F(HelperTest, AFilterOverItsLimitsIsRefused) {
   over = capture;
   over.filter.addressCount = 1;
   over.filter.addressMode = 1;
-  over.filter.addresses[0].family = kWireIpv6;
-  over.filter.addresses[0].bytes[15] = 1;
-  EXPECT_EQ(helper_->refusal(over, 35), EAFNOSUPPORT);
+  over.filter.addresses[0].family = kWireIpv6;  // ::, which like 0.0.0.0 would end the list
+  EXPECT_EQ(helper_->refusal(over, 35), EINVAL);
+  over.filter.addresses[0] = WireIpv4(inet_addr("10.0.0.1"));
+  over.filter.addresses[0].bytes[4] = 1;  // an IPv4 address of more than four bytes
+  EXPECT_EQ(helper_->refusal(over, 36), EINVAL);
+  over = capture;
+  over.address = WireAddressOf(*ParseIpv6Address("2001:2:1::2"));
+  over.address.reserved = 1;
+  EXPECT_EQ(helper_->refusal(over, 37), EINVAL);
   EXPECT_TRUE(helper_->serves());
 }
 

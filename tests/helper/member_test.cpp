@@ -199,7 +199,8 @@ TEST(HelperMemberInner, Run) {
   filter.portMode = 1;
   filter.ports[0] = htons(kCapturePort);
   int error = -1;
-  CaptureStream* stream = OpenCaptureStream(htonl(INADDR_LOOPBACK), filter, -1, &error);
+  CaptureStream* stream =
+      OpenCaptureStream(IpAddress::Ipv4(htonl(INADDR_LOOPBACK)), filter, -1, &error);
   ASSERT_NE(stream, nullptr) << error;
   uint16_t sinkPort = 0;
   const int sink = UdpSocket("127.0.0.1", &sinkPort);

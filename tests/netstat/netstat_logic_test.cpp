@@ -339,22 +339,36 @@ TEST(NetstatActions, CaptureFilterTakesTheEndpointsOwnSide) {
   EXPECT_EQ(f.ports[0], htons(53));
   EXPECT_EQ(f.ports[1], 0);
   EXPECT_EQ(f.addressMode, 0);  // listening on every address: any address
-  EXPECT_EQ(f.addresses[0], 0u);
+  EXPECT_EQ(f.addresses[0], IpAddress());
 
   f = CaptureFilterForEndpoint(Tcp("10.0.0.5", 8080, "0.0.0.0", 0, kTcpListening));
   EXPECT_EQ(f.includeTcp, 1);
   EXPECT_EQ(f.includeUdp, 0);
   EXPECT_EQ(f.ports[0], htons(8080));
   EXPECT_EQ(f.addressMode, 1);
-  EXPECT_EQ(f.addresses[0], Ip("10.0.0.5"));
+  EXPECT_EQ(f.addresses[0], IpAddress::Ipv4(Ip("10.0.0.5")));
 
   f = CaptureFilterForEndpoint(Tcp("10.0.0.5", 40000, "0.0.0.0", 0, kTcpTimeWait));
   EXPECT_EQ(f.ports[0], 0);  // not listening: the remote side, even when it is empty
   EXPECT_EQ(f.addressMode, 1);
-  EXPECT_EQ(f.addresses[0], 0u);
+  EXPECT_EQ(f.addresses[0], IpAddress());
   f = CaptureFilterForEndpoint(Tcp("10.0.0.5", 40000, "192.0.2.9", 443, kTcpEstablished));
   EXPECT_EQ(f.ports[0], htons(443));
-  EXPECT_EQ(f.addresses[0], Ip("192.0.2.9"));
+  EXPECT_EQ(f.addresses[0], IpAddress::Ipv4(Ip("192.0.2.9")));
+}
+
+TEST(NetstatActions, CaptureFilterOfAnIpv6Endpoint) {
+  CaptureFilter f =
+      CaptureFilterForEndpoint(Tcp6("::1", 40000, "2001:db8::5", 443, kTcpEstablished));
+  EXPECT_EQ(f.ports[0], htons(443));
+  EXPECT_EQ(f.addressMode, 1);
+  EXPECT_EQ(f.addresses[0].text(), "2001:db8::5");
+  f = CaptureFilterForEndpoint(Tcp6("::", 8080, "::", 0, kTcpListening));  // dual-stack too
+  EXPECT_EQ(f.addressMode, 0);
+  // An IPv4 client of an IPv6 server: the wire carries its IPv4 address.
+  f = CaptureFilterForEndpoint(
+      Tcp6("::ffff:10.0.0.5", 8080, "::ffff:192.0.2.7", 50000, kTcpEstablished));
+  EXPECT_EQ(f.addresses[0], IpAddress::Ipv4(Ip("192.0.2.7")));
 }
 
 // Lookups with fixed answers: one name, one service, one process whose texts are given.

@@ -592,14 +592,15 @@ TEST_F(NetstatPaneTest, SendToPingDnsAndCapture) {
   EXPECT_EQ(filter.ports[0], htons(port_));
   EXPECT_EQ(filter.ports[1], 0);
   EXPECT_EQ(filter.addressMode, 1);
-  EXPECT_EQ(filter.addresses[0], inet_addr(kServer));
+  EXPECT_EQ(filter.addresses[0], IpAddress::Ipv4(inet_addr(kServer)));
   window.shutdown();
   SetUiShuttingDown(false);
 }
 
 // IPv6 rows on ::1 and on an IPv4-mapped address: their cells whole, after the IPv4 rows by
-// local address, and every command: the bare address copied and sent, Connection Properties
-// with the name of a hosts file of the test's own, Kill Connection.
+// local address, and every command: the bare address copied and sent (to Packet Capture in its
+// filter), Connection Properties with the name of a hosts file of the test's own, Kill
+// Connection.
 TEST_F(NetstatPaneTest, Ipv6RowsAndTheirCommands) {
   if (!IsRoot()) GTEST_SKIP() << "a hosts file of its own and the kill need root";
   const HostsFileShown hosts("127.0.0.1 localhost\n::1 ip6-loopback\n");
@@ -645,6 +646,9 @@ TEST_F(NetstatPaneTest, Ipv6RowsAndTheirCommands) {
   EXPECT_EQ(ReadControlText(window.pane(kPingButton), kPingHostBox), "::1");
   netstat->command(kCmdSendToDns);
   EXPECT_EQ(ReadControlText(window.pane(kDnsButton), kDnsHostId), "::1");
+  netstat->command(kCmdSendToCapture);
+  EXPECT_EQ(CurrentCaptureFilter().addresses[0], *ParseIpv6Address("::1"));
+  EXPECT_EQ(CurrentCaptureFilter().ports[0], htons(port));
 
   const auto [caption, text] = CatchPopup([&] { netstat->command(kCmdConnectionProperties); });
   EXPECT_EQ(caption, "Connection Properties :");

@@ -80,13 +80,15 @@ NetLab::NetLab() {
   script += "ip -batch - <<'END'\n" + links + "END\n";
   const std::string inside[] = {
       // client
-      "addr add 198.18.1.2/24 brd + dev e1\nlink set e1 up\n"
+      "addr add 198.18.1.2/24 brd + dev e1\naddr add 2001:2:1::2/64 dev e1 nodad\n"
+      "link set e1 up\n"
       "route add 198.18.0.0/16 via 198.18.1.1\nroute add unreachable 198.18.96.0/24\n"
       "route add 224.0.0.0/4 dev e1\n"
       "addr add 2001:2:0:1::2/64 dev e1\nroute add 2001:2::/48 via 2001:2:0:1::1\n"
       "route add unreachable 2001:2:0:96::/64\n",
       // r1
-      "addr add 198.18.1.1/24 brd + dev e0\naddr add 198.18.2.1/24 dev e1\n"
+      "addr add 198.18.1.1/24 brd + dev e0\naddr add 2001:2:1::1/64 dev e0 nodad\n"
+      "addr add 198.18.2.1/24 dev e1\n"
       "link set e0 up\nlink set e1 up\nroute add 198.18.0.0/16 via 198.18.2.2\n"
       "addr add 2001:2:0:1::1/64 dev e0\naddr add 2001:2:0:2::1/64 dev e1\n"
       "route add 2001:2::/48 via 2001:2:0:2::2\n",

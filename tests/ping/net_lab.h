@@ -9,17 +9,16 @@
 //
 //   client 198.18.1.2 -- .1.1 r1 .2.1 -- .2.2 r2 .3.1 -- .3.2 r3 .4.1 -- .4.2 target
 //
-// and over IPv6 alike, link n being 2001:2:0:n::/64 (client 2001:2:0:1::2 ... target
-// 2001:2:0:4::2), with the same special destinations in 2001:2:0:99::/64 (silent),
-// 2001:2:0:98::/64 (prohibited at r3: reported as unreachable), 2001:2:0:97::/64 (no route at
-// r3) and 2001:2:0:96::/64 (refused by the client's own table);
-//
 // joined by veth pairs, the routers forwarding with no limit on their ICMP reports; r1 answers
 // echoes to the client link's broadcast address 198.18.1.255 and to the all-hosts group
-// 224.0.0.1, which the client sends on that link. r3 also
-// drops 198.18.99.0/24 silently, reports 198.18.98.0/24 as host unreachable and has no route
-// to 198.18.97.0/24 (network unreachable); the client's own table refuses 198.18.96.0/24.
-// Namespaces are named
+// 224.0.0.1, which the client sends on that link. r3 also drops 198.18.99.0/24 silently,
+// reports 198.18.98.0/24 as host unreachable and has no route to 198.18.97.0/24 (network
+// unreachable); the client's own table refuses 198.18.96.0/24.
+// The same path carries IPv6, link n being 2001:2:0:n::/64 (client 2001:2:0:1::2 ... target
+// 2001:2:0:4::2), with the same special destinations in 2001:2:0:99::/64 (silent),
+// 2001:2:0:98::/64 (prohibited at r3: reported as unreachable), 2001:2:0:97::/64 (no route at r3)
+// and 2001:2:0:96::/64 (refused by the client's own table). The client's link also carries
+// 2001:2:1::/64: the client 2001:2:1::2, r1 2001:2:1::1. Namespaces are named
 // "pelorin-ping-<pid>-<n>-<role>" and all removed when the object goes. Needs root.
 class NetLab {
  public:
@@ -51,6 +50,8 @@ class NetLab {
 
 // Addresses of the lab.
 inline constexpr const char* kLabRouter1 = "198.18.1.1";
+inline constexpr const char* kLabClientIpv6 = "2001:2:1::2";
+inline constexpr const char* kLabRouter1Ipv6 = "2001:2:1::1";
 inline constexpr const char* kLabRouter2 = "198.18.2.2";
 inline constexpr const char* kLabRouter3 = "198.18.3.2";
 inline constexpr const char* kLabTarget = "198.18.4.2";

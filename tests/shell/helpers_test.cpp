@@ -177,6 +177,46 @@ TEST_F(WorkerWritesTest, BatchedLineEndsCostWhatThePaneMakesOfThem) {
   EXPECT_EQ(GetOutputText(&pane, kOutputPaneId), all);
 }
 
+// A worker that outruns the pane by far without waiting (a file read): the pane ends exactly as
+// if every append had been shown, past both of its limits, with the UI given a batch at a time.
+TEST_F(WorkerWritesTest, KeepingTheNewestEndsAsIfEverythingHadBeenShown) {
+  std::string all;
+  std::atomic<bool> appended{false}, flushed{false};
+  std::thread worker([&] {
+    OutputBatch batch(NewRunToken(), &pane, kOutputPaneId, OutputBatch::kDefaultCapacity,
+                      OutputBatch::Overflow::kKeepNewest);
+    for (int i = 0; i < 30000; ++i) {
+      std::string piece;
+      if (i % 3 == 0) {
+        piece = std::to_string(i) + std::string(i % 300 == 0 ? 1500 : 300, 'w') + "\r\n";
+      } else if (i % 3 == 1) {
+        for (int line = 0; line < 10; ++line) piece += "x\r\n";
+      } else {
+        piece = "tail \xC3\xA9\r\n";
+      }
+      all += piece;
+      batch.append(piece);
+    }
+    appended = true;  // without a wait for the UI, which takes nothing meanwhile
+    batch.flush();
+    flushed = true;
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!appended && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_TRUE(appended.load());
+  EXPECT_TRUE(WaitUntil([&] { return flushed.load(); }, 10000));
+  worker.join();
+  QWidget everything;
+  MakeOutputPane(&everything, kOutputPaneId, QRect(0, 0, 100, 100), true, OutputScrollBars::Both,
+                 true);
+  AppendOutput(&everything, kOutputPaneId, all);
+  const std::string expected = GetOutputText(&everything, kOutputPaneId);
+  EXPECT_LT(expected.size(), all.size() * 2 / 3);  // both limits were passed
+  EXPECT_TRUE(GetOutputText(&pane, kOutputPaneId) == expected);
+}
+
 TEST(RunToken, WakeDescriptorBecomesReadableOnCancel) {
   RunToken token;
   ASSERT_GE(token.wakeFd(), 0);
