@@ -87,8 +87,8 @@ int main(int argc, char** argv) {
   const uint32_t loopback = htonl(INADDR_LOOPBACK);
   const auto throughHelper = [&](EchoResult* r) { return SendEcho(loopback, 64, 3000, r); };
   const auto inProcess = [&](EchoResult* r) {
-    return SendEchoOnSocket(OpenEchoSocket(EchoSocketKind::Raw), EchoSocketKind::Raw, loopback, 64,
-                            3000, r, -1);
+    return SendEchoOnSocket(OpenEchoSocket(EchoSocketKind::Raw), EchoSocketKind::Raw,
+                            IpAddress::Ipv4(loopback), 64, 3000, r, nullptr, -1);
   };
   TimeEcho(throughHelper, "through the helper");  // its start-up is paid once per session
   TimeEcho(inProcess, "in this process");

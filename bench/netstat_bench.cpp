@@ -1,6 +1,7 @@
 // A Netstat refresh over a large table beside `ss -tanp` on the same table, in one run: 10,000
 // loopback TCP connections (20,000 endpoints) held by two processes, since one process may
-// hold at most 20,000 descriptors here.
+// hold at most 20,000 descriptors here; one holds its connections over IPv4, the other over
+// IPv6, so half of the endpoints are IPv6 ones.
 //
 //   build/default/bench/netstat_bench [connections]   (default 10000)
 //
@@ -37,7 +38,7 @@ namespace {
 
 constexpr int kHolders = 2;
 constexpr int kRounds = 9;
-constexpr const char* kListenAddress[kHolders] = {"127.0.12.31", "127.0.12.32"};
+constexpr const char* kListenAddress[kHolders] = {"127.0.12.31", "::1"};
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "netstat_bench: %s\n", what);
@@ -66,20 +67,28 @@ pid_t StartHolder(const char* address, int count) {
   getrlimit(RLIMIT_NOFILE, &limit);
   limit.rlim_cur = limit.rlim_max;
   setrlimit(RLIMIT_NOFILE, &limit);
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = inet_addr(address);
-  socklen_t length = sizeof sa;
-  if (bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-      listen(listener, 64) != 0 ||
+  sockaddr_storage sa{};
+  socklen_t length = 0;
+  if (in6_addr ipv6; inet_pton(AF_INET6, address, &ipv6) == 1) {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&sa);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_addr = ipv6;
+    length = sizeof *in6;
+  } else {
+    auto* in = reinterpret_cast<sockaddr_in*>(&sa);
+    in->sin_family = AF_INET;
+    in->sin_addr.s_addr = inet_addr(address);
+    length = sizeof *in;
+  }
+  const int listener = socket(sa.ss_family, SOCK_STREAM, 0);
+  if (bind(listener, reinterpret_cast<sockaddr*>(&sa), length) != 0 || listen(listener, 64) != 0 ||
       getsockname(listener, reinterpret_cast<sockaddr*>(&sa), &length) != 0) {
     _exit(1);
   }
   const linger reset{1, 0};
   for (int i = 0; i < count; ++i) {
-    const int client = socket(AF_INET, SOCK_STREAM, 0);
-    if (client < 0 || connect(client, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) _exit(1);
+    const int client = socket(sa.ss_family, SOCK_STREAM, 0);
+    if (client < 0 || connect(client, reinterpret_cast<sockaddr*>(&sa), length) != 0) _exit(1);
     setsockopt(client, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     const int server = accept(listener, nullptr, nullptr);
     if (server < 0) _exit(1);
@@ -154,8 +163,11 @@ int main(int argc, char** argv) {
   if (!snapshot) Fail("no snapshot");
   const size_t tcp = size_t(std::count_if(snapshot->records.begin(), snapshot->records.end(),
                                           [](const EndpointRecord& r) { return r.protocol == 0; }));
+  const size_t ipv6 = size_t(std::count_if(snapshot->records.begin(), snapshot->records.end(),
+                                           [](const EndpointRecord& r) { return r.ipv6; }));
   const size_t ssRows = SsLines("ss -tanH");
-  if (tcp < size_t(connections) * 2 || ssRows < size_t(connections) * 2) {
+  if (tcp < size_t(connections) * 2 || ssRows < size_t(connections) * 2 ||
+      ipv6 < size_t(connections / kHolders) * 2) {
     Fail("the table does not hold the connections");
   }
   if (RunningHelperId() == 0) Fail("the owners did not come through the helper");
@@ -195,8 +207,10 @@ int main(int argc, char** argv) {
   // The timed refresh must have shown the table, or it measured something else.
   if (pane.model()->rowCount() < connections * 2) Fail("the pane's list does not hold the table");
   const double sspMs = Median(ssp);
-  std::printf("\nTCP endpoints: %zu (ss -tan lists %zu), all endpoints: %zu, %d rounds, medians\n",
-              tcp, ssRows, snapshot->records.size(), kRounds);
+  std::printf(
+      "\nTCP endpoints: %zu (ss -tan lists %zu), IPv6 ones: %zu, all endpoints: %zu, %d rounds, "
+      "medians\n",
+      tcp, ssRows, ipv6, snapshot->records.size(), kRounds);
   std::printf("  %-44s %8.1f ms\n", "ss -tanp > /dev/null", sspMs);
   std::printf("  %-44s %8.1f ms\n", "ss -tan > /dev/null (no owners)", Median(ss));
   std::printf("  %-44s %8.1f ms  %5.2fx ss -tanp\n", "snapshot, owners through the helper",

@@ -28,6 +28,7 @@
 #include "netstat/endpoint_source.h"
 #include "netstat/process_info.h"
 #include "ping/echo.h"
+#include "ping/echo_packet.h"
 
 namespace {
 
@@ -74,8 +75,12 @@ std::vector<uint32_t> LocalBroadcasts() {
 }
 
 // An echo goes to one host: never to the unspecified or the limited broadcast address, a
-// multicast group, or the broadcast address of a subnet of this machine's interfaces.
-bool IsUnicastDestination(uint32_t destination) {
+// multicast group, or the broadcast address of a subnet of this machine's interfaces. An IPv6
+// echo never goes to ::, a group, or an IPv4-mapped address (an IPv4 host, which the checks of
+// IPv4 would have to judge).
+bool IsUnicastDestination(const IpAddress& address) {
+  if (address.isIpv6()) return IsSingleHostIpv6(address);
+  const uint32_t destination = address.ipv4();
   const uint32_t host = ntohl(destination);
   if (host == 0 || host == 0xFFFFFFFF || (host >> 28) == 0xE) return false;
   const std::vector<uint32_t> broadcasts = LocalBroadcasts();
@@ -181,7 +186,7 @@ void RunEcho(const HelperJob& job) {
   {
     RaisedCapabilities raw({CAP_NET_RAW});
     if (raw.ok()) {
-      fd = OpenEchoSocket(EchoSocketKind::Raw);
+      fd = OpenEchoSocket(EchoSocketKind::Raw, request.destination.family());
       error = fd < 0 ? errno : 0;
     }
   }
@@ -190,12 +195,13 @@ void RunEcho(const HelperJob& job) {
     return;
   }
   EchoResult result;
+  IpAddress answerer;
   const int answered = SendEchoOnSocket(fd, EchoSocketKind::Raw, request.destination, request.ttl,
-                                        request.timeoutMs, &result, job.wakeFd);
+                                        request.timeoutMs, &result, &answerer, job.wakeFd);
   auto reply = NewHelperRecord<HelperEchoReply>(kHelperEchoResult, request.id);
   reply.answered = answered;
   reply.status = result.status;
-  reply.address = WireIpv4(result.address);
+  reply.address = WireAddressOf(answerer);
   reply.roundTripMs = result.roundTripMs;
   Send(job, reply);
 }

@@ -97,7 +97,7 @@ int DecodeEcho(const HelperEchoRequest& r, HelperRequest* request) {
   if (r.ttl > 255) return EINVAL;
   request->ttl = uint8_t(r.ttl);
   request->timeoutMs = r.timeoutMs;
-  return Ipv4Of(r.destination, &request->destination);
+  return AddressOf(r.destination, &request->destination);
 }
 
 int DecodeCapture(const HelperCaptureRequest& r, HelperRequest* request) {
@@ -107,10 +107,12 @@ int DecodeCapture(const HelperCaptureRequest& r, HelperRequest* request) {
 
 int DecodeKill(const HelperKillRequest& r, HelperRequest* request) {
   if (r.local.family != r.remote.family) return EINVAL;
-  if (const int error = Ipv4Of(r.local, &request->localAddress); error != 0) return error;
-  if (const int error = Ipv4Of(r.remote, &request->remoteAddress); error != 0) return error;
+  if (const int error = AddressOf(r.local, &request->localAddress); error != 0) return error;
+  if (const int error = AddressOf(r.remote, &request->remoteAddress); error != 0) return error;
   // An established connection has both ends.
-  if (r.localPort == 0 || r.remotePort == 0 || request->remoteAddress == 0) return EINVAL;
+  if (r.localPort == 0 || r.remotePort == 0 || request->remoteAddress.isUnspecified()) {
+    return EINVAL;
+  }
   request->localPort = r.localPort;
   request->remotePort = r.remotePort;
   return 0;
@@ -257,6 +259,13 @@ WireAddress WireAddressOf(const IpAddress& address) {
   wire.family = address.isIpv4() ? kWireIpv4 : kWireIpv6;
   std::memcpy(wire.bytes, address.bytes().data(), sizeof wire.bytes);
   return wire;
+}
+
+IpAddress AddressOfWire(const WireAddress& wire) {
+  if (wire.family == kWireIpv6) return IpAddress::Ipv6(wire.bytes);
+  uint32_t ipv4 = 0;
+  if (wire.family == kWireIpv4) std::memcpy(&ipv4, wire.bytes, sizeof ipv4);
+  return IpAddress::Ipv4(ipv4);
 }
 
 WireCaptureFilter WireFilterOf(const CaptureFilter& filter) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "capture/capture_filter.h"
+#include "shell/ip_address.h"
 
 // The records the window and pelorin-helper exchange over their socket pair. The socket keeps
 // record boundaries (SOCK_SEQPACKET): one record per message, each a fixed layout of its type in
@@ -65,10 +66,10 @@ struct WireAddress {
   uint8_t bytes[16] = {};
 };
 
-// One ICMP echo on a raw socket, only where the window's ICMP datagram socket is refused.
+// One ICMP or ICMPv6 echo on a raw socket, only where the window's datagram socket is refused.
 struct HelperEchoRequest {
   HelperHeader header;
-  WireAddress destination;  // unicast only
+  WireAddress destination;  // unicast only: IPv4 or IPv6, not IPv4-mapped
   uint32_t ttl = 0;         // 0 to 255 (0 goes out as 255)
   uint32_t timeoutMs = 0;   // 0 waits 3000 ms; longer waits are cut to the echo service's limit
 };
@@ -94,7 +95,7 @@ struct HelperCaptureRequest {
   WireCaptureFilter filter;
 };
 
-// Ends the one established TCP connection with this four-tuple.
+// Ends the one established TCP connection with this four-tuple (both addresses of one family).
 struct HelperKillRequest {
   HelperHeader header;
   WireAddress local;
@@ -202,21 +203,20 @@ inline constexpr size_t kHelperRecordLimit = sizeof(HelperFactReply) > sizeof(He
                                                  ? sizeof(HelperFactReply)
                                                  : sizeof(HelperOwnerNamesReply);
 
-// A request as the helper acts on it, every field checked. Addresses are IPv4, network order,
-// but a capture's, which may be IPv6.
+// A request as the helper acts on it, every field checked.
 struct HelperRequest {
   HelperRecordType type = kHelperHello;
   uint32_t id = 0;
   // kHelperEcho
-  uint32_t destination = 0;
+  IpAddress destination;
   uint8_t ttl = 0;
   uint32_t timeoutMs = 0;
   // kHelperCapture
   IpAddress captureAddress;
   CaptureFilter filter;
   // kHelperKill
-  uint32_t localAddress = 0;
-  uint32_t remoteAddress = 0;
+  IpAddress localAddress;
+  IpAddress remoteAddress;
   uint16_t localPort = 0;
   uint16_t remotePort = 0;
   // kHelperFlush
@@ -230,8 +230,8 @@ struct HelperRequest {
 // Reads one received request. 0 when it is whole and every field within its limits; else the
 // errno to answer it with: EINVAL for a record of another version, type or length, or with a
 // field out of its range (a filter's address 0.0.0.0 or :: too); EAFNOSUPPORT for an IPv6
-// address in a request that serves IPv4 only (echo, kill, flush). `request->id`
-// is set whenever the header could be read, so the refusal reaches its caller.
+// address in a request that serves IPv4 only (flush). `request->id` is set whenever the header
+// could be read, so the refusal reaches its caller.
 int DecodeHelperRequest(const uint8_t* data, size_t size, HelperRequest* request);
 
 // Checks one received reply: its version, a known type with the length of its layout, and the
@@ -254,4 +254,6 @@ Record NewHelperRecord(HelperRecordType type, uint32_t id = 0) {
 
 WireAddress WireIpv4(uint32_t address);
 WireAddress WireAddressOf(const IpAddress& address);
+// The address a reply carries; one of another family reads as 0.0.0.0.
+IpAddress AddressOfWire(const WireAddress& wire);
 WireCaptureFilter WireFilterOf(const CaptureFilter& filter);

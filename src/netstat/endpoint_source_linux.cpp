@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -84,22 +85,25 @@ class DiagSocketFd {
 // kernels list those only for a request that names that bit.
 constexpr uint32_t kEndpointStates = (1u << 13) - 1;
 
-inet_diag_req_v2 RequestFor(uint8_t protocol) {
+inet_diag_req_v2 RequestFor(uint8_t family, uint8_t protocol, uint32_t states = kEndpointStates) {
   inet_diag_req_v2 request{};
-  request.sdiag_family = AF_INET;
+  request.sdiag_family = family;
   request.sdiag_protocol = protocol;
-  request.idiag_states = kEndpointStates;
+  request.idiag_states = states;
   return request;
 }
 
-bool DumpSockets(DiagSocketFd& diag, uint8_t protocol, uint32_t sequence,
-                 std::vector<DiagSocket>& out) {
-  if (!diag.send(SOCK_DIAG_BY_FAMILY, NLM_F_DUMP, sequence, RequestFor(protocol))) return false;
+// Appends the sockets of the family and protocol in these states (bit n: Linux state n).
+bool DumpSockets(DiagSocketFd& diag, uint8_t family, uint8_t protocol, uint32_t sequence,
+                 std::vector<DiagSocket>& out, uint32_t states = kEndpointStates) {
+  if (!diag.send(SOCK_DIAG_BY_FAMILY, NLM_F_DUMP, sequence, RequestFor(family, protocol, states))) {
+    return false;
+  }
   std::vector<uint8_t> buffer(kReceiveBuffer);
   for (;;) {
     const ssize_t n = diag.receive(buffer);
     if (n <= 0) return false;
-    switch (ParseDiagDatagram(buffer.data(), size_t(n), sequence, out)) {
+    switch (ParseDiagDatagram(buffer.data(), size_t(n), sequence, out, nullptr, family)) {
       case DiagDumpStatus::Done:
         return true;
       case DiagDumpStatus::Failed:
@@ -177,11 +181,14 @@ EndpointOwners OwnersOf(const std::vector<DiagSocket>& tcp, const std::vector<Di
   return owners;
 }
 
-// The TCP and UDP tables of this moment, in the kernel's order; false when they cannot be read.
+// The TCP and UDP tables of this moment, each with its IPv4 sockets in the kernel's order, then
+// its IPv6 ones; false when they cannot be read.
 bool DumpEndpoints(std::vector<DiagSocket>& tcp, std::vector<DiagSocket>& udp) {
   DiagSocketFd diag;
-  return diag.valid() && DumpSockets(diag, IPPROTO_TCP, 1, tcp) &&
-         DumpSockets(diag, IPPROTO_UDP, 2, udp);
+  return diag.valid() && DumpSockets(diag, AF_INET, IPPROTO_TCP, 1, tcp) &&
+         DumpSockets(diag, AF_INET6, IPPROTO_TCP, 2, tcp) &&
+         DumpSockets(diag, AF_INET, IPPROTO_UDP, 3, udp) &&
+         DumpSockets(diag, AF_INET6, IPPROTO_UDP, 4, udp);
 }
 
 // The owners the helper finds: every process's, where it holds the privileges.
@@ -225,8 +232,8 @@ std::shared_ptr<const EndpointSnapshot> BuildEndpointSnapshot() {
 
 int DestroyTcpConnection(const EndpointRecord& record) {
   auto request = NewHelperRecord<HelperKillRequest>(kHelperKill);
-  request.local = WireIpv4(record.localAddress);
-  request.remote = WireIpv4(record.remoteAddress);
+  request.local = WireAddressOf(LocalAddressOf(record));
+  request.remote = WireAddressOf(RemoteAddressOf(record));
   request.localPort = static_cast<uint16_t>(record.localPort & 0xFFFF);
   request.remotePort = static_cast<uint16_t>(record.remotePort & 0xFFFF);
   HelperCall call(request);
@@ -234,43 +241,45 @@ int DestroyTcpConnection(const EndpointRecord& record) {
   return HelperCall::Finish(call, reply, kHelperQuickTimeoutMs);
 }
 
-int DestroyEstablishedConnection(uint32_t localAddress, uint16_t localPort, uint32_t remoteAddress,
-                                 uint16_t remotePort) {
+int DestroyEstablishedConnection(const IpAddress& localAddress, uint16_t localPort,
+                                 const IpAddress& remoteAddress, uint16_t remotePort) {
+  if (localAddress.family() != remoteAddress.family()) return EINVAL;
   DiagSocketFd diag;
   if (!diag.valid()) return errno;
-  inet_diag_req_v2 request = RequestFor(IPPROTO_TCP);
+  // The kernel finds a socket by its addresses and, when no connection matches, falls back to
+  // a listener on the local port; and a link-local connection only on the interface it is bound
+  // to. So the connection is found first among the established ones, and only that very socket
+  // (by its interface and cookie) is destroyed: a connection that has gone never takes its
+  // server's listener with it.
+  const uint8_t family = localAddress.isIpv4() ? AF_INET : AF_INET6;
+  std::vector<DiagSocket> established;
+  if (!DumpSockets(diag, family, IPPROTO_TCP, 1, established, 1u << TCP_ESTABLISHED)) return EIO;
+  const DiagSocket* found = nullptr;
+  for (const DiagSocket& s : established) {
+    if (LocalAddressOf(s) != localAddress || s.localPort != localPort ||
+        RemoteAddressOf(s) != remoteAddress || s.remotePort != remotePort) {
+      continue;
+    }
+    if (found != nullptr) return ENOENT;  // not one connection
+    found = &s;
+  }
+  if (found == nullptr || found->linuxState != TCP_ESTABLISHED) return ENOENT;
+
+  inet_diag_req_v2 request = RequestFor(family, IPPROTO_TCP);
   request.id.idiag_sport = localPort;
   request.id.idiag_dport = remotePort;
-  request.id.idiag_src[0] = localAddress;
-  request.id.idiag_dst[0] = remoteAddress;
-  request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
-  request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
-
-  // The kernel finds a socket by its addresses and, when no connection matches, falls back to
-  // a listener on the local port. So the connection is looked up first, and only that very
-  // socket (by its cookie) is destroyed, and only when it is established: a connection that has
-  // gone never takes its server's listener with it.
+  // An IPv4 address takes the first 4 bytes, the rest stays 0.
+  const size_t size = localAddress.isIpv4() ? 4 : 16;
+  std::memcpy(request.id.idiag_src, localAddress.bytes().data(), size);
+  std::memcpy(request.id.idiag_dst, remoteAddress.bytes().data(), size);
+  request.id.idiag_if = found->interfaceIndex;
+  request.id.idiag_cookie[0] = found->cookie[0];
+  request.id.idiag_cookie[1] = found->cookie[1];
   std::vector<uint8_t> buffer(kReceiveBuffer);
-  std::vector<DiagSocket> found;
-  int error = 0;
-  if (!diag.send(SOCK_DIAG_BY_FAMILY, 0, 1, request)) return errno;
+  if (!diag.send(SOCK_DESTROY, NLM_F_ACK, 2, request)) return errno;
   const ssize_t n = diag.receive(buffer);
   if (n <= 0) return EIO;
-  if (ParseDiagDatagram(buffer.data(), size_t(n), 1, found, &error) == DiagDumpStatus::Failed) {
-    return error != 0 ? error : EIO;
-  }
-  if (found.size() != 1 || found[0].localAddress != localAddress ||
-      found[0].localPort != localPort || found[0].remoteAddress != remoteAddress ||
-      found[0].remotePort != remotePort || found[0].linuxState != TCP_ESTABLISHED) {
-    return ENOENT;
-  }
-
-  request.id.idiag_cookie[0] = found[0].cookie[0];
-  request.id.idiag_cookie[1] = found[0].cookie[1];
-  if (!diag.send(SOCK_DESTROY, NLM_F_ACK, 2, request)) return errno;
-  const ssize_t m = diag.receive(buffer);
-  if (m <= 0) return EIO;
-  const int result = ParseNetlinkAck(buffer.data(), size_t(m), 2);
+  const int result = ParseNetlinkAck(buffer.data(), size_t(n), 2);
   return result < 0 ? EIO : result;
 }
 

@@ -5,7 +5,6 @@
 #include <tuple>
 
 #include "shell/format_bounded.h"
-#include "shell/ipv4_text.h"
 
 namespace {
 
@@ -14,18 +13,18 @@ uint16_t HostPort(uint32_t portField) {
   return static_cast<uint16_t>((network >> 8) | (network << 8));
 }
 
-uint32_t HostAddress(uint32_t networkOrder) {
-  uint8_t b[4];
-  std::memcpy(b, &networkOrder, sizeof b);
-  return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
-}
-
-std::string AddressText(uint32_t address, unsigned port) {
-  return FormatLine(kLineCapacity, "%s:%u", DottedAddress(address).c_str(), port);
+template <typename Record>
+IpAddress AddressOf(const Record& r, uint32_t ipv4, const uint8_t (&ipv6)[16]) {
+  return r.ipv6 ? IpAddress::Ipv6(ipv6) : IpAddress::Ipv4(ipv4);
 }
 
 int Sign(int64_t difference) {
   return difference < 0 ? -1 : (difference > 0 ? 1 : 0);
+}
+
+int CompareAddresses(const IpAddress& a, const IpAddress& b) {
+  const auto order = a <=> b;
+  return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 
 unsigned char FoldCase(unsigned char c) {
@@ -45,10 +44,13 @@ int CompareNames(const char* a, const char* b) {
 EndpointRecord RecordOf(uint32_t protocol, const DiagSocket& s, const EndpointOwners& owners) {
   EndpointRecord r{};
   r.protocol = protocol;
+  r.ipv6 = s.ipv6;
   r.localAddress = s.localAddress;
+  std::memcpy(r.localAddress6, s.localAddress6, sizeof r.localAddress6);
   r.localPort = s.localPort;
   if (protocol == kEndpointTcp) {
     r.remoteAddress = s.remoteAddress;
+    std::memcpy(r.remoteAddress6, s.remoteAddress6, sizeof r.remoteAddress6);
     r.remotePort = s.remotePort;
     r.state = TcpStateFromLinux(s.linuxState);
   }
@@ -67,6 +69,22 @@ EndpointRecord RecordOf(uint32_t protocol, const DiagSocket& s, const EndpointOw
 }
 
 }  // namespace
+
+IpAddress LocalAddressOf(const EndpointRecord& r) {
+  return AddressOf(r, r.localAddress, r.localAddress6);
+}
+
+IpAddress RemoteAddressOf(const EndpointRecord& r) {
+  return AddressOf(r, r.remoteAddress, r.remoteAddress6);
+}
+
+IpAddress LocalAddressOf(const DiagSocket& s) {
+  return AddressOf(s, s.localAddress, s.localAddress6);
+}
+
+IpAddress RemoteAddressOf(const DiagSocket& s) {
+  return AddressOf(s, s.remoteAddress, s.remoteAddress6);
+}
 
 uint32_t TcpStateFromLinux(uint8_t linuxState) {
   // The kernel's numbering (include/net/tcp_states.h). A request socket (NEW_SYN_RECV) is a
@@ -110,8 +128,8 @@ const char* TcpStateName(uint32_t state) {
 
 void SortTableOrder(std::vector<DiagSocket>& sockets) {
   const auto key = [](const DiagSocket& s) {
-    return std::make_tuple(HostAddress(s.localAddress), HostPort(s.localPort),
-                           HostAddress(s.remoteAddress), HostPort(s.remotePort));
+    return std::make_tuple(LocalAddressOf(s), HostPort(s.localPort), RemoteAddressOf(s),
+                           HostPort(s.remotePort));
   };
   std::sort(sockets.begin(), sockets.end(),
             [&](const DiagSocket& a, const DiagSocket& b) { return key(a) < key(b); });
@@ -154,12 +172,13 @@ std::string EndpointCellText(const EndpointRecord& r, int column) {
     case kColumnProto:
       return udp ? "UDP" : "TCP";
     case kColumnLocal:
-      return AddressText(r.localAddress, HostPort(r.localPort));
-    case kColumnRemote:
+      return EndpointText(LocalAddressOf(r), HostPort(r.localPort));
+    case kColumnRemote: {
       if (udp) return "*.*";
-      return AddressText(r.remoteAddress, (r.remoteAddress == 0 && r.state != kTcpEstablished)
-                                              ? 0u
-                                              : unsigned{HostPort(r.remotePort)});
+      const IpAddress remote = RemoteAddressOf(r);
+      const bool noPeer = remote.isUnspecified() && r.state != kTcpEstablished;
+      return EndpointText(remote, noPeer ? 0 : HostPort(r.remotePort));
+    }
     case kColumnState:
       return udp ? std::string() : TcpStateName(r.state);
     default:
@@ -192,10 +211,10 @@ int CompareEndpoints(const EndpointRecord& a, const EndpointRecord& b, int sortC
       result = Sign(int64_t{a.protocol} - int64_t{b.protocol});
       break;
     case kColumnLocal:
-      result = Sign(int64_t{HostAddress(a.localAddress)} - int64_t{HostAddress(b.localAddress)});
+      result = CompareAddresses(LocalAddressOf(a), LocalAddressOf(b));
       break;
     case kColumnRemote:
-      result = Sign(int64_t{HostAddress(a.remoteAddress)} - int64_t{HostAddress(b.remoteAddress)});
+      result = CompareAddresses(RemoteAddressOf(a), RemoteAddressOf(b));
       break;
     case kColumnState:
       result = Sign(int64_t{a.state} - int64_t{b.state});

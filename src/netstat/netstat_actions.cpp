@@ -1,6 +1,7 @@
 #include "netstat/netstat_actions.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "netstat/proc_text.h"
@@ -15,10 +16,13 @@ std::string Piece(const char* format, const std::string& value) {
   return FormatLine(kPropertiesPieceCapacity, format, value.c_str());
 }
 
-// The host name and service lines of an "address:port" cell.
+// The host name and service lines of an "address:port" or "[address]:port" cell.
 std::string NameAndServiceLines(const std::string& cell, bool udp, const PropertyLookups& l) {
   const size_t colon = cell.rfind(':');
-  const std::string address = colon == std::string::npos ? cell : cell.substr(0, colon);
+  std::string address = colon == std::string::npos ? cell : cell.substr(0, colon);
+  if (address.size() >= 2 && address.front() == '[' && address.back() == ']') {
+    address = address.substr(1, address.size() - 2);
+  }
   const int port = colon == std::string::npos ? 0 : std::atoi(cell.c_str() + colon + 1);
   std::optional<std::string> host = l.hostName ? l.hostName(address) : std::nullopt;
   std::optional<std::string> service;
@@ -54,17 +58,23 @@ CaptureFilter CaptureFilterForEndpoint(const EndpointRecord& r) {
   CaptureFilter filter{};
   const bool udp = r.protocol == kEndpointUdp;
   const bool local = udp || r.state == kTcpListening;
-  const uint32_t address = local ? r.localAddress : r.remoteAddress;
+  IpAddress address = local ? LocalAddressOf(r) : RemoteAddressOf(r);
   const uint32_t port = local ? r.localPort : r.remotePort;
   filter.includeTcp = udp ? 0 : 1;
   filter.includeUdp = udp ? 1 : 0;
   filter.portMode = 1;
   filter.ports[0] = static_cast<uint16_t>(port & 0xFFFF);
-  if (local && address == 0) {
+  if (address.isIpv4Mapped()) {
+    // An IPv4 peer of an IPv6 socket: its packets carry the IPv4 address.
+    uint32_t ipv4;
+    std::memcpy(&ipv4, address.bytes().data() + 12, sizeof ipv4);
+    address = IpAddress::Ipv4(ipv4);
+  }
+  if (local && address.isUnspecified()) {
     filter.addressMode = 0;
   } else {
     filter.addressMode = 1;
-    filter.addresses[0] = IpAddress::Ipv4(address);
+    filter.addresses[0] = address;
   }
   return filter;
 }

@@ -21,7 +21,8 @@ RowCells CellsOf(const EndpointRecord& record);
 std::string FormatRowLine(const RowCells& cells);
 
 // The filter that captures one endpoint's traffic: its local side for UDP and for a listening
-// TCP endpoint (any address when that is 0.0.0.0), its remote side for every other TCP one.
+// TCP endpoint (any address when that is 0.0.0.0 or ::), its remote side for every other TCP
+// one. An IPv4-mapped address is given as the IPv4 address its packets carry.
 CaptureFilter CaptureFilterForEndpoint(const EndpointRecord& record);
 
 // The Connection Properties text is held in this many bytes (terminator included).
@@ -33,7 +34,7 @@ inline constexpr size_t kProcessTextCapacity = 2000;
 
 // The lookups the text needs, so its rules are checked without a resolver or processes.
 struct PropertyLookups {
-  // The host name of a dotted address.
+  // The host name of an address (dotted, or IPv6 text).
   std::function<std::optional<std::string>(const std::string& address)> hostName;
   // The service name of a port (host byte order) for "tcp" or "udp".
   std::function<std::optional<std::string>(uint16_t port, bool udp)> serviceName;

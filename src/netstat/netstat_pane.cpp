@@ -26,7 +26,6 @@
 #include "netstat/text_popup.h"
 #include "ping/ping_pane.h"
 #include "shell/controls.h"
-#include "shell/ipv4_text.h"
 #include "shell/message_presenter.h"
 #include "shell/output.h"
 #include "shell/output_menu.h"
@@ -42,7 +41,7 @@ constexpr const char* kNoConnection = "No Connection Selected!";
 constexpr int kColumnWidths[kEndpointColumns] = {150, 40, 120, 120, 100};  // pixels
 // The widest text of an address column. The address and state columns are widened where the
 // font in use needs more room than those widths give, so that no address or state is ever cut.
-constexpr const char* kWidestAddress = "255.255.255.255:65535";
+constexpr const char* kWidestAddress = "[ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255]:65535";
 constexpr const char* kIntervals[] = {"Manual",    "1 Second",  "2 Seconds",
                                       "3 Seconds", "4 Seconds", "5 Seconds"};
 // A process that was just sent SIGKILL is given this long to be gone before the list is
@@ -138,8 +137,8 @@ bool Confirmed(QWidget* owner, const char* question) {
 }
 
 bool SameEndpoint(const EndpointRecord* a, const EndpointRecord& b) {
-  return a != nullptr && a->protocol == b.protocol && a->localAddress == b.localAddress &&
-         a->localPort == b.localPort && a->remoteAddress == b.remoteAddress &&
+  return a != nullptr && a->protocol == b.protocol && LocalAddressOf(*a) == LocalAddressOf(b) &&
+         a->localPort == b.localPort && RemoteAddressOf(*a) == RemoteAddressOf(b) &&
          a->remotePort == b.remotePort;
 }
 
@@ -325,7 +324,7 @@ void NetstatPane::command(int id) {
       break;
     case kCmdCopyIp:
       if (const EndpointRecord* r = selectedRecord(kNoItem)) {
-        CopyTextToClipboard(DottedAddress(r->remoteAddress).c_str());
+        CopyTextToClipboard(RemoteAddressOf(*r).text().c_str());
       }
       break;
     default:
@@ -541,7 +540,7 @@ void NetstatPane::terminateProcess() {
 void NetstatPane::sendTo(int command) {
   const EndpointRecord* r = selectedRecord(kNoItem);
   if (r == nullptr) return;
-  const std::string remote = DottedAddress(r->remoteAddress);
+  const std::string remote = RemoteAddressOf(*r).text();
   if (command == kCmdSendToPing) {
     PingSendTo(remote);
   } else if (command == kCmdSendToDns) {

@@ -33,9 +33,10 @@ inline constexpr int kCmdCopyList = 40032;
 inline constexpr int kCmdCopyLine = 40033;
 inline constexpr int kCmdCopyIp = 40034;
 
-// The Netstat module: the system's IPv4 TCP and UDP endpoints with their owners, filtered,
-// sorted by a clicked column and refreshed on request or on a timer, with per-row commands in
-// a context menu. The tables are gathered on a worker thread; the list shows one snapshot.
+// The Netstat module: the system's TCP and UDP endpoints (IPv4 and IPv6) with their owners,
+// filtered, sorted by a clicked column and refreshed on request or on a timer, with per-row
+// commands in a context menu. The tables are gathered on a worker thread; the list shows one
+// snapshot.
 class NetstatPane : public ModulePane {
   Q_OBJECT
 

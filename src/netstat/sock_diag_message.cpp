@@ -56,13 +56,24 @@ std::optional<int> CarriedError(const Bytes& payload) {
   return -code;
 }
 
+// The identity's two addresses: 16 bytes each, of which IPv4 uses the first 4.
+constexpr size_t kSourceAt = 8;
+constexpr size_t kDestinationAt = 24;
+
 DiagSocket SocketOf(const Bytes& m) {
   DiagSocket s;
   s.linuxState = m.at<uint8_t>(1);
   s.localPort = m.at<uint16_t>(4);
   s.remotePort = m.at<uint16_t>(6);
-  s.localAddress = m.at<uint32_t>(8);
-  s.remoteAddress = m.at<uint32_t>(24);
+  if (m.at<uint8_t>(0) == kFamilyInet6) {
+    s.ipv6 = true;
+    std::memcpy(s.localAddress6, m.data + kSourceAt, sizeof s.localAddress6);
+    std::memcpy(s.remoteAddress6, m.data + kDestinationAt, sizeof s.remoteAddress6);
+  } else {
+    s.localAddress = m.at<uint32_t>(kSourceAt);
+    s.remoteAddress = m.at<uint32_t>(kDestinationAt);
+  }
+  s.interfaceIndex = m.at<uint32_t>(40);
   s.cookie[0] = m.at<uint32_t>(44);
   s.cookie[1] = m.at<uint32_t>(48);
   s.inode = m.at<uint32_t>(68);
@@ -72,7 +83,7 @@ DiagSocket SocketOf(const Bytes& m) {
 }  // namespace
 
 DiagDumpStatus ParseDiagDatagram(const uint8_t* data, size_t size, uint32_t sequence,
-                                 std::vector<DiagSocket>& out, int* errorCode) {
+                                 std::vector<DiagSocket>& out, int* errorCode, uint8_t family) {
   if (errorCode) *errorCode = 0;
   const Bytes datagram{data, data ? size : 0};
   if (datagram.size == 0) return DiagDumpStatus::Failed;
@@ -93,7 +104,7 @@ DiagDumpStatus ParseDiagDatagram(const uint8_t* data, size_t size, uint32_t sequ
       }
       case kSockDiagByFamily:
         if (message.payload.size < kInetDiagMessageSize) return DiagDumpStatus::Failed;
-        if (message.payload.at<uint8_t>(0) == kFamilyInet) out.push_back(SocketOf(message.payload));
+        if (message.payload.at<uint8_t>(0) == family) out.push_back(SocketOf(message.payload));
         break;
       default:
         break;  // nothing the tables use

@@ -17,6 +17,7 @@ inline constexpr uint16_t kNetlinkDone = 3;
 inline constexpr uint16_t kSockDiagByFamily = 20;
 inline constexpr uint16_t kSockDestroy = 21;
 inline constexpr uint8_t kFamilyInet = 2;
+inline constexpr uint8_t kFamilyInet6 = 10;
 
 enum class DiagDumpStatus {
   More,    // the datagram was read; the dump goes on
@@ -24,11 +25,13 @@ enum class DiagDumpStatus {
   Failed,  // the kernel reported an error or the bytes are not a dump answer
 };
 
-// Reads one datagram of a dump answer, appending its IPv4 sockets to `out`. Messages of another
-// sequence number are skipped. On Failed, `*errorCode` (if given) gets the kernel's errno, or 0
+// Reads one datagram of a dump answer, appending its sockets of `family` (kFamilyInet or
+// kFamilyInet6, the family asked for) to `out`. Messages of another sequence number or family
+// are skipped. On Failed, `*errorCode` (if given) gets the kernel's errno, or 0
 // for malformed bytes.
 DiagDumpStatus ParseDiagDatagram(const uint8_t* data, size_t size, uint32_t sequence,
-                                 std::vector<DiagSocket>& out, int* errorCode = nullptr);
+                                 std::vector<DiagSocket>& out, int* errorCode = nullptr,
+                                 uint8_t family = kFamilyInet);
 
 // The answer to a request sent with an acknowledgement asked for: 0 when the kernel accepted
 // it, its errno when it refused, -1 when the bytes hold no acknowledgement of `sequence`.

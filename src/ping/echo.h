@@ -3,17 +3,19 @@
 #include <cstdint>
 
 #include "ping/echo_status.h"
+#include "shell/ip_address.h"
 
-// The ICMP echo service: one echo request with a chosen time-to-live, and who answered it.
+// The ICMP echo service: one echo request with a chosen time-to-live, and who answered it; over
+// ICMPv6 with the hop limit for an IPv6 destination.
 
-// The socket the service sends with, chosen once by LoadEchoService: an ICMP datagram socket
-// of this process, or a raw ICMP socket of the privileged helper.
+// The socket the service sends with, chosen once by LoadEchoService: an ICMP (ICMPv6) datagram
+// socket of this process, or a raw ICMP (ICMPv6) socket of the privileged helper.
 enum class EchoSocketKind { None, Datagram, Raw };
 
 // Finds a way to send echo requests: an ICMP datagram socket where the system allows this user
-// one (net.ipv4.ping_group_range), else the helper's raw ICMP socket when the helper holds
-// CAP_NET_RAW. Returns 1 when one of them can be used, else 0; the choice stays for the life of
-// the process.
+// one (net.ipv4.ping_group_range, which rules ICMPv6 datagram sockets too), else the helper's
+// raw sockets when the helper holds CAP_NET_RAW. Returns 1 when one of them can be used, else 0;
+// the choice stays for the life of the process.
 int LoadEchoService();
 EchoSocketKind LoadedEchoSocketKind();
 
@@ -31,13 +33,20 @@ inline constexpr uint32_t kLongestEchoTimeoutMs = 60000;
 // wait ends at once as a failed echo.
 int SendEcho(uint32_t destination, int ttl, uint32_t timeoutMs, EchoResult* result,
              int wakeFd = -1);
+// The same to an address of either family, with who answered in `answerer` (if given) as well:
+// of the destination's family, 0.0.0.0 or :: for nobody. An IPv6 echo is an ICMPv6 one with
+// `ttl` as its hop limit, and leaves the result's `address` 0; :: itself, a group and an
+// IPv4-mapped address are refused as BAD_DESTINATION.
+int SendEcho(const IpAddress& destination, int ttl, uint32_t timeoutMs, EchoResult* result,
+             IpAddress* answerer, int wakeFd = -1);
 
 // One echo with TTL 128 and a time-out of 3000 ms: the round-trip time, or -1 on failure.
 int PingOnce(uint32_t destination, int wakeFd = -1);
+int PingOnce(const IpAddress& destination, int wakeFd = -1);
 
 // The two halves of SendEcho in the process that owns the socket (the helper for a raw one):
-// opens a non-blocking socket of the kind (-1 on failure, errno set), and sends the echo on it,
-// closing it.
-int OpenEchoSocket(EchoSocketKind kind);
-int SendEchoOnSocket(int fd, EchoSocketKind kind, uint32_t destination, int ttl, uint32_t timeoutMs,
-                     EchoResult* result, int wakeFd);
+// opens a non-blocking socket of the kind for the family (-1 on failure, errno set), and sends
+// the echo on it, closing it.
+int OpenEchoSocket(EchoSocketKind kind, IpAddress::Family family = IpAddress::Family::kIpv4);
+int SendEchoOnSocket(int fd, EchoSocketKind kind, const IpAddress& destination, int ttl,
+                     uint32_t timeoutMs, EchoResult* result, IpAddress* answerer, int wakeFd);

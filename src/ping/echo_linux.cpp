@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -20,6 +21,7 @@
 #include "helper/helper_client.h"
 #include "ping/echo.h"
 #include "ping/echo_packet.h"
+#include "shell/socket_address.h"
 
 namespace {
 
@@ -55,10 +57,25 @@ bool SetIntOption(int fd, int level, int name, int value) {
   return setsockopt(fd, level, name, &value, sizeof value) == 0;
 }
 
+// An ICMPv6 socket: the caller's TTL as the hop limit; reports from routers in the datagram
+// socket's error queue, or only the kinds that can answer an echo request on the raw socket.
+bool PrepareIpv6Socket(int fd, EchoSocketKind kind, uint8_t ttl) {
+  if (!SetIntOption(fd, IPPROTO_IPV6, IPV6_UNICAST_HOPS, ttl)) return false;
+  if (kind == EchoSocketKind::Datagram) return SetIntOption(fd, IPPROTO_IPV6, IPV6_RECVERR, 1);
+  icmp6_filter filter;
+  ICMP6_FILTER_SETBLOCKALL(&filter);
+  for (const int type : {ICMP6_ECHO_REPLY, ICMP6_DST_UNREACH, ICMP6_PACKET_TOO_BIG,
+                         ICMP6_TIME_EXCEEDED, ICMP6_PARAM_PROB}) {
+    ICMP6_FILTER_SETPASS(type, &filter);
+  }
+  return setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter) == 0;
+}
+
 // The request goes out as the echo service sends it: the caller's TTL, IP flags 0 (no Don't
 // Fragment). Broadcast stays off, so a broadcast destination fails at the send instead of
 // passing for answered when the first of several replies comes.
-bool PrepareSocket(int fd, EchoSocketKind kind, uint8_t ttl) {
+bool PrepareSocket(int fd, EchoSocketKind kind, IpAddress::Family family, uint8_t ttl) {
+  if (family == IpAddress::Family::kIpv6) return PrepareIpv6Socket(fd, kind, ttl);
   bool ok = SetIntOption(fd, IPPROTO_IP, IP_TTL, ttl) &&
             SetIntOption(fd, IPPROTO_IP, IP_MTU_DISCOVER, IP_PMTUDISC_DONT);
   if (kind == EchoSocketKind::Datagram) {
@@ -92,13 +109,24 @@ uint16_t NextSequence() {
   return ++sequence;
 }
 
-// One echo in flight.
+// One echo in flight, and who answered it how.
 struct EchoExchange {
   int fd = -1;
   EchoSocketKind kind = EchoSocketKind::None;
-  EchoTicket ticket;
-  EchoReport report;
+  IpAddress destination;
+  uint16_t identifier = 0;
+  uint16_t sequence = 0;
+  IpAddress from;
+  uint32_t status = 0;
+
+  IpAddress::Family family() const { return destination.family(); }
 };
+
+// The address of a sockaddr_in or sockaddr_in6 as long as `length` says; 0.0.0.0 else.
+IpAddress AddressOfSocket(const sockaddr_storage& socket, socklen_t length) {
+  const std::optional<AddressAndPort> read = ReadSocketAddress(socket, length);
+  return read ? read->address : IpAddress();
+}
 
 // What one read from the socket brought.
 enum class Arrival { Ours, Other, Nothing };
@@ -116,26 +144,32 @@ Arrival ReadErrorQueue(EchoExchange& exchange) {
   const ssize_t length = recvmsg(exchange.fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
   if (length < 0) return Arrival::Nothing;
 
+  const bool ipv6 = exchange.family() == IpAddress::Family::kIpv6;
   for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-    if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR) continue;
-    if (c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err))) continue;
+    const bool report = ipv6 ? c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_RECVERR
+                             : c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVERR;
+    if (!report || c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err))) continue;
     sock_extended_err error;
     std::memcpy(&error, CMSG_DATA(c), sizeof error);
-    sockaddr_in offender{};
-    if (c->cmsg_len >= CMSG_LEN(sizeof error + sizeof offender)) {
-      std::memcpy(&offender, CMSG_DATA(c) + sizeof error, sizeof offender);
-    }
-    if (error.ee_origin == SO_EE_ORIGIN_ICMP) {
+    // The offender (SO_EE_OFFENDER) follows, as long as the message says.
+    sockaddr_storage offender{};
+    const size_t offenderLength = std::min(c->cmsg_len - CMSG_LEN(sizeof error), sizeof offender);
+    std::memcpy(&offender, CMSG_DATA(c) + sizeof error, offenderLength);
+    if (error.ee_origin == (ipv6 ? SO_EE_ORIGIN_ICMP6 : SO_EE_ORIGIN_ICMP)) {
       uint32_t status = 0;
-      if (!MatchQuotedRequest(data, static_cast<size_t>(length), exchange.ticket.sequence) ||
-          !StatusOfIcmpReport(error.ee_type, error.ee_code, &status)) {
+      const bool known = ipv6 ? StatusOfIcmpv6Report(error.ee_type, error.ee_code, &status)
+                              : StatusOfIcmpReport(error.ee_type, error.ee_code, &status);
+      if (!known || !MatchQuotedRequest(data, static_cast<size_t>(length), exchange.sequence,
+                                        exchange.family())) {
         continue;
       }
-      exchange.report = EchoReport{offender.sin_addr.s_addr, status};
+      exchange.from = AddressOfSocket(offender, socklen_t(offenderLength));
+      exchange.status = status;
       return Arrival::Ours;
     }
     if (error.ee_origin == SO_EE_ORIGIN_LOCAL) {  // this socket carried only our request
-      exchange.report = EchoReport{0, StatusOfSendError(static_cast<int>(error.ee_errno))};
+      exchange.from = IpAddress();
+      exchange.status = StatusOfSendError(static_cast<int>(error.ee_errno));
       return Arrival::Ours;
     }
   }
@@ -145,7 +179,7 @@ Arrival ReadErrorQueue(EchoExchange& exchange) {
 // One received message.
 Arrival ReadReply(EchoExchange& exchange) {
   uint8_t data[kReplyArea];
-  sockaddr_in from{};
+  sockaddr_storage from{};
   socklen_t fromLength = sizeof from;
   const ssize_t length = recvfrom(exchange.fd, data, sizeof data, MSG_DONTWAIT,
                                   reinterpret_cast<sockaddr*>(&from), &fromLength);
@@ -154,12 +188,27 @@ Arrival ReadReply(EchoExchange& exchange) {
     return errno == EAGAIN || errno == EWOULDBLOCK ? Arrival::Nothing : Arrival::Other;
   }
   const size_t size = static_cast<size_t>(length);
-  if (exchange.kind == EchoSocketKind::Raw) {
-    return MatchRawReply(data, size, exchange.ticket, &exchange.report) ? Arrival::Ours
-                                                                        : Arrival::Other;
+  const bool ipv6 = exchange.family() == IpAddress::Family::kIpv6;
+  if (exchange.kind == EchoSocketKind::Raw && !ipv6) {
+    // A whole IPv4 datagram: the sender is in its header.
+    const EchoTicket ticket{exchange.identifier, exchange.sequence, exchange.destination.ipv4()};
+    EchoReport report;
+    if (!MatchRawReply(data, size, ticket, &report)) return Arrival::Other;
+    exchange.from = IpAddress::Ipv4(report.from);
+    exchange.status = report.status;
+    return Arrival::Ours;
   }
-  if (!MatchDatagramReply(data, size, exchange.ticket.sequence)) return Arrival::Other;
-  exchange.report = EchoReport{from.sin_addr.s_addr, kEchoSuccess};
+  if (exchange.kind == EchoSocketKind::Raw) {
+    if (!MatchRawIcmpv6Reply(data, size, exchange.identifier, exchange.sequence,
+                             exchange.destination, &exchange.status)) {
+      return Arrival::Other;
+    }
+  } else if (MatchDatagramReply(data, size, exchange.sequence, exchange.family())) {
+    exchange.status = kEchoSuccess;
+  } else {
+    return Arrival::Other;
+  }
+  exchange.from = AddressOfSocket(from, fromLength);
   return Arrival::Ours;
 }
 
@@ -202,36 +251,53 @@ bool AwaitAnswer(EchoExchange& exchange, Clock::time_point deadline, int wakeFd)
   }
 }
 
-void Fail(EchoResult* result, uint32_t status, uint32_t address = 0) {
-  result->address = address;
+// Who answered an echo to an address of `family`: the result's IPv4 `address` (0 for an IPv6
+// echo) and the answerer, if asked for (nobody: 0.0.0.0 or ::).
+void SetAnswerer(EchoResult* result, IpAddress* answerer, IpAddress::Family family,
+                 const IpAddress& from) {
+  const bool ipv6 = family == IpAddress::Family::kIpv6;
+  result->address = ipv6 ? 0 : from.ipv4();
+  if (answerer == nullptr) return;
+  if (from.family() == family) {
+    *answerer = from;
+  } else {
+    *answerer = ipv6 ? IpAddress::Ipv6(IpAddress::Bytes{}) : IpAddress();
+  }
+}
+
+// A failed echo to an address of `family`, reported by `from` (nobody: 0.0.0.0 or ::).
+void Fail(EchoResult* result, IpAddress* answerer, IpAddress::Family family, uint32_t status,
+          const IpAddress& from = IpAddress()) {
+  SetAnswerer(result, answerer, family, from);
   result->status = status;
   result->roundTripMs = -1;
 }
 
 // The echo through the helper's raw socket, as SendEcho reports it.
-int SendEchoThroughHelper(uint32_t destination, uint8_t ttl, uint32_t timeoutMs, EchoResult* result,
-                          int wakeFd) {
+int SendEchoThroughHelper(const IpAddress& destination, uint8_t ttl, uint32_t timeoutMs,
+                          EchoResult* result, IpAddress* answerer, int wakeFd) {
+  const IpAddress::Family family = destination.family();
   auto request = NewHelperRecord<HelperEchoRequest>(kHelperEcho);
-  request.destination = WireIpv4(destination);
+  request.destination = WireAddressOf(destination);
   request.ttl = ttl;
   request.timeoutMs = timeoutMs;
   HelperCall call(request);
   HelperReply reply;
   const int error = call.error() != 0 ? call.error() : call.next(reply, wakeFd);
   if (error == ECANCELED) {
-    Fail(result, kEchoReqTimedOut);  // as a wait ended by the wake-up
+    Fail(result, answerer, family, kEchoReqTimedOut);  // as a wait ended by the wake-up
     return 0;
   }
   if (error != 0) {
-    Fail(result, kEchoGeneralFailure);
+    Fail(result, answerer, family, kEchoGeneralFailure);
     return 0;
   }
   if (reply.type() != kHelperEchoResult) {
-    Fail(result, StatusOfSendError(reply.error()));  // refused, or no raw socket
+    Fail(result, answerer, family, StatusOfSendError(reply.error()));  // refused, or no raw socket
     return 0;
   }
   const HelperEchoReply echo = reply.as<HelperEchoReply>();
-  std::memcpy(&result->address, echo.address.bytes, 4);
+  SetAnswerer(result, answerer, family, AddressOfWire(echo.address));
   result->status = echo.status;
   result->roundTripMs = echo.roundTripMs;
   return echo.answered == 1 ? 1 : 0;
@@ -239,10 +305,12 @@ int SendEchoThroughHelper(uint32_t destination, uint8_t ttl, uint32_t timeoutMs,
 
 }  // namespace
 
-int OpenEchoSocket(EchoSocketKind kind) {
+int OpenEchoSocket(EchoSocketKind kind, IpAddress::Family family) {
   if (kind == EchoSocketKind::None) return -1;
   const int type = kind == EchoSocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
-  return socket(AF_INET, type | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_ICMP);
+  const bool ipv6 = family == IpAddress::Family::kIpv6;
+  return socket(ipv6 ? AF_INET6 : AF_INET, type | SOCK_CLOEXEC | SOCK_NONBLOCK,
+                ipv6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP});
 }
 
 int LoadEchoService() {
@@ -269,69 +337,78 @@ EchoSocketKind LoadedEchoSocketKind() {
 }
 
 int SendEcho(uint32_t destination, int ttl, uint32_t timeoutMs, EchoResult* result, int wakeFd) {
+  return SendEcho(IpAddress::Ipv4(destination), ttl, timeoutMs, result, nullptr, wakeFd);
+}
+
+int SendEcho(const IpAddress& destination, int ttl, uint32_t timeoutMs, EchoResult* result,
+             IpAddress* answerer, int wakeFd) {
   if (result == nullptr) return 0;
   switch (g_kind.load()) {
     case EchoSocketKind::Datagram:
-      return SendEchoOnSocket(OpenEchoSocket(EchoSocketKind::Datagram), EchoSocketKind::Datagram,
-                              destination, ttl, timeoutMs, result, wakeFd);
+      return SendEchoOnSocket(OpenEchoSocket(EchoSocketKind::Datagram, destination.family()),
+                              EchoSocketKind::Datagram, destination, ttl, timeoutMs, result,
+                              answerer, wakeFd);
     case EchoSocketKind::Raw:
       return SendEchoThroughHelper(destination, static_cast<uint8_t>(ttl), timeoutMs, result,
-                                   wakeFd);
+                                   answerer, wakeFd);
     default:
-      Fail(result, kEchoGeneralFailure);
+      Fail(result, answerer, destination.family(), kEchoGeneralFailure);
       return 0;
   }
 }
 
-int SendEchoOnSocket(int fd, EchoSocketKind kind, uint32_t destination, int ttl, uint32_t timeoutMs,
-                     EchoResult* result, int wakeFd) {
+int SendEchoOnSocket(int fd, EchoSocketKind kind, const IpAddress& destination, int ttl,
+                     uint32_t timeoutMs, EchoResult* result, IpAddress* answerer, int wakeFd) {
   SocketFd socketFd(fd);
   if (result == nullptr) return 0;
+  const IpAddress::Family family = destination.family();
   EchoExchange exchange;
   exchange.kind = kind;
   exchange.fd = socketFd.get();
+  exchange.destination = destination;
   uint8_t timeToLive = static_cast<uint8_t>(ttl);
   if (timeToLive == 0) timeToLive = kDefaultTtl;
-  if (exchange.fd < 0 || !PrepareSocket(exchange.fd, exchange.kind, timeToLive)) {
-    Fail(result, kEchoGeneralFailure);
+  if (exchange.fd < 0 || !PrepareSocket(exchange.fd, exchange.kind, family, timeToLive)) {
+    Fail(result, answerer, family, kEchoGeneralFailure);
     return 0;
   }
   if (timeoutMs == 0) timeoutMs = kDefaultTimeoutMs;
   timeoutMs = std::min(timeoutMs, kLongestEchoTimeoutMs);
 
-  exchange.ticket = EchoTicket{ProcessIdentifier(), NextSequence(), destination};
-  const EchoRequestBytes request =
-      BuildEchoRequest(exchange.ticket.identifier, exchange.ticket.sequence);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = destination;
+  exchange.identifier = ProcessIdentifier();
+  exchange.sequence = NextSequence();
+  const EchoRequestBytes request = BuildEchoRequest(exchange.identifier, exchange.sequence, family);
+  const SocketAddress to = MakeSocketAddress(destination, 0);
   // A group may answer with several replies, as a broadcast address does: refused the same way.
-  if (IN_MULTICAST(ntohl(destination))) {
-    Fail(result, kEchoBadDestination);
+  if (destination.isIpv6() ? !IsSingleHostIpv6(destination) : destination.isMulticast()) {
+    Fail(result, answerer, family, kEchoBadDestination);
     return 0;
   }
   const Clock::time_point sent = Clock::now();
-  if (sendto(exchange.fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to),
-             sizeof to) < 0) {
-    Fail(result, StatusOfSendError(errno));
+  if (sendto(exchange.fd, request.data(), request.size(), 0, to.get(), to.length) < 0) {
+    Fail(result, answerer, family, StatusOfSendError(errno));
     return 0;
   }
   if (!AwaitAnswer(exchange, sent + std::chrono::milliseconds(timeoutMs), wakeFd)) {
-    Fail(result, kEchoReqTimedOut);
+    Fail(result, answerer, family, kEchoReqTimedOut);
     return 0;
   }
-  if (!IsAnsweredStatus(exchange.report.status)) {
-    Fail(result, exchange.report.status, exchange.report.from);
+  if (!IsAnsweredStatus(exchange.status)) {
+    Fail(result, answerer, family, exchange.status, exchange.from);
     return 0;
   }
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent);
-  result->address = exchange.report.from;
-  result->status = exchange.report.status;
+  SetAnswerer(result, answerer, family, exchange.from);
+  result->status = exchange.status;
   result->roundTripMs = static_cast<int32_t>(elapsed.count());
   return 1;
 }
 
 int PingOnce(uint32_t destination, int wakeFd) {
+  return PingOnce(IpAddress::Ipv4(destination), wakeFd);
+}
+
+int PingOnce(const IpAddress& destination, int wakeFd) {
   EchoResult result;
-  return SendEcho(destination, 128, 3000, &result, wakeFd) == 1 ? result.roundTripMs : -1;
+  return SendEcho(destination, 128, 3000, &result, nullptr, wakeFd) == 1 ? result.roundTripMs : -1;
 }

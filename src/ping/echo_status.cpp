@@ -68,6 +68,25 @@ uint32_t StatusOfUnreachable(uint8_t code) {
   }
 }
 
+// ICMPv6 message types that concern an echo request (RFC 4443).
+constexpr uint8_t kIcmpv6DestUnreachable = 1;
+constexpr uint8_t kIcmpv6PacketTooBig = 2;
+constexpr uint8_t kIcmpv6TimeExceeded = 3;
+constexpr uint8_t kIcmpv6ParamProblem = 4;
+constexpr uint8_t kIcmpv6EchoReply = 129;
+
+uint32_t StatusOfIcmpv6Unreachable(uint8_t code) {
+  switch (code) {
+    case 0:  // no route to destination
+    case 6:  // reject route to destination
+      return kEchoDestNetUnreachable;
+    case 4:
+      return kEchoDestPortUnreachable;
+    default:
+      return kEchoDestHostUnreachable;  // prohibited, beyond scope, address unreachable...
+  }
+}
+
 }  // namespace
 
 void EchoStatusText(uint32_t code, char* buffer, size_t size) {
@@ -96,6 +115,28 @@ bool StatusOfIcmpReport(uint8_t type, uint8_t code, uint32_t* status) {
       *status = code == 1 ? kEchoTtlExpiredReassem : kEchoTtlExpiredTransit;
       return true;
     case kIcmpParamProblem:
+      *status = kEchoParamProblem;
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool StatusOfIcmpv6Report(uint8_t type, uint8_t code, uint32_t* status) {
+  switch (type) {
+    case kIcmpv6EchoReply:
+      *status = kEchoSuccess;
+      return true;
+    case kIcmpv6DestUnreachable:
+      *status = StatusOfIcmpv6Unreachable(code);
+      return true;
+    case kIcmpv6PacketTooBig:
+      *status = kEchoPacketTooBig;
+      return true;
+    case kIcmpv6TimeExceeded:
+      *status = code == 1 ? kEchoTtlExpiredReassem : kEchoTtlExpiredTransit;
+      return true;
+    case kIcmpv6ParamProblem:
       *status = kEchoParamProblem;
       return true;
     default:

@@ -42,6 +42,10 @@ void EchoStatusText(uint32_t code, char* buffer, size_t size);
 // messages that say nothing about an echo request (redirects, other queries).
 bool StatusOfIcmpReport(uint8_t type, uint8_t code, uint32_t* status);
 
+// The same for an ICMPv6 report: echo reply, destination unreachable, packet too big, time
+// exceeded, parameter problem.
+bool StatusOfIcmpv6Report(uint8_t type, uint8_t code, uint32_t* status);
+
 // The status of a send that failed locally with this errno value.
 uint32_t StatusOfSendError(int error);
 

@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <optional>
 
 #include "ping/echo.h"
 #include "ping/ping_trace.h"
@@ -24,18 +25,20 @@ constexpr int kStartButton = 1;
 
 PingPane* g_pingPane = nullptr;  // the module's one pane, for the Send To entry
 
-// The destination of a host text: an address as typed, or the first address of a name. Gives
-// the dotted form, or nothing when the name does not resolve.
-bool DestinationOf(const std::string& host, uint32_t* address, std::string* dotted) {
+// An IPv4 address in any form inet_aton reads, or an IPv6 address.
+std::optional<IpAddress> AddressOfText(const char* text) {
   in_addr parsed{};
-  if (inet_aton(host.c_str(), &parsed) == 0) {
-    char resolved[kInputCapacity];
-    if (ResolveHost(host.c_str(), resolved, sizeof resolved) == 0) return false;
-    if (inet_aton(resolved, &parsed) == 0) return false;
-  }
-  *address = parsed.s_addr;
-  *dotted = DottedAddress(parsed.s_addr);
-  return true;
+  if (inet_aton(text, &parsed) != 0) return IpAddress::Ipv4(parsed.s_addr);
+  return ParseIpv6Address(text);
+}
+
+// The destination of a host text: an address as typed, or the address a name resolves to (its
+// first IPv4 one, else its first IPv6 one); nothing when the name does not resolve.
+std::optional<IpAddress> DestinationOf(const std::string& host) {
+  if (const std::optional<IpAddress> address = AddressOfText(host.c_str())) return address;
+  char resolved[kInputCapacity];
+  if (ResolveHost(host.c_str(), resolved, sizeof resolved) == 0) return std::nullopt;
+  return AddressOfText(resolved);
 }
 
 }  // namespace
@@ -142,19 +145,18 @@ void PingPane::PingTraceWorker(PingPane* pane, RunTokenPtr token) {
     print("\r\nResolving Host: ");
     print(host);
     print("...\r\n");
-    uint32_t address = 0;
-    std::string dotted;
-    if (!DestinationOf(host, &address, &dotted)) {
+    const std::optional<IpAddress> address = DestinationOf(host);
+    if (!address) {
       print("\tFailed To Resolve Hostname");
     } else {
-      print("\t[" + dotted + "]\r\n\r\n");
+      print("\t[" + address->text() + "]\r\n\r\n");
       const int wakeFd = token->wakeFd();
       if (ping) {
-        RunPing([&] { return PingOnce(address, wakeFd); }, print);
+        RunPing([&] { return PingOnce(*address, wakeFd); }, print);
       } else {
         RunTrace(
-            [&](int ttl, uint32_t timeoutMs, EchoResult* result) {
-              return SendEcho(address, ttl, timeoutMs, result, wakeFd);
+            [&](int ttl, uint32_t timeoutMs, EchoResult* result, IpAddress* answerer) {
+              return SendEcho(*address, ttl, timeoutMs, result, answerer, wakeFd);
             },
             print, [&] { return token->cancelled(); });
       }

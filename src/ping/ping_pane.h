@@ -46,5 +46,5 @@ class PingPane : public ModulePane {
 
 ModulePane* CreatePingPane(QWidget* mainWindow);
 
-// Netstat's "Send To" entry, on the UI thread: `text` is a dotted remote address.
+// Netstat's "Send To" entry, on the UI thread: `text` is a remote address (dotted, or IPv6).
 void PingSendTo(std::string_view text);

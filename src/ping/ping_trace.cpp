@@ -3,10 +3,14 @@
 #include "shell/format_bounded.h"
 
 std::string FormatHopLine(int ttl, const EchoResult& result) {
+  return FormatHopLine(ttl, result, IpAddress::Ipv4(result.address));
+}
+
+std::string FormatHopLine(int ttl, const EchoResult& result, const IpAddress& answerer) {
   char status[kStatusTextCapacity];
   EchoStatusText(result.status, status, sizeof status);
-  return FormatLine(kLineCapacity, "%-3d  %-15s  %-5d  %s\r\n", ttl,
-                    DottedAddress(result.address).c_str(), result.roundTripMs, status);
+  return FormatLine(kLineCapacity, "%-3d  %-15s  %-5d  %s\r\n", ttl, answerer.text().c_str(),
+                    result.roundTripMs, status);
 }
 
 bool TraceGoesOn(int ttl, int echoReturn, uint32_t status) {
@@ -27,15 +31,27 @@ void RunPing(const PingFunction& pingOnce, const PrintFunction& print) {
 
 void RunTrace(const EchoFunction& echo, const PrintFunction& print,
               const std::function<bool()>& cancelled) {
+  RunTrace(
+      [&](int ttl, uint32_t timeoutMs, EchoResult* result, IpAddress* answerer) {
+        const int answered = echo(ttl, timeoutMs, result);
+        *answerer = IpAddress::Ipv4(result->address);
+        return answered;
+      },
+      print, cancelled);
+}
+
+void RunTrace(const AnyEchoFunction& echo, const PrintFunction& print,
+              const std::function<bool()>& cancelled) {
   print("Begining Trace");
   print("...\r\n\r\n");
   print("TTL  Host             Ms     Status\r\n");
   print("-----------------------------------\r\n");
   for (int ttl = 1; ttl <= kTraceMaxTtl; ++ttl) {
     EchoResult result;
-    const int answered = echo(ttl, kTraceTimeoutMs, &result);
+    IpAddress answerer;
+    const int answered = echo(ttl, kTraceTimeoutMs, &result, &answerer);
     if (cancelled()) return;
-    print(FormatHopLine(ttl, result));
+    print(FormatHopLine(ttl, result, answerer));
     if (!TraceGoesOn(ttl, answered, result.status)) break;
   }
   print("\r\nTrace Complete");

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <net/if.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -126,6 +127,40 @@ HelperKillRequest Kill(const char* local, uint16_t localPort, const char* remote
   return request;
 }
 
+// The same with addresses of either family.
+WireAddress Wire(const char* address) {
+  return WireAddressOf(ParseIpAddress(address).value_or(IpAddress()));
+}
+
+HelperEchoRequest Echo6(const char* to, uint8_t ttl = 64) {
+  auto request = Echo("0.0.0.0");
+  request.destination = Wire(to);
+  request.ttl = ttl;
+  return request;
+}
+
+HelperKillRequest Kill6(const char* local, uint16_t localPort, const char* remote,
+                        uint16_t remotePort) {
+  auto request = Kill("0.0.0.0", localPort, "0.0.0.0", remotePort);
+  request.local = Wire(local);
+  request.remote = Wire(remote);
+  return request;
+}
+
+// Whether the helper's echo reply to request `id` came from `from` with this status.
+::testing::AssertionResult EchoAnswered(const std::vector<uint8_t>& bytes, uint32_t id,
+                                        uint32_t status, const char* from) {
+  const auto answer = HelperProcess::As<HelperEchoReply>(bytes);
+  const IpAddress sender = AddressOfWire(answer.address);
+  if (answer.header.type == kHelperEchoResult && answer.header.id == id && answer.answered == 1 &&
+      answer.status == status && sender.isIpv6() && sender.text() == from) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure()
+         << "type " << answer.header.type << " answered " << answer.answered << " status "
+         << answer.status << " from " << sender.text();
+}
+
 class HelperTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -206,8 +241,8 @@ TEST_F(HelperTest, EchoesGoToOneHostOnly) {
   echo.ttl = 256;
   EXPECT_EQ(helper_->refusal(echo, ++id), EINVAL);
   echo = Echo(kLabTarget);
-  echo.destination.family = kWireIpv6;
-  EXPECT_EQ(helper_->refusal(echo, ++id), EAFNOSUPPORT);
+  echo.destination.family = 3;
+  EXPECT_EQ(helper_->refusal(echo, ++id), EINVAL);
 
   helper_->send(Echo(kLabTarget), ++id);
   const auto answer = HelperProcess::As<HelperEchoReply>(helper_->reply());
@@ -215,6 +250,19 @@ TEST_F(HelperTest, EchoesGoToOneHostOnly) {
   EXPECT_EQ(answer.header.id, id);
   EXPECT_EQ(answer.answered, 1);
   EXPECT_EQ(answer.status, kEchoSuccess);
+}
+
+// Over ICMPv6 too: never to ::, a group, or an IPv4 host behind an IPv4-mapped address; the
+// target and the routers on the way answer.
+TEST_F(HelperTest, Ipv6EchoesGoToOneHostOnly) {
+  uint32_t id = 60;
+  for (const char* refused : {"::", "ff02::1", "ff0e::1", "::ffff:198.18.4.2"}) {
+    EXPECT_EQ(helper_->refusal(Echo6(refused), ++id), EACCES) << refused;
+  }
+  helper_->send(Echo6(kLab6Target), ++id);
+  EXPECT_TRUE(EchoAnswered(helper_->reply(), id, kEchoSuccess, kLab6Target));
+  helper_->send(Echo6(kLab6Target, 2), ++id);
+  EXPECT_TRUE(EchoAnswered(helper_->reply(), id, kEchoTtlExpiredTransit, kLab6Router2));
 }
 
 // A waiting echo ends when the window cancels it, long before its time-out.
@@ -304,6 +352,53 @@ TEST_F(HelperTest, KillsOnlyTheOneEstablishedConnection) {
   for (int fd : {listener, server, closingServer, client, closing, another, again}) close(fd);
 }
 
+// The same over IPv6: a connection on ::1, an IPv4 client's connection to a dual-stack
+// listener (IPv4-mapped addresses), and a link-local one, which the kernel finds only on the
+// interface it is bound to. Both ends of one family, and a remote end.
+TEST_F(HelperTest, KillsOnlyTheOneEstablishedIpv6Connection) {
+  uint16_t port = 0, dualPort = 0;
+  const int listener = Listener6("::", &port);
+  const int dual = Listener6("::", &dualPort, false);
+  int server = -1, mappedServer = -1, linkServer = -1;
+  const int client = Connect6("::1", listener, "::1", port, &server);
+  const int ipv4Client = Connect("127.0.0.1", dual, "127.0.0.1", dualPort, &mappedServer);
+  // The client namespace's link-local address on its link to r1.
+  const std::string linkLocal =
+      RunCommand("ip -6 -o addr show dev e1 scope link | sed -n 's/.*inet6 \\([^/]*\\).*/\\1/p'");
+  ASSERT_TRUE(linkLocal.starts_with("fe80::")) << linkLocal;
+  const std::string own = linkLocal.substr(0, linkLocal.find('\n'));
+  sockaddr_in6 to = Ipv6SocketAddress(own.c_str(), port);
+  to.sin6_scope_id = if_nametoindex("e1");
+  const int linkClient = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(connect(linkClient, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  linkServer = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  ASSERT_TRUE(listener >= 0 && dual >= 0 && client >= 0 && ipv4Client >= 0 && linkServer >= 0);
+
+  EXPECT_EQ(helper_->refusal(Kill6("::1", port, "::", 1), 71), EINVAL);
+  EXPECT_EQ(helper_->refusal(Kill6("::1", port, "127.0.0.1", 1), 72), EINVAL);
+  EXPECT_EQ(helper_->refusal(Kill6("::1", port, "::1", 1), 73), ENOENT);
+  const uint16_t clientPort = LocalPortOf6(client);
+  EXPECT_EQ(helper_->refusal(Kill6("::1", clientPort, "::1", port), 74), 0);
+  EXPECT_EQ(
+      helper_->refusal(
+          Kill6("::ffff:127.0.0.1", dualPort, "::ffff:127.0.0.1", LocalPortOf(ipv4Client)), 75),
+      0);
+  EXPECT_EQ(helper_->refusal(Kill6(own.c_str(), LocalPortOf6(linkClient), own.c_str(), port), 76),
+            0);
+  char byte;
+  for (const int killed : {client, mappedServer, linkClient}) {
+    EXPECT_EQ(recv(killed, &byte, 1, MSG_DONTWAIT), -1);
+    EXPECT_EQ(errno, ECONNABORTED);
+  }
+  int again = -1;
+  const int another = Connect6("::1", listener, "::1", port, &again);
+  EXPECT_GE(again, 0) << "the listener was destroyed";
+  for (int fd : {listener, dual, server, client, ipv4Client, mappedServer, linkClient, linkServer,
+                 another, again}) {
+    close(fd);
+  }
+}
+
 // A gone interface, and facts of a process that owns no TCP or UDP socket (a child that only
 // sleeps), are refused; this process, which holds one, is answered.
 TEST_F(HelperTest, FlushOfAGoneInterfaceAndFactsOfAProcessWithoutSocket) {
@@ -329,6 +424,37 @@ TEST_F(HelperTest, FlushOfAGoneInterfaceAndFactsOfAProcessWithoutSocket) {
   EXPECT_EQ(answer.result, 0);
   EXPECT_TRUE(std::string(answer.text, answer.length).find("helper_test") != std::string::npos)
       << std::string(answer.text, answer.length);
+}
+
+// A process whose only socket is an IPv6 one owns an endpoint: the owners name it, and its
+// facts are answered.
+TEST_F(HelperTest, OwnersAndFactsCoverIpv6Sockets) {
+  ChildProcess socat({"socat", "-u", "UDP6-RECV:0,bind=[::1]", "/dev/null"});
+  const uint32_t pid = uint32_t(socat.pid());
+  ASSERT_TRUE(WaitUntil([&] {
+    return RunCommand("ss -uanpH").find("pid=" + std::to_string(pid) + ",") != std::string::npos;
+  }));
+  helper_->send(NewHelperRecord<HelperBareRecord>(kHelperOwners), 81);
+  bool named = false;
+  for (std::vector<uint8_t> bytes = helper_->reply(); !bytes.empty(); bytes = helper_->reply()) {
+    const uint16_t type = HelperProcess::As<HelperHeader>(bytes).type;
+    if (type == kHelperOwnerPairs) {
+      const auto pairs = HelperProcess::As<HelperOwnerPairsReply>(bytes);
+      for (uint32_t i = 0; i < pairs.count; ++i) named = named || pairs.pairs[i].processId == pid;
+    } else if (type != kHelperOwnerNames) {
+      EXPECT_EQ(HelperProcess::As<HelperStatusReply>(bytes).error, 0);
+      break;
+    }
+  }
+  EXPECT_TRUE(named);
+  auto fact = NewHelperRecord<HelperFactRequest>(kHelperFact);
+  fact.processId = pid;
+  fact.fact = kFactCommandLine;
+  fact.capacity = 300;
+  helper_->send(fact, 82);
+  const auto answer = HelperProcess::As<HelperFactReply>(helper_->reply());
+  EXPECT_EQ(answer.header.type, kHelperFactResult);
+  EXPECT_EQ(std::string(answer.text, answer.length), "socat -u UDP6-RECV:0,bind=[::1] /dev/null");
 }
 
 // The window's side: a helper that died is started again by the next request.

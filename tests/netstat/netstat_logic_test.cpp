@@ -47,6 +47,16 @@ RowCells Cells(const EndpointRecord& r) {
   return CellsOf(r);
 }
 
+// An IPv6 record: an IPv6 socket, also one with IPv4-mapped addresses.
+EndpointRecord Tcp6(const char* local, uint16_t lport, const char* remote, uint16_t rport,
+                    uint32_t state) {
+  EndpointRecord r = Tcp("0.0.0.0", lport, "0.0.0.0", rport, state);
+  r.ipv6 = true;
+  inet_pton(AF_INET6, local, r.localAddress6);
+  inet_pton(AF_INET6, remote, r.remoteAddress6);
+  return r;
+}
+
 TEST(EndpointTable, LinuxStatesMapOneByOne) {
   // Kernel number -> table name; 0 and 13 are no TCP state.
   const std::pair<uint8_t, const char*> table[] = {
@@ -74,6 +84,37 @@ TEST(EndpointTable, RowCells) {
   EXPECT_EQ(udp.remoteAddress | udp.remotePort | udp.state, 0u);
   EXPECT_EQ(FormatRowLine(Cells(udp)), "System:0\tUDP\t127.0.0.1:53\t*.*\t\r\n");
   EXPECT_EQ(EndpointCellText(udp, 5), "");
+}
+
+TEST(EndpointTable, Ipv6RowsAsSsShowsThem) {
+  EXPECT_EQ(Cells(Tcp6("::", 8080, "::", 4321, kTcpListening)),
+            (RowCells{"a:1", "TCP", "[::]:8080", "[::]:0", "LISTENING"}));
+  EXPECT_EQ(
+      Cells(Tcp6("::ffff:192.0.2.7", 8080, "2001:db8::5", 443, kTcpEstablished)),
+      (RowCells{"a:1", "TCP", "[::ffff:192.0.2.7]:8080", "[2001:db8::5]:443", "ESTABLISHED"}));
+  EXPECT_EQ(EndpointCellText(Tcp6("::1", 1, "::", 9, kTcpEstablished), kColumnRemote), "[::]:9");
+  EndpointRecord udp = Tcp6("fe80::1", 53, "::", 0, 0);
+  udp.protocol = kEndpointUdp;
+  EXPECT_EQ(FormatRowLine(Cells(udp)), "a:1\tUDP\t[fe80::1]:53\t*.*\t\r\n");
+  EXPECT_EQ(LocalAddressOf(udp).text(), "fe80::1");
+
+  // IPv4 first, each family by its numeric value; a mapped address is IPv6.
+  EndpointSnapshot snapshot;
+  snapshot.records = {Tcp6("2001:db8::10", 1, "::", 0, kTcpListening),
+                      Tcp("10.0.0.1", 1, "0.0.0.0", 0, kTcpListening),
+                      Tcp6("::ffff:9.0.0.1", 1, "::", 0, kTcpListening),
+                      Tcp6("2001:db8::9", 1, "::", 0, kTcpListening),
+                      Tcp("9.0.0.1", 1, "0.0.0.0", 0, kTcpListening)};
+  EXPECT_EQ(EndpointRows(snapshot, EndpointFilter::ShowAll, kColumnLocal, true),
+            (std::vector<uint32_t>{4, 1, 2, 3, 0}));
+  // 0.0.0.0 before ::; equal ones keep their order (reverse snapshot order).
+  EXPECT_EQ(EndpointRows(snapshot, EndpointFilter::ShowAll, kColumnRemote, true),
+            (std::vector<uint32_t>{4, 1, 3, 2, 0}));
+  std::vector<DiagSocket> table(2);
+  table[0].ipv6 = true;
+  table[1].localAddress = Ip("255.255.255.255");
+  SortTableOrder(table);
+  EXPECT_FALSE(table[0].ipv6);
 }
 
 TEST(EndpointTable, ProcessNamesAreCutAndCannotBreakLines) {
@@ -240,6 +281,28 @@ TEST(SockDiagMessage, DumpDatagrams) {
   EXPECT_EQ(out.size(), 1u);
 }
 
+TEST(SockDiagMessage, Ipv6DumpDatagrams) {
+  std::vector<uint8_t> p = DiagPayload(10, 10, "0.0.0.0", 443, "0.0.0.0", 0, 5);
+  inet_pton(AF_INET6, "2001:db8::5", &p[8]);
+  inet_pton(AF_INET6, "::ffff:192.0.2.7", &p[24]);
+  const uint32_t interfaceIndex = 7;
+  std::memcpy(&p[40], &interfaceIndex, 4);
+  std::vector<uint8_t> d;
+  AppendMessage(d, kSockDiagByFamily, 7, p);
+  AppendMessage(d, kSockDiagByFamily, 7, DiagPayload(2, 1, "127.0.0.1", 1, "127.0.0.1", 2, 6));
+  std::vector<DiagSocket> out;
+  ASSERT_EQ(ParseDiagDatagram(d.data(), d.size(), 7, out, nullptr, kFamilyInet6),
+            DiagDumpStatus::More);
+  ASSERT_EQ(out.size(), 1u);  // the IPv4 socket is no answer to an IPv6 dump
+  EXPECT_TRUE(out[0].ipv6);
+  EXPECT_EQ(LocalAddressOf(out[0]).text(), "2001:db8::5");
+  EXPECT_EQ(RemoteAddressOf(out[0]).text(), "::ffff:192.0.2.7");
+  EXPECT_EQ(out[0].localAddress, 0u);
+  EXPECT_EQ(ntohs(out[0].localPort), 443);
+  EXPECT_EQ(out[0].interfaceIndex, 7u);
+  EXPECT_EQ(out[0].inode, 5u);
+}
+
 TEST(ProcText, Parsers) {
   EXPECT_EQ(SocketInodeOfLink("socket:[12345]"), 12345u);
   EXPECT_EQ(SocketInodeOfLink("socket:[4294967295]"), 4294967295u);
@@ -292,6 +355,20 @@ TEST(NetstatActions, CaptureFilterTakesTheEndpointsOwnSide) {
   f = CaptureFilterForEndpoint(Tcp("10.0.0.5", 40000, "192.0.2.9", 443, kTcpEstablished));
   EXPECT_EQ(f.ports[0], htons(443));
   EXPECT_EQ(f.addresses[0], IpAddress::Ipv4(Ip("192.0.2.9")));
+}
+
+TEST(NetstatActions, CaptureFilterOfAnIpv6Endpoint) {
+  CaptureFilter f =
+      CaptureFilterForEndpoint(Tcp6("::1", 40000, "2001:db8::5", 443, kTcpEstablished));
+  EXPECT_EQ(f.ports[0], htons(443));
+  EXPECT_EQ(f.addressMode, 1);
+  EXPECT_EQ(f.addresses[0].text(), "2001:db8::5");
+  f = CaptureFilterForEndpoint(Tcp6("::", 8080, "::", 0, kTcpListening));  // dual-stack too
+  EXPECT_EQ(f.addressMode, 0);
+  // An IPv4 client of an IPv6 server: the wire carries its IPv4 address.
+  f = CaptureFilterForEndpoint(
+      Tcp6("::ffff:10.0.0.5", 8080, "::ffff:192.0.2.7", 50000, kTcpEstablished));
+  EXPECT_EQ(f.addresses[0], IpAddress::Ipv4(Ip("192.0.2.7")));
 }
 
 // Lookups with fixed answers: one name, one service, one process whose texts are given.

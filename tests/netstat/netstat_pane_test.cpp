@@ -597,6 +597,83 @@ TEST_F(NetstatPaneTest, SendToPingDnsAndCapture) {
   SetUiShuttingDown(false);
 }
 
+// IPv6 rows on ::1 and on an IPv4-mapped address: their cells whole, after the IPv4 rows by
+// local address, and every command: the bare address copied and sent (to Packet Capture in its
+// filter), Connection Properties with the name of a hosts file of the test's own, Kill
+// Connection.
+TEST_F(NetstatPaneTest, Ipv6RowsAndTheirCommands) {
+  if (!IsRoot()) GTEST_SKIP() << "a hosts file of its own and the kill need root";
+  const HostsFileShown hosts("127.0.0.1 localhost\n::1 ip6-loopback\n");
+  ASSERT_TRUE(hosts.shown());
+  uint16_t port = 0, mappedPort = 0;
+  const int listener = Listener6("::1", &port);
+  int server = -1;
+  const int client = Connect6("::1", listener, "::1", port, &server);
+  const int mapped = BoundSocket6(SOCK_DGRAM, "::ffff:127.123.123.123", &mappedPort, false);
+  ASSERT_TRUE(listener >= 0 && client >= 0 && server >= 0 && mapped >= 0);
+  MainWindow window;
+  window.show();
+  auto* netstat = qobject_cast<NetstatPane*>(window.pane(kNetstatButton));
+  ASSERT_NE(netstat, nullptr);
+  ASSERT_TRUE(WaitRefreshed(*netstat));
+  const std::string listening = Endpoint6("::1", port);
+  const std::string connected = Endpoint6("::1", LocalPortOf6(client));
+  const std::string wide = Endpoint6("::ffff:127.123.123.123", mappedPort);
+  const auto row = [&](const std::string& local, const std::string& remote) {
+    return RowOf(*netstat, local, remote);
+  };
+  ASSERT_GE(row(listening, "[::]:0"), 0);
+  EXPECT_EQ(netstat->model()->cells(row(connected, listening)),
+            (RowCells{Me(), "TCP", connected, listening, "ESTABLISHED"}));
+  ASSERT_GE(row(wide, "*.*"), 0);
+  const QAbstractItemView* view = netstat->list();  // its own measure of what a column needs
+  EXPECT_GE(netstat->list()->columnWidth(kColumnLocal), view->sizeHintForColumn(kColumnLocal));
+
+  QHeaderView* header = netstat->list()->horizontalHeader();
+  QTest::mouseClick(
+      header->viewport(), Qt::LeftButton, {},  // ascending, the first click
+      QPoint(header->sectionViewportPosition(kColumnLocal) + 5, header->height() / 2));
+  std::string families;
+  for (int r = 0; r < netstat->model()->rowCount(); ++r) {
+    families += netstat->model()->cells(r)[kColumnLocal][0] == '[' ? '6' : '4';
+  }
+  EXPECT_TRUE(std::regex_match(families, std::regex("4+6+"))) << families;
+
+  Select(*netstat, row(connected, listening));
+  netstat->command(kCmdCopyIp);
+  EXPECT_EQ(Clipboard(), "::1");
+  netstat->command(kCmdSendToPing);
+  EXPECT_EQ(ReadControlText(window.pane(kPingButton), kPingHostBox), "::1");
+  netstat->command(kCmdSendToDns);
+  EXPECT_EQ(ReadControlText(window.pane(kDnsButton), kDnsHostId), "::1");
+  netstat->command(kCmdSendToCapture);
+  EXPECT_EQ(CurrentCaptureFilter().addresses[0], *ParseIpv6Address("::1"));
+  EXPECT_EQ(CurrentCaptureFilter().ports[0], htons(port));
+
+  const auto [caption, text] = CatchPopup([&] { netstat->command(kCmdConnectionProperties); });
+  EXPECT_EQ(caption, "Connection Properties :");
+  EXPECT_TRUE(text.starts_with("CONNECTION:\r\n\tProtocol :\tTCP\r\n\r\n\tLocal Address :\t" +
+                               connected + "\r\n\tHostname :\tip6-loopback\r\n\tService :\t\t"))
+      << text;
+  EXPECT_NE(
+      text.find("\r\n\r\n\tRemote Address :\t" + listening + "\r\n\tHostname :\tip6-loopback\r\n"),
+      std::string::npos)
+      << text;
+
+  presenter_.clear();
+  Select(*netstat, row(connected, listening));
+  netstat->command(kCmdKillConnection);
+  EXPECT_EQ(presenter_.texts(),
+            (std::vector<std::string>{"Terminate Connection?", "Connection Terminated."}));
+  EXPECT_EQ(row(connected, listening), -1);
+  char byte;
+  EXPECT_EQ(recv(client, &byte, 1, MSG_DONTWAIT), -1);
+  EXPECT_EQ(errno, ECONNABORTED);
+  window.shutdown();
+  SetUiShuttingDown(false);
+  for (const int fd : {listener, client, server, mapped}) close(fd);
+}
+
 // Another user's endpoints without the privileges to look into them: run as nobody (setpriv)
 // against root's own socat connection.
 TEST(NetstatUnprivileged, OthersEndpointsAreSystemAndTheCommandsSayNo) {

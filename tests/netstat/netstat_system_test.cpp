@@ -13,6 +13,7 @@
 #include "netstat/endpoint_source.h"
 #include "netstat/netstat_actions.h"
 #include "netstat/process_info.h"
+#include "socket_peer.h"
 #include "test_util.h"
 
 namespace {
@@ -37,17 +38,20 @@ std::string MapSsState(const std::string& state) {
   return it == names.end() ? "?" + state : it->second;
 }
 
-// "0.0.0.0%lo:53" -> "0.0.0.0:53"; "0.0.0.0:*" -> "0.0.0.0:0".
+// "0.0.0.0%lo:53" -> "0.0.0.0:53"; "0.0.0.0:*" -> "0.0.0.0:0"; a dual-stack socket's "*:80"
+// -> "[::]:80".
 std::string SsEndpoint(const std::string& text) {
   const size_t colon = text.rfind(':');
   std::string address = text.substr(0, colon);
   std::string port = text.substr(colon + 1);
   address = address.substr(0, address.find('%'));
+  if (address == "*") address = "[::]";
   return address + ":" + (port == "*" ? "0" : port);
 }
 
+// Both families.
 std::vector<Row> SsRows(bool udp) {
-  const std::string out = RunCommand(udp ? "ss -4 -uanpH" : "ss -4 -tanpH");
+  const std::string out = RunCommand(udp ? "ss -uanpH" : "ss -tanpH");
   static const std::regex user(R"re(\("((?:[^"\\]|\\.)*)",pid=(\d+),fd=\d+\))re");
   std::vector<Row> rows;
   std::istringstream lines(out);
@@ -105,6 +109,21 @@ std::string ReadFile(const std::string& path) {
   return text;
 }
 
+// Our table and ss's, read while the table held still (connections end, TIME_WAIT expires
+// while the tools read it): a snapshot taken between two equal readings of ss.
+bool StableTables(std::vector<Row>* ours, std::vector<Row>* ss) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const std::vector<Row> tcpBefore = SsRows(false), udpBefore = SsRows(true);
+    const auto snapshot = BuildEndpointSnapshot();
+    if (snapshot == nullptr) return false;
+    *ours = OurRows(*snapshot);
+    *ss = tcpBefore;
+    ss->insert(ss->end(), udpBefore.begin(), udpBefore.end());
+    if (Texts(tcpBefore, udpBefore) == Texts(SsRows(false), SsRows(true))) return true;
+  }
+  return false;
+}
+
 class EndpointTables : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -152,20 +171,8 @@ class EndpointTables : public ::testing::Test {
 };
 
 TEST_F(EndpointTables, EqualSsForTheWholeTable) {
-  // The table moves while the tools read it (connections end, TIME_WAIT expires): compare a
-  // snapshot taken between two equal readings of ss.
   std::vector<Row> ss, ours;
-  bool stable = false;
-  for (int attempt = 0; attempt < 8 && !stable; ++attempt) {
-    const std::vector<Row> tcpBefore = SsRows(false), udpBefore = SsRows(true);
-    const auto snapshot = BuildEndpointSnapshot();
-    ASSERT_NE(snapshot, nullptr);
-    ours = OurRows(*snapshot);
-    ss = tcpBefore;
-    ss.insert(ss.end(), udpBefore.begin(), udpBefore.end());
-    stable = Texts(tcpBefore, udpBefore) == Texts(SsRows(false), SsRows(true));
-  }
-  ASSERT_TRUE(stable) << "the table never held still between two readings of ss";
+  ASSERT_TRUE(StableTables(&ours, &ss)) << "the table never held still between two readings";
   EXPECT_EQ(Texts(ours), Texts(ss));
 
   // Names: ss shows the task name (15 characters at most); where a process has not renamed
@@ -205,6 +212,76 @@ TEST_F(EndpointTables, EqualSsForTheWholeTable) {
       EXPECT_EQ(r.name, "netstat_system_test");
     }
   }
+}
+
+// IPv6 sockets in a namespace of the test's own (its listeners on :: serve nobody else): an
+// IPv6-only listener with connections in every state, a dual-stack listener with an IPv4
+// client, an IPv6-only listener on ::, UDP on ::1 and dual-stack UDP on ::.
+TEST(EndpointTablesIpv6, EqualSsWithEveryKindOfIpv6Socket) {
+  if (!IsRoot()) GTEST_SKIP() << "a network namespace needs root";
+  FreshNetworkNamespace ns;
+  ASSERT_TRUE(ns.entered() && ns.run("ip link set lo up"));
+  UseBuiltHelper();
+  std::vector<int> fds;
+  const auto keep = [&](int fd) {
+    fds.push_back(fd);
+    return fd;
+  };
+  uint16_t port = 0, dualPort = 0, onlyPort = 0, udpPort = 0, dualUdpPort = 0;
+  const int listener = keep(Listener6("::1", &port));
+  int server = -1, halfServer = -1, closedServer = -1, mappedServer = -1;
+  const int client = keep(Connect6("::1", listener, "::1", port, &server));
+  const int half = keep(Connect6("::1", listener, "::1", port, &halfServer));
+  shutdown(half, SHUT_WR);  // FIN_WAIT2 here, CLOSE_WAIT at the server
+  close(Connect6("::1", listener, "::1", port, &closedServer));
+  close(closedServer);  // TIME_WAIT at the client's end
+  const int dual = keep(Listener6("::", &dualPort, false));
+  const int ipv4Client = keep(Connect("127.0.0.1", dual, "127.0.0.1", dualPort, &mappedServer));
+  keep(Listener6("::", &onlyPort));
+  keep(BoundSocket6(SOCK_DGRAM, "::1", &udpPort));
+  keep(BoundSocket6(SOCK_DGRAM, "::", &dualUdpPort, false));
+  for (const int fd : {server, halfServer, mappedServer}) keep(fd);
+  ASSERT_TRUE(std::all_of(fds.begin(), fds.end(), [](int fd) { return fd >= 0; }));
+
+  const std::string me = " pid=" + std::to_string(getpid());
+  const std::string v6 = Endpoint6("::1", port);
+  const std::string clientEnd = Endpoint6("::1", LocalPortOf6(client));
+  const std::string halfEnd = Endpoint6("::1", LocalPortOf6(half));
+  const std::string mapped = Endpoint6("::ffff:127.0.0.1", dualPort);
+  const std::string mappedClient = Endpoint6("::ffff:127.0.0.1", LocalPortOf(ipv4Client));
+  const std::string expected[] = {"TCP " + v6 + " [::]:0 LISTENING" + me,
+                                  "TCP " + clientEnd + " " + v6 + " ESTABLISHED" + me,
+                                  "TCP " + v6 + " " + clientEnd + " ESTABLISHED" + me,
+                                  "TCP " + halfEnd + " " + v6 + " FIN_WAIT2" + me,
+                                  "TCP " + v6 + " " + halfEnd + " CLOSE_WAIT" + me,
+                                  "TCP " + Endpoint6("::", dualPort) + " [::]:0 LISTENING" + me,
+                                  "TCP " + mapped + " " + mappedClient + " ESTABLISHED" + me,
+                                  "TCP " + Endpoint("127.0.0.1", LocalPortOf(ipv4Client)) + " " +
+                                      Endpoint("127.0.0.1", dualPort) + " ESTABLISHED" + me,
+                                  "TCP " + Endpoint6("::", onlyPort) + " [::]:0 LISTENING" + me,
+                                  "UDP " + Endpoint6("::1", udpPort) + me,
+                                  "UDP " + Endpoint6("::", dualUdpPort) + me};
+  std::vector<Row> ss, ours;
+  ASSERT_TRUE(WaitUntil([&] {
+    const std::vector<std::string> texts = Texts(SsRows(false));
+    return std::count_if(texts.begin(), texts.end(), [&](const std::string& t) {
+             return t.find(" FIN_WAIT2") != std::string::npos ||
+                    t.find(" CLOSE_WAIT") != std::string::npos ||
+                    t.find(" TIME_WAIT") != std::string::npos;
+           }) == 3;
+  }));
+  ASSERT_TRUE(StableTables(&ours, &ss)) << "the table never held still between two readings";
+  EXPECT_EQ(Texts(ours), Texts(ss));
+  const std::vector<std::string> texts = Texts(ours);
+  for (const std::string& row : expected) {
+    EXPECT_TRUE(std::binary_search(texts.begin(), texts.end(), row)) << row;
+  }
+  EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
+                          [&](const std::string& t) {
+                            return t.find(" " + v6 + " TIME_WAIT pid=0") != std::string::npos;
+                          }),
+            1);
+  for (const int fd : fds) close(fd);
 }
 
 // A connection that has gone must not take its server's listener with it: the kernel's lookup

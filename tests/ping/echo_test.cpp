@@ -74,6 +74,33 @@ void ExpectFailure(const Echo& echo, uint32_t status, const char* from) {
   EXPECT_EQ(echo.result.roundTripMs, -1);
 }
 
+// One echo to an IPv6 address: what SendEcho returned, with who answered ("::": nobody).
+struct Echo6 {
+  int answered;
+  EchoResult result;
+  std::string from;
+};
+
+Echo6 Send6(const char* to, int ttl) {
+  Echo6 echo{};
+  IpAddress answerer = IpAddress::Ipv4(0x01010101);  // overwritten whatever comes
+  echo.answered = SendEcho(Lab6Address(to), ttl, 2000, &echo.result, &answerer);
+  echo.from = answerer.text();
+  EXPECT_EQ(echo.result.address, 0u);
+  return echo;
+}
+
+void ExpectEcho6(const Echo6& echo, int answered, uint32_t status, const char* from) {
+  EXPECT_EQ(echo.answered, answered) << from;
+  EXPECT_EQ(echo.result.status, status) << from;
+  EXPECT_EQ(echo.from, from);
+  if (answered == 1) {
+    EXPECT_GE(echo.result.roundTripMs, 0);
+  } else {
+    EXPECT_EQ(echo.result.roundTripMs, -1);
+  }
+}
+
 }  // namespace
 
 TEST_F(EchoTest, RawSocketHearsTheTargetAndEveryRouter) {
@@ -88,6 +115,23 @@ TEST_F(EchoTest, RawSocketHearsTheTargetAndEveryRouter) {
   ExpectAnswer(Send(kLabTarget, 256), kEchoSuccess, kLabTarget);
   ExpectAnswer(Send(kLabTarget, 257), kEchoTtlExpiredTransit, kLabRouter1);
   EXPECT_GE(PingOnce(LabAddress(kLabTarget)), 0);
+}
+
+// ICMPv6 through the helper's raw socket: the hop limit reaches every router, each report is
+// classified, and what cannot have one host to answer is refused before anything is sent.
+TEST_F(EchoTest, OverIpv6TheTargetEveryRouterAndEveryReport) {
+  ExpectEcho6(Send6(kLab6Target, 128), 1, kEchoSuccess, kLab6Target);
+  ExpectEcho6(Send6(kLab6Target, 1), 1, kEchoTtlExpiredTransit, kLab6Router1);
+  ExpectEcho6(Send6(kLab6Target, 2), 1, kEchoTtlExpiredTransit, kLab6Router2);
+  ExpectEcho6(Send6(kLab6Target, 3), 1, kEchoTtlExpiredTransit, kLab6Router3);
+  ExpectEcho6(Send6(kLab6Target, 4), 1, kEchoSuccess, kLab6Target);
+  ExpectEcho6(Send6(kLab6NetUnreachable, 128), 0, kEchoDestNetUnreachable, kLab6Router3);
+  ExpectEcho6(Send6(kLab6HostUnreachable, 128), 0, kEchoDestHostUnreachable, kLab6Router3);
+  ExpectEcho6(Send6(kLab6LocallyUnreachable, 128), 0, kEchoDestHostUnreachable, "::");
+  for (const char* refused : {"::", "ff02::1", "::ffff:198.18.4.2"}) {
+    ExpectEcho6(Send6(refused, 128), 0, kEchoBadDestination, "::");
+  }
+  EXPECT_GE(PingOnce(Lab6Address(kLab6Target)), 0);
 }
 
 // r1 answers a broadcast echo, but one of what may be many replies is no answer: the send is
@@ -210,6 +254,21 @@ TEST_F(UnprivilegedEchoTest, DatagramSocketWhereTheGroupMayPing) {
   EXPECT_TRUE(lines[3].starts_with("1 11013 198.18.3.2 ")) << lines[3];
   EXPECT_EQ(lines[4], "0 11002 198.18.3.2 -1");
   EXPECT_EQ(lines[5], "0 11003 198.18.3.2 -1");
+}
+
+TEST_F(UnprivilegedEchoTest, Icmpv6DatagramSocketWhereTheGroupMayPing) {
+  ASSERT_TRUE(lab_->allowDatagramPing(65534)) << lab_->error();
+  const std::vector<std::string> lines =
+      probe(std::string(kLab6Target) + " 128 3000 " + kLab6Target + " 1 2000 " + kLab6Target +
+            " 3 2000 " + kLab6NetUnreachable + " 128 2000 " + kLab6HostUnreachable + " 128 2000");
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[0], "load 1 datagram");
+  EXPECT_TRUE(lines[1].starts_with("1 0 2001:2:0:4::2 ")) << lines[1];
+  EXPECT_NE(lines[1], "1 0 2001:2:0:4::2 -1");
+  EXPECT_TRUE(lines[2].starts_with("1 11013 2001:2:0:1::1 ")) << lines[2];
+  EXPECT_TRUE(lines[3].starts_with("1 11013 2001:2:0:3::2 ")) << lines[3];
+  EXPECT_EQ(lines[4], "0 11002 2001:2:0:3::2 -1");
+  EXPECT_EQ(lines[5], "0 11003 2001:2:0:3::2 -1");
 }
 
 TEST_F(UnprivilegedEchoTest, WithoutPrivilegeNothingLoadsAndEchoesFail) {

@@ -65,34 +65,50 @@ NetLab::NetLab() {
                     r3 = name(kRouter3), t = name(kTarget);
   const std::string chain[] = {c, r1, r2, r3, t};
   // Few processes: one batch for the namespaces and links, one per namespace for the rest.
-  std::string links;
-  for (const std::string& n : chain) links += "netns add " + n + "\n";
+  std::string namespaces, links;
+  for (const std::string& n : chain) namespaces += "netns add " + n + "\n";
   for (int i = 0; i < 4; ++i) {  // each link: e1 on the client's side, e0 on the target's
     links +=
         "link add e1 netns " + chain[i] + " type veth peer name e0 netns " + chain[i + 1] + "\n";
   }
-  std::string script = "ip -batch - <<'END'\n" + links + "END\n";
+  // IPv6 addresses are usable at once only without duplicate-address detection, which a link
+  // takes from its namespace's defaults when it comes.
+  std::string script = "ip -batch - <<'END'\n" + namespaces + "END\n";
+  for (const std::string& n : chain) {
+    script += "ip netns exec " + n + " sysctl -qw net.ipv6.conf.default.accept_dad=0\n";
+  }
+  script += "ip -batch - <<'END'\n" + links + "END\n";
   const std::string inside[] = {
       // client
       "addr add 198.18.1.2/24 brd + dev e1\naddr add 2001:2:1::2/64 dev e1 nodad\n"
       "link set e1 up\n"
       "route add 198.18.0.0/16 via 198.18.1.1\nroute add unreachable 198.18.96.0/24\n"
-      "route add 224.0.0.0/4 dev e1\n",
+      "route add 224.0.0.0/4 dev e1\n"
+      "addr add 2001:2:0:1::2/64 dev e1\nroute add 2001:2::/48 via 2001:2:0:1::1\n"
+      "route add unreachable 2001:2:0:96::/64\n",
       // r1
       "addr add 198.18.1.1/24 brd + dev e0\naddr add 2001:2:1::1/64 dev e0 nodad\n"
       "addr add 198.18.2.1/24 dev e1\n"
-      "link set e0 up\nlink set e1 up\nroute add 198.18.0.0/16 via 198.18.2.2\n",
+      "link set e0 up\nlink set e1 up\nroute add 198.18.0.0/16 via 198.18.2.2\n"
+      "addr add 2001:2:0:1::1/64 dev e0\naddr add 2001:2:0:2::1/64 dev e1\n"
+      "route add 2001:2::/48 via 2001:2:0:2::2\n",
       // r2
       "addr add 198.18.2.2/24 dev e0\naddr add 198.18.3.1/24 dev e1\n"
       "link set e0 up\nlink set e1 up\nroute add 198.18.0.0/16 via 198.18.3.2\n"
-      "route add 198.18.1.0/24 via 198.18.2.1\n",
+      "route add 198.18.1.0/24 via 198.18.2.1\n"
+      "addr add 2001:2:0:2::2/64 dev e0\naddr add 2001:2:0:3::1/64 dev e1\n"
+      "route add 2001:2::/48 via 2001:2:0:3::2\nroute add 2001:2:0:1::/64 via 2001:2:0:2::1\n",
       // r3
       "addr add 198.18.3.2/24 dev e0\naddr add 198.18.4.1/24 dev e1\n"
       "link set e0 up\nlink set e1 up\nroute add 198.18.1.0/24 via 198.18.3.1\n"
       "route add 198.18.2.0/24 via 198.18.3.1\nroute add blackhole 198.18.99.0/24\n"
-      "route add unreachable 198.18.98.0/24\n",
+      "route add unreachable 198.18.98.0/24\n"
+      "addr add 2001:2:0:3::2/64 dev e0\naddr add 2001:2:0:4::1/64 dev e1\n"
+      "route add 2001:2:0:1::/64 via 2001:2:0:3::1\nroute add 2001:2:0:2::/64 via 2001:2:0:3::1\n"
+      "route add blackhole 2001:2:0:99::/64\nroute add prohibit 2001:2:0:98::/64\n",
       // target
-      "addr add 198.18.4.2/24 dev e0\nlink set e0 up\nroute add 198.18.0.0/16 via 198.18.4.1\n",
+      "addr add 198.18.4.2/24 dev e0\nlink set e0 up\nroute add 198.18.0.0/16 via 198.18.4.1\n"
+      "addr add 2001:2:0:4::2/64 dev e0\nroute add 2001:2::/48 via 2001:2:0:4::1\n",
   };
   for (int role = 0; role < kRoleCount; ++role) {
     script +=
@@ -101,8 +117,9 @@ NetLab::NetLab() {
   // Routers forward; no ICMP type is rate-limited, so repeated traces get every report. (The
   // per-peer limit is left alone: setting it to 0 would also starve the route-error reports.)
   for (const std::string& n : {r1, r2, r3, t}) {
-    script += "ip netns exec " + n + " sysctl -qw net.ipv4.icmp_ratemask=0" +
-              (n == t ? "" : " net.ipv4.ip_forward=1") + "\n";
+    script += "ip netns exec " + n +
+              " sysctl -qw net.ipv4.icmp_ratemask=0 net.ipv6.icmp.ratelimit=0" +
+              (n == t ? "" : " net.ipv4.ip_forward=1 net.ipv6.conf.all.forwarding=1") + "\n";
   }
   // r1 answers echoes sent to its link's broadcast address and to a multicast group.
   script += "ip netns exec " + r1 + " sysctl -qw net.ipv4.icmp_echo_ignore_broadcasts=0\n";
@@ -127,7 +144,9 @@ bool NetLab::silenceRouter(int router) {
   // The router's own packets to the client (iif lo) meet a blackhole; what it forwards does not.
   const std::string r = name(Role(router));
   return run("ip -n " + r + " rule add iif lo to 198.18.1.0/24 table 100 pref 100\n" + "ip -n " +
-             r + " route add blackhole 198.18.1.0/24 table 100\n");
+             r + " route add blackhole 198.18.1.0/24 table 100\n" + "ip -n " + r +
+             " -6 rule add iif lo to 2001:2:0:1::/64 table 100 pref 100\n" + "ip -n " + r +
+             " -6 route add blackhole 2001:2:0:1::/64 table 100\n");
 }
 
 bool NetLab::allowDatagramPing(int gid) {
@@ -147,6 +166,10 @@ uint32_t LabAddress(const char* dotted) {
   in_addr address{};
   inet_aton(dotted, &address);
   return address.s_addr;
+}
+
+IpAddress Lab6Address(const char* text) {
+  return ParseIpv6Address(text).value_or(IpAddress());
 }
 
 NetnsScope::NetnsScope(const std::string& name) {

@@ -217,6 +217,16 @@ TEST(TraceOutput, HopLineColumns) {
   EXPECT_EQ(DottedAddress(Ip(10, 0, 0, 1)), "10.0.0.1");
 }
 
+// An IPv6 address longer than the column pushes what follows; nobody is ::.
+TEST(TraceOutput, Ipv6HopLines) {
+  EXPECT_EQ(FormatHopLine(3, EchoResult{0, kEchoTtlExpiredTransit, 7},
+                          *ParseIpv6Address("2001:db8:1234:5678::1")),
+            "3    2001:db8:1234:5678::1  7      TTL_EXPIRED_TRANSIT\r\n");
+  EXPECT_EQ(
+      FormatHopLine(2, EchoResult{0, kEchoReqTimedOut, -1}, IpAddress::Ipv6(IpAddress::Bytes{})),
+      "2    ::               -1     REQ_TIMED_OUT\r\n");
+}
+
 // A scripted echo service: one (return, status) per TTL, the address of a router per TTL.
 struct ScriptedEcho {
   explicit ScriptedEcho(std::vector<std::pair<int, uint32_t>> script)

@@ -124,6 +124,15 @@ void ExpectTrace(const std::string& text, const std::string& hops) {
       << text;
 }
 
+// A trace's whole output to the host as typed, resolved to `address`.
+void ExpectTraceTo(const std::string& host, const std::string& address, const std::string& text,
+                   const std::string& hops) {
+  const std::string head = Preamble(host, address) + kTraceHeader;
+  ASSERT_TRUE(text.starts_with(head)) << text;
+  EXPECT_TRUE(std::regex_match(text.substr(head.size()), std::regex(hops + "\r\nTrace Complete")))
+      << text;
+}
+
 }  // namespace
 
 TEST_F(PingPaneTest, StartsIdleWithPingChecked) {
@@ -257,6 +266,53 @@ TEST_F(PingPaneTest, TraceEndsAtAnUnreachableReport) {
                  HopPattern(2, kLabRouter2, "TTL_EXPIRED_TRANSIT") +
                  HopPattern(3, kLabRouter3, "DEST_NET_UNREACHABLE") + "\r\nTrace Complete")))
       << output();
+}
+
+// Over IPv6 through the helper's raw ICMPv6 socket: an address as typed is shown in its
+// shortest form.
+TEST_F(PingPaneTest, Ipv6PingAndTraceReachEveryRouterThenTheTarget) {
+  REQUIRE_LAB();
+  ASSERT_TRUE(run(kLab6Target, false));
+  EXPECT_TRUE(std::regex_match(output(), PingAnswered(kLab6Target, kLab6Target))) << output();
+  ASSERT_TRUE(run("2001:2:0:4:0:0:0:2", true));
+  ExpectTraceTo("2001:2:0:4:0:0:0:2", kLab6Target, output(),
+                HopPattern(1, kLab6Router1, "TTL_EXPIRED_TRANSIT") +
+                    HopPattern(2, kLab6Router2, "TTL_EXPIRED_TRANSIT") +
+                    HopPattern(3, kLab6Router3, "TTL_EXPIRED_TRANSIT") +
+                    HopPattern(4, kLab6Target, "SUCCESS"));
+}
+
+// A name with only an IPv6 address is pinged over IPv6; one with both at its IPv4 address.
+TEST_F(PingPaneTest, ANameWithOnlyAnIpv6AddressIsPingedOverIpv6) {
+  REQUIRE_LAB();
+  const HostsFileShown hosts(std::string(kLab6Target) + " lab6-target\n" + kLab6Target +
+                             " lab-target\n" + kLabTarget + " lab-target\n");
+  ASSERT_TRUE(hosts.shown());
+  ASSERT_TRUE(run("lab6-target", false));
+  EXPECT_TRUE(std::regex_match(output(), PingAnswered("lab6-target", kLab6Target))) << output();
+  ASSERT_TRUE(run("lab-target", false));
+  EXPECT_TRUE(std::regex_match(output(), PingAnswered("lab-target", kLabTarget))) << output();
+}
+
+TEST_F(PingPaneTest, Ipv6TraceGoesOnPastASilentFirstRouter) {
+  REQUIRE_LAB();
+  ASSERT_TRUE(lab_->silenceRouter(1)) << lab_->error();
+  ASSERT_TRUE(run(kLab6Target, true));
+  ExpectTraceTo(kLab6Target, kLab6Target, output(),
+                HopPattern(1, "::", "REQ_TIMED_OUT") +
+                    HopPattern(2, kLab6Router2, "TTL_EXPIRED_TRANSIT") +
+                    HopPattern(3, kLab6Router3, "TTL_EXPIRED_TRANSIT") +
+                    HopPattern(4, kLab6Target, "SUCCESS"));
+  EXPECT_NE(output().find("\r\n1    ::               -1     REQ_TIMED_OUT\r\n"), std::string::npos);
+}
+
+TEST_F(PingPaneTest, Ipv6TraceEndsAtAnUnreachableReport) {
+  REQUIRE_LAB();
+  ASSERT_TRUE(run(kLab6NetUnreachable, true));
+  ExpectTraceTo(kLab6NetUnreachable, kLab6NetUnreachable, output(),
+                HopPattern(1, kLab6Router1, "TTL_EXPIRED_TRANSIT") +
+                    HopPattern(2, kLab6Router2, "TTL_EXPIRED_TRANSIT") +
+                    HopPattern(3, kLab6Router3, "DEST_NET_UNREACHABLE"));
 }
 
 TEST_F(PingPaneTest, StopAbortsAtOnceAndNothingFollows) {
