@@ -7,9 +7,11 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "capture/capture_socket.h"
+#include "shell/socket_address.h"
 
 struct CaptureSocket {
   pcap_t* handle = nullptr;
@@ -126,15 +128,13 @@ std::string InterfaceOfAddress(const IpAddress& address) {
   std::string name;
   for (const ifaddrs* entry = list; entry != nullptr && name.empty(); entry = entry->ifa_next) {
     if (entry->ifa_addr == nullptr) continue;
-    if (entry->ifa_addr->sa_family == AF_INET && address.isIpv4()) {
-      sockaddr_in in{};
-      std::memcpy(&in, entry->ifa_addr, sizeof in);
-      if (in.sin_addr.s_addr == address.ipv4()) name = entry->ifa_name;
-    } else if (entry->ifa_addr->sa_family == AF_INET6 && address.isIpv6()) {
-      sockaddr_in6 in6{};
-      std::memcpy(&in6, entry->ifa_addr, sizeof in6);
-      if (IpAddress::Ipv6(in6.sin6_addr.s6_addr) == address) name = entry->ifa_name;
-    }
+    const int family = entry->ifa_addr->sa_family;
+    if (family != AF_INET && family != AF_INET6) continue;
+    const socklen_t length = family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+    sockaddr_storage storage{};
+    std::memcpy(&storage, entry->ifa_addr, length);
+    const std::optional<AddressAndPort> read = ReadSocketAddress(storage, length);
+    if (read && read->address == address) name = entry->ifa_name;
   }
   freeifaddrs(list);
   return name;
