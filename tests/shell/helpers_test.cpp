@@ -369,9 +369,9 @@ TEST(Icons, AnotherPaintersIconPassesAndAWrongPictureDoesNot) {
     const QImage icon = IconImage(size);
     // The same drawing through the painter's paths of other precisions: they blend edges
     // otherwise, as another processor or library build does.
-    for (QImage::Format other : {QImage::Format_RGBA64_Premultiplied,
-                                 QImage::Format_A2RGB30_Premultiplied,
-                                 QImage::Format_ARGB4444_Premultiplied}) {
+    for (QImage::Format other :
+         {QImage::Format_RGBA64_Premultiplied, QImage::Format_A2RGB30_Premultiplied,
+          QImage::Format_ARGB4444_Premultiplied}) {
       EXPECT_TRUE(LooksLike(IconImage(size, other), icon)) << other;
     }
     EXPECT_FALSE(LooksLike(icon.mirrored(true, false), icon));  // the bar the other way
