@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <sys/un.h>
 
 #include <cstddef>
 
@@ -9,6 +10,17 @@
 
 // The helper's end of the pair, as it finds it when started.
 inline constexpr int kHelperChannelFd = 3;
+
+// One helper serves a user in a network namespace, whichever windows of the user ask: the first
+// one started listens at its user's meeting place, an abstract socket address (abstract
+// addresses belong to the network namespace) named by the protocol's version, the user and the
+// helper's executable, so that only windows of one build meet. A window of the user connects
+// there first, and starts a helper only when none listens. The helper it starts sends a
+// HelperAbilitiesReply with id 0 when it serves; a helper that finds the place held by another
+// of the user's processes ends with this exit status at once, and the window meets that one.
+inline constexpr int kHelperServedElsewhere = 3;
+sockaddr_un HelperMeetingPlace(uid_t user, dev_t device, ino_t inode);
+socklen_t HelperMeetingPlaceSize(const sockaddr_un& place);
 
 // Sends one record whole, with the descriptor `fd` passed along when it is not -1. 0 or the
 // errno (EPIPE once the other side is gone).

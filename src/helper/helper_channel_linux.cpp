@@ -2,9 +2,25 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "helper/helper_channel.h"
+#include "helper/helper_protocol.h"
+
+sockaddr_un HelperMeetingPlace(uid_t user, dev_t device, ino_t inode) {
+  sockaddr_un place{};
+  place.sun_family = AF_UNIX;
+  // sun_path[0] stays 0: an abstract address, its name the bytes after it.
+  std::snprintf(place.sun_path + 1, sizeof place.sun_path - 1, "pelorin-helper/%u/%u/%llx:%llx",
+                unsigned{kHelperVersion}, unsigned(user), static_cast<unsigned long long>(device),
+                static_cast<unsigned long long>(inode));
+  return place;
+}
+
+socklen_t HelperMeetingPlaceSize(const sockaddr_un& place) {
+  return socklen_t(offsetof(sockaddr_un, sun_path) + 1 + std::strlen(place.sun_path + 1));
+}
 
 int SendHelperRecord(int channel, const void* record, size_t size, int fd) {
   iovec part{const_cast<void*>(record), size};

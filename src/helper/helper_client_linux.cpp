@@ -6,6 +6,7 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -91,6 +92,7 @@ struct HelperCall::Connection {
   Netns netns;
   int fd = -1;
   pid_t pid = 0;
+  bool started = false;  // a child of this process, which it waits for once it has gone
   std::atomic<bool> lost{false};
   std::mutex mutex;
   std::unordered_map<uint32_t, std::shared_ptr<Waiter>> waiters;
@@ -131,7 +133,7 @@ void ReadReplies(const std::shared_ptr<Connection>& connection) {
     orphans.swap(connection->waiters);
   }
   for (auto& [id, waiter] : orphans) waiter->lose(EPIPE);
-  waitpid(connection->pid, nullptr, 0);
+  if (connection->started) waitpid(connection->pid, nullptr, 0);
 }
 
 // Where the helper is: given by a test, else beside the program, else in the libexec folder of
@@ -148,9 +150,52 @@ std::string FindHelper(const std::string& given) {
   return folder + PELORIN_HELPER_FROM_BINDIR "/pelorin-helper";
 }
 
+// The helper that serves this user in the calling thread's network namespace, met at its
+// meeting place; null when none listens there, or a process of another user does.
+std::shared_ptr<Connection> MeetHelper(const std::string& path) {
+  struct stat helper {};
+  if (path.empty() || stat(path.c_str(), &helper) != 0) return nullptr;
+  const sockaddr_un place = HelperMeetingPlace(getuid(), helper.st_dev, helper.st_ino);
+  auto connection = std::make_shared<Connection>();
+  connection->fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  if (connection->fd < 0 ||
+      connect(connection->fd, reinterpret_cast<const sockaddr*>(&place),
+              HelperMeetingPlaceSize(place)) != 0 ||
+      getsockopt(connection->fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 ||
+      peer.uid != getuid()) {
+    return nullptr;
+  }
+  connection->pid = peer.pid;
+  return connection;
+}
+
+// Waits for the first record of a helper just started: it serves this window (true), or it
+// ended at once, `servedElsewhere` when another helper serves the user here.
+bool WaitUntilServing(Connection& connection, bool* servedElsewhere) {
+  HelperAbilitiesReply ready{};
+  pollfd p{connection.fd, POLLIN, 0};
+  int polled = 0;
+  while ((polled = poll(&p, 1, kHelperQuickTimeoutMs)) < 0 && errno == EINTR) {
+  }
+  const ssize_t n = polled == 1 ? ReceiveHelperRecord(connection.fd, &ready, sizeof ready) : -1;
+  if (n == ssize_t(sizeof ready) && ready.header.type == kHelperAbilities && ready.header.id == 0) {
+    return true;
+  }
+  int status = 0;
+  if (n == 0 && waitpid(connection.pid, &status, 0) == connection.pid) {
+    connection.started = false;  // waited for
+    *servedElsewhere = WIFEXITED(status) && WEXITSTATUS(status) == kHelperServedElsewhere;
+  }
+  return false;
+}
+
 // Starts the helper on a new socket pair, with an empty environment and default signals; its
-// end of the pair is its descriptor kHelperChannelFd. Null when it cannot be started.
-std::shared_ptr<Connection> StartHelper(const std::string& path) {
+// end of the pair is its descriptor kHelperChannelFd. Null when it cannot be started or does
+// not serve; `servedElsewhere` when another helper already serves the user here.
+std::shared_ptr<Connection> StartHelper(const std::string& path, bool* servedElsewhere) {
+  *servedElsewhere = false;
   if (path.empty()) return nullptr;
   int pair[2];
   if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return nullptr;
@@ -184,7 +229,26 @@ std::shared_ptr<Connection> StartHelper(const std::string& path) {
   posix_spawnattr_destroy(&attributes);
   if (pair[1] >= 0) close(pair[1]);
   if (started != 0) return nullptr;  // the connection closes its end
+  connection->started = true;
+  if (!WaitUntilServing(*connection, servedElsewhere)) {
+    if (connection->started) {
+      kill(connection->pid, SIGKILL);  // one that says nothing is of no use
+      waitpid(connection->pid, nullptr, 0);
+    }
+    return nullptr;
+  }
   return connection;
+}
+
+// The helper serving this user here, or one started to serve it.
+std::shared_ptr<Connection> ReachHelper(const std::string& path) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (auto met = MeetHelper(path)) return met;
+    bool servedElsewhere = false;
+    if (auto started = StartHelper(path, &servedElsewhere)) return started;
+    if (!servedElsewhere) break;  // else the other one started meanwhile: meet it
+  }
+  return nullptr;
 }
 
 // The helpers of this process, one per network namespace that asked for one.
@@ -216,7 +280,7 @@ class Helpers {
       c->letGo();
       return true;
     });
-    std::shared_ptr<Connection> connection = StartHelper(FindHelper(path_));
+    std::shared_ptr<Connection> connection = ReachHelper(FindHelper(path_));
     if (!connection) return nullptr;
     connection->netns = netns;
     try {

@@ -18,8 +18,8 @@ uint64_t HelperCapabilities();
 
 void SendHelperStatus(int channel, uint32_t id, int error);
 
-// Closes every descriptor above `last` but `keep`. False when they cannot be listed.
-bool CloseDescriptorsAbove(int last, int keep = -1);
+// Closes every descriptor above `last`. False when they cannot be listed.
+bool CloseDescriptorsAbove(int last);
 
 // An echo to a unicast destination on a raw ICMP socket.
 void RunEcho(const HelperJob& job);

@@ -108,7 +108,13 @@ int StreamUntilStopped(CaptureSocket* socket, const HelperJob& job) {
 // The capture, in a child process of its own: it opens the capture with CAP_NET_RAW, gives up
 // every capability, hands the window the read end of a pipe and writes the frames into it.
 void CaptureInChild(const HelperJob& job) {
-  CloseDescriptorsAbove(job.channel, job.wakeFd);
+  // Only its own window's channel and wake-up: not the other windows' channels, nor the
+  // meeting place.
+  const int low = std::min(job.channel, job.wakeFd), high = std::max(job.channel, job.wakeFd);
+  for (int fd = 3; fd < high; ++fd) {
+    if (fd != low) close(fd);
+  }
+  CloseDescriptorsAbove(high);
   const HelperRequest& request = job.request;
   CaptureOptions options;
   options.kernelFilter = KernelFilterExpression(request.filter);
@@ -151,18 +157,14 @@ uint64_t HelperCapabilities() {
          CapabilityBit(CAP_DAC_READ_SEARCH);
 }
 
-bool CloseDescriptorsAbove(int last, int keep) {
-  if (keep > last) {
-    return CloseDescriptorsAbove(keep) &&
-           (keep == last + 1 || syscall(SYS_close_range, last + 1, keep - 1, 0) == 0);
-  }
+bool CloseDescriptorsAbove(int last) {
   if (syscall(SYS_close_range, last + 1, ~0U, 0) == 0) return true;
   DIR* open = opendir("/proc/self/fd");  // kernels before 5.9
   if (open == nullptr) return false;
   std::vector<int> others;
   while (const dirent* entry = readdir(open)) {
     const int fd = std::atoi(entry->d_name);
-    if (fd > last && fd != keep && fd != dirfd(open)) others.push_back(fd);
+    if (fd > last && fd != dirfd(open)) others.push_back(fd);
   }
   closedir(open);
   for (const int fd : others) close(fd);
@@ -293,13 +295,15 @@ void RunFact(const HelperJob& job) {
   int error = EPERM;
   {
     RaisedCapabilities look({CAP_SYS_PTRACE, CAP_DAC_READ_SEARCH});
-    if (look.ok()) error = OwnsEndpoint(r.processId) ? 0 : ESRCH;
+    // Held once: the check and the reads are of this one process, whatever takes its id after.
+    const ProcessHandle process(r.processId);
+    if (look.ok()) error = OwnsEndpoint(process) ? 0 : ESRCH;
     if (error == 0 && (r.fact == kFactCommandLine || r.fact == kFactImagePath)) {
       const int selector = r.fact == kFactImagePath ? kSelectImagePath : kSelectCommandLine;
-      reply.result = ReadProcessParameterDirectly(r.processId, selector, reply.text, r.capacity);
+      reply.result = ReadProcessParameterOf(process, selector, reply.text, r.capacity);
       if (reply.result >= 0) reply.length = uint32_t(strnlen(reply.text, r.capacity));
     } else if (error == 0 && r.fact == kFactExecutablePath) {
-      const std::optional<std::string> path = ReadExecutablePathDirectly(r.processId);
+      const std::optional<std::string> path = ReadExecutablePathOf(process);
       reply.result = -1;
       if (path && path->size() < kFactTextLimit) {
         reply.result = 0;
@@ -307,7 +311,7 @@ void RunFact(const HelperJob& job) {
         std::memcpy(reply.text, path->data(), path->size());
       }
     } else if (error == 0) {
-      reply.workingSet = GetProcessWorkingSetDirectly(r.processId);
+      reply.workingSet = GetProcessWorkingSetOf(process);
     }
   }
   if (error != 0) {

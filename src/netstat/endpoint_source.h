@@ -6,6 +6,7 @@
 #include <string>
 
 #include "netstat/endpoint_table.h"
+#include "netstat/process_info.h"
 
 // The system's endpoint tables: the kernel's socket-diagnostics dumps (NETLINK_SOCK_DIAG) of
 // IPv4 and IPv6 TCP and UDP sockets, with owners found in one pass over /proc/<pid>/fd.
@@ -30,7 +31,7 @@ int DestroyEstablishedConnection(const IpAddress& localAddress, uint16_t localPo
 // into; nothing when the tables cannot be read.
 std::optional<EndpointOwners> ReadEndpointOwners();
 // Whether the process holds a TCP or UDP socket now.
-bool OwnsEndpoint(uint32_t processId);
+bool OwnsEndpoint(const ProcessHandle& process);
 
 // The service name of a port (host byte order) in the system's services database.
 std::optional<std::string> ServiceNameOfPort(uint16_t port, bool udp);

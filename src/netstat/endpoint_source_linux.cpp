@@ -114,14 +114,13 @@ bool DumpSockets(DiagSocketFd& diag, uint8_t family, uint8_t protocol, uint32_t 
   }
 }
 
-// Calls `found` with the inode of every socket among the descriptors of process `pid`, if they
-// can be read (not for another user's process, or one that has just ended).
+// Calls `found` with the inode of every socket among the descriptors of a process, listed in
+// the folder `fdPath` under `dirFd`, if they can be read (not for another user's process, or one
+// that has just ended).
 template <typename Found>
-void ForEachSocketOf(int procFd, uint32_t pid, const Found& found) {
-  char path[32];
+void ForEachSocketOf(int dirFd, const char* fdPath, const Found& found) {
   char link[64];
-  std::snprintf(path, sizeof path, "%u/fd", pid);
-  const int fdDir = openat(procFd, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fdDir = openat(dirFd, fdPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fdDir < 0) return;
   DIR* fds = fdopendir(fdDir);
   if (fds == nullptr) {
@@ -149,7 +148,9 @@ void FindSocketOwners(std::unordered_map<uint32_t, uint32_t>& processOfInode,
     const std::optional<uint32_t> pid = ProcessIdOfName(entry->d_name);
     if (!pid) continue;
     bool owns = false;
-    ForEachSocketOf(dirfd(proc), *pid, [&](uint32_t inode) {
+    char fdPath[32];
+    std::snprintf(fdPath, sizeof fdPath, "%u/fd", *pid);
+    ForEachSocketOf(dirfd(proc), fdPath, [&](uint32_t inode) {
       const auto wanted = processOfInode.find(inode);
       if (wanted == processOfInode.end() || wanted->second != 0) return;
       wanted->second = *pid;
@@ -294,7 +295,8 @@ std::optional<EndpointOwners> ReadEndpointOwners() {
   }
 }
 
-bool OwnsEndpoint(uint32_t processId) {
+bool OwnsEndpoint(const ProcessHandle& process) {
+  if (!process.valid()) return false;
   std::vector<DiagSocket> tcp;
   std::vector<DiagSocket> udp;
   if (!DumpEndpoints(tcp, udp)) return false;
@@ -304,11 +306,8 @@ bool OwnsEndpoint(uint32_t processId) {
       if (s.inode != 0) inodes.insert(s.inode);
     }
   }
-  const int procFd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (procFd < 0) return false;
   bool owns = false;
-  ForEachSocketOf(procFd, processId, [&](uint32_t inode) { owns = owns || inodes.count(inode); });
-  close(procFd);
+  ForEachSocketOf(process.dir(), "fd", [&](uint32_t inode) { owns = owns || inodes.count(inode); });
   return owns;
 }
 

@@ -35,8 +35,25 @@ enum class TerminateResult {
 // window or the helper signal another user's.
 TerminateResult TerminateProcessById(uint32_t processId);
 
+// A process held by a descriptor of its /proc directory: what is read through it is of that
+// very process, or fails once it has ended, even when its id has gone to another process since.
+class ProcessHandle {
+ public:
+  explicit ProcessHandle(uint32_t processId);  // not valid() for no such process
+  ~ProcessHandle();
+  ProcessHandle(const ProcessHandle&) = delete;
+  ProcessHandle& operator=(const ProcessHandle&) = delete;
+
+  bool valid() const { return dir_ >= 0; }
+  int dir() const { return dir_; }
+
+ private:
+  int dir_ = -1;
+};
+
 // The three facts as this process reads them, with its own rights (the helper's way, and the
 // window's where the helper cannot answer).
-int ReadProcessParameterDirectly(uint32_t processId, int selector, char* buffer, size_t capacity);
-std::optional<std::string> ReadExecutablePathDirectly(uint32_t processId);
-uint64_t GetProcessWorkingSetDirectly(uint32_t processId);
+int ReadProcessParameterOf(const ProcessHandle& process, int selector, char* buffer,
+                           size_t capacity);
+std::optional<std::string> ReadExecutablePathOf(const ProcessHandle& process);
+uint64_t GetProcessWorkingSetOf(const ProcessHandle& process);

@@ -23,16 +23,10 @@ bool IsProcessId(uint32_t processId) {
   return processId != 0 && processId <= INT_MAX;
 }
 
-std::string ProcPath(uint32_t processId, const char* file) {
-  char path[48];
-  std::snprintf(path, sizeof path, "/proc/%u/%s", processId, file);
-  return path;
-}
-
-// A whole /proc file, or nothing when it cannot be opened or read.
-std::optional<std::string> ReadProcFile(uint32_t processId, const char* file) {
-  if (!IsProcessId(processId)) return std::nullopt;
-  const int fd = open(ProcPath(processId, file).c_str(), O_RDONLY | O_CLOEXEC);
+// A whole file of the process's /proc directory, or nothing when it cannot be opened or read.
+std::optional<std::string> ReadProcFile(const ProcessHandle& process, const char* file) {
+  if (!process.valid()) return std::nullopt;
+  const int fd = openat(process.dir(), file, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   std::string text;
   char chunk[4096];
@@ -83,7 +77,7 @@ std::optional<std::string> ReadExecutablePath(uint32_t processId) {
   if (const auto fact = FactFromHelper(processId, kFactExecutablePath, kFactTextLimit)) {
     return std::string(fact->text, fact->length);
   }
-  return ReadExecutablePathDirectly(processId);
+  return ReadExecutablePathOf(ProcessHandle(processId));
 }
 
 int ReadProcessParameter(uint32_t processId, int selector, char* buffer, size_t capacity) {
@@ -97,36 +91,48 @@ int ReadProcessParameter(uint32_t processId, int selector, char* buffer, size_t 
       return answer->result;
     }
   }
-  return ReadProcessParameterDirectly(processId, selector, buffer, capacity);
+  return ReadProcessParameterOf(ProcessHandle(processId), selector, buffer, capacity);
 }
 
 uint64_t GetProcessWorkingSet(uint32_t processId) {
   if (const auto fact = FactFromHelper(processId, kFactWorkingSet, 0)) return fact->workingSet;
-  return GetProcessWorkingSetDirectly(processId);
+  return GetProcessWorkingSetOf(ProcessHandle(processId));
 }
 
-std::optional<std::string> ReadExecutablePathDirectly(uint32_t processId) {
-  if (!IsProcessId(processId)) return std::nullopt;
+ProcessHandle::ProcessHandle(uint32_t processId) {
+  if (!IsProcessId(processId)) return;
+  char path[24];
+  std::snprintf(path, sizeof path, "/proc/%u", processId);
+  dir_ = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+ProcessHandle::~ProcessHandle() {
+  if (dir_ >= 0) close(dir_);
+}
+
+std::optional<std::string> ReadExecutablePathOf(const ProcessHandle& process) {
+  if (!process.valid()) return std::nullopt;
   std::vector<char> path(PATH_MAX);
-  const ssize_t n = readlink(ProcPath(processId, "exe").c_str(), path.data(), path.size());
+  const ssize_t n = readlinkat(process.dir(), "exe", path.data(), path.size());
   if (n <= 0 || size_t(n) >= path.size()) return std::nullopt;
   return std::string(path.data(), size_t(n));
 }
 
-int ReadProcessParameterDirectly(uint32_t processId, int selector, char* buffer, size_t capacity) {
+int ReadProcessParameterOf(const ProcessHandle& process, int selector, char* buffer,
+                           size_t capacity) {
   if (buffer == nullptr || capacity == 0) return -1;
   std::optional<std::string> text;
   if (selector != kSelectCommandLine) {
-    if (const auto path = ReadExecutablePathDirectly(processId)) text = DisplayPath(*path);
-  } else if (const auto raw = ReadProcFile(processId, "cmdline")) {
+    if (const auto path = ReadExecutablePathOf(process)) text = DisplayPath(*path);
+  } else if (const auto raw = ReadProcFile(process, "cmdline")) {
     text = CommandLineText(*raw);
   }
   if (!text) return -1;
   return CopyBounded(*text, buffer, capacity);
 }
 
-uint64_t GetProcessWorkingSetDirectly(uint32_t processId) {
-  const std::optional<std::string> status = ReadProcFile(processId, "status");
+uint64_t GetProcessWorkingSetOf(const ProcessHandle& process) {
+  const std::optional<std::string> status = ReadProcFile(process, "status");
   return status ? ResidentBytesOfStatus(*status) : 0;
 }
 

@@ -4,21 +4,30 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/sched.h>
 #include <net/if.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ptrace.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "helper/helper_channel.h"
 #include "helper/helper_client.h"
 #include "helper/helper_protocol.h"
 #include "loopback_sockets.h"
@@ -47,6 +56,9 @@ class HelperProcess {
     close(stray);
     close(pair[1]);
     fd_ = pair[0];
+    // It says first that it serves this caller.
+    const std::vector<uint8_t> ready = reply();
+    ready_ = ready.size() == sizeof(HelperAbilitiesReply) && As<HelperHeader>(ready).id == 0;
   }
   ~HelperProcess() {
     if (fd_ >= 0) close(fd_);  // the helper ends with its channel
@@ -55,6 +67,7 @@ class HelperProcess {
 
   pid_t pid() const { return pid_; }
   int fd() const { return fd_; }
+  bool ready() const { return ready_; }
 
   void sendBytes(const void* data, size_t size) {
     ASSERT_EQ(::send(fd_, data, size, MSG_NOSIGNAL), ssize_t(size));
@@ -107,6 +120,7 @@ class HelperProcess {
  private:
   pid_t pid_ = -1;
   int fd_ = -1;
+  bool ready_ = false;
 };
 
 HelperEchoRequest Echo(const char* to, uint32_t timeoutMs = 2000) {
@@ -161,6 +175,109 @@ HelperKillRequest Kill6(const char* local, uint16_t localPort, const char* remot
          << answer.status << " from " << sender.text();
 }
 
+// The threads of a process, as the system counts them.
+int ThreadsOf(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("Threads:")) return std::stoi(line.substr(8));
+  }
+  return -1;
+}
+
+// Whether a thread held at the entry of a system call is about to read the link ".../exe".
+bool ReadsExecutableLink(pid_t thread, const __ptrace_syscall_info& call) {
+  long pathAt = -1;
+  if (call.entry.nr == SYS_readlinkat) pathAt = long(call.entry.args[1]);
+#ifdef SYS_readlink
+  if (call.entry.nr == SYS_readlink) pathAt = long(call.entry.args[0]);
+#endif
+  if (pathAt == -1) return false;
+  std::string path;
+  for (int word = 0; word < 8 && path.find('\0') == std::string::npos; ++word) {
+    errno = 0;
+    const long bytes = ptrace(PTRACE_PEEKDATA, thread, pathAt + word * sizeof(long), nullptr);
+    if (errno != 0) break;
+    path.append(reinterpret_cast<const char*>(&bytes), sizeof bytes);
+  }
+  path.resize(std::min(path.find('\0'), path.size()));
+  return path == "exe" || path.ends_with("/exe");
+}
+
+// Holds the threads of process `pid` at their system calls (ptrace) while `start` runs, until
+// one of them is about to read an executable's link; runs `meanwhile` there, then lets every
+// thread go on. False when it could not trace them or none got there.
+bool AtReadOfExecutable(pid_t pid, const std::function<void()>& start,
+                        const std::function<void()>& meanwhile) {
+  std::set<pid_t> traced;
+  for (const auto& entry :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+    const pid_t thread = std::stoi(entry.path().filename());
+    if (ptrace(PTRACE_SEIZE, thread, 0, PTRACE_O_TRACESYSGOOD | PTRACE_O_TRACECLONE) != 0 ||
+        ptrace(PTRACE_INTERRUPT, thread, 0, 0) != 0) {
+      return false;
+    }
+    traced.insert(thread);
+  }
+  int status = 0;
+  for (const pid_t thread : traced) {
+    waitpid(thread, &status, __WALL);
+    ptrace(PTRACE_SYSCALL, thread, 0, 0);
+  }
+  start();
+  pid_t held = -1;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (held < 0 && std::chrono::steady_clock::now() < until) {
+    const pid_t thread = waitpid(-1, &status, __WALL | WNOHANG);
+    if (thread < 0) break;
+    if (thread == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      continue;
+    }
+    if (!WIFSTOPPED(status)) {
+      traced.erase(thread);
+      continue;
+    }
+    traced.insert(thread);  // a thread started since, traced from its start
+    const int signal = WSTOPSIG(status);
+    int passOn = 0;
+    if (signal == (SIGTRAP | 0x80)) {
+      __ptrace_syscall_info call{};
+      if (ptrace(PTRACE_GET_SYSCALL_INFO, thread, sizeof call, &call) > 0 &&
+          call.op == PTRACE_SYSCALL_INFO_ENTRY && ReadsExecutableLink(thread, call)) {
+        held = thread;
+        break;
+      }
+    } else if ((status >> 16) == 0 && signal != SIGTRAP && signal != SIGSTOP) {
+      passOn = signal;  // a signal for the helper, not a stop of the tracing
+    }
+    ptrace(PTRACE_SYSCALL, thread, 0, passOn);
+  }
+  if (held >= 0) meanwhile();
+  for (const pid_t thread : traced) {
+    if (thread != held) {
+      ptrace(PTRACE_INTERRUPT, thread, 0, 0);
+      waitpid(thread, &status, __WALL);
+    }
+    ptrace(PTRACE_DETACH, thread, 0, 0);
+  }
+  return held >= 0;
+}
+
+// Starts `program` with the process id `id` (which must be free); -1 when the system refuses.
+pid_t StartWithId(pid_t id, const char* program, const char* argument) {
+  clone_args args{};
+  args.exit_signal = SIGCHLD;
+  pid_t wanted = id;
+  args.set_tid = reinterpret_cast<uintptr_t>(&wanted);
+  args.set_tid_size = 1;
+  const long child = syscall(SYS_clone3, &args, sizeof args);
+  if (child == 0) {
+    execl(program, program, argument, nullptr);
+    _exit(127);
+  }
+  return pid_t(child);
+}
+
 class HelperTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -170,6 +287,7 @@ class HelperTest : public ::testing::Test {
     client_ = std::make_unique<NetnsScope>(lab_->name(NetLab::kClient));
     ASSERT_TRUE(client_->entered());
     helper_ = std::make_unique<HelperProcess>();
+    ASSERT_TRUE(helper_->ready());
     ASSERT_TRUE(helper_->serves());
   }
   void TearDown() override {
@@ -185,7 +303,7 @@ class HelperTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(HelperTest, StartsWithAnEmptyEnvironmentAndOnlyItsChannel) {
+TEST_F(HelperTest, StartsWithAnEmptyEnvironmentAndOnlyItsSockets) {
   const std::string proc = "/proc/" + std::to_string(helper_->pid());
   // What it was started with is gone, from its memory too.
   EXPECT_EQ(RunCommand("tr -d '\\000' <" + proc + "/environ | wc -c"), "0\n");
@@ -194,9 +312,10 @@ TEST_F(HelperTest, StartsWithAnEmptyEnvironmentAndOnlyItsChannel) {
     descriptors[std::stoi(entry.path().filename())] =
         std::filesystem::read_symlink(entry.path()).string();
   }
-  ASSERT_EQ(descriptors.size(), 4u);
+  ASSERT_EQ(descriptors.size(), 5u);
   for (int fd = 0; fd < 3; ++fd) EXPECT_EQ(descriptors[fd], "/dev/null") << fd;
-  EXPECT_TRUE(descriptors[3].starts_with("socket:")) << descriptors[3];
+  EXPECT_TRUE(descriptors[3].starts_with("socket:")) << descriptors[3];  // the window's
+  EXPECT_TRUE(descriptors[4].starts_with("socket:")) << descriptors[4];  // the meeting place
 }
 
 TEST_F(HelperTest, RecordsThatCannotBeReadAreRefusedAndTheNextIsServed) {
@@ -227,6 +346,8 @@ TEST_F(HelperTest, RecordsThatCannotBeReadAreRefusedAndTheNextIsServed) {
   std::memcpy(huge.data(), &echo, sizeof echo);
   helper_->sendBytes(huge.data(), huge.size());
   EXPECT_EQ(helper_->status(6), EINVAL);
+  helper_->sendBytes(nullptr, 0);  // a record of no bytes is not the window's end
+  EXPECT_EQ(helper_->status(0), EINVAL);
   EXPECT_TRUE(helper_->serves());
 }
 
@@ -455,6 +576,104 @@ TEST_F(HelperTest, OwnersAndFactsCoverIpv6Sockets) {
   const auto answer = HelperProcess::As<HelperFactReply>(helper_->reply());
   EXPECT_EQ(answer.header.type, kHelperFactResult);
   EXPECT_EQ(std::string(answer.text, answer.length), "socat -u UDP6-RECV:0,bind=[::1] /dev/null");
+}
+
+// A caller that floods requests and refusals while it reads its replies slowly waits for its
+// own: the helper's threads stay within their limit (64 serving, one reading each of at most 8
+// windows), refusals included.
+TEST_F(HelperTest, ACallerThatReadsSlowlyWaitsAndTheThreadsStayBounded) {
+  auto fact = NewHelperRecord<HelperFactRequest>(kHelperFact);
+  fact.processId = uint32_t(getpid());
+  fact.fact = kFactCommandLine;
+  fact.capacity = 300;
+  const char bad = 'x';
+  int most = 0;
+  uint32_t id = 1000;
+  std::vector<uint8_t> reply(kHelperRecordLimit);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  for (int round = 0; std::chrono::steady_clock::now() < until; ++round) {
+    for (int i = 0; i < 4; ++i) {
+      fact.header.id = ++id;
+      send(helper_->fd(), &fact, sizeof fact, MSG_DONTWAIT | MSG_NOSIGNAL);
+      send(helper_->fd(), &bad, 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+    }
+    if (round % 4 == 0) recv(helper_->fd(), reply.data(), reply.size(), MSG_DONTWAIT);
+    most = std::max(most, ThreadsOf(helper_->pid()));
+  }
+  EXPECT_LE(most, 72);
+  while (!helper_->reply(2000).empty()) {
+  }
+  EXPECT_TRUE(helper_->serves());
+}
+
+// A fact is of the process that owned a socket when the helper looked, even when its id names
+// another process by the time the helper reads: the helper is held at its read of the
+// executable (ptrace), the owner ends, and a process that owns no socket takes its id.
+TEST_F(HelperTest, AFactIsOfTheProcessCheckedEvenWhenItsIdGoesToAnother) {
+  const pid_t owner = fork();
+  if (owner == 0) {
+    uint16_t port = 0;
+    UdpSocket("127.0.0.1", &port);
+    pause();
+    _exit(0);
+  }
+  ASSERT_GT(owner, 0);
+  ASSERT_TRUE(WaitUntil([&] {
+    return RunCommand("ss -uanpH").find("pid=" + std::to_string(owner) + ",") != std::string::npos;
+  }));
+  auto fact = NewHelperRecord<HelperFactRequest>(kHelperFact);
+  fact.processId = uint32_t(owner);
+  fact.fact = kFactExecutablePath;
+  fact.capacity = kFactTextLimit;
+  pid_t impostor = -1;
+  const bool held = AtReadOfExecutable(
+      helper_->pid(), [&] { helper_->send(fact, 95); },
+      [&] {
+        kill(owner, SIGKILL);
+        waitpid(owner, nullptr, 0);
+        impostor = StartWithId(owner, "/bin/sleep", "30");
+        WaitUntil([&] {
+          std::error_code error;
+          return std::filesystem::read_symlink("/proc/" + std::to_string(owner) + "/exe", error)
+                     .filename() == "sleep";
+        });
+      });
+  if (impostor < 0 && (errno == ENOSYS || errno == EPERM)) {
+    GTEST_SKIP() << "this system gives no process a chosen id";
+  }
+  ASSERT_TRUE(held) << "the helper could not be held at its read";
+  ASSERT_EQ(impostor, owner) << "the id did not go to another process";
+  const std::vector<uint8_t> bytes = helper_->reply();
+  const auto answer = HelperProcess::As<HelperFactReply>(bytes);
+  EXPECT_EQ(answer.header.id, 95u);
+  if (answer.header.type == kHelperFactResult) {
+    EXPECT_EQ(answer.result, -1) << std::string(answer.text, answer.length);
+  } else {
+    EXPECT_EQ(answer.header.type, kHelperStatus);
+  }
+  kill(impostor, SIGKILL);
+  waitpid(impostor, nullptr, 0);
+}
+
+// One helper serves a user in a namespace: a second one started there ends at once, and a
+// window there meets the first, whose limits it shares.
+TEST_F(HelperTest, OneHelperServesTheUserInANamespace) {
+  HelperProcess second;
+  EXPECT_FALSE(second.ready());
+  int status = 0;
+  ASSERT_TRUE(WaitUntil([&] { return waitpid(second.pid(), &status, WNOHANG) == second.pid(); }));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kHelperServedElsewhere) << status;
+
+  // The first one's echoes of this second (refused destinations count too) leave none for the
+  // window.
+  for (uint32_t id = 1; id <= 150; ++id) helper_->send(Echo("255.255.255.255"), id);
+  for (int i = 0; i < 150; ++i) helper_->reply();
+  UseBuiltHelper();
+  HelperCall call(Echo("255.255.255.255"));
+  HelperReply reply;
+  EXPECT_EQ(HelperCall::Finish(call, reply, kHelperQuickTimeoutMs), EAGAIN);
+  EXPECT_EQ(RunningHelperId(), helper_->pid());
+  UseBuiltHelper();  // lets the window's connection go, so the helper ends with the test
 }
 
 // The window's side: a helper that died is started again by the next request.
