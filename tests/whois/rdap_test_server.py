@@ -1,20 +1,13 @@
-#!/ usr / bin / env python3
-""
-    "An HTTPS server for the RDAP tests, on one loopback address.
+#!/usr/bin/env python3
+"""An HTTPS server for the RDAP tests, on one loopback address.
 
-    rdap_test_server
-        .py ADDRESS PORT CERT KEY ROUTES LOG READY
+    rdap_test_server.py ADDRESS PORT CERT KEY ROUTES LOG READY
 
-            ROUTES is a JSON object : "host/path"->a list of answers,
-    the n - th request getting the n - th answer(the last one again after that).An answer : {
-      "status" : 200,
-      "headers" : {...},
-      "body" : "..." or "file" : "...",
-      "holdSeconds" : 0
-    };
-with holdSeconds the server sends the headers and the first half of the body,
-    then waits that long or until the client goes.Every request is written to LOG as "host/path";
-a client that left a held answer as
+ROUTES is a JSON object: "host/path" -> a list of answers, the n-th request getting the n-th
+answer (the last one again after that). An answer: {"status": 200, "headers": {...},
+"body": "..." or "file": "...", "holdSeconds": 0}; with holdSeconds the server sends the
+headers and the first half of the body, then waits that long or until the client goes.
+Every request is written to LOG as "host/path"; a client that left a held answer as
 "gone host/path". READY is written once the server listens.
 """
 import http.server
