@@ -45,6 +45,7 @@ expected_files() {
   done
   echo "644 usr/share/icons/hicolor/scalable/apps/$id.svg"
   echo "644 usr/share/man/man1/pelorin.1.gz"
+  echo "644 usr/share/pelorin/rdap/dns.json"
   echo "644 usr/share/doc/pelorin/copyright"
   echo "644 usr/share/doc/pelorin/changelog.gz"
 }

@@ -6,6 +6,7 @@ set -euo pipefail
 run_pkgs=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libssl-dev libpcap-dev
+  libcurl4-openssl-dev ca-certificates nlohmann-json3-dev
   fonts-liberation2 fonts-dejavu-core
 )
 package_pkgs=(dpkg-dev file)
@@ -15,6 +16,7 @@ test_pkgs=(
   xvfb xauth x11-apps x11-utils imagemagick
   nsd bind9-dnsutils socat iproute2 net-tools procps util-linux
   traceroute iputils-tracepath iputils-ping coreutils tcpdump
+  python3 openssl whois curl
 )
 
 pkgs=("${run_pkgs[@]}")

@@ -4,6 +4,8 @@
 
 #include "shell/message_presenter.h"
 #include "shell/ui_thread.h"
+#include "whois/rdap_answer.h"
+#include "whois/rdap_exchange.h"
 #include "whois/whois_answer.h"
 #include "whois/whois_exchange.h"
 #include "whois/whois_servers.h"
@@ -23,6 +25,50 @@ void ReportFailure(const WhoisRun& run, const std::string& text) {
   RunOnUiThread(run.token, [&] { ShowError(run.pane, "%s", text.c_str()); });
 }
 
+WhoisExchangeResult Exchange(const std::string& server, const std::string& query,
+                             const RunToken& token) {
+  const WhoisTestHooks hooks = CurrentHooks();
+  const HostLookups& lookups = hooks.lookups ? *hooks.lookups : SystemHostLookups();
+  return ExchangeWhois(server, query, token, lookups);
+}
+
+// What the user is told when a port-43 exchange fails; empty for none.
+std::string FailureText(WhoisExchangeStatus status, const std::string& server) {
+  switch (status) {
+    case WhoisExchangeStatus::SocketFailed:
+      return "Failed To Create Socket!";
+    case WhoisExchangeStatus::ResolveFailed:
+      return "Failed To Resolve Whois Server Name: " + server;
+    case WhoisExchangeStatus::ConnectFailed:
+      return "Failed To Connect To Whois Server: " + server;
+    case WhoisExchangeStatus::SendFailed:
+      return "Failed To Send Request!";
+    case WhoisExchangeStatus::NoMemory:
+      return "Memory Allocation Error!";
+    case WhoisExchangeStatus::Ok:
+    case WhoisExchangeStatus::Cancelled:
+      break;
+  }
+  return {};
+}
+
+// A port-43 server that cannot be reached, or that closes without a word: a registry that left
+// port 43 looks like this.
+bool Unreachable(const WhoisExchangeResult& result) {
+  return result.status == WhoisExchangeStatus::ResolveFailed ||
+         result.status == WhoisExchangeStatus::ConnectFailed ||
+         (result.status == WhoisExchangeStatus::Ok && result.answer.empty());
+}
+
+// The base URL of the RDAP service for the name, when the bootstrap lists one.
+std::optional<std::string> RdapServiceFor(const WhoisRun& run, const std::string& name) {
+  const std::optional<RdapBootstrapPlaces> places = CurrentHooks().rdapPlaces;
+  const std::optional<RdapBootstrap> bootstrap =
+      LoadRdapBootstrap(places ? *places : DefaultRdapBootstrapPlaces(), *run.token);
+  if (!bootstrap) return std::nullopt;
+  return FindRdapBaseUrl(*bootstrap, name);
+}
+
 }  // namespace
 
 void SetWhoisTestHooks(WhoisTestHooks hooks) {
@@ -32,31 +78,28 @@ void SetWhoisTestHooks(WhoisTestHooks hooks) {
 
 std::optional<std::string> WhoisQuery(const WhoisRun& run, const std::string& server,
                                       const std::string& query) {
-  const WhoisTestHooks hooks = CurrentHooks();
-  const HostLookups& lookups = hooks.lookups ? *hooks.lookups : SystemHostLookups();
-  WhoisExchangeResult result = ExchangeWhois(server, query, *run.token, lookups);
-  switch (result.status) {
-    case WhoisExchangeStatus::Ok:
-      return std::move(result.answer);
-    case WhoisExchangeStatus::SocketFailed:
-      ReportFailure(run, "Failed To Create Socket!");
-      break;
-    case WhoisExchangeStatus::ResolveFailed:
-      ReportFailure(run, "Failed To Resolve Whois Server Name: " + server);
-      break;
-    case WhoisExchangeStatus::ConnectFailed:
-      ReportFailure(run, "Failed To Connect To Whois Server: " + server);
-      break;
-    case WhoisExchangeStatus::SendFailed:
-      ReportFailure(run, "Failed To Send Request!");
-      break;
-    case WhoisExchangeStatus::NoMemory:
-      ReportFailure(run, "Memory Allocation Error!");
-      break;
-    case WhoisExchangeStatus::Cancelled:
-      break;
+  WhoisExchangeResult result = Exchange(server, query, *run.token);
+  if (result.status == WhoisExchangeStatus::Ok) return std::move(result.answer);
+  if (result.status != WhoisExchangeStatus::Cancelled) {
+    ReportFailure(run, FailureText(result.status, server));
   }
   return std::nullopt;
+}
+
+std::optional<RdapLookup> WhoisByRdap(const WhoisRun& run, const std::string& baseUrl,
+                                      const std::string& name) {
+  const std::string url = RdapDomainUrl(baseUrl, name);
+  const RdapReply reply = ExchangeRdap(url, *run.token);
+  if (reply.transport == RdapTransport::Cancelled) return std::nullopt;
+  const RdapText registry = RenderRdapReply(reply, name, url);
+  RdapLookup lookup{RdapUrlLine(url) + registry.text, registry.answered};
+  if (!registry.registrarUrl.empty()) {
+    const RdapReply second = ExchangeRdap(registry.registrarUrl, *run.token);
+    if (second.transport == RdapTransport::Cancelled) return std::nullopt;
+    lookup.text += "\r\n" + RdapUrlLine(registry.registrarUrl) +
+                   RenderRdapReply(second, name, registry.registrarUrl).text;
+  }
+  return lookup;
 }
 
 std::optional<std::string> WhoisByName(const WhoisRun& run, std::string name,
@@ -68,7 +111,39 @@ std::optional<std::string> WhoisByName(const WhoisRun& run, std::string name,
     ReportFailure(run, "Bad Name!");
     return std::nullopt;
   }
-  return WhoisQuery(run, *server, name);
+  const WhoisPath path = ChooseWhoisPath(*server, customServerChecked);
+  if (path == WhoisPath::RdapUrl) {
+    const std::optional<RdapLookup> lookup = WhoisByRdap(run, *server, name);
+    return lookup ? std::optional(lookup->text) : std::nullopt;
+  }
+  if (path == WhoisPath::RdapFirst) {
+    if (const std::optional<std::string> base = RdapServiceFor(run, name)) {
+      const std::optional<RdapLookup> lookup = WhoisByRdap(run, *base, name);
+      return lookup ? std::optional(lookup->text) : std::nullopt;
+    }
+    if (run.token->cancelled()) return std::nullopt;
+  }
+
+  WhoisExchangeResult result = Exchange(*server, name, *run.token);
+  if (result.status == WhoisExchangeStatus::Cancelled) return std::nullopt;
+  const std::string failure = result.status == WhoisExchangeStatus::Ok
+                                  ? "No Answer From Whois Server: " + *server
+                                  : FailureText(result.status, *server);
+  if (path == WhoisPath::Port43ThenRdap && Unreachable(result)) {
+    if (const std::optional<std::string> base = RdapServiceFor(run, name)) {
+      const std::optional<RdapLookup> lookup = WhoisByRdap(run, *base, name);
+      if (!lookup) return std::nullopt;
+      // When RDAP cannot answer either, the port-43 failure is what the user is told.
+      if (!lookup->answered && result.status != WhoisExchangeStatus::Ok) {
+        ReportFailure(run, failure);
+      }
+      return "[" + failure + "]\r\n\r\n" + lookup->text;
+    }
+    if (run.token->cancelled()) return std::nullopt;
+  }
+  if (result.status == WhoisExchangeStatus::Ok) return std::move(result.answer);
+  ReportFailure(run, failure);
+  return std::nullopt;
 }
 
 std::optional<std::string> WhoisByAddress(const WhoisRun& run, const std::string& addressText) {

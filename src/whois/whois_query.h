@@ -5,6 +5,7 @@
 
 #include "shell/resolve_host.h"
 #include "shell/run_token.h"
+#include "whois/rdap_bootstrap_store.h"
 
 class QWidget;
 
@@ -20,7 +21,10 @@ struct WhoisRun {
 std::optional<std::string> WhoisQuery(const WhoisRun& run, const std::string& server,
                                       const std::string& query);
 
-// A domain name: the server chosen for it (or "Bad Name!"), asked with the lower-cased name.
+// A domain name: the server chosen for it (or "Bad Name!"), asked with the lower-cased name; or
+// the registry's RDAP service where the name's registry has none on port 43 (its row names the
+// default server, or there is no row) or where its port-43 server cannot be reached, with one
+// line before saying so. Returns the text to print, which may come with an error box.
 std::optional<std::string> WhoisByName(const WhoisRun& run, std::string name,
                                        bool customServerChecked,
                                        const std::string& customServerText);
@@ -29,10 +33,21 @@ std::optional<std::string> WhoisByName(const WhoisRun& run, std::string name,
 // answer alone is returned. Only one referral is followed.
 std::optional<std::string> WhoisByAddress(const WhoisRun& run, const std::string& addressText);
 
+// The name's record from an RDAP service: its registry's answer and then, if it links one, the
+// registrar's, each after the line naming its URL. Nothing when the run was stopped.
+struct RdapLookup {
+  std::string text;
+  bool answered = false;  // the registry's service gave an HTTP answer
+};
+std::optional<RdapLookup> WhoisByRdap(const WhoisRun& run, const std::string& baseUrl,
+                                      const std::string& name);
+
 // Seams for tests only; the program never sets them. `addressRegistry` replaces the address
-// registry's fixed server name, `lookups` the system's name lookups. Empty restores both.
+// registry's fixed server name, `lookups` the system's name lookups (of the port-43 exchange),
+// `rdapPlaces` the bootstrap's files and refresh URL. Empty restores all three.
 struct WhoisTestHooks {
   std::string addressRegistry;
   const HostLookups* lookups = nullptr;
+  std::optional<RdapBootstrapPlaces> rdapPlaces;
 };
 void SetWhoisTestHooks(WhoisTestHooks hooks);

@@ -2,6 +2,8 @@
 
 #include <span>
 
+#include "whois/rdap_bootstrap.h"
+
 namespace {
 
 // The registries' port-43 servers. Where a registry runs no port-43 service, the row names the
@@ -159,4 +161,9 @@ std::optional<std::string> SelectWhoisServer(std::string& name, bool customServe
   }
   if (server.empty()) server = kWhoisDefaultServer;
   return std::string(server);
+}
+
+WhoisPath ChooseWhoisPath(std::string_view server, bool customServerChecked) {
+  if (customServerChecked) return IsRdapBaseUrl(server) ? WhoisPath::RdapUrl : WhoisPath::Port43;
+  return server == kWhoisDefaultServer ? WhoisPath::RdapFirst : WhoisPath::Port43ThenRdap;
 }

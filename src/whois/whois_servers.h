@@ -29,3 +29,12 @@ inline constexpr std::string_view kWhoisAddressRegistryServer = "whois.arin.net"
 // `customServerChecked` the custom text is the server as typed, or the default server when empty.
 std::optional<std::string> SelectWhoisServer(std::string& name, bool customServerChecked,
                                              std::string_view customServerText);
+
+// Which service answers a domain name, for the server SelectWhoisServer chose.
+enum class WhoisPath {
+  Port43,          // the server chosen, on port 43, and nothing else (a custom server)
+  Port43ThenRdap,  // a registry's port-43 server; RDAP when it cannot be reached
+  RdapFirst,       // RDAP where the bootstrap lists the top-level domain, else the default server
+  RdapUrl,         // a custom server given as an RDAP base URL ("https://...")
+};
+WhoisPath ChooseWhoisPath(std::string_view server, bool customServerChecked);

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <set>
 #include <string>
 
+#include "whois/rdap_answer.h"
+#include "whois/rdap_bootstrap.h"
 #include "whois/whois_answer.h"
 #include "whois/whois_servers.h"
 
@@ -189,4 +193,109 @@ TEST(WhoisTextForDisplay, KeepsUtf8AndReadsOtherBytesAsLatin1) {
   EXPECT_EQ(WhoisTextForDisplay("\xC0\xAF"), "\xC3\x80\xC2\xAF");
   EXPECT_EQ(WhoisTextForDisplay("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xC2\x80");
   EXPECT_EQ(WhoisTextForDisplay("ok \xE2\x82"), "ok \xC3\xA2\xC2\x82");
+}
+
+namespace {
+
+std::string ShippedBootstrap() {
+  const char* dir = std::getenv("PELORIN_SOURCE_DIR");
+  std::ifstream in(std::string(dir ? dir : ".") + "/resources/rdap/dns.json");
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string BaseUrl(const RdapBootstrap& bootstrap, std::string_view name) {
+  return FindRdapBaseUrl(bootstrap, name).value_or("none");
+}
+
+}  // namespace
+
+TEST(RdapBootstrap, TheShippedCopyNamesTheRegistriesServices) {
+  const std::optional<RdapBootstrap> shipped = ParseRdapBootstrap(ShippedBootstrap());
+  ASSERT_TRUE(shipped);
+  EXPECT_EQ(shipped->publication, "2024-04-24T18:00:02Z");
+  EXPECT_EQ(shipped->services.size(), 1178u);
+  EXPECT_EQ(BaseUrl(*shipped, "www.example.dev"), "https://www.registry.google/rdap/");
+  EXPECT_EQ(BaseUrl(*shipped, "example.info"), "https://rdap.identitydigital.services/rdap/");
+  EXPECT_EQ(BaseUrl(*shipped, "example.com"), "https://rdap.verisign.com/com/v1/");
+  EXPECT_EQ(BaseUrl(*shipped, "example.io"), "none");
+  EXPECT_EQ(BaseUrl(*shipped, "example.de"), "none");
+  // Listed over plain HTTP only: asked over HTTPS.
+  EXPECT_EQ(BaseUrl(*shipped, "example.kg"), "https://rdap.cctld.kg/");
+}
+
+TEST(RdapBootstrap, TheLongestListedRunOfLabelsWinsAndDamagedFilesAreRefused) {
+  const std::optional<RdapBootstrap> b = ParseRdapBootstrap(
+      R"({"publication": "x", "services": [[["UK"], ["https://uk.test/rdap"]],
+          [["co.uk"], ["ftp://co.test/", "https://co.test/"]], [["nourl"], []]]})");
+  ASSERT_TRUE(b);
+  EXPECT_EQ(BaseUrl(*b, "a.example.co.uk"), "https://co.test/");
+  EXPECT_EQ(BaseUrl(*b, "example.uk"), "https://uk.test/rdap/");
+  EXPECT_EQ(BaseUrl(*b, "example.nourl"), "none");
+  EXPECT_EQ(BaseUrl(*b, "co.ukx"), "none");
+  for (const char* damaged :
+       {"", "{\"services\": [", "{\"services\": {}}", "[]", "{\"services\": [[[\"dev\"]]]}",
+        "{\"services\": [[[\"dev\"], 1]]}", "{\"services\": []}"}) {
+    EXPECT_FALSE(ParseRdapBootstrap(damaged)) << damaged;
+  }
+  const std::string deep =
+      "{\"services\": [[[\"dev\"], [\"https://x/\"]]], \"d\": " + std::string(20, '[') +
+      std::string(20, ']') + "}";
+  EXPECT_FALSE(ParseRdapBootstrap(deep));
+}
+
+TEST(RdapBootstrap, RefreshesOnceADayAndTakesTheNewerCopy) {
+  const long long day = kRdapBootstrapRefreshAge;
+  EXPECT_TRUE(RdapBootstrapRefreshDue(std::nullopt, std::nullopt));
+  EXPECT_TRUE(RdapBootstrapRefreshDue(day, std::nullopt));
+  EXPECT_TRUE(RdapBootstrapRefreshDue(day + 5, day));
+  EXPECT_TRUE(RdapBootstrapRefreshDue(-60, std::nullopt));  // a clock set back
+  EXPECT_FALSE(RdapBootstrapRefreshDue(day - 1, std::nullopt));
+  EXPECT_FALSE(RdapBootstrapRefreshDue(std::nullopt, 0));
+
+  const RdapBootstrap older{"2024-04-24T18:00:02Z", {}}, newer{"2025-01-02T00:00:00Z", {}};
+  EXPECT_EQ(NewerBootstrap(&newer, &older), &newer);
+  EXPECT_EQ(NewerBootstrap(&older, &newer), &newer);  // a stale cache gives way
+  EXPECT_EQ(NewerBootstrap(&older, &older), &older);
+  EXPECT_EQ(NewerBootstrap(nullptr, &older), &older);
+  EXPECT_EQ(NewerBootstrap(&newer, nullptr), &newer);
+}
+
+TEST(RdapPath, PortFortyThreeRowsFallBackAndTheDefaultServerAsksRdapFirst) {
+  EXPECT_EQ(ChooseWhoisPath("whois.denic.de", false), WhoisPath::Port43ThenRdap);
+  EXPECT_EQ(ChooseWhoisPath("whois.iana.org", false), WhoisPath::RdapFirst);
+  EXPECT_EQ(ChooseWhoisPath("whois.iana.org", true), WhoisPath::Port43);
+  EXPECT_EQ(ChooseWhoisPath("HTTPS://rdap.test/", true), WhoisPath::RdapUrl);
+  EXPECT_EQ(ChooseWhoisPath("http://rdap.test/", true), WhoisPath::Port43);
+  EXPECT_EQ(RdapDomainUrl("https://r.test/rdap", "b\xC3\xBC cher/?#.de"),
+            "https://r.test/rdap/domain/b%C3%BC%20cher%2F%3F%23.de");
+}
+
+TEST(RdapAnswer, ValuesOfTheWrongTypeAreLeftOutAndBadAnswersNamed) {
+  RdapReply reply;
+  reply.url = "https://[2001:db8::1]:8443/rdap/domain/x.dev";
+  reply.httpStatus = 200;
+  reply.body = R"({"ldhName": 7, "handle": "H\u0007", "status": ["active", 3, {}],
+                   "nameservers": [1, {"ldhName": ["x"]}, {"ldhName": "ns.x.dev"}],
+                   "entities": [{"roles": "registrar"}, {"roles": ["registrant"],
+                                 "vcardArray": ["vcard", [["fn"], ["adr", {}, "text", 5],
+                                                          ["email", {}, "text", ["a@x.dev"]]]]}],
+                   "secureDNS": {"delegationSigned": "yes"}, "notices": [1, {"title": 2}],
+                   "links": [{"rel": "related", "type": "application/rdap+json",
+                              "href": "http://registrar.test/domain/x.dev"}]})";
+  const RdapText text = RenderRdapReply(reply, "x.dev", reply.url);
+  EXPECT_EQ(text.text,
+            "Registry Domain ID: H\\007\r\n"
+            "Domain Status: active\r\n"
+            "Name Server: ns.x.dev\r\n"
+            "Registrant Email: a@x.dev\r\n"
+            "\r\n"
+            "Notice\r\n");
+  EXPECT_TRUE(text.registrarUrl.empty());  // plain HTTP is never followed
+
+  for (const std::string& body : {std::string("[]"), std::string("{\"a\": "),
+                                  std::string(100, '[') + std::string(100, ']')}) {
+    reply.body = body;
+    EXPECT_EQ(RenderRdapReply(reply, "x.dev", reply.url).text,
+              "Malformed Answer From RDAP Server: 2001:db8::1\r\n");
+  }
 }

@@ -50,7 +50,8 @@ class WhoisPaneTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetUiShuttingDown(false);
-    SetWhoisTestHooks({kRegistry, &kLookups});
+    // No bootstrap: the names here take the port-43 paths only.
+    SetWhoisTestHooks({kRegistry, &kLookups, RdapBootstrapPlaces{{}, {}, {}}});
     main_.resize(800, 600);
     pane_ = static_cast<WhoisPane*>(CreateWhoisPane(&main_));
     main_.show();
