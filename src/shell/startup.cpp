@@ -1,11 +1,13 @@
 #include "shell/startup.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QLabel>
 #include <QScreen>
 #include <QTimer>
 #include <memory>
 
+#include "shell/color_scheme.h"
 #include "shell/dialog_units.h"
 #include "shell/main_window.h"
 #include "shell/pictures.h"
@@ -57,6 +59,7 @@ void PrepareApplication(QApplication& app) {
 
 int RunPelorin(QApplication& app) {
   PrepareApplication(app);
+  FollowDesktopColorScheme(QDBusConnection::sessionBus());
   std::unique_ptr<QLabel> splash = ShowSplash();
   QApplication::processEvents();  // paint the splash while the main window is built
 

@@ -14,5 +14,6 @@ QPoint SplashTopLeft(const QRect& desktop, const QSize& picture);
 void PrepareApplication(QApplication& app);
 
 // The program: splash, the hidden main window with its panes, one second's pause, then the
-// main window and the event loop until shutdown. Returns the program's exit code (0).
+// main window and the event loop until shutdown. The colours follow the desktop's light or dark
+// scheme throughout. Returns the program's exit code (0).
 int RunPelorin(QApplication& app);
