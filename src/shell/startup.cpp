@@ -57,7 +57,7 @@ void PrepareApplication(QApplication& app) {
   app.setQuitOnLastWindowClosed(false);  // the program ends only through its shutdown
 }
 
-int RunPelorin(QApplication& app) {
+int RunPelorin(QApplication& app, const std::function<void()>& whenShown) {
   PrepareApplication(app);
   FollowDesktopColorScheme(QDBusConnection::sessionBus());
   std::unique_ptr<QLabel> splash = ShowSplash();
@@ -70,6 +70,7 @@ int RunPelorin(QApplication& app) {
     window.show();
     window.raise();
     window.activateWindow();
+    if (whenShown) whenShown();
   });
   app.exec();
   return 0;
