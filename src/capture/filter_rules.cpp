@@ -164,9 +164,14 @@ std::string Ipv6AddressList(int mode, const std::vector<IpAddress>& members) {
   return "(" + text + ")";
 }
 
-// A whole TCP or UDP header at `offset` with payload after it, whose ports pass the port list.
-std::string Ipv6Transport(const CaptureFilter& filter, const std::string& type, int offset) {
-  const auto at = [offset](int n) { return std::to_string(offset + n); };
+// A whole TCP or UDP header at `offset` (a number, or an expression of the packet's bytes) with
+// payload after it, whose ports pass the port list.
+std::string Ipv6Transport(const CaptureFilter& filter, const std::string& type,
+                          const std::string& offset) {
+  const bool fixed = offset.find_first_not_of("0123456789") == std::string::npos;
+  const auto at = [&](int n) {
+    return fixed ? std::to_string(std::stoi(offset) + n) : offset + " + " + std::to_string(n);
+  };
   const std::string end = "ip6[4:2] + 40";  // from the payload length
   const std::string tcpByte = "ip6[" + at(12) + "]";
   const std::string tcp = "(" + type + " = 6 and " + end + " >= " + at(20) + " and " + tcpByte +
@@ -191,21 +196,30 @@ std::string Ipv6Transport(const CaptureFilter& filter, const std::string& type, 
   return text;
 }
 
-// A transport header right after the fixed header, or a first fragment's behind a fragment
-// header. The capture library's language has no variables: the offset of a header behind one of
-// variable length (hop-by-hop, routing, destination options) would have to be written out from
-// the one before it, doubling the text with every header walked, past what the kernel takes
-// within three headers. So the expression follows only the fragment header, whose length is
-// fixed, right after the fixed header; a packet with any other extension header there passes
-// whenever its addresses do, and the window judges it. Such packets are rare; split datagrams
-// are the common case of extension headers.
+// Whether the header type `type` is an extension header the walk goes through.
+std::string IsExtension(const std::string& type) {
+  return "(" + type + " = 0 or " + type + " = 43 or " + type + " = 44 or " + type + " = 60)";
+}
+
+// A transport header right after the fixed header, or behind one extension header: a first
+// fragment's behind a fragment header (8 bytes), or behind a hop-by-hop, routing or
+// destination-options header (its second byte gives its length, in 8 bytes beyond the first
+// 8). The capture library's language has no variables: the offset of a header behind two of
+// variable length would have to be written out from the ones before it, doubling the text with
+// every header walked. So a packet with a second extension header passes whenever its
+// addresses do, and the window judges it; one or none is judged exactly here.
 std::string Ipv6Headers(const CaptureFilter& filter) {
-  const std::string options = "ip6[6] = 0 or ip6[6] = 43 or ip6[6] = 60";
+  const std::string end = "ip6[4:2] + 40";
   const std::string fragment =
-      "ip6[6] = 44 and ip6[4:2] + 40 >= 48 and ip6[42:2] & 0xfff8 = 0 and (" +
-      Ipv6Transport(filter, "ip6[40]", 48) +
-      " or ip6[40] = 0 or ip6[40] = 43 or ip6[40] = 44 or ip6[40] = 60)";
-  return "(" + Ipv6Transport(filter, "ip6[6]", 40) + ") or (" + fragment + ") or " + options;
+      "ip6[6] = 44 and " + end + " >= 48 and ip6[42:2] & 0xfff8 = 0 and (" +
+      Ipv6Transport(filter, "ip6[40]", "48") + " or " + IsExtension("ip6[40]") + ")";
+  const std::string behind = "40 + (ip6[41] + 1) * 8";
+  const std::string options = "(ip6[6] = 0 or ip6[6] = 43 or ip6[6] = 60) and " + end +
+                              " >= 42 and " + end + " >= " + behind + " and (" +
+                              Ipv6Transport(filter, "ip6[40]", behind) + " or " +
+                              IsExtension("ip6[40]") + ")";
+  return "(" + Ipv6Transport(filter, "ip6[6]", "40") + ") or (" + fragment + ") or (" + options +
+         ")";
 }
 
 // The IPv6 packets that decode and pass: all of the payload length captured, the addresses, and

@@ -44,6 +44,6 @@ uint16_t NetworkPort(uint16_t hostOrder);
 // The filter as a capture-library filter expression that accepts exactly the frames whose IPv4
 // or IPv6 packet would decode (a whole TCP or UDP packet with payload, not a later fragment) and
 // pass the filter, so the kernel drops the rest before they are copied to the program. The one
-// exception: an IPv6 packet with more than two extension headers before its transport header
-// passes whenever its addresses do, and the window judges it.
+// exception: an IPv6 packet with two or more extension headers before its transport header
+// passes whenever its addresses do (and it is captured whole), and the window judges it.
 std::string KernelFilterExpression(const CaptureFilter& filter);

@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPushButton>
@@ -12,6 +13,7 @@
 #include <QStyleOptionViewItem>
 #include <QTableView>
 #include <QTimer>
+#include <QToolTip>
 #include <algorithm>
 #include <new>
 #include <utility>
@@ -39,8 +41,7 @@ namespace {
 constexpr const char* kNoItem = "No Item Selected!";
 constexpr const char* kNoConnection = "No Connection Selected!";
 constexpr int kColumnWidths[kEndpointColumns] = {150, 40, 120, 120, 100};  // pixels
-// The widest text of an address column. The address and state columns are widened where the
-// font in use needs more room than those widths give, so that no address or state is ever cut.
+// The widest text of an address column: a wider window gives the address columns room up to it.
 constexpr const char* kWidestAddress = "[ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255]:65535";
 constexpr const char* kIntervals[] = {"Manual",    "1 Second",  "2 Seconds",
                                       "3 Seconds", "4 Seconds", "5 Seconds"};
@@ -81,25 +82,30 @@ int CellWidthFor(const QTableView* list, const char* text) {
   option.font = list->font();
   option.fontMetrics = list->fontMetrics();
   option.features = QStyleOptionViewItem::HasDisplay;
-  option.text = QString::fromLatin1(text);
+  option.text = QString::fromUtf8(text);
   option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
   const QSize size =
       list->style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), list);
   return size.width() + (list->showGrid() ? 1 : 0);
 }
 
+// The described width of a column at the list's text size (a larger text widens them alike);
+// State is as wide as its longest name.
 int ColumnWidth(const QTableView* list, int column) {
-  // The widths are those of the described text size; a larger text widens them alike.
   const int points = list->font().pointSize() > 0 ? list->font().pointSize() : kDescribedTextSize;
   int width = kColumnWidths[column] * points / kDescribedTextSize;
-  if (column == kColumnLocal || column == kColumnRemote) {
-    width = std::max(width, CellWidthFor(list, kWidestAddress));
-  } else if (column == kColumnState) {
+  if (column == kColumnState) {
     for (uint32_t state = 0; state <= kTcpDeleteTcb; ++state) {
       width = std::max(width, CellWidthFor(list, TcpStateName(state)));
     }
   }
   return width;
+}
+
+// A cell of the list whose text does not fit its column, which the view shows elided.
+bool IsElided(const QTableView* list, const QModelIndex& index) {
+  const QByteArray text = index.data().toString().toUtf8();
+  return CellWidthFor(list, text.constData()) > list->columnWidth(index.column());
 }
 
 const PropertyLookups& SystemPropertyLookups() {
@@ -272,17 +278,25 @@ void NetstatPane::measureList() {
   // take the list's font by themselves.
   columns->setFont(list_->font());
   columns->viewport()->setFont(list_->font());
-  for (int c = 0; c < kEndpointColumns; ++c) columns->resizeSection(c, ColumnWidth(list_, c));
-  fitLastColumn();
+  fitColumns();
 }
 
-void NetstatPane::fitLastColumn() {
+void NetstatPane::fitColumns() {
+  int widths[kEndpointColumns];
+  int used = 0;
+  for (int c = 0; c < kEndpointColumns; ++c) used += widths[c] = ColumnWidth(list_, c);
+  // Room beyond the described widths goes to the two address columns alike, up to the widest
+  // address, and what is left to the last column, so the list reaches its edge.
+  int extra = list_->viewport()->width() - used;
+  if (extra > 0) {
+    const int wanted = std::max(0, CellWidthFor(list_, kWidestAddress) - widths[kColumnLocal]);
+    const int each = std::min(wanted, extra / 2);
+    widths[kColumnLocal] += each;
+    widths[kColumnRemote] += each;
+    widths[kEndpointColumns - 1] += extra - 2 * each;
+  }
   QHeaderView* columns = list_->horizontalHeader();
-  const int last = kEndpointColumns - 1;
-  int others = 0;
-  for (int c = 0; c < last; ++c) others += columns->sectionSize(c);
-  columns->resizeSection(last,
-                         std::max(ColumnWidth(list_, last), list_->viewport()->width() - others));
+  for (int c = 0; c < kEndpointColumns; ++c) columns->resizeSection(c, widths[c]);
 }
 
 void NetstatPane::command(int id) {
@@ -421,7 +435,19 @@ void NetstatPane::sortByColumn(int column) {
 }
 
 bool NetstatPane::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == list_->viewport() && event->type() == QEvent::Resize) fitLastColumn();
+  if (watched == list_->viewport() && event->type() == QEvent::Resize) fitColumns();
+  if (watched == list_->viewport() && event->type() == QEvent::ToolTip) {
+    // A cell too narrow for its text shows the whole text as its tip.
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = list_->indexAt(help->pos());
+    if (index.isValid() && IsElided(list_, index)) {
+      QToolTip::showText(help->globalPos(), index.data().toString(), list_->viewport(),
+                         list_->visualRect(index));
+    } else {
+      QToolTip::hideText();
+    }
+    return true;
+  }
   if (watched == list_ && event->type() == QEvent::KeyPress) {
     // Shift+F10 as well as the Menu key, which many keyboards lack.
     const auto* key = static_cast<QKeyEvent*>(event);

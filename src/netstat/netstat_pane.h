@@ -66,9 +66,10 @@ class NetstatPane : public ModulePane {
  private:
   void buildControls();
   void buildList();
-  // The rows and columns for the list's text size; the last column reaches the list's edge.
+  // The rows and columns for the list's text size: the described widths at the first size;
+  // what a wider list has beyond them goes to the address columns, then to the last.
   void measureList();
-  void fitLastColumn();
+  void fitColumns();
   void finishRefresh(const RunTokenPtr& token, std::shared_ptr<const EndpointSnapshot> snapshot);
   void setInterval(int seconds);
   void sortByColumn(int column);

@@ -150,15 +150,15 @@ QImage PaintIcon(int size, QImage::Format format) {
 
 }  // namespace
 
-QImage IconImage(int size) {
-  return PaintIcon(size, QImage::Format_ARGB32);
+QImage IconImage(int size, QImage::Format format) {
+  return PaintIcon(size, format);
 }
 
 QIcon ProgramIcon() {
   QIcon icon;
   for (int size : kIconSizes) {
     // Premultiplied, as a pixmap keeps it (see Canvas).
-    icon.addPixmap(QPixmap::fromImage(PaintIcon(size, QImage::Format_ARGB32_Premultiplied)));
+    icon.addPixmap(QPixmap::fromImage(IconImage(size, QImage::Format_ARGB32_Premultiplied)));
   }
   return icon;
 }

@@ -17,8 +17,9 @@ QPixmap LogoPicture(qreal devicePixelRatio);
 // The sizes of the desktop's application icons, 16 to 256 pixels.
 inline constexpr int kIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
 
-// The dial centred on a transparent square.
-QImage IconImage(int size);
+// The dial centred on a transparent square, painted in `format` (formats of another precision
+// take other paths through the painter).
+QImage IconImage(int size, QImage::Format format = QImage::Format_ARGB32);
 // The window's icon: the dial at every icon size, for the desktop to choose from.
 QIcon ProgramIcon();
 // The same dial on a 256-unit square.

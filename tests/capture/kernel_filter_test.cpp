@@ -39,14 +39,14 @@ CaptureFilter RandomFilter(std::mt19937& random) {
   return filter;
 }
 
-// The kernel follows a fragment header right after the fixed header and no other extension
-// header: an IPv6 packet with another one there may pass it for the window to judge.
+// The kernel follows one extension header after the fixed header: an IPv6 packet with a
+// second one behind it may pass for the window to judge.
 bool KernelMayLetThrough(const std::vector<uint8_t>& packet) {
   const auto walked = [](uint8_t type) {
     return type == 0 || type == 43 || type == 44 || type == 60;
   };
-  if (packet.size() < 40 || packet[0] >> 4 != 6 || !walked(packet[6])) return false;
-  return packet[6] != 44 || (packet.size() > 40 && walked(packet[40]));
+  if (packet.size() <= 40 || packet[0] >> 4 != 6 || !walked(packet[6])) return false;
+  return walked(packet[40]);
 }
 
 std::vector<Extension> RandomExtensions(std::mt19937& random) {

@@ -18,6 +18,7 @@
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <cerrno>
 #include <filesystem>
 #include <memory>
@@ -206,17 +207,44 @@ TEST_F(NetstatPaneTest, RowsFiltersSortAndTheKeptRowIndex) {
   EXPECT_TRUE(pane().list()->selectionModel()->isRowSelected(1, {}));
 }
 
-// The address columns hold the widest address whole, whatever the font. From the keyboard the
-// columns sort (Ctrl+1 to Ctrl+5 anywhere in the pane) as a click on their titles does, and the
-// row menu opens.
-TEST_F(NetstatPaneTest, WholeAddressesAndTheKeyboard) {
+// At the first size every column is in view; an address its column cuts short gives its whole
+// text as tip and accessible text, and a wider window gives the address columns room for it.
+// From the keyboard the columns sort (Ctrl+1 to Ctrl+5 anywhere in the pane) as a click on their
+// titles does, and the row menu opens.
+TEST_F(NetstatPaneTest, ColumnsInViewWholeAddressesAndTheKeyboard) {
   uint16_t port = 0;
-  const int wide = UdpSocket("127.123.123.123", &port);  // as wide as any "a.b.c.d:port"
+  const int wide = BoundSocket6(SOCK_DGRAM, "::ffff:127.123.123.123", &port, false);
+  ASSERT_GE(wide, 0);
   ClickControl(&pane(), kNetstatUdpOnlyId);
   ASSERT_TRUE(WaitRefreshed(pane()));
-  ASSERT_GE(RowOf(pane(), Endpoint("127.123.123.123", port), "*.*"), 0);
-  const QAbstractItemView* view = pane().list();  // its own measure of what a column needs
-  EXPECT_GE(pane().list()->columnWidth(kColumnLocal), view->sizeHintForColumn(kColumnLocal));
+  const std::string address = Endpoint6("::ffff:127.123.123.123", port);
+  const int row = RowOf(pane(), address, "*.*");
+  ASSERT_GE(row, 0);
+  QTableView* list = pane().list();
+  const QAbstractItemView* view = list;  // its own measure of what a column needs
+  const QHeaderView* titles = list->horizontalHeader();
+  for (int c = 0; c < kEndpointColumns; ++c) {
+    EXPECT_GE(titles->sectionViewportPosition(c), 0) << c;
+    EXPECT_LE(titles->sectionViewportPosition(c) + titles->sectionSize(c),
+              list->viewport()->width())
+        << c;
+  }
+  const QModelIndex cell = pane().model()->index(row, kColumnLocal);
+  list->scrollTo(cell);
+  ASSERT_LT(list->columnWidth(kColumnLocal), view->sizeHintForColumn(kColumnLocal));
+  const QRect shown = list->visualRect(cell);
+  QHelpEvent tip(QEvent::ToolTip, shown.center(), list->viewport()->mapToGlobal(shown.center()));
+  QApplication::sendEvent(list->viewport(), &tip);
+  EXPECT_EQ(QToolTip::text().toStdString(), address);
+  QAccessibleInterface* table = QAccessible::queryAccessibleInterface(list);
+  ASSERT_NE(table, nullptr);
+  QAccessibleInterface* accessibleCell = table->tableInterface()->cellAt(row, kColumnLocal);
+  ASSERT_NE(accessibleCell, nullptr);
+  EXPECT_EQ(accessibleCell->text(QAccessible::Name).toStdString(), address);
+  main_.resize(main_.width() + 400, main_.height());
+  pane().resize(main_.size());
+  EXPECT_GE(list->columnWidth(kColumnLocal), view->sizeHintForColumn(kColumnLocal));
+  EXPECT_GE(list->columnWidth(kColumnRemote), list->columnWidth(kColumnLocal));
   close(wide);
 
   ClickControl(&pane(), kNetstatShowAllId);
@@ -626,8 +654,6 @@ TEST_F(NetstatPaneTest, Ipv6RowsAndTheirCommands) {
   EXPECT_EQ(netstat->model()->cells(row(connected, listening)),
             (RowCells{Me(), "TCP", connected, listening, "ESTABLISHED"}));
   ASSERT_GE(row(wide, "*.*"), 0);
-  const QAbstractItemView* view = netstat->list();  // its own measure of what a column needs
-  EXPECT_GE(netstat->list()->columnWidth(kColumnLocal), view->sizeHintForColumn(kColumnLocal));
 
   QHeaderView* header = netstat->list()->horizontalHeader();
   QTest::mouseClick(

@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
+#include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <atomic>
@@ -19,6 +20,7 @@
 #include "shell/output_batch.h"
 #include "shell/payload_display.h"
 #include "shell/payload_format.h"
+#include "shell/picture_compare.h"
 #include "shell/pictures.h"
 #include "shell/startup.h"
 #include "shell/ui_thread.h"
@@ -359,4 +361,27 @@ TEST(Splash, CentredByHalfTheDesktopEdges) {
   const QPixmap sharp = SplashPicture(2);
   EXPECT_EQ(sharp.size(), QSize(700, 400));
   EXPECT_EQ(sharp.devicePixelRatio(), 2);
+}
+
+TEST(Icons, AnotherPaintersIconPassesAndAWrongPictureDoesNot) {
+  for (int size : kIconSizes) {
+    SCOPED_TRACE(size);
+    const QImage icon = IconImage(size);
+    // The same drawing through the painter's paths of other precisions: they blend edges
+    // otherwise, as another processor or library build does.
+    for (QImage::Format other :
+         {QImage::Format_RGBA64_Premultiplied, QImage::Format_A2RGB30_Premultiplied,
+          QImage::Format_ARGB4444_Premultiplied}) {
+      EXPECT_TRUE(LooksLike(IconImage(size, other), icon)) << other;
+    }
+    EXPECT_FALSE(LooksLike(icon.mirrored(true, false), icon));  // the bar the other way
+    EXPECT_FALSE(LooksLike(icon.rgbSwapped(), icon));           // other colours
+    QImage spotted = icon;
+    QPainter(&spotted).fillRect(size / 3, size / 3, size / 6, size / 6, Qt::red);
+    EXPECT_FALSE(LooksLike(spotted, icon));
+    if (size > 16) {
+      EXPECT_FALSE(LooksLike(IconImage(size * 7 / 8).scaled(size, size), icon));
+    }
+    EXPECT_FALSE(LooksLike(IconImage(size / 2), icon));
+  }
 }
