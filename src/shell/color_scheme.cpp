@@ -60,10 +60,10 @@ QPalette DarkPalette() {
   return p;
 }
 
-// The color-scheme value in a portal's answer: the real portals wrap it in one variant more than
-// their interface says, so up to two wrappings are taken off.
+// The color-scheme value in a portal's answer or signal: in the variant the interface gives it,
+// and in one more where the real portals' Read wraps it again, so up to two are taken off.
 std::optional<uint32_t> SchemeValue(QVariant value) {
-  for (int wraps = 0; wraps < 3 && value.userType() == qMetaTypeId<QDBusVariant>(); ++wraps) {
+  for (int wraps = 0; wraps < 2 && value.userType() == qMetaTypeId<QDBusVariant>(); ++wraps) {
     value = qvariant_cast<QDBusVariant>(value).variant();
   }
   bool ok = false;
