@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Checks the Debian package of the default build the way a user's machine meets it: lintian; a
 # dry unpacking into a fresh root with every file checked; the desktop entry and the metainfo
-# validated; the installed program's start-up; a real installation whose postinst makes the group
-# and grants the helper, with the README's commands; and a purge that leaves nothing behind.
+# validated with the capture file types they declare; the installed program's start-up and
+# command line; a real installation whose postinst makes the group and grants the helper, with
+# the README's commands, and whose desktop triggers make Pelorin the program that opens capture
+# files; and a purge that leaves nothing behind.
 # Build the package first (make package). Needs root (dpkg --root, a private mount namespace);
 # skips with a reason otherwise.
 set -euo pipefail
@@ -40,6 +42,7 @@ expected_files() {
   echo "755 $helper"
   echo "644 usr/share/applications/$id.desktop"
   echo "644 usr/share/metainfo/$id.metainfo.xml"
+  echo "644 usr/share/mime/packages/$id.xml"
   for size in 16 22 24 32 48 64 128 256; do
     echo "644 usr/share/icons/hicolor/${size}x${size}/apps/$id.png"
   done
@@ -120,6 +123,8 @@ for lib in $(objdump -p "$root/usr/bin/pelorin" "$root/$helper" | awk '$1 == "NE
 done
 [[ "$depends" == *qt6-qpa-plugins* ]] || fail "Depends lacks the Qt platform plugins"
 [[ "$depends" == *adduser* && "$depends" == *libcap2-bin* ]] || fail "Depends lacks the postinst's tools"
+[[ "$(dpkg-deb -f "$deb" Recommends)" == *qt6-wayland* ]] ||
+  fail "Recommends lacks Qt's Wayland platform plugin"
 ok "Depends: $depends"
 
 desktop=$root/usr/share/applications/$id.desktop
@@ -129,7 +134,18 @@ appstreamcli validate --no-net "$root/usr/share/metainfo/$id.metainfo.xml" || fa
 grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" \
   "$root/usr/share/metainfo/$id.metainfo.xml" || fail "the metainfo does not launch $id.desktop"
 strings -e l "$root/usr/bin/pelorin" | grep -qx "$id" || fail "the program does not carry the id $id"
-ok "desktop entry and metainfo valid, one id $id"
+# The capture files the program opens: both types in the entry, which hands the program their
+# paths, and in the metainfo; the type the desktop's own database lacks, in the package's.
+mime_types="application/vnd.tcpdump.pcap application/x-pcapng"
+grep -qx 'Exec=pelorin %F' "$desktop" || fail "the desktop entry does not pass the files"
+for type in $mime_types; do
+  grep -qx "MimeType=.*$type;.*" "$desktop" || fail "the desktop entry lacks $type"
+  grep -q "<mediatype>$type</mediatype>" "$root/usr/share/metainfo/$id.metainfo.xml" ||
+    fail "the metainfo lacks $type"
+  grep -q "type=\"$type\"" /usr/share/mime/packages/freedesktop.org.xml \
+    "$root/usr/share/mime/packages/$id.xml" || fail "no MIME database declares $type"
+done
+ok "desktop entry and metainfo valid, one id $id, capture files $mime_types"
 
 # The installed program starts: splash, main window, event loop, and no complaint on stderr.
 mkdir -m 0700 "$work/run"
@@ -152,6 +168,14 @@ if grep -vx -e 'This plugin does not support raise()' \
 fi
 ok "the installed program starts on the offscreen platform"
 
+# Its command line needs no display: --version answers, an unknown option is a mistake (2).
+[ "$("$root/usr/bin/pelorin" --version | head -n1)" = "pelorin (Pelorin) $version" ] ||
+  fail "pelorin --version"
+status=0
+"$root/usr/bin/pelorin" --no-such-option 2>/dev/null || status=$?
+[ "$status" -eq 2 ] || fail "an unknown option gave exit status $status, not 2"
+ok "the installed program's command line"
+
 # A real installation, and the README's commands as they stand, in a private mount namespace
 # whose /usr, /etc and /var are overlays, so the host stays untouched. The postinst makes the
 # group and grants the helper only; a member can run the helper, another user cannot; the
@@ -162,7 +186,7 @@ add_user=$(grep -m1 '^sudo usermod -aG pelorin' README.md) || fail "the README l
 mkdir -p "$work/overlay" "$work/home" "$work/tree/build/default"
 chmod 0777 "$work/home"
 cp "$root/$helper" "$work/tree/build/default/pelorin-helper"
-export work deb helper caps tree_grant add_user
+export work deb helper caps tree_grant add_user id
 unshare --mount --propagation private bash -euc '
   mount -t tmpfs tmpfs "$work/overlay"
   for d in usr etc var; do
@@ -170,7 +194,9 @@ unshare --mount --propagation private bash -euc '
     mount -t overlay overlay \
       -o "lowerdir=/$d,upperdir=$work/overlay/$d/upper,workdir=$work/overlay/$d/work" "/$d"
   done
-  dpkg --force-depends --no-triggers -i "$deb" >"$work/install.log" 2>&1 ||
+  # With the triggers it wakes, as on a user's machine: the desktop entries' MIME cache and the
+  # MIME database among them.
+  dpkg --force-depends -i "$deb" >"$work/install.log" 2>&1 ||
     { cat "$work/install.log"; exit 1; }
   group=$(getent group pelorin) || { echo "no group pelorin"; exit 1; }
   gid=$(echo "$group" | cut -d: -f3)
@@ -200,6 +226,15 @@ unshare --mount --propagation private bash -euc '
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
   [ "$held" = 0000000000000000 ] || { echo "the window kept: $held"; exit 1; }
+  # After the triggers the database knows pcapng, and a user with a home of its own and no
+  # choices of its own gets Pelorin for capture files.
+  grep -qx "application/x-pcapng:\*.pcapng" /usr/share/mime/globs ||
+    { echo "the MIME database lacks pcapng"; exit 1; }
+  mkdir -p "$work/xdg-home"
+  for type in application/vnd.tcpdump.pcap application/x-pcapng; do
+    default=$(env -i PATH=/usr/bin:/bin HOME="$work/xdg-home" xdg-mime query default "$type")
+    [ "$default" = "$id.desktop" ] || { echo "xdg-mime: $type opens with \"$default\""; exit 1; }
+  done
   cd "$work/tree"
   sh -c "${tree_grant#sudo }"
   tree=build/default/pelorin-helper
@@ -208,6 +243,7 @@ unshare --mount --propagation private bash -euc '
   [ "$(getcap "$tree")" = "$tree $caps" ] || { echo "the tree'"'"'s helper has: $(getcap "$tree")"; exit 1; }
 ' || fail "the installation's grant and the README's commands"
 ok "postinst: group pelorin, helper root:pelorin 0750 with $caps; the README's commands"
+ok "after the installation's triggers, capture files open with $id.desktop (xdg-mime)"
 
 # Removal leaves nothing: no file, no directory, no record in the package database.
 dpkg --root="$root" --purge pelorin >"$work/dpkg.log" 2>&1 || {

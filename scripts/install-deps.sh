@@ -5,18 +5,18 @@ set -euo pipefail
 
 run_pkgs=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libssl-dev libpcap-dev
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-wayland libgl-dev libssl-dev libpcap-dev
   libcurl4-openssl-dev ca-certificates nlohmann-json3-dev
   fonts-liberation2 fonts-dejavu-core
 )
 package_pkgs=(dpkg-dev file)
-package_test_pkgs=(lintian desktop-file-utils appstream libcap2-bin adduser)
+package_test_pkgs=(lintian desktop-file-utils appstream libcap2-bin adduser shared-mime-info xdg-utils)
 test_pkgs=(
   googletest libgtest-dev libbenchmark-dev clang libclang-rt-dev
   xvfb xauth x11-apps x11-utils imagemagick
   nsd bind9-dnsutils socat iproute2 net-tools procps util-linux
   traceroute iputils-tracepath iputils-ping coreutils tcpdump
-  python3 openssl whois curl
+  python3 openssl whois curl weston dbus-daemon
 )
 
 pkgs=("${run_pkgs[@]}")

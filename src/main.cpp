@@ -1,9 +1,12 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QFile>
 #include <cstdio>
 
+#include "capture/capture_pane.h"
 #include "helper/capabilities.h"
+#include "shell/command_line.h"
 #include "shell/startup.h"
 
 int main(int argc, char** argv) {
@@ -13,6 +16,10 @@ int main(int argc, char** argv) {
     std::fputs("pelorin: cannot give up the capabilities it was started with\n", stderr);
     return 1;
   }
+  const CommandLine line = ParseCommandLine(argc, argv);
+  if (line.action != CommandLineAction::kRun) return AnswerCommandLine(line, stdout, stderr);
   QApplication app(argc, argv);
-  return RunPelorin(app);
+  return RunPelorin(app, [&line] {
+    if (!line.files.empty()) ShowCaptureFile(QFile::decodeName(line.files.front().c_str()));
+  });
 }

@@ -372,6 +372,11 @@ void CapturePane::sendTo(const CaptureFilter* filter) {
   ShowModule(kCaptureButton);
 }
 
+void CapturePane::showFile(const QString& path) {
+  ShowModule(kCaptureButton);
+  if (!running()) openFile(path);
+}
+
 void CapturePane::resizeEvent(QResizeEvent* event) {
   ModulePane::resizeEvent(event);
   DescribeFilter();
@@ -486,4 +491,8 @@ CaptureFilter& CurrentCaptureFilter() {
 
 void SendToPacketCapture(const CaptureFilter* filter) {
   if (g_capturePane) g_capturePane->sendTo(filter);
+}
+
+void ShowCaptureFile(const QString& path) {
+  if (g_capturePane) g_capturePane->showFile(path);
 }

@@ -42,6 +42,10 @@ class CapturePane : public ModulePane {
   // (nullptr keeps it), clears the output and shows the pane; starts nothing.
   void sendTo(const CaptureFilter* filter);
 
+  // A capture file from outside the window (the command line, the file manager): shows the pane
+  // and the file as "Open Capture File..." does. Ignored while a capture runs.
+  void showFile(const QString& path);
+
   // Shows the current filter in the "Current Filter :" box.
   void DescribeFilter();
 
@@ -86,3 +90,6 @@ CaptureFilter& CurrentCaptureFilter();
 // Netstat's "Send To" > "Packet Capture...": a whole filter built from an endpoint, or
 // nullptr to keep the current one.
 void SendToPacketCapture(const CaptureFilter* filter);
+
+// The capture file the program was given to open: the capture pane's showFile.
+void ShowCaptureFile(const QString& path);

@@ -1,5 +1,6 @@
 #include "netstat/text_popup.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QMenu>
@@ -13,9 +14,6 @@
 
 namespace {
 
-// Pale yellow, as notes are.
-const QColor kBackground(255, 255, 204);
-
 class TextPopup : public QDialog {
  public:
   TextPopup(QWidget* owner, const QString& caption, const std::string& text) : QDialog(owner) {
@@ -25,9 +23,7 @@ class TextPopup : public QDialog {
     resize(Dlu().x(233), Dlu().y(182));
     edit_ = MakeOutputPane(this, kPopupTextId, QRect(1, 1, 232, 181), true, OutputScrollBars::Both,
                            false);
-    QPalette palette = edit_->palette();
-    palette.setColor(QPalette::Base, kBackground);
-    edit_->setPalette(palette);
+    paintAsNote();
     const QString shown = DisplayText(text);
     AppendOutput(this, kPopupTextId, shown);  // the text as it is, line ends and all
     edit_->viewport()->installEventFilter(this);
@@ -35,6 +31,16 @@ class TextPopup : public QDialog {
   }
 
  protected:
+  // The desktop's colours changed: the note takes the new ones once every widget has been
+  // polished for them (the style sheet's polish puts back the colours a widget was given).
+  bool event(QEvent* event) override {
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) {
+      QMetaObject::invokeMethod(
+          this, [this] { paintAsNote(); }, Qt::QueuedConnection);
+    }
+    return QDialog::event(event);
+  }
+
   // The output panes' menu, for a right-click over the text (not from the keyboard); the text
   // is there to be read and copied, so "Clear Output" stays greyed.
   bool eventFilter(QObject* watched, QEvent* event) override {
@@ -47,6 +53,16 @@ class TextPopup : public QDialog {
   }
 
  private:
+  // The colours of a note (pale yellow in a light scheme), from the palette's tooltip roles.
+  void paintAsNote() {
+    const QPalette colours = QApplication::palette();
+    QPalette palette = edit_->palette();
+    palette.setColor(QPalette::Base, colours.color(QPalette::ToolTipBase));
+    palette.setColor(QPalette::Text, colours.color(QPalette::ToolTipText));
+    edit_->setPalette(palette);
+    edit_->viewport()->setPalette(palette);  // which a style sheet's polish gave its own
+  }
+
   void showMenu(const QPoint& globalPos) {
     std::unique_ptr<QMenu> menu = BuildOutputMenu(edit_);
     for (QAction* action : menu->actions()) {

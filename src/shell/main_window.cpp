@@ -288,7 +288,10 @@ void MainWindow::shutdown() {
   SetUiShuttingDown();
   if (!settingsFile_.isEmpty()) {
     WindowSettings now;
-    now.geometry = normalGeometry();
+    // Where the platform places the window, the place kept before (from a session that let the
+    // window place itself) stays for the next such session.
+    now.place = PlatformPlacesWindows() ? normalGeometry().topLeft() : savedPlace_;
+    now.size = normalGeometry().size();
     now.maximized = isMaximized();
     now.textSize = OutputTextSize();
     WriteWindowSettings(settingsFile_, now);
@@ -403,9 +406,13 @@ void MainWindow::showEvent(QShowEvent* event) {
 void MainWindow::rememberIn(const QString& settingsFile) {
   settingsFile_ = settingsFile;
   const WindowSettings saved = ReadWindowSettings(settingsFile);
-  if (saved.geometry && saved.geometry->width() >= minimumWidth() &&
-      saved.geometry->height() >= minimumHeight() && FitsScreens(*saved.geometry)) {
-    setGeometry(*saved.geometry);
+  savedPlace_ = saved.place;
+  const bool sizeFits = saved.size && saved.size->width() >= minimumWidth() &&
+                        saved.size->height() >= minimumHeight();
+  if (sizeFits && !PlatformPlacesWindows()) {
+    if (FitsAScreen(*saved.size)) resize(*saved.size);  // the compositor places it
+  } else if (sizeFits && saved.place && FitsScreens(QRect(*saved.place, *saved.size))) {
+    setGeometry(QRect(*saved.place, *saved.size));
   }
   if (saved.maximized) setWindowState(windowState() | Qt::WindowMaximized);
   if (saved.textSize) SetOutputTextSize(*saved.textSize);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPoint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -51,8 +53,9 @@ class MainWindow : public QMainWindow {
   void shutdown();
 
   // Restores the window's place, size, maximised state and output text size from this settings
-  // file where they fit the screens there are now, and keeps them there at shutdown. Without it
-  // (the tests), the window opens as described and keeps nothing.
+  // file where they fit the screens there are now, and keeps them there at shutdown. Where the
+  // platform places windows itself (Wayland), the place is neither restored nor replaced. Without
+  // a file (the tests), the window opens as described and keeps nothing.
   void rememberIn(const QString& settingsFile);
 
   ModulePane* pane(int buttonId) const;
@@ -81,6 +84,7 @@ class MainWindow : public QMainWindow {
   bool iconPainted_ = false;
   int wheelTurn_ = 0;  // Ctrl+wheel turns not yet a notch
   QString settingsFile_;
+  std::optional<QPoint> savedPlace_;  // as the settings file had it
 };
 
 // The main window of this run (null before it is built and after it is gone), for message-box

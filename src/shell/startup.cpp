@@ -1,11 +1,13 @@
 #include "shell/startup.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QLabel>
 #include <QScreen>
 #include <QTimer>
 #include <memory>
 
+#include "shell/color_scheme.h"
 #include "shell/dialog_units.h"
 #include "shell/main_window.h"
 #include "shell/pictures.h"
@@ -55,8 +57,9 @@ void PrepareApplication(QApplication& app) {
   app.setQuitOnLastWindowClosed(false);  // the program ends only through its shutdown
 }
 
-int RunPelorin(QApplication& app) {
+int RunPelorin(QApplication& app, const std::function<void()>& whenShown) {
   PrepareApplication(app);
+  FollowDesktopColorScheme(QDBusConnection::sessionBus());
   std::unique_ptr<QLabel> splash = ShowSplash();
   QApplication::processEvents();  // paint the splash while the main window is built
 
@@ -67,6 +70,7 @@ int RunPelorin(QApplication& app) {
     window.show();
     window.raise();
     window.activateWindow();
+    if (whenShown) whenShown();
   });
   app.exec();
   return 0;

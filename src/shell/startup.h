@@ -3,6 +3,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <functional>
 
 class QApplication;
 
@@ -14,5 +15,7 @@ QPoint SplashTopLeft(const QRect& desktop, const QSize& picture);
 void PrepareApplication(QApplication& app);
 
 // The program: splash, the hidden main window with its panes, one second's pause, then the
-// main window and the event loop until shutdown. Returns the program's exit code (0).
-int RunPelorin(QApplication& app);
+// main window (and `whenShown`, what the command line asked for) and the event loop until
+// shutdown. The colours follow the desktop's light or dark scheme throughout. Returns the
+// program's exit code (0).
+int RunPelorin(QApplication& app, const std::function<void()>& whenShown = {});

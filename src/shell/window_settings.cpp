@@ -35,7 +35,8 @@ WindowSettings ReadWindowSettings(const QString& file) {
   if (s.status() != QSettings::NoError) return read;
   const std::optional<int> x = Number(s, kX), y = Number(s, kY), width = Number(s, kWidth),
                            height = Number(s, kHeight);
-  if (x && y && width && height) read.geometry = QRect(*x, *y, *width, *height);
+  if (x && y) read.place = QPoint(*x, *y);
+  if (width && height) read.size = QSize(*width, *height);
   read.maximized = s.value(QLatin1String(kMaximized)).toString() == QLatin1String("true");
   read.textSize = Number(s, kTextSize);
   return read;
@@ -45,11 +46,13 @@ void WriteWindowSettings(const QString& file, const WindowSettings& settings) {
   if (file.isEmpty()) return;
   QSettings s(file, QSettings::IniFormat);
   s.clear();  // a damaged file's keys go too
-  if (settings.geometry) {
-    s.setValue(QLatin1String(kX), settings.geometry->x());
-    s.setValue(QLatin1String(kY), settings.geometry->y());
-    s.setValue(QLatin1String(kWidth), settings.geometry->width());
-    s.setValue(QLatin1String(kHeight), settings.geometry->height());
+  if (settings.place) {
+    s.setValue(QLatin1String(kX), settings.place->x());
+    s.setValue(QLatin1String(kY), settings.place->y());
+  }
+  if (settings.size) {
+    s.setValue(QLatin1String(kWidth), settings.size->width());
+    s.setValue(QLatin1String(kHeight), settings.size->height());
   }
   s.setValue(QLatin1String(kMaximized), settings.maximized);
   if (settings.textSize) s.setValue(QLatin1String(kTextSize), *settings.textSize);
@@ -61,4 +64,16 @@ bool FitsScreens(const QRect& geometry) {
   QRegion screens;
   for (const QScreen* screen : QGuiApplication::screens()) screens += screen->availableGeometry();
   return QRegion(geometry).subtracted(screens).isEmpty();
+}
+
+bool FitsAScreen(const QSize& size) {
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    const QSize room = screen->availableGeometry().size();
+    if (size.width() <= room.width() && size.height() <= room.height()) return true;
+  }
+  return false;
+}
+
+bool PlatformPlacesWindows() {
+  return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }

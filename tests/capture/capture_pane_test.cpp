@@ -877,6 +877,47 @@ TEST_F(CapturePaneTest, OpensAnyFileWithinThePanesBoundsOrSaysWhyNot) {
   EXPECT_LT(output().size(), all.size() / 4);
 }
 
+// A file given to the program (its command line, the file manager's "Open With") shows its
+// pane and its packets as "Open Capture File..." does; one that cannot be read gets the message
+// and nothing else.
+TEST_F(CapturePaneTest, AFileGivenToTheProgramIsShownInItsPane) {
+  openWindow();
+  FrameFile frames;
+  frames.linkType = kLinkEthernet;  // as a capture on a network card saves it
+  frames.snapLength = 65535;
+  std::string expected;
+  auto record = std::make_unique<CapturedPacket>();
+  int shown = 0;
+  for (const auto& [protocol, payload] :
+       {std::pair{6, "GET / HTTP/1.1"}, std::pair{17, "dns"}, std::pair{6, "hello"}}) {
+    PacketFields fields;
+    fields.protocol = uint8_t(protocol);
+    fields.payload = payload;
+    const std::vector<uint8_t> frame = EthernetFrame(BuildIpPacket(fields));
+    frames.frames.push_back({{{1, 0}, uint32_t(frame.size()), uint32_t(frame.size())},
+                             std::string(frame.begin(), frame.end())});
+    ASSERT_TRUE(DecodeFrame(kLinkEthernet, frame.data(), frame.size(), record.get()));
+    // The first filter shows TCP on port 80 only.
+    if (protocol == 6) expected += FormatCapturedPacket(++shown, *record, kDisplayAllData, true);
+  }
+  TempDir dir;
+  const std::string file = dir.file("trace.pcap");
+  WritePcap(file, frames);
+  ASSERT_EQ(window_->currentPane(), window_->pane(kNetstatButton));
+
+  ShowCaptureFile(QString::fromStdString(file));
+  EXPECT_EQ(window_->currentPane(), pane_);
+  ASSERT_TRUE(WaitUntil([&] { return !pane_->running(); }));
+  EXPECT_EQ(output(), expected);
+  EXPECT_EQ(boxes_.count(), 0u);
+
+  window_->ShowModule(kNetstatButton);
+  ShowCaptureFile(QString::fromStdString(dir.file("missing.pcap")));
+  ASSERT_TRUE(WaitUntil([&] { return !pane_->running(); }));
+  EXPECT_EQ(boxes_.texts(), std::vector<std::string>{"Failed To Open Capture File:  Code: 2"});
+  EXPECT_EQ(output(), expected);
+}
+
 TEST_F(CapturePaneTest, WithoutPrivilegeOrInterfaceTheRunEndsAtOnce) {
   openWindow();
   choose("127.0.0.1", kDisplayAllData);

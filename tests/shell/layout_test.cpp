@@ -1,7 +1,9 @@
 // The main window with each real pane at its smallest size and at 1600 x 1000, run by CTest at
-// scale 1 and again with QT_SCALE_FACTOR set: every control lies inside the window, no two
-// overlap, no text is cut, and the output takes the room the window gains. Also the output text
-// size keys, through every pane, and the pictures painted for the screen's scale.
+// scale 1, again with QT_SCALE_FACTOR set, and under a real Wayland compositor: every control
+// lies inside the window, no two overlap, no text is cut, and the output takes the room the
+// window gains. Also the output text size keys, through every pane, the pictures painted for the
+// screen's scale and shown in a picture of the window, and what the window keeps between runs
+// on a platform that places windows itself and on one that lets the program place them.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -11,6 +13,8 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QSettings>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
@@ -19,6 +23,7 @@
 #include <QTextDocument>
 #include <QWheelEvent>
 #include <cmath>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -29,6 +34,8 @@
 #include "shell/module_table.h"
 #include "shell/output.h"
 #include "shell/output_text_size.h"
+#include "shell/ui_thread.h"
+#include "shell/window_settings.h"
 #include "test_util.h"
 
 namespace {
@@ -295,5 +302,71 @@ TEST(WindowPictures, PaintedForTheScreensScale) {
   EXPECT_EQ(logo->pixmap().size(), QSize(int(std::ceil(104 * ratio)), int(std::ceil(150 * ratio))));
   // An icon for the largest a desktop draws it.
   EXPECT_TRUE(window.windowIcon().availableSizes().contains(QSize(256, 256)));
+  // A picture of the whole window shows the logo as the logo paints itself.
+  const QImage shot = window.grab().toImage();
+  EXPECT_EQ(shot.size(), window.size() * ratio);
+  const QImage painted = const_cast<QLabel*>(logo)->grab().toImage();
+  const QPoint at = logo->mapTo(&window, QPoint()) * ratio;
+  EXPECT_EQ(shot.copy(QRect(at, painted.size())).convertToFormat(painted.format()), painted);
   window.shutdown();
+}
+
+// Size, maximised state and text size come back on every platform; the place only where the
+// program places its window. Under Wayland the compositor places it and the place read back
+// means nothing, so the place kept from a session that let the program place it neither stands
+// in the way of the size nor is replaced in the file.
+TEST(WindowSettings, PlaceOnlyWhereTheProgramPlacesWindows) {
+  RecordingPresenter boxes;
+  TempDir dir;
+  const std::string file = dir.file("pelorin.ini");
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  QSize size;
+  {
+    MainWindow probe;
+    size = probe.size() + QSize(40, 30);  // a little larger than it first opens
+  }
+  const bool placed = PlatformPlacesWindows();
+  EXPECT_EQ(placed, !QGuiApplication::platformName().startsWith(QLatin1String("wayland")));
+  // Where the program places its window, a place on the screen; under Wayland, one that a
+  // session with other screens kept, beside this one: the size comes back all the same.
+  const QPoint place =
+      placed ? screen.topLeft() + QPoint(37, 41) : screen.topRight() + QPoint(100, 41);
+  if (placed && !screen.contains(QRect(place, size))) GTEST_SKIP() << "the screen is too small";
+  const auto write = [&](bool maximized) {
+    std::ofstream(file, std::ios::trunc)
+        << "[window]\nx=" << place.x() << "\ny=" << place.y() << "\nwidth=" << size.width()
+        << "\nheight=" << size.height() << "\nmaximized=" << (maximized ? "true" : "false")
+        << "\n[output]\ntextSize=12\n";
+  };
+  write(false);
+  {
+    SetUiShuttingDown(false);
+    MainWindow window;
+    window.rememberIn(QString::fromStdString(file));
+    window.show();
+    ASSERT_TRUE(WaitUntil([&] { return window.windowHandle()->isExposed(); }));
+    EXPECT_EQ(window.size(), size);
+    const QPoint at = window.geometry().topLeft();
+    EXPECT_EQ(at == place, placed) << at.x() << "," << at.y();
+    EXPECT_EQ(OutputTextSize(), 12);
+    window.shutdown();
+  }
+  const QSettings kept(QString::fromStdString(file), QSettings::IniFormat);
+  EXPECT_EQ(kept.value("window/width").toInt(), size.width());
+  const QPoint keptPlace(kept.value("window/x").toInt(), kept.value("window/y").toInt());
+  if (!placed) {
+    EXPECT_EQ(keptPlace, place);
+  }
+
+  write(true);
+  {
+    SetUiShuttingDown(false);
+    MainWindow window;
+    window.rememberIn(QString::fromStdString(file));
+    window.show();
+    EXPECT_TRUE(WaitUntil([&] { return window.isMaximized(); }));
+    window.shutdown();
+  }
+  SetOutputTextSize(kDescribedTextSize);
+  SetUiShuttingDown(false);
 }
