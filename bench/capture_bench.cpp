@@ -55,7 +55,7 @@
 #include "capture/capture_socket.h"
 #include "capture/capture_stream.h"
 #include "capture/filter_rules.h"
-#include "helper/helper_client.h"
+#include "host/helper_client.h"
 #include "shell/controls.h"
 #include "shell/output.h"
 #include "shell/startup.h"

@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "helper/helper_client.h"
+#include "host/helper_client.h"
 #include "ping/echo.h"
 
 namespace {

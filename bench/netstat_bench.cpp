@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "helper/helper_client.h"
+#include "host/helper_client.h"
 #include "netstat/endpoint_model.h"
 #include "netstat/endpoint_source.h"
 #include "netstat/netstat_pane.h"

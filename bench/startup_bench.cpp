@@ -21,11 +21,11 @@
 #include <string>
 #include <vector>
 
-#include "helper/helper_client.h"
+#include "host/helper_client.h"
 #include "netinfo/netinfo_pane.h"
 #include "shell/controls.h"
 #include "shell/main_window.h"
-#include "sockets/local_addresses.h"
+#include "sys/local_addresses.h"
 
 namespace {
 

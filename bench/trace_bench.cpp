@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "helper/helper_client.h"
+#include "host/helper_client.h"
 #include "net_lab.h"
 #include "ping/echo.h"
 #include "ping/ping_trace.h"

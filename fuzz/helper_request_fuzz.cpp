@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "capture/filter_rules.h"
-#include "helper/helper_protocol.h"
+#include "wire/helper_protocol.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   HelperRequest request;

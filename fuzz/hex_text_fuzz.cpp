@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "shell/payload_format.h"
+#include "base/payload_format.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint8_t out[kHexBytesCapacity];

@@ -16,7 +16,7 @@
 
 #include "capture/capture_filter.h"
 #include "capture/capture_filter_dialog.h"
-#include "helper/helper_client.h"
+#include "host/helper_client.h"
 #include "netstat/file_properties.h"
 #include "netstat/text_popup.h"
 #include "shell/main_window.h"

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "shell/ip_address.h"
+#include "base/ip_address.h"
 
 // Which decoded packets the Packet Capture pane shows. One current filter for the program,
 // replaced only whole: by the filter dialog's OK, or by Netstat's Send To.

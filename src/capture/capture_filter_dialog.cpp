@@ -12,7 +12,7 @@
 #include "shell/dialog_units.h"
 #include "shell/message_presenter.h"
 #include "shell/ui_thread.h"
-#include "sockets/socket_io.h"
+#include "sys/socket_io.h"
 
 namespace {
 

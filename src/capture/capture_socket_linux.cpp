@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "capture/capture_socket.h"
-#include "shell/socket_address.h"
+#include "sys/socket_address.h"
 
 struct CaptureSocket {
   pcap_t* handle = nullptr;

@@ -2,7 +2,7 @@
 #include <memory>
 
 #include "capture/capture_stream.h"
-#include "helper/helper_client.h"
+#include "host/helper_client.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "shell/byte_reader.h"
+#include "base/byte_reader.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "shell/ip_address.h"
+#include "base/ip_address.h"
 
 // Decoding of captured frames into the TCP or UDP packets the Packet Capture pane shows.
 

@@ -2,8 +2,8 @@
 
 #include <new>
 
-#include "shell/format_bounded.h"
-#include "shell/payload_format.h"
+#include "base/format_bounded.h"
+#include "base/payload_format.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "dns/dns_message.h"
-#include "shell/ip_address.h"
+#include "base/ip_address.h"
 
 // An IPv6 server: its address and the interface a link-local one is reached through (0: none).
 struct DnsIpv6Server {

@@ -9,7 +9,7 @@
 #include <chrono>
 
 #include "dns/dns_exchange.h"
-#include "shell/socket_address.h"
+#include "sys/socket_address.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <array>
 #include <cstring>
 
-#include "shell/format_bounded.h"
-#include "shell/outside_text.h"
+#include "base/format_bounded.h"
+#include "base/outside_text.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "dns/dns_message.h"
-#include "shell/ip_address.h"
-#include "shell/ipv4_text.h"
+#include "base/ip_address.h"
+#include "base/ipv4_text.h"
 
 // The query modes of the DNS pane, in list order; index 0 asks the system resolver.
 inline constexpr int kDnsModeCount = 9;

@@ -5,7 +5,7 @@
 
 #include "dns/resolver_config.h"
 #include "shell/module_pane.h"
-#include "shell/run_token.h"
+#include "sys/run_token.h"
 
 // Control ids of the DNS pane.
 inline constexpr int kDnsStartId = 1;

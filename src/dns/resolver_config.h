@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "shell/ip_address.h"
+#include "base/ip_address.h"
 
 // The system resolver's configuration, where the default DNS server, the domain and every
 // adapter's DNS servers come from.

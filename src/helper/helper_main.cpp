@@ -36,8 +36,8 @@
 #include <utility>
 #include <vector>
 
-#include "helper/capabilities.h"
-#include "helper/helper_channel.h"
+#include "sys/capabilities.h"
+#include "wire/helper_channel.h"
 #include "helper/helper_operations.h"
 
 namespace {

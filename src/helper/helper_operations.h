@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "helper/helper_protocol.h"
+#include "wire/helper_protocol.h"
 
 // The privileged work of pelorin-helper, one request each. Every operation sends its replies
 // on `channel` itself, ending with the final one, and raises a capability only around the call

@@ -21,8 +21,8 @@
 
 #include "capture/capture_socket.h"
 #include "capture/filter_rules.h"
-#include "helper/capabilities.h"
-#include "helper/helper_channel.h"
+#include "sys/capabilities.h"
+#include "wire/helper_channel.h"
 #include "helper/helper_operations.h"
 #include "netinfo/netinfo_system.h"
 #include "netstat/endpoint_source.h"

@@ -16,10 +16,10 @@
 #include <cstring>
 #include <functional>
 
-#include "helper/helper_client.h"
+#include "host/helper_client.h"
 #include "netinfo/netinfo_system.h"
 #include "netinfo/rtnetlink_dump.h"
-#include "netinfo/rtnl_socket_linux.h"
+#include "sys/rtnl_socket.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <ctime>
 
-#include "shell/format_bounded.h"
-#include "shell/ipv4_text.h"
-#include "shell/outside_text.h"
+#include "base/format_bounded.h"
+#include "base/ipv4_text.h"
+#include "base/outside_text.h"
 
 const char* AdapterTypeName(uint16_t linkType) {
   switch (linkType) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "netinfo/dhcp_lease.h"
-#include "shell/ip_address.h"
+#include "base/ip_address.h"
 
 // The facts and texts of the NetInfo pane, apart from where they come from.
 

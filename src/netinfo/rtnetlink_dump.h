@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "netinfo/netinfo_text.h"
-#include "shell/ip_address.h"
+#include "base/ip_address.h"
 
 // Decoding of the kernel's rtnetlink replies. Every read is checked against what remains of the
 // datagram, so any bytes may be handed in.

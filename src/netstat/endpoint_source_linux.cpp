@@ -17,7 +17,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "helper/helper_client.h"
+#include "host/helper_client.h"
 #include "netstat/endpoint_source.h"
 #include "netstat/proc_text.h"
 #include "netstat/sock_diag_message.h"

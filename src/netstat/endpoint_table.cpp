@@ -4,7 +4,7 @@
 #include <cstring>
 #include <tuple>
 
-#include "shell/format_bounded.h"
+#include "base/format_bounded.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "shell/ip_address.h"
+#include "base/ip_address.h"
 
 // The system's IPv4 and IPv6 endpoints as the Netstat module lists them: one fixed-size record per
 // TCP or UDP endpoint, the rules that turn a record into the cells of a row, the filters and the

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "netstat/proc_text.h"
-#include "shell/format_bounded.h"
+#include "base/format_bounded.h"
 
 namespace {
 

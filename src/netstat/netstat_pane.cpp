@@ -32,7 +32,7 @@
 #include "shell/output.h"
 #include "shell/output_menu.h"
 #include "shell/output_text_size.h"
-#include "shell/resolve_host.h"
+#include "sys/resolve_host.h"
 #include "shell/ui_thread.h"
 #include "shell/worker_thread.h"
 

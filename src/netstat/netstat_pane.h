@@ -4,7 +4,7 @@
 
 #include "netstat/endpoint_table.h"
 #include "shell/module_pane.h"
-#include "shell/run_token.h"
+#include "sys/run_token.h"
 
 class EndpointModel;
 class QComboBox;

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "helper/helper_client.h"
+#include "host/helper_client.h"
 #include "netstat/proc_text.h"
 #include "netstat/process_info.h"
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "ping/echo_status.h"
-#include "shell/ip_address.h"
+#include "base/ip_address.h"
 
 // The ICMP echo service: one echo request with a chosen time-to-live, and who answered it; over
 // ICMPv6 with the hop limit for an IPv6 destination.

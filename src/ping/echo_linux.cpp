@@ -17,11 +17,11 @@
 #include <cstring>
 #include <random>
 
-#include "helper/capabilities.h"
-#include "helper/helper_client.h"
+#include "sys/capabilities.h"
+#include "host/helper_client.h"
 #include "ping/echo.h"
 #include "ping/echo_packet.h"
-#include "shell/socket_address.h"
+#include "sys/socket_address.h"
 
 namespace {
 

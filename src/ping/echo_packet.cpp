@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "ping/echo_status.h"
-#include "shell/byte_reader.h"
+#include "base/byte_reader.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "shell/ip_address.h"
+#include "base/ip_address.h"
 
 // The echo request every echo sends: an ICMP (or ICMPv6) echo header and 32 bytes of 0x45 ('E').
 inline constexpr size_t kIcmpHeaderSize = 8;

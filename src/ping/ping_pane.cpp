@@ -15,7 +15,7 @@
 #include "shell/main_window.h"
 #include "shell/message_presenter.h"
 #include "shell/output.h"
-#include "shell/resolve_host.h"
+#include "sys/resolve_host.h"
 #include "shell/ui_thread.h"
 #include "shell/worker_thread.h"
 

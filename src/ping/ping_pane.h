@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "shell/module_pane.h"
-#include "shell/run_token.h"
+#include "sys/run_token.h"
 
 class QComboBox;
 class QRadioButton;

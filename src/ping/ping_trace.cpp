@@ -1,6 +1,6 @@
 #include "ping/ping_trace.h"
 
-#include "shell/format_bounded.h"
+#include "base/format_bounded.h"
 
 std::string FormatHopLine(int ttl, const EchoResult& result) {
   return FormatHopLine(ttl, result, IpAddress::Ipv4(result.address));

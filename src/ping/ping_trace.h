@@ -5,8 +5,8 @@
 #include <string>
 
 #include "ping/echo_status.h"
-#include "shell/ip_address.h"
-#include "shell/ipv4_text.h"
+#include "base/ip_address.h"
+#include "base/ipv4_text.h"
 
 // Fixed values of the two kinds of run.
 inline constexpr int kPingTtl = 128;

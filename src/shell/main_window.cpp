@@ -28,7 +28,7 @@
 #include "shell/output_text_size.h"
 #include "shell/pictures.h"
 #include "shell/ui_thread.h"
-#include "shell/version_string.h"
+#include "base/version_string.h"
 #include "shell/window_settings.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "shell/output_limits.h"
-#include "shell/run_token.h"
+#include "sys/run_token.h"
 
 class QPlainTextEdit;
 class QWidget;

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "shell/run_token.h"
+#include "sys/run_token.h"
 
 class QWidget;
 

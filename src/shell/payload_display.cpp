@@ -6,7 +6,7 @@
 
 #include "shell/controls.h"
 #include "shell/output.h"
-#include "shell/payload_format.h"
+#include "base/payload_format.h"
 #include "shell/ui_thread.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "shell/run_token.h"
+#include "sys/run_token.h"
 
 // Every widget belongs to the UI thread. Workers reach it only through these calls, which run
 // the function there, one at a time and in order, while the worker waits.

@@ -7,7 +7,7 @@
 #include "shell/output.h"
 #include "shell/payload_display.h"
 #include "shell/ui_thread.h"
-#include "sockets/socket_io.h"
+#include "sys/socket_io.h"
 
 SocketRun::~SocketRun() {
   CloseSocket(fd_);

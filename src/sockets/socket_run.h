@@ -11,10 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "shell/ip_address.h"
+#include "base/ip_address.h"
 #include "shell/output_batch.h"
-#include "shell/run_token.h"
-#include "sockets/net_event.h"
+#include "sys/run_token.h"
+#include "sys/net_event.h"
 
 // What a socket terminal's pane and the worker of one run share. The pane keeps it while the
 // run lasts, the worker until it ends, so neither outlives what it uses.

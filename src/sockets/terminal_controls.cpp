@@ -11,7 +11,7 @@
 #include "shell/module_pane.h"
 #include "shell/output.h"
 #include "shell/payload_display.h"
-#include "sockets/local_addresses.h"
+#include "sys/local_addresses.h"
 #include "sockets/send_dialog.h"
 
 void FillLocalAddressBox(QComboBox* box) {

@@ -1,6 +1,6 @@
 #include "sockets/terminal_input.h"
 
-#include "shell/payload_format.h"
+#include "base/payload_format.h"
 
 uint16_t PortFromText(std::string_view text) {
   uint64_t value = 0;

@@ -3,7 +3,7 @@
 #include <set>
 #include <vector>
 
-#include "shell/outside_text.h"
+#include "base/outside_text.h"
 #include "whois/rdap_bootstrap.h"
 #include "whois/rdap_json.h"
 

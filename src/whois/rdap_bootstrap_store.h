@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "shell/run_token.h"
+#include "sys/run_token.h"
 #include "whois/rdap_bootstrap.h"
 
 // Where the bootstrap is kept: the copy shipped with the program and the user's cache of IANA's

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string>
 
-#include "shell/run_token.h"
+#include "sys/run_token.h"
 #include "whois/rdap_answer.h"
 
 // A 429's Retry-After is waited for up to this many seconds, then the URL asked again (at most

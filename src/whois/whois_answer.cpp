@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "shell/outside_text.h"
+#include "base/outside_text.h"
 
 bool AppendAnswerChunk(std::string& answer, std::string_view chunk, size_t limit) {
   const size_t zero = chunk.find('\0');

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "shell/resolve_host.h"
-#include "shell/run_token.h"
+#include "sys/resolve_host.h"
+#include "sys/run_token.h"
 #include "whois/whois_answer.h"
 
 enum class WhoisExchangeStatus {

@@ -7,7 +7,7 @@
 
 #include <new>
 
-#include "shell/socket_address.h"
+#include "sys/socket_address.h"
 #include "whois/whois_exchange.h"
 
 namespace {

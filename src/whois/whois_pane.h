@@ -3,7 +3,7 @@
 #include <string>
 
 #include "shell/module_pane.h"
-#include "shell/run_token.h"
+#include "sys/run_token.h"
 
 // Controls of the Whois pane.
 inline constexpr int kWhoisQueryBoxId = 1024;

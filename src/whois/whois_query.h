@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "shell/resolve_host.h"
-#include "shell/run_token.h"
+#include "sys/resolve_host.h"
+#include "sys/run_token.h"
 #include "whois/rdap_bootstrap_store.h"
 
 class QWidget;

@@ -8,7 +8,7 @@
 #include "capture/filter_rules.h"
 #include "capture/packet_text.h"
 #include "packet_builder.h"
-#include "shell/payload_format.h"
+#include "base/payload_format.h"
 
 namespace {
 

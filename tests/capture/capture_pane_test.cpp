@@ -42,7 +42,7 @@
 #include "shell/module_table.h"
 #include "shell/output.h"
 #include "shell/payload_display.h"
-#include "shell/payload_format.h"
+#include "base/payload_format.h"
 #include "shell/ui_thread.h"
 #include "test_util.h"
 

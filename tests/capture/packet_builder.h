@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/ip_address.h"
+#include "base/ip_address.h"
 
 // IPv4 and IPv6 packets and frames made byte by byte for the decoder and filter tests.
 

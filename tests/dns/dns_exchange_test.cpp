@@ -14,7 +14,7 @@
 
 #include "dns/dns_exchange.h"
 #include "dns/dns_format.h"
-#include "shell/run_token.h"
+#include "sys/run_token.h"
 #include "test_dns_server.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "dns/dns_exchange.h"
-#include "shell/socket_address.h"
+#include "sys/socket_address.h"
 
 namespace {
 

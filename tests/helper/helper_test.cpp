@@ -27,9 +27,9 @@
 #include <thread>
 #include <vector>
 
-#include "helper/helper_channel.h"
-#include "helper/helper_client.h"
-#include "helper/helper_protocol.h"
+#include "wire/helper_channel.h"
+#include "host/helper_client.h"
+#include "wire/helper_protocol.h"
 #include "loopback_sockets.h"
 #include "net_lab.h"
 #include "ping/echo_status.h"

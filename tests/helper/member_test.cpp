@@ -22,7 +22,7 @@
 #include <string>
 
 #include "capture/capture_stream.h"
-#include "helper/helper_client.h"
+#include "host/helper_client.h"
 #include "loopback_sockets.h"
 #include "net_lab.h"
 #include "netinfo/netinfo_system.h"

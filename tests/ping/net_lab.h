@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "shell/ip_address.h"
+#include "base/ip_address.h"
 
 // A chain of network namespaces for the echo and trace tests and the trace benchmark:
 //

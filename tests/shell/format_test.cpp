@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "shell/format_bounded.h"
-#include "shell/outside_text.h"
-#include "shell/version_string.h"
+#include "base/format_bounded.h"
+#include "base/outside_text.h"
+#include "base/version_string.h"
 
 TEST(FormatBounded, FitsWhole) {
   char buffer[10];

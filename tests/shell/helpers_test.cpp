@@ -19,7 +19,7 @@
 #include "shell/output.h"
 #include "shell/output_batch.h"
 #include "shell/payload_display.h"
-#include "shell/payload_format.h"
+#include "base/payload_format.h"
 #include "shell/picture_compare.h"
 #include "shell/pictures.h"
 #include "shell/startup.h"

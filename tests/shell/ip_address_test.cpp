@@ -1,4 +1,4 @@
-#include "shell/ip_address.h"
+#include "base/ip_address.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/payload_format.h"
+#include "base/payload_format.h"
 
 namespace {
 

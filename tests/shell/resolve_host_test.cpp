@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "shell/resolve_host.h"
+#include "sys/resolve_host.h"
 #include "test_util.h"
 
 namespace {

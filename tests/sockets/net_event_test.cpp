@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "socket_peer.h"
-#include "sockets/local_addresses.h"
-#include "sockets/net_event.h"
-#include "sockets/socket_io.h"
+#include "sys/local_addresses.h"
+#include "sys/net_event.h"
+#include "sys/socket_io.h"
 #include "test_util.h"
 
 namespace {

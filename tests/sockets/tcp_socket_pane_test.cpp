@@ -16,7 +16,7 @@
 #include "pane_driver.h"
 #include "recording_presenter.h"
 #include "shell/payload_display.h"
-#include "shell/payload_format.h"
+#include "base/payload_format.h"
 #include "shell/ui_thread.h"
 #include "socket_peer.h"
 #include "sockets/tcp_socket_pane.h"

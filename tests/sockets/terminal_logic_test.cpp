@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "sockets/command_templates.h"
-#include "sockets/local_addresses.h"
+#include "sys/local_addresses.h"
 #include "sockets/terminal_input.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "helper/helper_client.h"
+#include "host/helper_client.h"
 #include "shell/controls.h"
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {

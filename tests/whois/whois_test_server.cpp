@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "shell/socket_address.h"
+#include "sys/socket_address.h"
 
 TestWhoisServer::TestWhoisServer(const std::string& address, WhoisServerScript script)
     : script_(std::move(script)) {

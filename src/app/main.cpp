@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "capture/capture_pane.h"
-#include "helper/capabilities.h"
+#include "sys/capabilities.h"
 #include "shell/command_line.h"
 #include "shell/startup.h"
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "shell/ip_address.h"
+#include "base/ip_address.h"
 
 // Longest name ResolveHost accepts, and the work buffer its result passes through.
 inline constexpr size_t kResolveMaxName = 128;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "shell/ip_address.h"
+#include "base/ip_address.h"
 
 // An address of either family as the socket calls take it and give it back.
 struct SocketAddress {

@@ -9,8 +9,8 @@
 #include <unordered_map>
 
 #include "netinfo/rtnetlink_dump.h"
-#include "netinfo/rtnl_socket_linux.h"
-#include "sockets/local_addresses.h"
+#include "sys/rtnl_socket.h"
+#include "sys/local_addresses.h"
 
 namespace {
 

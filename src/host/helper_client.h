@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "helper/helper_protocol.h"
+#include "wire/helper_protocol.h"
 
 // The window's side of pelorin-helper, the small program that does the privileged work (the
 // window itself holds no capability). The helper is started on the first request (one per

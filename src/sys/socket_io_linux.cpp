@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <new>
 
-#include "shell/socket_address.h"
-#include "sockets/socket_io.h"
+#include "sys/socket_address.h"
+#include "sys/socket_io.h"
 
 namespace {
 

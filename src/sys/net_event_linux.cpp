@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <chrono>
 
-#include "sockets/net_event.h"
+#include "sys/net_event.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "helper/helper_channel.h"
-#include "helper/helper_protocol.h"
+#include "wire/helper_channel.h"
+#include "wire/helper_protocol.h"
 
 sockaddr_un HelperMeetingPlace(uid_t user, dev_t device, ino_t inode) {
   sockaddr_un place{};

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "shell/resolve_host.h"
-#include "shell/socket_address.h"
+#include "sys/resolve_host.h"
+#include "sys/socket_address.h"
 
 namespace {
 

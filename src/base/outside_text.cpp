@@ -1,4 +1,4 @@
-#include "shell/outside_text.h"
+#include "base/outside_text.h"
 
 #include <cstdint>
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "shell/run_token.h"
+#include "sys/run_token.h"
 
 RunToken::RunToken() : wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 

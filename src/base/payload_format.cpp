@@ -1,4 +1,4 @@
-#include "shell/payload_format.h"
+#include "base/payload_format.h"
 
 #include <algorithm>
 #include <array>

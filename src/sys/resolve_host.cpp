@@ -1,4 +1,4 @@
-#include "shell/resolve_host.h"
+#include "sys/resolve_host.h"
 
 #include <arpa/inet.h>
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "shell/ip_address.h"
-#include "shell/ipv4_text.h"
+#include "base/ip_address.h"
+#include "base/ipv4_text.h"
 
 // The socket calls of the TCP and UDP terminals. Addresses are IPv4 in network byte order or
 // IpAddress values of either family, ports in host byte order. Failures leave the errno in errno.

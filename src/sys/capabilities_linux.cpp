@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "helper/capabilities.h"
+#include "sys/capabilities.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "shell/version_string.h"
+#include "base/version_string.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "shell/format_bounded.h"
+#include "base/format_bounded.h"
 
 #include <cstdarg>
 #include <cstdio>

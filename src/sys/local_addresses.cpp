@@ -1,4 +1,4 @@
-#include "sockets/local_addresses.h"
+#include "sys/local_addresses.h"
 
 #include <algorithm>
 

@@ -1,9 +1,9 @@
-#include "shell/ip_address.h"
+#include "base/ip_address.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "shell/ipv4_text.h"
+#include "base/ipv4_text.h"
 
 namespace {
 

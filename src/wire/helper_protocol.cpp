@@ -1,4 +1,4 @@
-#include "helper/helper_protocol.h"
+#include "wire/helper_protocol.h"
 
 #include <cerrno>
 #include <climits>

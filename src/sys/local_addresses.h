@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/ip_address.h"
+#include "base/ip_address.h"
 
 // The local address list offered by the TCP Socket, UDP Socket and Packet Capture panes: the
 // IPv4 addresses of the interfaces that are up, those of other interfaces first in interface

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "shell/socket_address.h"
+#include "sys/socket_address.h"
 
 SocketAddress MakeSocketAddress(const IpAddress& address, uint16_t port, uint32_t scopeId) {
   SocketAddress sa;
