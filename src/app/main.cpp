@@ -5,9 +5,9 @@
 #include <cstdio>
 
 #include "capture/capture_pane.h"
-#include "sys/capabilities.h"
 #include "shell/command_line.h"
 #include "shell/startup.h"
+#include "sys/capabilities.h"
 
 int main(int argc, char** argv) {
   // The window holds no capability, however it was started: Qt loads plugins that environment

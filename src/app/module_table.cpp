@@ -5,6 +5,7 @@
 #include "capture/capture_pane.h"
 #include "codec/codec_pane.h"
 #include "dns/dns_pane.h"
+#include "host/host.h"
 #include "netinfo/netinfo_pane.h"
 #include "netstat/netstat_pane.h"
 #include "ping/ping_pane.h"
@@ -13,6 +14,11 @@
 #include "whois/whois_pane.h"
 
 namespace {
+
+// Each pane with the service of the window's host it reaches its machine through.
+ModulePane* CreateDnsPane(QWidget* mainWindow) {
+  return new DnsPane(mainWindow, WindowHost().dns());
+}
 
 constexpr std::array<ModuleInfo, 9> kModules = {{
     {kNetstatButton, "Netstat", 96, CloseKind::PaneOnly, CreateNetstatPane},

@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "dns/dns_message.h"
 #include "base/ip_address.h"
+#include "dns/dns_message.h"
 
 // An IPv6 server: its address and the interface a link-local one is reached through (0: none).
 struct DnsIpv6Server {

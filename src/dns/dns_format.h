@@ -3,9 +3,9 @@
 #include <optional>
 #include <string>
 
-#include "dns/dns_message.h"
 #include "base/ip_address.h"
 #include "base/ipv4_text.h"
+#include "dns/dns_message.h"
 
 // The query modes of the DNS pane, in list order; index 0 asks the system resolver.
 inline constexpr int kDnsModeCount = 9;

@@ -8,15 +8,14 @@
 #include <QPushButton>
 #include <vector>
 
-#include "dns/dns_exchange.h"
-#include "dns/dns_format.h"
-#include "shell/controls.h"
 #include "base/format_bounded.h"
+#include "dns/dns_format.h"
+#include "dns/dns_service.h"
+#include "shell/controls.h"
 #include "shell/main_window.h"
 #include "shell/message_presenter.h"
 #include "shell/module_table.h"
 #include "shell/output.h"
-#include "sys/resolve_host.h"
 #include "shell/ui_thread.h"
 #include "shell/worker_thread.h"
 
@@ -36,6 +35,7 @@ QPointer<DnsPane> g_dnsPane;
 struct DnsRun {
   RunTokenPtr token;
   DnsPane* pane;
+  DnsService* host;  // outlives every run
 };
 
 QComboBox* Combo(const DnsPane* pane, int id) {
@@ -65,16 +65,17 @@ void Print(const DnsRun& run, const std::string& text) {
 // interface after "%") as typed, else the first address of the name. An unusable text shows
 // "Invalid DNS Server!" and gives 255.255.255.255, which the network refuses, so a record query
 // then ends in "Query Failed!".
-void ReadDnsServer(const DnsRun& run, DnsRequest& request) {
+void ReadDnsServer(const DnsRun& run, DnsQuery& request) {
   std::string text;
   RunOnUiThread(run.token, [&] {
     text = ReadControlText(run.pane, kDnsServerId);
     if (!text.empty()) AddToHistory(Combo(run.pane, kDnsServerId));
   });
   in_addr_t server = inet_addr(text.c_str());
-  std::optional<DnsIpv6Server> ipv6 = ParseDnsIpv6Server(text);
+  std::optional<DnsIpv6Server> ipv6 = run.host->parseIpv6Server(text);
   char resolved[kInputCapacity];
-  if (server == INADDR_NONE && !ipv6 && ResolveHost(text.c_str(), resolved, sizeof resolved)) {
+  if (server == INADDR_NONE && !ipv6 &&
+      run.host->resolveHost(text.c_str(), resolved, sizeof resolved, run.token.get())) {
     server = inet_addr(resolved);
     if (const std::optional<IpAddress> address = ParseIpv6Address(resolved)) {
       ipv6 = DnsIpv6Server{*address, 0};
@@ -91,44 +92,42 @@ void RunNormalResolve(const DnsRun& run, const std::string& host) {
   Print(run, FormatLine(kLineCapacity, "Resolving :\r\n\r\n\tResolving Domain Name: %s\r\n\r\n",
                         host.c_str()));
   char result[kInputCapacity];
-  if (ResolveHost(host.c_str(), result, sizeof result)) {
+  if (run.host->resolveHost(host.c_str(), result, sizeof result, run.token.get())) {
     Print(run, FormatLine(kLineCapacity, "\t%s", result));
   } else {
     Print(run, "\tResolution Failed!");
   }
 }
 
-void RunDnsQuery(const DnsRun& run, DnsRequest request, const std::string& host, int mode) {
+void RunDnsQuery(const DnsRun& run, DnsQuery query, const std::string& host, int mode) {
   const uint16_t type = DnsQueryTypeOfMode(mode);
   if (type == 0) return;
-  std::vector<DnsRecord> records(kRecordCapacity);
-  const std::string name = DnsQueryName(type, host);
-  request.queryId = kQueryId;
-  request.queryType = type;
-  request.queryName = name.c_str();
-  request.recursionDesired = 1;
-  request.timeoutMs = kQueryTimeoutMs;
-  request.recordCount = kRecordCapacity;
-  request.records = records.data();
-  request.wakeFd = run.token->wakeFd();
+  query.queryId = kQueryId;
+  query.queryType = type;
+  query.name = DnsQueryName(type, host);
+  query.recursionDesired = true;
+  query.timeoutMs = kQueryTimeoutMs;
+  query.recordCapacity = kRecordCapacity;
 
   Print(run, FormatLine(kLineCapacity, "[DNS QUERY: %s]\r\n\r\n", host.c_str()));
-  if (DnsExchange(&request) != kDnsOk) {
+  const DnsAnswer answer = run.host->exchange(query, *run.token);
+  if (answer.result != kDnsOk) {
     Print(run, "\tQuery Failed!");
     return;
   }
   std::string text;
-  if (request.responseCode != 0) {
-    text = FormatLine(kLineCapacity, "\tFailed Code: %u\r\n\r\n", unsigned{request.responseCode});
+  if (answer.responseCode != 0) {
+    text = FormatLine(kLineCapacity, "\tFailed Code: %u\r\n\r\n", unsigned{answer.responseCode});
   }
-  text += FormatDnsSections(records.data(), std::min(request.recordCount, kRecordCapacity));
+  text += FormatDnsSections(answer.records.data(),
+                            std::min(answer.recordCount, int32_t(answer.records.size())));
   Print(run, text);
 }
 
 // One lookup, on its own thread.
 void DnsWorker(DnsRun run) {
-  DnsRequest request;  // its server, for a record query
-  ReadDnsServer(run, request);
+  DnsQuery query;  // its server, for a record query
+  ReadDnsServer(run, query);
   std::string host;
   int mode = -1;
   RunOnUiThread(run.token, [&] {
@@ -141,15 +140,14 @@ void DnsWorker(DnsRun run) {
   if (!host.empty() && mode == kNormalResolveMode) {
     RunNormalResolve(run, host);
   } else if (!host.empty() && mode > kNormalResolveMode) {
-    RunDnsQuery(run, request, host, mode);
+    RunDnsQuery(run, query, host, mode);
   }
   RunOnUiThread(run.token, [&] { run.pane->finishLookup(run.token); });
 }
 
 }  // namespace
 
-DnsPane::DnsPane(QWidget* mainWindow, std::string resolverConfig)
-    : ModulePane(mainWindow), resolverConfig_(std::move(resolverConfig)) {
+DnsPane::DnsPane(QWidget* mainWindow, DnsService& host) : ModulePane(mainWindow), host_(host) {
   g_dnsPane = this;
   buildControls();
   showDefaultServer();
@@ -232,7 +230,7 @@ void DnsPane::startLookup() {
   run_ = NewRunToken();
   updateWidgets();
   StartWorkerThread(
-      this, [run = DnsRun{run_, this}] { DnsWorker(run); },
+      this, [run = DnsRun{run_, this, &host_}] { DnsWorker(run); },
       [this] {
         run_.reset();
         updateWidgets();
@@ -253,7 +251,16 @@ void DnsPane::finishLookup(const RunTokenPtr& run) {
 }
 
 void DnsPane::showDefaultServer() {
-  SetControlText(this, kDnsServerId, QString::fromStdString(DefaultDnsServerText(resolverConfig_)));
+  // The host's configuration is read off the UI thread; the text shows when it comes, unless
+  // the pane has gone or asked again meanwhile.
+  const int asked = ++defaultAsked_;
+  CallOffUiThread(
+      this, [host = &host_] { return host->defaultServerText(); },
+      [this, asked](const std::string& text) {
+        if (asked != defaultAsked_) return;
+        defaultAnswered_ = asked;
+        SetControlText(this, kDnsServerId, QString::fromStdString(text));
+      });
 }
 
 void DnsPane::updateWidgets() {
@@ -261,10 +268,6 @@ void DnsPane::updateWidgets() {
   EnableControl(this, kDnsServerId, recordMode);
   EnableControl(this, kDnsGetDefaultId, recordMode);
   SetControlText(this, kDnsStartId, running() ? QStringLiteral("Stop") : QStringLiteral("Start"));
-}
-
-ModulePane* CreateDnsPane(QWidget* mainWindow) {
-  return new DnsPane(mainWindow);
 }
 
 void DnsSendTo(const char* text) {

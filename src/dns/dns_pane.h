@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QString>
+
+class DnsService;
 #include <string>
 
-#include "dns/resolver_config.h"
 #include "shell/module_pane.h"
 #include "sys/run_token.h"
 
@@ -21,8 +22,7 @@ class DnsPane : public ModulePane {
   Q_OBJECT
 
  public:
-  // `resolverConfig` is where the default server is read from.
-  explicit DnsPane(QWidget* mainWindow, std::string resolverConfig = kResolverConfigPath);
+  DnsPane(QWidget* mainWindow, DnsService& host);
   ~DnsPane() override;
 
   void command(int id) override;
@@ -34,6 +34,8 @@ class DnsPane : public ModulePane {
   void sendTo(const QString& text);
 
   bool running() const { return run_ != nullptr; }
+  // Whether the newest "Get Default" has not been answered yet.
+  bool gettingDefault() const { return defaultAnswered_ != defaultAsked_; }
 
   // The worker's last act: the run is over and the button reads "Start" again.
   void finishLookup(const RunTokenPtr& run);
@@ -47,11 +49,11 @@ class DnsPane : public ModulePane {
   // Every control's enabled state and the button text, from the mode and the run.
   void updateWidgets();
 
-  std::string resolverConfig_;
-  RunTokenPtr run_;  // the running lookup, or null
+  DnsService& host_;
+  RunTokenPtr run_;          // the running lookup, or null
+  int defaultAsked_ = 0;     // "Get Default" asked so often; the newest answer shows
+  int defaultAnswered_ = 0;  // the newest of those answered
 };
-
-ModulePane* CreateDnsPane(QWidget* mainWindow);
 
 // The Send To entry of the Netstat module: a dotted remote address for the host box.
 void DnsSendTo(const char* text);

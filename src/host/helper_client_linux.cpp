@@ -19,8 +19,8 @@
 #include <unordered_map>
 #include <utility>
 
-#include "wire/helper_channel.h"
 #include "host/helper_client.h"
+#include "wire/helper_channel.h"
 
 namespace {
 

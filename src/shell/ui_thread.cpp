@@ -65,6 +65,14 @@ void PostToUiThread(std::function<void()> fn) {
       Qt::QueuedConnection);
 }
 
+void StartDetached(std::function<void()> work) {
+  try {
+    std::thread(work).detach();
+  } catch (const std::system_error&) {
+    work();
+  }
+}
+
 void PauseUi(int milliseconds) {
   QEventLoop loop;
   QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QObject>
+#include <QPointer>
 #include <functional>
+#include <memory>
+#include <type_traits>
 
 #include "sys/run_token.h"
 
@@ -29,6 +33,24 @@ void PauseUi(int milliseconds);
 // serves the workers meanwhile (user input waits), so a blocking call the UI thread must make
 // for the user, a name lookup, never stalls the window. Without a thread to spare it runs here.
 void RunWithoutStall(const std::function<void()>& work);
+
+// Runs `work` on a detached thread of its own, or here when the system gives none.
+void StartDetached(std::function<void()> work);
+
+// Runs `work` on a thread of its own, then `done` with its result on the UI thread, unless
+// `owner` has gone by then: for a call to the inspected host that may wait (the helper, an
+// agent), which the UI thread must never wait for. Without a thread to spare it runs here.
+template <typename Work, typename Done>
+void CallOffUiThread(QObject* owner, Work work, Done done) {
+  using Result = std::invoke_result_t<Work>;
+  const QPointer<QObject> guard(owner);
+  StartDetached([guard, work = std::move(work), done = std::move(done)]() mutable {
+    auto result = std::make_shared<Result>(work());
+    PostToUiThread([guard, done = std::move(done), result] {
+      if (guard) done(*result);
+    });
+  });
+}
 
 // Set once the panes are about to go: from then on no worker write reaches a widget.
 void SetUiShuttingDown(bool shuttingDown = true);  // false only for tests that start over

@@ -9,6 +9,8 @@
 #include <sstream>
 
 #include "dns/dns_pane.h"
+#include "dns/dns_service.h"
+#include "host/local_services.h"
 #include "recording_presenter.h"
 #include "shell/controls.h"
 #include "shell/main_window.h"
@@ -44,7 +46,17 @@ class DnsPaneTest : public ::testing::Test {
     SetUiShuttingDown(false);
     // The default server is a documentation address no query is ever sent to.
     std::ofstream(dir_.file("resolv.conf")) << "search dns.test\nnameserver 203.0.113.53\n";
-    pane_ = std::make_unique<DnsPane>(&main_, dir_.file("resolv.conf"));
+    service_ = NewLocalDnsService(dir_.file("resolv.conf"));
+    pane_ = std::make_unique<DnsPane>(&main_, *service_);
+    waitForDefault();
+  }
+  // The server text comes off the UI thread.
+  void waitForDefault() {
+    EXPECT_TRUE(WaitUntil([&] { return !pane_->gettingDefault(); }));
+  }
+  void getDefault() {
+    ClickControl(pane_.get(), kDnsGetDefaultId);
+    waitForDefault();
   }
   void TearDown() override { pane_.reset(); }
 
@@ -77,6 +89,7 @@ class DnsPaneTest : public ::testing::Test {
 
   TempDir dir_;
   QWidget main_;
+  std::unique_ptr<DnsService> service_;
   std::unique_ptr<DnsPane> pane_;
 };
 
@@ -113,10 +126,10 @@ TEST_F(DnsPaneTest, GetDefaultReadsTheResolverConfigurationAgain) {
   combo(kDnsQueryTypeId)->setCurrentIndex(1);
   combo(kDnsServerId)->setEditText("192.0.2.99");
   std::ofstream(dir_.file("resolv.conf")) << "nameserver 198.51.100.1\n";
-  ClickControl(pane_.get(), kDnsGetDefaultId);
+  getDefault();
   EXPECT_EQ(combo(kDnsServerId)->currentText(), "198.51.100.1");
   std::remove(dir_.file("resolv.conf").c_str());
-  ClickControl(pane_.get(), kDnsGetDefaultId);
+  getDefault();
   EXPECT_EQ(combo(kDnsServerId)->currentText(), "0.0.0.0");
   EXPECT_EQ(combo(kDnsServerId)->count(), 0);  // only lookups add to the history
 }
@@ -223,7 +236,7 @@ TEST_F(DnsPaneTest, AsksAnIpv6ServerForAaaaRecordsAndIpv6Names) {
 TEST_F(DnsPaneTest, GetDefaultAndNormalResolveTakeIpv6) {
   std::ofstream(dir_.file("resolv.conf")) << "nameserver 2001:DB8::53\nnameserver 198.51.100.1\n";
   combo(kDnsQueryTypeId)->setCurrentIndex(8);
-  ClickControl(pane_.get(), kDnsGetDefaultId);
+  getDefault();
   EXPECT_EQ(combo(kDnsServerId)->currentText(), "2001:db8::53");
 
   // Names from a hosts file of the test's own, one with an IPv6 address alone: nothing is asked

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+class CaptureService;
+class DnsService;
+class NetInfoService;
+class NetstatService;
+class PingService;
+class SocketService;
+class WhoisService;
+
+// The machine a window inspects, with every service its panes reach it through: this computer
+// (NewLocalHost), or a host behind a byte stream (an agent). A pane cannot tell them apart.
+class Host {
+ public:
+  virtual ~Host() = default;
+
+  virtual DnsService& dns() = 0;
+  virtual WhoisService& whois() = 0;
+  virtual PingService& ping() = 0;
+  virtual CaptureService& capture() = 0;
+  virtual SocketService& sockets() = 0;
+  virtual NetstatService& netstat() = 0;
+  virtual NetInfoService& netinfo() = 0;
+};
+
+// This computer: the OS code in this process, pelorin-helper for the privileged work.
+std::unique_ptr<Host> NewLocalHost();
+
+// The host this process's window inspects (one process, one host): this computer unless another
+// was set before the window was made.
+Host& WindowHost();
+void SetWindowHost(std::unique_ptr<Host> host);

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "dns/resolver_config.h"
+#include "sys/run_token.h"
+
+class CaptureService;
+class DnsService;
+class NetInfoService;
+class NetstatService;
+class PingService;
+class SocketService;
+class WhoisService;
+
+// The services of this computer, one file each (local_<tool>.cpp), which LocalHost holds.
+// `resolverConfig`: where "Get Default" reads the resolver configuration (tests give their own).
+std::unique_ptr<DnsService> NewLocalDnsService(
+    const std::string& resolverConfig = kResolverConfigPath);
+std::unique_ptr<WhoisService> NewLocalWhoisService();
+std::unique_ptr<PingService> NewLocalPingService();
+std::unique_ptr<CaptureService> NewLocalCaptureService();
+std::unique_ptr<SocketService> NewLocalSocketService();
+std::unique_ptr<NetstatService> NewLocalNetstatService();
+std::unique_ptr<NetInfoService> NewLocalNetInfoService();
+
+// NameService::resolveHost on this computer, which every local service answers with.
+int ResolveHostHere(const char* name, char* destination, size_t capacity, const RunToken* token);
