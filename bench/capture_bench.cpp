@@ -6,9 +6,10 @@
 //
 // 1. The capture engine alone (read, decode, filter; no display), in this process: immediate
 //    mode beside the ring's block time-out, at two kernel buffer sizes; then the same engine in
-//    pelorin-helper, its stream read, decoded and judged here, as the pane's worker does, over
-//    IPv4 and over IPv6: packets read per second, kernel drops, and the longest delay of a lone
-//    packet.
+//    pelorin-helper, its stream read, decoded and judged here, over IPv4 and over IPv6: the
+//    helper's pipe read directly beside the same capture through the capture service's session,
+//    as the pane's worker reads it (what the service's boundary costs): packets read per second,
+//    kernel drops, and the longest delay of a lone packet.
 // 2. The Packet Capture pane, whose capture the helper opens: (a) every flood packet shown ("All
 //    Data", packet info), also at a paced 5,000 packets per second, and an IPv6 flood; (b) the
 //    flood filtered out, a trickle of wanted packets among it; (c) the flood saved to a file
@@ -24,7 +25,6 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -51,11 +51,13 @@
 #include <thread>
 #include <vector>
 
+#include "capture/capture_file.h"
 #include "capture/capture_pane.h"
+#include "capture/capture_service.h"
 #include "capture/capture_socket.h"
-#include "capture/capture_stream.h"
 #include "capture/filter_rules.h"
 #include "host/helper_client.h"
+#include "host/host.h"
 #include "shell/controls.h"
 #include "shell/output.h"
 #include "shell/startup.h"
@@ -267,7 +269,7 @@ void EngineSide(bool immediate, int bufferBytes, double seconds) {
   CloseCaptureSocket(capture);
   if (shown == 0) Fail("the capture engine read none of the flood");
   std::printf(
-      "  %-18s %5d KiB ring: flood %8ld, read %8ld (%7.0f/s), kernel drops %7llu, "
+      "  %-26s %5d KiB ring: flood %8ld, read %8ld (%7.0f/s), kernel drops %7llu, "
       "lone packet within %.1f ms\n",
       immediate ? "immediate mode," : "block time-out,", bufferBytes / 1024, flood.sent(), shown,
       double(shown) / took, static_cast<unsigned long long>(counts.dropped), worstDelayMs);
@@ -280,15 +282,97 @@ void SendProbe(bool ipv6) {
   close(probe);
 }
 
-// A stream from the helper whose waits end when `stop` is written, at the latest after
-// `limit`; null when the capture cannot be opened.
+// One capture of the helper, read packet by packet: 1 and the next decoded packet, 0 for a frame
+// that is no TCP or UDP packet with payload, -1 at the end.
+class PacketSource {
+ public:
+  virtual ~PacketSource() = default;
+  virtual int read(CapturedPacket* record) = 0;
+  virtual CaptureCounts close() = 0;
+};
+
+// The helper's stream read as the window read it before its captures went through the capture
+// service: the pipe the helper hands over, straight into the capture library.
+class DirectStream : public PacketSource {
+ public:
+  DirectStream(const IpAddress& address, const CaptureFilter& filter, int stopFd) {
+    auto request = NewHelperRecord<HelperCaptureRequest>(kHelperCapture);
+    request.address = WireAddressOf(address);
+    request.filter = WireFilterOf(filter);
+    call_ = std::make_unique<HelperCall>(request);
+    HelperReply reply;
+    int error = call_->error();
+    if (error == 0) error = call_->next(reply, stopFd, kHelperQuickTimeoutMs);
+    if (error != 0 || reply.type() != kHelperCaptureOpened) {
+      Fail("the helper cannot open the capture: errno " + std::to_string(error) + ", reply " +
+           std::to_string(reply.type()));
+    }
+    file_ = ReadCaptureFrom(reply.takeFd(), stopFd, nullptr);
+    if (file_ == nullptr) Fail("no capture file came from the helper");
+    linkType_ = CaptureFileLinkType(file_);
+  }
+  int read(CapturedPacket* record) override {
+    CaptureFrame frame;
+    if (ReadCaptureFrame(file_, &frame) != FrameRead::kFrame) return -1;
+    return DecodeFrame(linkType_, frame.bytes, frame.capturedLength, record) ? 1 : 0;
+  }
+  CaptureCounts close() override {
+    CaptureCounts counts;
+    CloseCaptureFileReader(file_);
+    HelperReply reply;
+    while (call_->next(reply, -1, 2000) == 0) {
+      if (reply.type() != kHelperCaptureEnded) continue;
+      counts.received = reply.as<HelperCaptureEndedReply>().received;
+      counts.dropped = reply.as<HelperCaptureEndedReply>().dropped;
+      break;
+    }
+    return counts;
+  }
+
+ private:
+  std::unique_ptr<HelperCall> call_;
+  CaptureFileReader* file_ = nullptr;
+  int linkType_ = 0;
+};
+
+// The same capture as the pane's worker reads it: a session of the window's capture service,
+// read in batches.
+class ServiceSession : public PacketSource {
+ public:
+  ServiceSession(const IpAddress& address, const CaptureFilter& filter, const RunToken& stop)
+      : stop_(stop) {
+    CaptureOpening opening = WindowHost().capture().open(address, filter, stop);
+    if (!opening.session) {
+      Fail("the helper cannot open the capture: errno " + std::to_string(opening.error));
+    }
+    session_ = std::move(opening.session);
+  }
+  int read(CapturedPacket* record) override {
+    if (next_ == batch_.frames.size()) {
+      if (!session_->read(batch_, 256, stop_)) return -1;
+      next_ = 0;
+    }
+    const CaptureFrame& frame = batch_.frames[next_++];
+    return DecodeFrame(session_->linkType(), frame.bytes, frame.capturedLength, record) ? 1 : 0;
+  }
+  CaptureCounts close() override { return session_->close().counts; }
+
+ private:
+  const RunToken& stop_;
+  std::unique_ptr<CaptureSession> session_;
+  CaptureBatch batch_;
+  size_t next_ = 0;
+};
+
+// A capture of the helper whose waits end at end(), at the latest after `limit`.
 struct HelperStream {
-  HelperStream(const CaptureFilter& filter, double limit, bool ipv6)
-      : stop(eventfd(0, EFD_CLOEXEC)) {
-    int error = 0;
-    stream = OpenCaptureStream(ipv6 ? kLoopback6 : kLoopback, filter, stop, &error);
-    if (stream == nullptr)
-      Fail("the helper cannot open the capture: errno " + std::to_string(error));
+  HelperStream(const CaptureFilter& filter, double limit, bool ipv6, bool direct) {
+    const IpAddress& address = ipv6 ? kLoopback6 : kLoopback;
+    if (direct) {
+      source = std::make_unique<DirectStream>(address, filter, stop.wakeFd());
+    } else {
+      source = std::make_unique<ServiceSession>(address, filter, stop);
+    }
     watchdog = std::thread([this, limit] {
       std::unique_lock<std::mutex> lock(mutex);
       if (!cv.wait_for(lock, std::chrono::duration<double>(limit), [this] { return ended; })) {
@@ -304,15 +388,11 @@ struct HelperStream {
     }
     cv.notify_all();
     watchdog.join();
-    close(stop);
   }
-  void end() {
-    const uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = write(stop, &one, sizeof one);
-  }
+  void end() { stop.cancel(); }
 
-  int stop;
-  CaptureStream* stream = nullptr;
+  RunToken stop;
+  std::unique_ptr<PacketSource> source;
   std::thread watchdog;
   std::mutex mutex;
   std::condition_variable cv;
@@ -320,24 +400,25 @@ struct HelperStream {
   std::atomic<bool> timedOut{false};
 };
 
-// The same engine in the helper, its stream read, decoded and judged here.
-void StreamSide(double seconds, bool ipv6) {
+// The same engine in the helper, its stream read, decoded and judged here: directly, or through
+// the capture service as the pane reads it.
+void StreamSide(double seconds, bool ipv6, bool direct) {
   CaptureFilter filter;
   filter.includeUdp = 1;
   auto record = std::make_unique<CapturedPacket>();
   double worstDelayMs = 0;
   {
-    HelperStream lone(filter, 10, ipv6);
+    HelperStream lone(filter, 10, ipv6, direct);
     for (int i = 0; i < 10; ++i) {
       const auto sent = Clock::now();
       SendProbe(ipv6);
-      if (ReadStreamPacket(lone.stream, record.get()) <= 0) Fail("a lone packet did not come");
+      if (lone.source->read(record.get()) <= 0) Fail("a lone packet did not come");
       worstDelayMs = std::max(worstDelayMs, Seconds(Clock::now() - sent) * 1000);
       usleep(30 * 1000);
     }
-    CloseCaptureStream(lone.stream);
+    lone.source->close();
   }
-  HelperStream flooded(filter, seconds + 10, ipv6);
+  HelperStream flooded(filter, seconds + 10, ipv6, direct);
   long shown = 0;
   Flood flood(seconds, 0, 0, ipv6);
   std::thread stopper([&] {
@@ -346,19 +427,21 @@ void StreamSide(double seconds, bool ipv6) {
     flooded.end();
   });
   const auto start = Clock::now();
-  for (int r; (r = ReadStreamPacket(flooded.stream, record.get())) >= 0;) {
+  for (int r; (r = flooded.source->read(record.get())) >= 0;) {
     if (r > 0 && PacketPassesFilter(filter, *record)) ++shown;
   }
   const double took = Seconds(Clock::now() - start);
   stopper.join();
-  const CaptureCounts counts = CloseCaptureStream(flooded.stream);
+  const CaptureCounts counts = flooded.source->close();
   if (flooded.timedOut) Fail("the stream did not end");
   if (shown == 0) Fail("the helper's stream carried none of the flood");
+  const std::string side = std::string(direct ? "helper's pipe read, " : "capture service, ") +
+                           (ipv6 ? "IPv6:" : "IPv4:");
   std::printf(
-      "  %-18s %5d KiB ring: flood %8ld, read %8ld (%7.0f/s), kernel drops %7llu, "
+      "  %-26s %5d KiB ring: flood %8ld, read %8ld (%7.0f/s), kernel drops %7llu, "
       "lone packet within %.1f ms\n",
-      ipv6 ? "helper, IPv6," : "through the helper,", kCaptureBufferBytes / 1024, flood.sent(),
-      shown, double(shown) / took, static_cast<unsigned long long>(counts.dropped), worstDelayMs);
+      side.c_str(), kCaptureBufferBytes / 1024, flood.sent(), shown, double(shown) / took,
+      static_cast<unsigned long long>(counts.dropped), worstDelayMs);
 }
 
 // The Packet Capture pane under a flood; the longest gap between ticks of a 1 ms timer is the
@@ -552,14 +635,18 @@ int main(int argc, char** argv) {
     EngineSide(true, buffer, seconds);
     EngineSide(false, buffer, seconds);
   }
-  StreamSide(seconds, false);
-  StreamSide(seconds, true);
+  // The helper's stream beside the same stream through the capture service, each family.
+  for (const bool ipv6 : {false, true}) {
+    StreamSide(seconds, ipv6, true);
+    StreamSide(seconds, ipv6, false);
+  }
 
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   PrepareApplication(app);
-  auto* pane = static_cast<CapturePane*>(CreateCapturePane(nullptr));
+  auto* pane = new CapturePane(nullptr, WindowHost().capture());
   pane->show();
+  while (pane->fillingAddresses()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 
   CaptureFilter everything;
   everything.includeUdp = 1;

@@ -19,6 +19,9 @@ namespace {
 ModulePane* CreateDnsPane(QWidget* mainWindow) {
   return new DnsPane(mainWindow, WindowHost().dns());
 }
+ModulePane* CreateCapturePane(QWidget* mainWindow) {
+  return new CapturePane(mainWindow, WindowHost().capture());
+}
 
 constexpr std::array<ModuleInfo, 9> kModules = {{
     {kNetstatButton, "Netstat", 96, CloseKind::PaneOnly, CreateNetstatPane},

@@ -3,17 +3,11 @@
 #include <cstdint>
 #include <string>
 
+#include "capture/captured_packet.h"
+
 // Capture files: pcap and pcapng files read with the capture library (the helper's stream is
 // one, read as it comes through its pipe), and pcap files written as the library writes them.
-
-// One frame of a capture file, whole with its link header as far as it was captured.
-struct CaptureFrame {
-  int64_t seconds = 0;
-  int32_t microseconds = 0;
-  uint32_t capturedLength = 0;  // the bytes at `bytes`
-  uint32_t wireLength = 0;      // the frame's length when it was captured
-  const uint8_t* bytes = nullptr;
-};
+// Frames are CaptureFrame (capture/captured_packet.h).
 
 struct CaptureFileReader;
 
@@ -31,6 +25,10 @@ CaptureFileReader* ReadCaptureFrom(int fd, int stopFd, int* error);
 CaptureFileReader* OpenCaptureFile(const std::string& path, int stopFd, int* error);
 
 void CloseCaptureFileReader(CaptureFileReader* reader);
+
+// From now on the reader's waits end at `stopFd` instead (-1 for none): the stop signal of the
+// run that reads next.
+void WatchStopSignal(CaptureFileReader* reader, int stopFd);
 
 // The file's link type (as the capture library numbers them) and snapshot length.
 int CaptureFileLinkType(const CaptureFileReader* reader);

@@ -62,6 +62,7 @@ FileBuffer SetBuffer(FILE* file) {
 struct CaptureFileReader {
   pcap_t* file = nullptr;
   FileBuffer buffer;
+  WatchedFile* watched = nullptr;  // owned by the file
 };
 
 CaptureFileReader* ReadCaptureFrom(int fd, int stopFd, int* error) {
@@ -82,7 +83,7 @@ CaptureFileReader* ReadCaptureFrom(int fd, int stopFd, int* error) {
     fclose(file);
     return nullptr;
   }
-  return new CaptureFileReader{handle, std::move(buffer)};
+  return new CaptureFileReader{handle, std::move(buffer), watched};
 }
 
 CaptureFileReader* OpenCaptureFile(const std::string& path, int stopFd, int* error) {
@@ -98,6 +99,10 @@ void CloseCaptureFileReader(CaptureFileReader* reader) {
   if (reader == nullptr) return;
   pcap_close(reader->file);  // closes the descriptor too
   delete reader;
+}
+
+void WatchStopSignal(CaptureFileReader* reader, int stopFd) {
+  if (reader != nullptr) reader->watched->stopFd = stopFd;
 }
 
 int CaptureFileLinkType(const CaptureFileReader* reader) {

@@ -11,41 +11,39 @@
 #include <QPushButton>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "base/format_bounded.h"
+#include "base/outside_text.h"
+// Capture files are this computer's, whichever host the window inspects: the pane reads and
+// writes them itself.
 #include "capture/capture_file.h"
 #include "capture/capture_filter_dialog.h"
-#include "capture/capture_stream.h"
 #include "capture/filter_rules.h"
 #include "capture/packet_text.h"
 #include "shell/controls.h"
-#include "base/format_bounded.h"
 #include "shell/main_window.h"
 #include "shell/module_table.h"
 #include "shell/output.h"
-#include "base/outside_text.h"
 #include "shell/payload_display.h"
 #include "shell/ui_thread.h"
 #include "shell/worker_thread.h"
-#include "sys/net_event.h"
-#include "sys/socket_io.h"
 #include "sockets/socket_run.h"
 #include "sockets/terminal_controls.h"
 
 // What the pane and the worker of one run share. The pane keeps it while the run lasts, the
 // worker until it ends.
 struct CaptureRun {
-  NetEvent event;
-  std::atomic<bool> stop{false};
+  // Cancelled by Stop: it ends every wait of the worker, which still prints its last lines.
+  const RunTokenPtr stop = NewRunToken();
   // The capture is open: from here on every packet of the interface reaches the worker.
   std::atomic<bool> open{false};
+  // Cancelled when the pane goes: from then on nothing of the run reaches it.
   const RunTokenPtr token = NewRunToken();
   // The kernel's counts at the end of a capture; written by the worker before its end step.
   CaptureCounts counts;
 
-  void requestStop() {
-    stop = true;
-    event.signal();
-  }
+  void requestStop() { stop->cancel(); }
 };
 
 // What a run needs from the pane, read at Start (the controls stay disabled meanwhile): a
@@ -60,6 +58,9 @@ struct CaptureRequest {
 };
 
 namespace {
+
+// Frames a read may hand over at once.
+constexpr size_t kFramesPerRead = 256;
 
 CaptureFilter g_currentFilter = InitialCaptureFilter();
 QPointer<CapturePane> g_capturePane;
@@ -121,33 +122,33 @@ class PacketPrinter {
   int64_t next_ = 1;
 };
 
-// A capture up to its end step. The helper opens the capture and streams its frames; every wait
+// A capture up to its end step. The host opens the capture and hands over its frames; every wait
 // for one also ends at the stop signal. Without saving, printing waits while the pane is far
 // behind, and the kernel's ring takes up the slack (dropping what it cannot hold) rather than our
 // memory. Saving, the reading never waits for the pane: every frame the filter passes goes to the
 // file, and the pane shows those it has room for.
-void RunCapture(const CaptureRequest& request, CaptureRun& run, const PaneWriter& out) {
+void RunCapture(const CaptureRequest& request, CaptureService& host, CaptureRun& run,
+                const PaneWriter& out) {
   if (!request.address) return;
-  int error = 0;
-  std::unique_ptr<CaptureStream, CaptureCounts (*)(CaptureStream*)> stream(
-      OpenCaptureStream(*request.address, request.filter, run.event.signalFd(), &error),
-      CloseCaptureStream);
-  if (!stream) {
-    if (!run.stop) {
-      out.error(
-          FormatLine(kLineCapacity, "Failed To Create Packet Capturing Socket:  Code: %d", error));
+  const RunToken& stop = *run.stop;
+  const CaptureOpening opening = host.open(*request.address, request.filter, stop);
+  if (!opening.session) {
+    if (!stop.cancelled()) {
+      out.error(FormatLine(kLineCapacity, "Failed To Create Packet Capturing Socket:  Code: %d",
+                           opening.error));
     }
     return;
   }
-  if (!run.event.valid()) {
+  CaptureSession& session = *opening.session;  // closed at the latest when it goes
+  if (stop.wakeFd() < 0) {
     out.error(FormatLine(kLineCapacity, "Failed To Create Packet Capturing Event:  Code: %d",
-                         run.event.createError()));
+                         stop.createError()));
     return;
   }
+  int error = 0;
   CaptureFileWriter* file = nullptr;
   if (!request.saveFile.empty()) {
-    file = CreateCaptureFile(request.saveFile, StreamLinkType(stream.get()),
-                             StreamSnapLength(stream.get()), &error);
+    file = CreateCaptureFile(request.saveFile, session.linkType(), session.snapLength(), &error);
     if (file == nullptr) {
       out.error(FormatLine(kLineCapacity, "Failed To Create Capture File:  Code: %d", error));
       return;
@@ -158,20 +159,23 @@ void RunCapture(const CaptureRequest& request, CaptureRun& run, const PaneWriter
 
   const bool saving = file != nullptr;
   uint64_t saved = 0;
-  PacketPrinter printer(request, StreamLinkType(stream.get()), out);
-  CaptureFrame frame;
-  // The flag is looked at before every wait too, so a stop is never lost.
-  while (!run.stop && ReadStreamFrame(stream.get(), &frame)) {
-    if (!printer.take(frame, file != nullptr) || file == nullptr) continue;
-    if (const int failed = WriteCaptureFrame(file, frame); failed != 0) {
-      CloseCaptureFileWriter(file);  // what was written stays
-      file = nullptr;
-      out.print(WriteFailedLine(failed));
-    } else {
-      ++saved;
+  PacketPrinter printer(request, session.linkType(), out);
+  CaptureBatch batch;
+  // The stop is looked at before every wait and every frame too, so a stop is never lost.
+  while (!stop.cancelled() && session.read(batch, kFramesPerRead, stop)) {
+    for (const CaptureFrame& frame : batch.frames) {
+      if (stop.cancelled()) break;
+      if (!printer.take(frame, file != nullptr) || file == nullptr) continue;
+      if (const int failed = WriteCaptureFrame(file, frame); failed != 0) {
+        CloseCaptureFileWriter(file);  // what was written stays
+        file = nullptr;
+        out.print(WriteFailedLine(failed));
+      } else {
+        ++saved;
+      }
     }
   }
-  run.counts = CloseCaptureStream(stream.release());
+  run.counts = session.close().counts;
   if (file != nullptr) {
     if (const int failed = CloseCaptureFileWriter(file); failed != 0) {
       out.print(WriteFailedLine(failed));
@@ -185,9 +189,9 @@ void RunCapture(const CaptureRequest& request, CaptureRun& run, const PaneWriter
 void ReadFile(const CaptureRequest& request, CaptureRun& run, const PaneWriter& out) {
   int error = 0;
   std::unique_ptr<CaptureFileReader, void (*)(CaptureFileReader*)> file(
-      OpenCaptureFile(request.openFile, run.event.signalFd(), &error), CloseCaptureFileReader);
+      OpenCaptureFile(request.openFile, run.stop->wakeFd(), &error), CloseCaptureFileReader);
   if (!file) {
-    if (run.stop) return;
+    if (run.stop->cancelled()) return;
     out.error(error == kNotCaptureFile
                   ? std::string("Unknown Capture File Format!")
                   : FormatLine(kLineCapacity, "Failed To Open Capture File:  Code: %d", error));
@@ -202,19 +206,20 @@ void ReadFile(const CaptureRequest& request, CaptureRun& run, const PaneWriter& 
   PacketPrinter printer(request, linkType, out);
   CaptureFrame frame;
   FrameRead read = FrameRead::kEnd;
-  while (!run.stop && (read = ReadCaptureFrame(file.get(), &frame)) == FrameRead::kFrame) {
+  while (!run.stop->cancelled() &&
+         (read = ReadCaptureFrame(file.get(), &frame)) == FrameRead::kFrame) {
     printer.take(frame, false);
   }
-  if (read == FrameRead::kDamaged && !run.stop) {
+  if (read == FrameRead::kDamaged && !run.stop->cancelled()) {
     out.print(StatusLine("ERROR: Capture File Damaged Or Cut Short"));
   }
 }
 
-// `ended` comes after every packet printed.
-void CaptureWorker(CaptureRequest request, std::shared_ptr<CaptureRun> run, PaneWriter out,
-                   std::function<void()> ended) {
+// `ended` comes after every packet printed. `host` outlives every run.
+void CaptureWorker(CaptureRequest request, CaptureService& host, std::shared_ptr<CaptureRun> run,
+                   PaneWriter out, std::function<void()> ended) {
   if (request.openFile.empty()) {
-    RunCapture(request, *run, out);
+    RunCapture(request, host, *run, out);
   } else {
     ReadFile(request, *run, out);
   }
@@ -237,8 +242,7 @@ QString ChooseFile(QWidget* owner, bool save) {
 // The address of an entry of the interface list: an IPv6 address, or a dotted one
 // (255.255.255.255, which no interface holds, for anything else).
 IpAddress InterfaceAddressOf(const std::string& text) {
-  if (std::optional<IpAddress> ipv6 = ParseIpv6Address(text)) return *ipv6;
-  return IpAddress::Ipv4(ParseDottedAddress(text).value_or(0xFFFFFFFF));
+  return ParseIpAddress(text).value_or(IpAddress::Ipv4(0xFFFFFFFF));
 }
 
 // The lines, each broken after a comma or a blank wherever it would run past `width`, so that a
@@ -266,7 +270,8 @@ QString BreakLongLines(const QStringList& lines, const QFontMetrics& metrics, in
 
 }  // namespace
 
-CapturePane::CapturePane(QWidget* mainWindow) : ModulePane(mainWindow) {
+CapturePane::CapturePane(QWidget* mainWindow, CaptureService& host)
+    : ModulePane(mainWindow), host_(host) {
   g_capturePane = this;
   g_currentFilter = InitialCaptureFilter();
 
@@ -277,7 +282,7 @@ CapturePane::CapturePane(QWidget* mainWindow) : ModulePane(mainWindow) {
   SetControlId(address, kCaptureInterfaceId);
   place(address, 13, 15, 92, 12, column);
   PutInGroup(address, addressGroup);
-  FillLocalAddressBox(address);
+  fillAddressList();
 
   QGroupBox* displayGroup = AddGroup(this, "Display :", 7, 35, 104, 42, column);
   auto* display = new QComboBox(this);
@@ -396,6 +401,22 @@ void CapturePane::DescribeFilter() {
   box->setToolTip(overflows ? shown : QString());
 }
 
+void CapturePane::fillAddressList() {
+  // The host's list is read off the UI thread; it fills the box when it comes.
+  fillingAddresses_ = true;
+  CallOffUiThread(
+      this, [host = &host_] { return host->captureAddresses(); },
+      [this](const std::vector<IpAddress>& addresses) {
+        fillingAddresses_ = false;
+        QStringList items;
+        items.reserve(qsizetype(addresses.size()));
+        for (const IpAddress& address : addresses) items += QString::fromStdString(address.text());
+        auto* box = FindControl<QComboBox>(this, kCaptureInterfaceId);
+        box->addItems(items);  // one insertion for the whole list
+        box->setCurrentIndex(box->count() > 0 ? 0 : -1);
+      });
+}
+
 void CapturePane::start() {
   CaptureRequest request;
   if (auto* address = FindControl<QComboBox>(this, kCaptureInterfaceId);
@@ -426,8 +447,8 @@ void CapturePane::startRun(CaptureRequest request) {
       request.openFile.empty() ? OutputBatch::Overflow::kWait : OutputBatch::Overflow::kKeepNewest;
   StartWorkerThread(
       this,
-      [request, run = run_, out = PaneWriter(this, run_->token, overflow), ended] {
-        CaptureWorker(request, run, out, ended);
+      [request, host = &host_, run = run_, out = PaneWriter(this, run_->token, overflow), ended] {
+        CaptureWorker(request, *host, run, out, ended);
       },
       [this] { runEnded(run_.get()); });
 }
@@ -475,10 +496,6 @@ void CapturePane::updateWidgets() {
   }
   file->setToolTip(saveFile_);
   file->setAccessibleDescription(saveFile_);
-}
-
-ModulePane* CreateCapturePane(QWidget* mainWindow) {
-  return new CapturePane(mainWindow);
 }
 
 void SetCaptureFileChooser(CaptureFileChooser chooser) {

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "capture/capture_filter.h"
-#include "capture/capture_socket.h"
+#include "capture/capture_service.h"
 #include "shell/module_pane.h"
 
 // Control ids of the Packet Capture pane.
@@ -25,12 +25,14 @@ struct CaptureRequest;
 // The Packet Capture module: the IPv4 and IPv6 traffic of the interface that holds a chosen
 // local address, filtered by the current capture filter and shown in a display mode, on a worker
 // of its own; the packets the filter passes can be saved to a file as they come. A capture file
-// is read the same way. Button 1 toggles between "Start" and "Stop".
+// is read the same way. Button 1 toggles between "Start" and "Stop". The capture and the
+// address list come from the host the window inspects (`host`); capture files are always this
+// computer's.
 class CapturePane : public ModulePane {
   Q_OBJECT
 
  public:
-  explicit CapturePane(QWidget* mainWindow);
+  CapturePane(QWidget* mainWindow, CaptureService& host);
   ~CapturePane() override;
 
   // Start / Stop, Edit Filter..., and the File... menu's Save To File... (choose the file the
@@ -53,6 +55,8 @@ class CapturePane : public ModulePane {
   bool running() const { return run_ != nullptr; }
   // While running, once the capture is open and no packet of the interface can be missed.
   bool capturing() const;
+  // Until the host's address list has come and filled the interface list.
+  bool fillingAddresses() const { return fillingAddresses_; }
   // The kernel's packet counts of the last run that ended.
   const CaptureCounts& lastRunCounts() const { return lastRunCounts_; }
   // The file the next capture saves to; empty for none.
@@ -63,6 +67,7 @@ class CapturePane : public ModulePane {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  void fillAddressList();
   void start();
   void openFile(const QString& path);
   void startRun(CaptureRequest request);
@@ -72,12 +77,12 @@ class CapturePane : public ModulePane {
   void runEnded(const CaptureRun* run);
   void updateWidgets();
 
+  CaptureService& host_;
   std::shared_ptr<CaptureRun> run_;
   CaptureCounts lastRunCounts_;
   QString saveFile_;
+  bool fillingAddresses_ = false;
 };
-
-ModulePane* CreateCapturePane(QWidget* mainWindow);
 
 // Asks for a file, to save a capture to (`save`) or to open; empty when none was chosen. The
 // file dialog unless one is set (tests set their own; an empty one restores the dialog).

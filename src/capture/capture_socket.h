@@ -9,7 +9,7 @@
 // A capture of the IPv4 and IPv6 traffic of one interface: the interface that holds a chosen
 // local address, its packets in and out, the computer's own traffic only (no promiscuous mode).
 // Opening one needs CAP_NET_RAW: the privileged helper opens it and streams the frames to the
-// window (capture_stream.h).
+// window (host/local_capture.cpp).
 struct CaptureSocket;
 struct bpf_program;
 using pcap_t = struct pcap;
@@ -61,12 +61,7 @@ int ReceivePacket(CaptureSocket* socket, uint8_t* buffer, size_t capacity);
 // 0 when it was skipped, kNoPacketWaiting, or -1 when the capture failed.
 int ReadCapturedPacket(CaptureSocket* socket, CapturedPacket* record);
 
-// The kernel's counts since the capture opened: packets that passed the kernel filter, and
-// those of them lost because the ring was full.
-struct CaptureCounts {
-  uint64_t received = 0;
-  uint64_t dropped = 0;
-};
+// The kernel's counts since the capture opened (CaptureCounts, capture/captured_packet.h).
 CaptureCounts CaptureStatistics(CaptureSocket* socket);
 
 // From now on, writes every frame of the capture to `fd` as a capture file (its header first),

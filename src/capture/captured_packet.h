@@ -39,6 +39,23 @@ inline constexpr int kLinkIpv4 = 228;       // raw IPv4
 inline constexpr int kLinkIpv6 = 229;       // raw IPv6
 inline constexpr int kLinkLinuxSll2 = 276;  // Linux cooked capture, version 2
 
+// One captured frame, whole with its link header as far as it was captured, as a capture file
+// or a capture's stream holds it.
+struct CaptureFrame {
+  int64_t seconds = 0;
+  int32_t microseconds = 0;
+  uint32_t capturedLength = 0;  // the bytes at `bytes`
+  uint32_t wireLength = 0;      // the frame's length when it was captured
+  const uint8_t* bytes = nullptr;
+};
+
+// The kernel's counts of a capture since it opened: packets that passed the kernel filter, and
+// those of them lost because the ring was full.
+struct CaptureCounts {
+  uint64_t received = 0;
+  uint64_t dropped = 0;
+};
+
 // Whether the decoder reads frames of the link type.
 bool IsKnownLinkType(int linkType);
 

@@ -17,10 +17,13 @@ class RunToken {
   // Becomes readable when the run is cancelled; -1 if no descriptor could be made, in which
   // case waits must poll cancelled() with a bounded time-out.
   int wakeFd() const { return wakeFd_; }
+  // The errno of the descriptor that could not be made; 0 when wakeFd() is one.
+  int createError() const { return createError_; }
 
  private:
   std::atomic<bool> cancelled_{false};
   int wakeFd_ = -1;
+  int createError_ = 0;
 };
 
 using RunTokenPtr = std::shared_ptr<RunToken>;

@@ -1,11 +1,14 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 
 #include "sys/run_token.h"
 
-RunToken::RunToken() : wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+RunToken::RunToken() : wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (wakeFd_ < 0) createError_ = errno;
+}
 
 RunToken::~RunToken() {
   if (wakeFd_ >= 0) close(wakeFd_);

@@ -21,15 +21,18 @@
 #include <QtTest/QTest>
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "base/payload_format.h"
 #include "capture/capture_filter_dialog.h"
 #include "capture/capture_pane.h"
 #include "capture/filter_rules.h"
@@ -42,7 +45,6 @@
 #include "shell/module_table.h"
 #include "shell/output.h"
 #include "shell/payload_display.h"
-#include "base/payload_format.h"
 #include "shell/ui_thread.h"
 #include "test_util.h"
 
@@ -300,6 +302,82 @@ const CaptureFilter kExchangeFilter = [] {
   return filter;
 }();
 
+// A host of the test's own: its address list and its capture wait until the test lets them go
+// (or the run is stopped); the capture then hands over all its frames in one batch, waits for
+// the stop and ends with counts of its own.
+class ScriptedCaptureHost : public CaptureService {
+ public:
+  int resolveHost(const char*, char*, size_t, const RunToken*) override { return 0; }
+  // A pane that asked on the UI thread would wait here, at most two seconds.
+  std::vector<IpAddress> captureAddresses() override {
+    awaitRelease(addressesReleased_, nullptr, std::chrono::seconds(2));
+    return {IpAddress::Ipv4(inet_addr("198.51.100.7"))};
+  }
+  CaptureOpening open(const IpAddress& address, const CaptureFilter&,
+                      const RunToken& token) override {
+    asked_ = address.text();
+    if (!awaitRelease(captureReleased_, &token)) return {};
+    return {std::make_unique<Session>(frames_), 0};
+  }
+
+  void releaseAddresses() { release(addressesReleased_); }
+  void releaseCapture() { release(captureReleased_); }
+  // The frames of the capture, raw IP packets.
+  std::vector<std::vector<uint8_t>> frames_;
+  std::string asked_;  // the address the capture was opened on
+
+ private:
+  class Session : public CaptureSession {
+   public:
+    explicit Session(const std::vector<std::vector<uint8_t>>& frames) : packets_(frames) {}
+    int linkType() const override { return kLinkRaw; }
+    int snapLength() const override { return 65535; }
+    bool read(CaptureBatch& batch, size_t limit, const RunToken& token) override {
+      batch.frames.clear();
+      if (handed_) {
+        while (!token.cancelled()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return false;
+      }
+      handed_ = true;
+      for (const auto& packet : packets_) {
+        if (batch.frames.size() == limit) break;
+        batch.frames.push_back(
+            {1, 0, uint32_t(packet.size()), uint32_t(packet.size()), packet.data()});
+      }
+      return true;
+    }
+    CaptureEnd close() override { return {{5, 2}, 0}; }
+
+   private:
+    const std::vector<std::vector<uint8_t>>& packets_;
+    bool handed_ = false;
+  };
+
+  // False when the token was cancelled first, or the time ran out.
+  bool awaitRelease(const bool& released, const RunToken* token,
+                    std::chrono::seconds limit = std::chrono::seconds(60)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!released) {
+      if ((token != nullptr && token->cancelled()) || std::chrono::steady_clock::now() > end) {
+        return false;
+      }
+      changed_.wait_for(lock, std::chrono::milliseconds(5));
+    }
+    return true;
+  }
+  void release(bool& released) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released = true;
+    changed_.notify_all();
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool addressesReleased_ = false;
+  bool captureReleased_ = false;
+};
+
 class CapturePaneTest : public ::testing::Test {
  protected:
   void SetUp() override { SetUiShuttingDown(false); }
@@ -320,6 +398,7 @@ class CapturePaneTest : public ::testing::Test {
     QApplication::setActiveWindow(window_.get());
     pane_ = dynamic_cast<CapturePane*>(window_->pane(kCaptureButton));
     ASSERT_NE(pane_, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return !pane_->fillingAddresses(); }));
     CurrentCaptureFilter() = InitialCaptureFilter();
     pane_->DescribeFilter();
   }
@@ -1082,4 +1161,51 @@ TEST_F(CapturePaneTest, EveryTextFitsItsControl) {
   };
   check(pane_);
   withFilterDialog([&](QDialog& d) { check(&d); });
+}
+
+// The pane never waits for its host on the UI thread: the address list fills when it comes, and
+// Stop ends a capture whose opening the host holds up. The frames of a batch are each judged,
+// numbered and shown, and the host's counts end the run.
+TEST_F(CapturePaneTest, TheHostIsNeverWaitedForAndItsBatchesAreShownWhole) {
+  ScriptedCaptureHost host;
+  for (const auto& [protocol, payload] :
+       {std::pair{6, "one"}, std::pair{17, "not shown"}, std::pair{6, "two"}, std::pair{6, "3"}}) {
+    PacketFields fields;
+    fields.protocol = uint8_t(protocol);
+    fields.payload = payload;
+    host.frames_.push_back(BuildIpPacket(fields));
+  }
+  auto pane = std::make_unique<CapturePane>(nullptr, host);
+  CurrentCaptureFilter() = InitialCaptureFilter();
+  auto* box = FindControl<QComboBox>(pane.get(), kCaptureInterfaceId);
+  EXPECT_TRUE(pane->fillingAddresses());
+  EXPECT_EQ(box->count(), 0);
+  host.releaseAddresses();
+  ASSERT_TRUE(WaitUntil([&] { return !pane->fillingAddresses(); }));
+  EXPECT_EQ(box->currentText(), "198.51.100.7");
+
+  ClickControl(pane.get(), kCaptureStartId);
+  EXPECT_TRUE(WaitUntil([&] { return host.asked_ == "198.51.100.7"; }));
+  EXPECT_EQ(ReadControlText(pane.get(), kCaptureStartId), "Stop");
+  ClickControl(pane.get(), kCaptureStartId);
+  EXPECT_TRUE(WaitUntil([&] { return !pane->running(); }));
+  EXPECT_EQ(boxes_.count(), 0u);
+
+  host.releaseCapture();
+  ClickControl(pane.get(), kCaptureStartId);
+  std::string expected;
+  auto record = std::make_unique<CapturedPacket>();
+  int number = 0;
+  for (const auto& frame : host.frames_) {
+    ASSERT_TRUE(DecodeFrame(kLinkRaw, frame.data(), frame.size(), record.get()));
+    if (record->isTcp) expected += FormatCapturedPacket(++number, *record, kDisplayAllData, true);
+  }
+  EXPECT_TRUE(WaitUntil([&] { return GetOutputText(pane.get(), kOutputPaneId) == expected; }))
+      << GetOutputText(pane.get(), kOutputPaneId);
+  ClickControl(pane.get(), kCaptureStartId);
+  ASSERT_TRUE(WaitUntil([&] { return !pane->running(); }));
+  EXPECT_EQ(GetOutputText(pane.get(), kOutputPaneId),
+            expected + "\r\n#>[Packets Lost: 2 Dropped By The Kernel]\r\n");
+  EXPECT_EQ(pane->lastRunCounts().received, 5u);
+  EXPECT_EQ(boxes_.count(), 0u);
 }

@@ -21,8 +21,9 @@
 #include <sstream>
 #include <string>
 
-#include "capture/capture_stream.h"
+#include "capture/capture_service.h"
 #include "host/helper_client.h"
+#include "host/local_services.h"
 #include "loopback_sockets.h"
 #include "net_lab.h"
 #include "netinfo/netinfo_system.h"
@@ -198,20 +199,25 @@ TEST(HelperMemberInner, Run) {
   filter.includeUdp = 1;
   filter.portMode = 1;
   filter.ports[0] = htons(kCapturePort);
-  int error = -1;
-  CaptureStream* stream =
-      OpenCaptureStream(IpAddress::Ipv4(htonl(INADDR_LOOPBACK)), filter, -1, &error);
-  ASSERT_NE(stream, nullptr) << error;
+  const RunToken running;
+  const CaptureOpening opening =
+      NewLocalCaptureService()->open(IpAddress::Ipv4(htonl(INADDR_LOOPBACK)), filter, running);
+  ASSERT_NE(opening.session, nullptr) << opening.error;
   uint16_t sinkPort = 0;
   const int sink = UdpSocket("127.0.0.1", &sinkPort);
   const sockaddr_in to = LoopbackAddress("127.0.0.1", kCapturePort);
   sendto(sink, "member", 6, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
   auto record = std::make_unique<CapturedPacket>();
-  int length = 0;
-  while ((length = ReadStreamPacket(stream, record.get())) == 0) {
+  CaptureBatch batch;
+  int length = 0;  // of the first TCP or UDP packet with payload
+  while (length == 0 && opening.session->read(batch, 1, running)) {
+    const CaptureFrame& frame = batch.frames[0];
+    if (DecodeFrame(opening.session->linkType(), frame.bytes, frame.capturedLength, record.get())) {
+      length = int(frame.capturedLength);
+    }
   }
   EXPECT_GT(length, 0);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(record->payload), record->payloadLength), "member");
-  EXPECT_GE(CloseCaptureStream(stream).received, 1u);
+  EXPECT_GE(opening.session->close().counts.received, 1u);
   close(sink);
 }
