@@ -10,6 +10,7 @@
 
 #include "dns/dns_pane.h"
 #include "dns/dns_service.h"
+#include "host/host.h"
 #include "host/local_services.h"
 #include "recording_presenter.h"
 #include "shell/controls.h"
@@ -46,9 +47,25 @@ class DnsPaneTest : public ::testing::Test {
     SetUiShuttingDown(false);
     // The default server is a documentation address no query is ever sent to.
     std::ofstream(dir_.file("resolv.conf")) << "search dns.test\nnameserver 203.0.113.53\n";
-    service_ = NewLocalDnsService(dir_.file("resolv.conf"));
-    pane_ = std::make_unique<DnsPane>(&main_, *service_);
+    if (ThroughAgent()) {
+      // The agent reads its host's configuration: the test's own is shown there.
+      if (!IsRoot()) GTEST_SKIP() << "showing the agent a resolver configuration needs root";
+      shown_ = std::make_unique<FileShownAt>(dir_.file("resolv.conf"), kResolverConfigPath);
+      ASSERT_TRUE(shown_->shown());
+      pane_ = std::make_unique<DnsPane>(&main_, WindowHost().dns());
+    } else {
+      service_ = NewLocalDnsService(dir_.file("resolv.conf"));
+      pane_ = std::make_unique<DnsPane>(&main_, *service_);
+    }
     waitForDefault();
+  }
+  // No resolver configuration at all (shown through the agent: one that names nothing).
+  void removeConfig() {
+    if (shown_) {
+      std::ofstream(dir_.file("resolv.conf"), std::ios::trunc);
+    } else {
+      std::remove(dir_.file("resolv.conf").c_str());
+    }
   }
   // The server text comes off the UI thread.
   void waitForDefault() {
@@ -90,6 +107,7 @@ class DnsPaneTest : public ::testing::Test {
   TempDir dir_;
   QWidget main_;
   std::unique_ptr<DnsService> service_;
+  std::unique_ptr<FileShownAt> shown_;
   std::unique_ptr<DnsPane> pane_;
 };
 
@@ -128,7 +146,7 @@ TEST_F(DnsPaneTest, GetDefaultReadsTheResolverConfigurationAgain) {
   std::ofstream(dir_.file("resolv.conf")) << "nameserver 198.51.100.1\n";
   getDefault();
   EXPECT_EQ(combo(kDnsServerId)->currentText(), "198.51.100.1");
-  std::remove(dir_.file("resolv.conf").c_str());
+  removeConfig();
   getDefault();
   EXPECT_EQ(combo(kDnsServerId)->currentText(), "0.0.0.0");
   EXPECT_EQ(combo(kDnsServerId)->count(), 0);  // only lookups add to the history
