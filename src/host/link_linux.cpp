@@ -312,6 +312,8 @@ void ReadFrames(State& s, bool opensHere) {
   // Let a last refusal out, briefly, before the stream ends.
   s.wake.wait_for(lock, std::chrono::milliseconds(200), [&] { return s.control.empty(); });
   LoseLocked(s, why);
+  close(s.in);
+  s.in = -1;
 }
 
 // The next frame to write: the stream's own first, then the channels in turn.
@@ -356,6 +358,9 @@ void WriteFrames(State& s) {
     }
     s.wake.notify_all();  // a reader waiting for the control frames to go out
   }
+  // The other side learns of the end at once, even while this side's object lives on.
+  close(s.out);
+  s.out = -1;
 }
 
 std::vector<OutFrame> FramesOf(uint32_t channel, const std::vector<uint8_t>& message) {
@@ -395,10 +400,11 @@ std::shared_ptr<Link> Link::Start(int in, int out, Side side, const Hello& own) 
 
 Link::~Link() {
   end();
+  // Each thread closes its end of the stream as it finishes; what has none is closed here.
   if (state_->reader.joinable()) state_->reader.join();
   if (state_->writer.joinable()) state_->writer.join();
-  close(state_->in);
-  if (state_->out != state_->in) close(state_->out);
+  if (state_->in >= 0) close(state_->in);
+  if (state_->out >= 0) close(state_->out);
 }
 
 void Link::end() {

@@ -30,10 +30,11 @@ inline constexpr size_t kFrameHeaderSize = 12;
 inline constexpr uint32_t kFramePayloadLimit = 64 * 1024;
 inline constexpr uint16_t kFrameMore = 1;
 
-// The longest message, of as many frames as it takes.
-inline constexpr size_t kMessageLimit = size_t(4) << 20;
-// What a side may send a channel before the other gives it room again.
-inline constexpr uint32_t kChannelWindow = 256 * 1024;
+// The longest message, of as many frames as it takes; longer results go as several messages.
+inline constexpr size_t kMessageLimit = size_t(1) << 20;
+// What a side may send a channel before the other gives it room again: room for the longest
+// message, as the room a message takes comes back only when its reader takes it whole.
+inline constexpr uint32_t kChannelWindow = uint32_t(kMessageLimit);
 // Channels open at once; one more is refused (EBUSY).
 inline constexpr uint32_t kMostChannels = 256;
 

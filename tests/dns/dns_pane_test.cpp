@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -298,6 +299,33 @@ TEST_F(DnsPaneTest, StopEndsTheQueryAtOnceAndPrintsNothingMore) {
   EXPECT_EQ(buttonText(), "Start");
   ServeEvents(300);
   EXPECT_TRUE(output() == "[DNS QUERY: www.dns.test]\r\n\r\n" || output().empty()) << output();
+}
+
+// Through an agent that stops answering (held with SIGSTOP): the window's calls never wait for
+// it. A query waits on its worker while Stop and the close operation act at once, and "Get
+// Default" leaves the box as it is until the agent answers again.
+TEST_F(DnsPaneTest, AStalledAgentNeverHoldsTheWindow) {
+  if (!ThroughAgent()) GTEST_SKIP() << "the window's host is this computer";
+  const pid_t agent = ChildStartedFrom(PELORIN_AGENT_PATH);
+  ASSERT_GT(agent, 0);
+  ASSERT_EQ(kill(agent, SIGSTOP), 0);
+  setUp(1, kServerAddress, "www.dns.test");
+  ClickControl(pane_.get(), kDnsStartId);
+  ServeEvents(100);
+  EXPECT_EQ(buttonText(), "Stop");
+  ClickControl(pane_.get(), kDnsStartId);
+  EXPECT_EQ(buttonText(), "Start");
+  EXPECT_FALSE(pane_->running());
+  ClickControl(pane_.get(), kDnsGetDefaultId);
+  EXPECT_TRUE(pane_->gettingDefault());
+  ClickControl(pane_.get(), kDnsStartId);
+  pane_->closeModule();
+  EXPECT_FALSE(pane_->running());
+  ASSERT_EQ(kill(agent, SIGCONT), 0);
+  waitForDefault();
+  EXPECT_EQ(combo(kDnsServerId)->currentText(), "203.0.113.53");
+  ServeEvents(200);
+  EXPECT_EQ(output(), "");  // the stopped runs print nothing, even once answered
 }
 
 TEST_F(DnsPaneTest, AnEmptyHostPrintsNothing) {

@@ -157,6 +157,23 @@ bool UseBuiltAgent() {
   return true;
 }
 
+pid_t ChildStartedFrom(const std::string& path) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream status(entry.path() / "status");
+    std::string line;
+    pid_t parent = -1;
+    while (std::getline(status, line)) {
+      if (line.starts_with("PPid:")) parent = std::stoi(line.substr(5));
+    }
+    if (parent != getpid()) continue;
+    if (std::filesystem::read_symlink(entry.path() / "exe", error) == path) return std::stoi(name);
+  }
+  return -1;
+}
+
 void ShowFilesToTheWholeProcess() {
   g_wholeProcess = IsRoot() && unshare(CLONE_NEWNS) == 0 &&
                    mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
