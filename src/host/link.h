@@ -40,8 +40,10 @@ class Channel {
 
   // Sends one message of at most kMessageLimit bytes, waiting while the other side has no room:
   // 0, EPIPE once the channel or the link has ended, ECANCELED when `token` was cancelled first,
-  // EMSGSIZE for a longer message.
-  int send(const std::vector<uint8_t>& message, const RunToken* token = nullptr);
+  // EMSGSIZE for a longer message. Without `wait`, EAGAIN at once instead of waiting for room
+  // (for a caller that must never wait, as the UI thread).
+  int send(const std::vector<uint8_t>& message, const RunToken* token = nullptr,
+           bool wait = true);
   // The next message: 0 and `message`; kChannelEnded once the other side ended the channel and
   // every message was taken (closeStatus() then says how); EPIPE when the link was lost;
   // ECANCELED when `token` was cancelled first; ETIMEDOUT after `timeoutMs` (-1: none).

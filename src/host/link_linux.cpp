@@ -489,7 +489,7 @@ const RunToken& Channel::ended() const {
   return *state_->ended;
 }
 
-int Channel::send(const std::vector<uint8_t>& message, const RunToken* token) {
+int Channel::send(const std::vector<uint8_t>& message, const RunToken* token, bool wait) {
   if (message.size() > kMessageLimit) return EMSGSIZE;
   State& s = *link_->state_;
   ChannelState& c = *state_;
@@ -506,6 +506,7 @@ int Channel::send(const std::vector<uint8_t>& message, const RunToken* token) {
         s.wake.notify_all();
         return 0;
       }
+      if (!wait) return EAGAIN;
       c.spaced.clear();
     }
     if (WaitReadable({c.spaced.fd()}, token, -1, Clock::now()) == ECANCELED) return ECANCELED;
