@@ -11,6 +11,9 @@
 class ByteReader {
  public:
   ByteReader(const uint8_t* data, size_t length) : data_(data), length_(data ? length : 0) {}
+  // With the cursor at `start`; past the end the reader has failed.
+  ByteReader(const uint8_t* data, size_t length, size_t start)
+      : data_(data), length_(data ? length : 0), at_(start), failed_(start > length_) {}
 
   uint8_t u8(size_t at) {
     if (!has(at, 1)) return 0;
@@ -63,6 +66,12 @@ class ByteReader {
   }
   // A view of the next `count` bytes, or null when fewer remain.
   const uint8_t* nextSpan(size_t count) { return advance(count) ? data_ + at_ - count : nullptr; }
+  // Moves the cursor past `count` bytes; past the end the reader fails.
+  void skip(size_t count) { advance(count); }
+  // Whether the reader is sound and `count` more bytes follow the cursor (it does not fail
+  // when not).
+  bool hasNext(size_t count) const { return !failed_ && count <= remaining(); }
+  size_t position() const { return at_; }
   size_t remaining() const { return failed_ || at_ > length_ ? 0 : length_ - at_; }
   bool atEnd() const { return remaining() == 0; }
 
