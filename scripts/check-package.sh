@@ -18,6 +18,7 @@ fi
 id=org.example.pelorin
 caps=cap_dac_read_search,cap_net_admin,cap_net_raw,cap_sys_ptrace=p  # the helper's, in getcap's order
 helper=usr/libexec/pelorin/pelorin-helper
+agent=usr/libexec/pelorin/pelorin-agent
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/default/CMakeCache.txt)
 deb=build/default/pelorin_${version}_$(dpkg --print-architecture).deb
 work=$(mktemp -d)
@@ -39,6 +40,7 @@ fail() {
 # Everything the package puts on a machine, each file with its mode.
 expected_files() {
   echo "755 usr/bin/pelorin"
+  echo "755 $agent"
   echo "755 $helper"
   echo "644 usr/share/applications/$id.desktop"
   echo "644 usr/share/metainfo/$id.metainfo.xml"
@@ -115,7 +117,7 @@ apt-get install --simulate -qq "./$deb" >"$work/apt.log" 2>&1 || {
 depends=$(dpkg-deb -f "$deb" Depends)
 # The library of this architecture: another's (a 32-bit libm) may be installed beside it.
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-for lib in $(objdump -p "$root/usr/bin/pelorin" "$root/$helper" | awk '$1 == "NEEDED" { print $2 }' |
+for lib in $(objdump -p "$root/usr/bin/pelorin" "$root/$helper" "$root/$agent" | awk '$1 == "NEEDED" { print $2 }' |
   sort -u); do
   owner=$(dpkg -S "*/$multiarch/$lib" | sed -n '1s/[:,].*//p') || fail "$lib belongs to no package"
   [[ ", $depends" == *", $owner "* || ", $depends," == *", $owner,"* ]] ||

@@ -3,8 +3,12 @@
 #include <QApplication>
 #include <QFile>
 #include <cstdio>
+#include <memory>
+#include <string>
 
 #include "capture/capture_pane.h"
+#include "host/agent_host.h"
+#include "host/host.h"
 #include "shell/command_line.h"
 #include "shell/startup.h"
 #include "sys/capabilities.h"
@@ -18,6 +22,15 @@ int main(int argc, char** argv) {
   }
   const CommandLine line = ParseCommandLine(argc, argv);
   if (line.action != CommandLineAction::kRun) return AnswerCommandLine(line, stdout, stderr);
+  if (line.agentHere) {
+    std::string failure;
+    std::unique_ptr<Host> agent = ConnectAgent({FindAgentHere()}, &failure);
+    if (!agent) {
+      std::fprintf(stderr, "pelorin: %s\n", failure.c_str());
+      return 1;
+    }
+    SetWindowHost(std::move(agent));
+  }
   QApplication app(argc, argv);
   return RunPelorin(app, [&line] {
     if (!line.files.empty()) ShowCaptureFile(QFile::decodeName(line.files.front().c_str()));

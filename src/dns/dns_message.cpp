@@ -3,59 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/byte_reader.h"
+
 namespace {
-
-// A read position in a received message. Every read checks what remains; a read past the end
-// sets the sticky failure flag and yields 0, so a decoder is a straight run of reads with one
-// check at the end.
-class WireReader {
- public:
-  WireReader(const uint8_t* bytes, size_t length, size_t position)
-      : bytes_(bytes), length_(length), position_(position), failed_(position > length) {}
-
-  uint8_t u8() { return static_cast<uint8_t>(take(1)); }
-  uint16_t u16() { return static_cast<uint16_t>(take(2)); }
-  uint32_t u32() { return static_cast<uint32_t>(take(4)); }
-  // The next `count` bytes, or null (and the failure flag) when they are not all there.
-  const uint8_t* bytes(size_t count) {
-    if (!has(count)) {
-      failed_ = true;
-      return nullptr;
-    }
-    const uint8_t* at = bytes_ + position_;
-    position_ += count;
-    return at;
-  }
-  void skip(size_t count) {
-    if (!has(count)) {
-      failed_ = true;
-      return;
-    }
-    position_ += count;
-  }
-  void fail() { failed_ = true; }
-
-  bool has(size_t count) const { return !failed_ && length_ - position_ >= count; }
-  bool failed() const { return failed_; }
-  size_t position() const { return position_; }
-
- private:
-  uint64_t take(size_t width) {
-    if (!has(width)) {
-      failed_ = true;
-      return 0;
-    }
-    uint64_t value = 0;
-    for (size_t i = 0; i < width; ++i) value = (value << 8) | bytes_[position_ + i];
-    position_ += width;
-    return value;
-  }
-
-  const uint8_t* bytes_;
-  size_t length_;
-  size_t position_;
-  bool failed_;
-};
 
 void PutU16(std::vector<uint8_t>& out, uint16_t value) {
   out.push_back(static_cast<uint8_t>(value >> 8));
@@ -126,7 +76,7 @@ class RdataReader {
   RdataReader(const uint8_t* message, size_t length, size_t start, size_t end)
       : message_(message), length_(length), wire_(message, end, start), end_(end) {}
 
-  WireReader& wire() { return wire_; }
+  ByteReader& wire() { return wire_; }
 
   // The name here into `out` and its length (left empty when its encoding does not fit in
   // RDATA or it cannot be decoded); the reader moves past its encoding.
@@ -143,8 +93,8 @@ class RdataReader {
 
   // One character-string (a length byte and that many characters) into `out` and its length.
   void characterString(char* out, uint16_t* outLength) {
-    const uint8_t count = wire_.u8();
-    if (const uint8_t* text = wire_.bytes(count)) {
+    const uint8_t count = wire_.next8();
+    if (const uint8_t* text = wire_.nextSpan(count)) {
       *outLength = std::min<uint16_t>(count, kDnsMaxNameText);
       std::memcpy(out, text, *outLength);
     }
@@ -153,16 +103,16 @@ class RdataReader {
  private:
   const uint8_t* message_;
   size_t length_;
-  WireReader wire_;
+  ByteReader wire_;
   size_t end_;
 };
 
 void DecodeRdata(RdataReader& rdata, DnsRecord& record) {
-  WireReader& wire = rdata.wire();
+  ByteReader& wire = rdata.wire();
   switch (record.type) {
     case kDnsTypeA:
       // The bytes as received: network order, ready for dotted-decimal conversion.
-      if (const uint8_t* bytes = wire.bytes(4)) std::memcpy(&record.address, bytes, 4);
+      if (const uint8_t* bytes = wire.nextSpan(4)) std::memcpy(&record.address, bytes, 4);
       break;
     case kDnsTypeNs:
     case kDnsTypeCname:
@@ -172,12 +122,12 @@ void DecodeRdata(RdataReader& rdata, DnsRecord& record) {
     case kDnsTypeSoa:
       rdata.name(record.name, &record.nameLength);
       rdata.name(record.name2, &record.name2Length);
-      if (wire.has(20)) {
-        record.serial = wire.u32();
-        record.refresh = wire.u32();
-        record.retry = wire.u32();
-        record.expire = wire.u32();
-        record.minimum = wire.u32();
+      if (wire.hasNext(20)) {
+        record.serial = wire.next32();
+        record.refresh = wire.next32();
+        record.retry = wire.next32();
+        record.expire = wire.next32();
+        record.minimum = wire.next32();
       }
       break;
     case kDnsTypeHinfo:
@@ -185,13 +135,13 @@ void DecodeRdata(RdataReader& rdata, DnsRecord& record) {
       rdata.characterString(record.name2, &record.name2Length);
       break;
     case kDnsTypeMx:
-      if (wire.has(2)) {
-        record.preference = wire.u16();
+      if (wire.hasNext(2)) {
+        record.preference = wire.next16();
         rdata.name(record.name, &record.nameLength);
       }
       break;
     case kDnsTypeAaaa:
-      if (const uint8_t* bytes = wire.bytes(16)) std::memcpy(record.address6, bytes, 16);
+      if (const uint8_t* bytes = wire.nextSpan(16)) std::memcpy(record.address6, bytes, 16);
       break;
     default:
       break;  // kept with its type and TTL, stepped over by RDLENGTH
@@ -280,12 +230,12 @@ int DecodeResourceRecord(const uint8_t* message, size_t length, size_t position,
   *record = DnsRecord{};
   const int owner = SkipDnsName(message, length, position);
   if (owner < 0) return -1;
-  WireReader fixed(message, length, static_cast<size_t>(owner));
-  record->type = fixed.u16();
-  fixed.u16();  // CLASS
-  record->ttl = fixed.u32();
-  const uint16_t rdlength = fixed.u16();
-  if (!fixed.has(rdlength)) return -1;
+  ByteReader fixed(message, length, static_cast<size_t>(owner));
+  record->type = fixed.next16();
+  fixed.next16();  // CLASS
+  record->ttl = fixed.next32();
+  const uint16_t rdlength = fixed.next16();
+  if (!fixed.hasNext(rdlength)) return -1;
   const size_t rdataStart = fixed.position();
   const size_t next = rdataStart + rdlength;
 
@@ -297,13 +247,13 @@ int DecodeResourceRecord(const uint8_t* message, size_t length, size_t position,
 bool DecodeDnsReply(const uint8_t* reply, size_t length, size_t questionLength, DnsRecord* records,
                     int capacity, DnsReply* result) {
   if (reply == nullptr || result == nullptr) return false;
-  WireReader header(reply, length, 0);
-  header.u16();  // ID: any reply is taken, whatever its id
-  const uint16_t flags = header.u16();
-  const uint16_t qdcount = header.u16();
-  const uint16_t ancount = header.u16();
-  const uint16_t nscount = header.u16();
-  const uint16_t arcount = header.u16();
+  ByteReader header(reply, length, 0);
+  header.next16();  // ID: any reply is taken, whatever its id
+  const uint16_t flags = header.next16();
+  const uint16_t qdcount = header.next16();
+  const uint16_t ancount = header.next16();
+  const uint16_t nscount = header.next16();
+  const uint16_t arcount = header.next16();
   if (header.failed()) return false;
 
   *result = DnsReply{};

@@ -76,6 +76,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       line.action = name == "help" ? CommandLineAction::kHelp : CommandLineAction::kVersion;
       return line;
     }
+    if (longForm && name == "agent-here") {
+      if (equals != std::string_view::npos) return Mistake("option '--agent-here' takes no value");
+      line.agentHere = true;
+      continue;
+    }
     if (const ToolkitOption* toolkit = FindToolkitOption(name)) {
       if (toolkit->takesValue && equals == std::string_view::npos) ++i;  // its value
       continue;
@@ -99,8 +104,10 @@ std::string HelpText() {
          "A FILE is a capture file (pcap or pcapng): Packet Capture shows the first one as\n"
          "File... > Open Capture File... does.\n"
          "\n"
-         "      --help     display this help and exit\n"
-         "      --version  output version information and exit\n"
+         "      --agent-here  inspect this computer through pelorin-agent, as a remote host\n"
+         "                    is inspected (for trying the agent)\n"
+         "      --help        display this help and exit\n"
+         "      --version     output version information and exit\n"
          "\n"
          "The options every Qt program takes, such as -platform NAME, are taken too.\n"
          "Exit status: 0, or 2 for a mistake on the command line.\n"

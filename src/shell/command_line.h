@@ -17,6 +17,7 @@ enum class CommandLineAction {
 struct CommandLine {
   CommandLineAction action = CommandLineAction::kRun;
   std::vector<std::string> files;  // capture files, in the order given
+  bool agentHere = false;          // --agent-here: this computer, through pelorin-agent
   std::string error;               // kError: the one line that says what was wrong
 };
 

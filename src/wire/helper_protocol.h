@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "capture/capture_filter.h"
 #include "base/ip_address.h"
+#include "capture/capture_filter.h"
 
 // The records the window and pelorin-helper exchange over their socket pair. The socket keeps
 // record boundaries (SOCK_SEQPACKET): one record per message, each a fixed layout of its type in

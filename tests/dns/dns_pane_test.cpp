@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -10,6 +11,7 @@
 
 #include "dns/dns_pane.h"
 #include "dns/dns_service.h"
+#include "host/host.h"
 #include "host/local_services.h"
 #include "recording_presenter.h"
 #include "shell/controls.h"
@@ -46,9 +48,25 @@ class DnsPaneTest : public ::testing::Test {
     SetUiShuttingDown(false);
     // The default server is a documentation address no query is ever sent to.
     std::ofstream(dir_.file("resolv.conf")) << "search dns.test\nnameserver 203.0.113.53\n";
-    service_ = NewLocalDnsService(dir_.file("resolv.conf"));
-    pane_ = std::make_unique<DnsPane>(&main_, *service_);
+    if (ThroughAgent()) {
+      // The agent reads its host's configuration: the test's own is shown there.
+      if (!IsRoot()) GTEST_SKIP() << "showing the agent a resolver configuration needs root";
+      shown_ = std::make_unique<FileShownAt>(dir_.file("resolv.conf"), kResolverConfigPath);
+      ASSERT_TRUE(shown_->shown());
+      pane_ = std::make_unique<DnsPane>(&main_, WindowHost().dns());
+    } else {
+      service_ = NewLocalDnsService(dir_.file("resolv.conf"));
+      pane_ = std::make_unique<DnsPane>(&main_, *service_);
+    }
     waitForDefault();
+  }
+  // No resolver configuration at all (shown through the agent: one that names nothing).
+  void removeConfig() {
+    if (shown_) {
+      std::ofstream(dir_.file("resolv.conf"), std::ios::trunc);
+    } else {
+      std::remove(dir_.file("resolv.conf").c_str());
+    }
   }
   // The server text comes off the UI thread.
   void waitForDefault() {
@@ -90,6 +108,7 @@ class DnsPaneTest : public ::testing::Test {
   TempDir dir_;
   QWidget main_;
   std::unique_ptr<DnsService> service_;
+  std::unique_ptr<FileShownAt> shown_;
   std::unique_ptr<DnsPane> pane_;
 };
 
@@ -128,7 +147,7 @@ TEST_F(DnsPaneTest, GetDefaultReadsTheResolverConfigurationAgain) {
   std::ofstream(dir_.file("resolv.conf")) << "nameserver 198.51.100.1\n";
   getDefault();
   EXPECT_EQ(combo(kDnsServerId)->currentText(), "198.51.100.1");
-  std::remove(dir_.file("resolv.conf").c_str());
+  removeConfig();
   getDefault();
   EXPECT_EQ(combo(kDnsServerId)->currentText(), "0.0.0.0");
   EXPECT_EQ(combo(kDnsServerId)->count(), 0);  // only lookups add to the history
@@ -280,6 +299,33 @@ TEST_F(DnsPaneTest, StopEndsTheQueryAtOnceAndPrintsNothingMore) {
   EXPECT_EQ(buttonText(), "Start");
   ServeEvents(300);
   EXPECT_TRUE(output() == "[DNS QUERY: www.dns.test]\r\n\r\n" || output().empty()) << output();
+}
+
+// Through an agent that stops answering (held with SIGSTOP): the window's calls never wait for
+// it. A query waits on its worker while Stop and the close operation act at once, and "Get
+// Default" leaves the box as it is until the agent answers again.
+TEST_F(DnsPaneTest, AStalledAgentNeverHoldsTheWindow) {
+  if (!ThroughAgent()) GTEST_SKIP() << "the window's host is this computer";
+  const pid_t agent = ChildStartedFrom(PELORIN_AGENT_PATH);
+  ASSERT_GT(agent, 0);
+  ASSERT_EQ(kill(agent, SIGSTOP), 0);
+  setUp(1, kServerAddress, "www.dns.test");
+  ClickControl(pane_.get(), kDnsStartId);
+  ServeEvents(100);
+  EXPECT_EQ(buttonText(), "Stop");
+  ClickControl(pane_.get(), kDnsStartId);
+  EXPECT_EQ(buttonText(), "Start");
+  EXPECT_FALSE(pane_->running());
+  ClickControl(pane_.get(), kDnsGetDefaultId);
+  EXPECT_TRUE(pane_->gettingDefault());
+  ClickControl(pane_.get(), kDnsStartId);
+  pane_->closeModule();
+  EXPECT_FALSE(pane_->running());
+  ASSERT_EQ(kill(agent, SIGCONT), 0);
+  waitForDefault();
+  EXPECT_EQ(combo(kDnsServerId)->currentText(), "203.0.113.53");
+  ServeEvents(200);
+  EXPECT_EQ(output(), "");  // the stopped runs print nothing, even once answered
 }
 
 TEST_F(DnsPaneTest, AnEmptyHostPrintsNothing) {

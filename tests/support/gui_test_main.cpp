@@ -1,5 +1,6 @@
 // main() of the test programs that need widgets: a QApplication on the offscreen platform
-// exists before any test runs.
+// exists before any test runs. With PELORIN_TEST_AGENT=1 the window's host is this build's
+// pelorin-agent over pipes.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -10,6 +11,8 @@
 #include "test_util.h"
 
 int main(int argc, char** argv) {
+  // Before any thread: a mount namespace can only be left by a process of one thread.
+  if (ThroughAgent()) ShowFilesToTheWholeProcess();
   qputenv("QT_QPA_PLATFORM",
           qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
   QTemporaryDir runtime;  // a private XDG_RUNTIME_DIR keeps Qt quiet
@@ -20,6 +23,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   PrepareApplication(app);
   UseBuiltHelper();
+  if (ThroughAgent() && !UseBuiltAgent()) return 1;
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -10,13 +10,17 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QString>
 #include <QThread>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
+#include "host/agent_host.h"
 #include "host/helper_client.h"
+#include "host/host.h"
 #include "shell/controls.h"
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
@@ -132,7 +136,55 @@ WithoutHelper::~WithoutHelper() {
   UseBuiltHelper();
 }
 
+namespace {
+
+bool g_wholeProcess = false;
+
+}  // namespace
+
+bool ThroughAgent() {
+  return qEnvironmentVariable("PELORIN_TEST_AGENT") == QLatin1String("1");
+}
+
+bool UseBuiltAgent() {
+  std::string failure;
+  std::unique_ptr<Host> agent = ConnectAgent({PELORIN_AGENT_PATH}, &failure);
+  if (!agent) {
+    std::fprintf(stderr, "the agent did not answer: %s\n", failure.c_str());
+    return false;
+  }
+  SetWindowHost(std::move(agent));
+  return true;
+}
+
+pid_t ChildStartedFrom(const std::string& path) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream status(entry.path() / "status");
+    std::string line;
+    pid_t parent = -1;
+    while (std::getline(status, line)) {
+      if (line.starts_with("PPid:")) parent = std::stoi(line.substr(5));
+    }
+    if (parent != getpid()) continue;
+    if (std::filesystem::read_symlink(entry.path() / "exe", error) == path) return std::stoi(name);
+  }
+  return -1;
+}
+
+void ShowFilesToTheWholeProcess() {
+  g_wholeProcess = IsRoot() && unshare(CLONE_NEWNS) == 0 &&
+                   mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+
 FileShownAt::FileShownAt(const std::string& source, const std::string& target) {
+  if (g_wholeProcess) {
+    shown_ = mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) == 0;
+    if (shown_) target_ = target;
+    return;
+  }
   home_ = open("/proc/thread-self/ns/mnt", O_RDONLY | O_CLOEXEC);
   cwd_ = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (home_ < 0 || cwd_ < 0) return;
@@ -144,6 +196,7 @@ FileShownAt::FileShownAt(const std::string& source, const std::string& target) {
 }
 
 FileShownAt::~FileShownAt() {
+  if (!target_.empty()) umount2(target_.c_str(), MNT_DETACH);
   if (left_ && (setns(home_, CLONE_NEWNS) != 0 || fchdir(cwd_) != 0)) {
     std::abort();  // never run on in the wrong view of the files
   }

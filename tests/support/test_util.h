@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -57,6 +59,17 @@ bool IsRoot();
 // Points the window's helper client at the pelorin-helper this build made.
 void UseBuiltHelper();
 
+// Whether this run inspects its machine through the pelorin-agent this build made, over pipes,
+// as a window inspects a remote host (PELORIN_TEST_AGENT=1, one CTest variant per pane test).
+bool ThroughAgent();
+// Makes the window's host that agent; false when it does not answer.
+bool UseBuiltAgent();
+// The id of a running child of this process started from the executable `path`, or -1.
+pid_t ChildStartedFrom(const std::string& path);
+// In such a run the whole test process has a mount namespace of its own, shared with the agent
+// it starts, so files shown by FileShownAt are shown to both (see FileShownAt).
+void ShowFilesToTheWholeProcess();
+
 // While it lives, no helper can be started: what a user sees whom the helper does not serve.
 class WithoutHelper {
  public:
@@ -69,6 +82,8 @@ class WithoutHelper {
 // Shows the file `source` at the path `target` (such as /etc/resolv.conf) to the calling thread
 // and to the threads it starts from now on, in a mount namespace of their own; the host's view
 // never changes. The thread returns to its own namespace when the object goes. Needs root.
+// After ShowFilesToTheWholeProcess the file is shown to the whole process and its agent instead,
+// in the process's own namespace, until the object goes.
 class FileShownAt {
  public:
   FileShownAt(const std::string& source, const std::string& target);
@@ -82,6 +97,7 @@ class FileShownAt {
   int cwd_ = -1;   // its working directory, which entering a namespace resets
   bool left_ = false;
   bool shown_ = false;
+  std::string target_;  // unmounted at the end where the whole process sees it
 };
 
 // The threads of the process now.

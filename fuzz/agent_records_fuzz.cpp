@@ -1,0 +1,89 @@
+// What an agent or a window sends the other: a stream of frames, each decoded as the link and
+// the services decode them. The first byte picks the record a frame's payload is read as; a
+// record that is read is written again as it was read, and reads back the same.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "wire/dns_records.h"
+#include "wire/frame.h"
+#include "wire/names_records.h"
+
+namespace {
+
+template <typename Decode, typename Encode>
+void RoundTrip(const std::vector<uint8_t>& bytes, Decode decode, Encode encode) {
+  const auto first = decode(bytes);
+  if (!first) return;
+  const std::vector<uint8_t> again = encode(*first);
+  const auto second = decode(again);
+  if (!second || encode(*second) != again) __builtin_trap();
+}
+
+bool SameRecords(const DnsAnswer& a, const DnsAnswer& b) {
+  return EncodeDnsAnswer(a) == EncodeDnsAnswer(b);
+}
+
+void ReadPayload(uint8_t kind, const std::vector<uint8_t>& p) {
+  switch (kind % 8) {
+    case 0:
+      if (const auto hello = DecodeHello(p.data(), p.size())) {
+        if (EncodeHello(*hello) != p) __builtin_trap();
+      }
+      break;
+    case 1:
+      if (const auto open = DecodeOpen(p.data(), p.size())) {
+        if (EncodeOpen(*open) != p) __builtin_trap();
+      }
+      break;
+    case 2:
+      if (const auto error = DecodeFrameError(p.data(), p.size())) {
+        if (EncodeFrameError(*error) != p) __builtin_trap();
+      }
+      break;
+    case 3:
+      RoundTrip(p, DecodeResolveHostAsked, EncodeResolveHostAsked);
+      RoundTrip(p, DecodeResolveHostFound, EncodeResolveHostFound);
+      break;
+    case 4:
+      RoundTrip(p, DecodeDnsQuery, EncodeDnsQuery);
+      break;
+    case 5:
+      if (const auto answer = DecodeDnsAnswer(p)) {
+        if (answer->records.size() > kDnsAnswerRecordLimit) __builtin_trap();
+        const auto again = DecodeDnsAnswer(EncodeDnsAnswer(*answer));
+        if (!again || !SameRecords(*answer, *again)) __builtin_trap();
+      }
+      break;
+    case 6:
+      RoundTrip(p, DecodeDnsIpv6Server, EncodeDnsIpv6Server);
+      RoundTrip(p, DecodeDnsText, EncodeDnsText);
+      break;
+    default:
+      if (const auto value = DecodeValue(p.data(), p.size())) {
+        if (EncodeValue(*value) != p) __builtin_trap();
+      }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  const uint8_t kind = data[0];
+  size_t at = 1;
+  // As the link reads: a header, then the payload it announces, until the bytes end or a header
+  // breaks a rule.
+  while (size - at >= kFrameHeaderSize) {
+    FrameHeader header;
+    if (DecodeFrameHeader(data + at, &header) != 0) break;
+    if (header.length > kFramePayloadLimit) __builtin_trap();
+    at += kFrameHeaderSize;
+    if (size - at < header.length) break;
+    ReadPayload(kind, std::vector<uint8_t>(data + at, data + at + header.length));
+    at += header.length;
+  }
+  // And the whole input as one payload.
+  ReadPayload(kind, std::vector<uint8_t>(data + 1, data + size));
+  return 0;
+}

@@ -1,0 +1,7 @@
+#include <cerrno>
+
+#include "agent/serve.h"
+
+void ServeCapture(Channel& channel, CaptureService&) {
+  channel.close(ENOSYS);
+}

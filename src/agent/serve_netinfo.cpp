@@ -1,0 +1,7 @@
+#include <cerrno>
+
+#include "agent/serve.h"
+
+void ServeNetInfo(Channel& channel, NetInfoService&) {
+  channel.close(ENOSYS);
+}

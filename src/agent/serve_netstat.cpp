@@ -1,0 +1,7 @@
+#include <cerrno>
+
+#include "agent/serve.h"
+
+void ServeNetstat(Channel& channel, NetstatService&) {
+  channel.close(ENOSYS);
+}

@@ -1,0 +1,7 @@
+#include <cerrno>
+
+#include "agent/serve.h"
+
+void ServePing(Channel& channel, PingService&) {
+  channel.close(ENOSYS);
+}

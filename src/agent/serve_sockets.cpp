@@ -1,0 +1,7 @@
+#include <cerrno>
+
+#include "agent/serve.h"
+
+void ServeSockets(Channel& channel, SocketService&) {
+  channel.close(ENOSYS);
+}

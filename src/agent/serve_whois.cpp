@@ -1,0 +1,7 @@
+#include <cerrno>
+
+#include "agent/serve.h"
+
+void ServeWhois(Channel& channel, WhoisService&) {
+  channel.close(ENOSYS);
+}

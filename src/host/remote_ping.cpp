@@ -1,0 +1,23 @@
+#include "host/remote_services.h"
+#include "ping/ping_service.h"
+
+namespace {
+
+class RemotePingService : public PingService {
+ public:
+  explicit RemotePingService(std::shared_ptr<Link> link) : link_(std::move(link)) {}
+
+  int resolveHost(const char* name, char* destination, size_t capacity,
+                  const RunToken* token) override {
+    return ResolveHostThere(*link_, name, destination, capacity, token);
+  }
+
+ private:
+  std::shared_ptr<Link> link_;
+};
+
+}  // namespace
+
+std::unique_ptr<PingService> NewRemotePingService(std::shared_ptr<Link> link) {
+  return std::make_unique<RemotePingService>(std::move(link));
+}

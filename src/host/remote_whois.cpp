@@ -1,0 +1,23 @@
+#include "host/remote_services.h"
+#include "whois/whois_service.h"
+
+namespace {
+
+class RemoteWhoisService : public WhoisService {
+ public:
+  explicit RemoteWhoisService(std::shared_ptr<Link> link) : link_(std::move(link)) {}
+
+  int resolveHost(const char* name, char* destination, size_t capacity,
+                  const RunToken* token) override {
+    return ResolveHostThere(*link_, name, destination, capacity, token);
+  }
+
+ private:
+  std::shared_ptr<Link> link_;
+};
+
+}  // namespace
+
+std::unique_ptr<WhoisService> NewRemoteWhoisService(std::shared_ptr<Link> link) {
+  return std::make_unique<RemoteWhoisService>(std::move(link));
+}
