@@ -1,3 +1,5 @@
+#include <cerrno>
+
 #include "capture/capture_service.h"
 #include "host/remote_services.h"
 
@@ -10,6 +12,13 @@ class RemoteCaptureService : public CaptureService {
   int resolveHost(const char* name, char* destination, size_t capacity,
                   const RunToken* token) override {
     return ResolveHostThere(*link_, name, destination, capacity, token);
+  }
+
+  // The agent serves no capture yet: there is no address to capture on, and a capture fails as
+  // an operation the agent does not know.
+  std::vector<IpAddress> captureAddresses() override { return {}; }
+  CaptureOpening open(const IpAddress&, const CaptureFilter&, const RunToken&) override {
+    return {nullptr, ENOSYS};
   }
 
  private:
