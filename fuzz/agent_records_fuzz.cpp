@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "wire/capture_records.h"
 #include "wire/dns_records.h"
 #include "wire/frame.h"
 #include "wire/names_records.h"
@@ -25,7 +26,7 @@ bool SameRecords(const DnsAnswer& a, const DnsAnswer& b) {
 }
 
 void ReadPayload(uint8_t kind, const std::vector<uint8_t>& p) {
-  switch (kind % 8) {
+  switch (kind % 16) {
     case 0:
       if (const auto hello = DecodeHello(p.data(), p.size())) {
         if (EncodeHello(*hello) != p) __builtin_trap();
@@ -59,6 +60,20 @@ void ReadPayload(uint8_t kind, const std::vector<uint8_t>& p) {
       RoundTrip(p, DecodeDnsIpv6Server, EncodeDnsIpv6Server);
       RoundTrip(p, DecodeDnsText, EncodeDnsText);
       break;
+    case 8: {
+      RoundTrip(p, DecodeCaptureAddresses, EncodeCaptureAddresses);
+      RoundTrip(p, DecodeCaptureAsked, EncodeCaptureAsked);
+      RoundTrip(p, DecodeCaptureOpened, EncodeCaptureOpened);
+      RoundTrip(p, DecodeCaptureEnded, EncodeCaptureEnded);
+      // Frames taken into a batch point into its bytes and write the message again.
+      CaptureBatch batch;
+      if (DecodeCaptureFrames(p, batch, kCaptureFramesPerMessage)) {
+        std::vector<uint8_t> again;
+        for (const CaptureFrame& frame : batch.frames) AppendCaptureFrame(again, frame);
+        if (again != p) __builtin_trap();
+      }
+      break;
+    }
     default:
       if (const auto value = DecodeValue(p.data(), p.size())) {
         if (EncodeValue(*value) != p) __builtin_trap();
