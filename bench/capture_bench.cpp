@@ -8,7 +8,8 @@
 //    mode beside the ring's block time-out, at two kernel buffer sizes; then the same engine in
 //    pelorin-helper, its stream read, decoded and judged here, over IPv4 and over IPv6: the
 //    helper's pipe read directly beside the same capture through the capture service's session,
-//    as the pane's worker reads it (what the service's boundary costs): packets read per second,
+//    as the pane's worker reads it (what the service's boundary costs), and through
+//    pelorin-agent over pipes (what a host behind a byte stream costs): packets read per second,
 //    kernel drops, and the longest delay of a lone packet.
 // 2. The Packet Capture pane, whose capture the helper opens: (a) every flood packet shown ("All
 //    Data", packet info), also at a paced 5,000 packets per second, and an IPv6 flood; (b) the
@@ -56,6 +57,7 @@
 #include "capture/capture_service.h"
 #include "capture/capture_socket.h"
 #include "capture/filter_rules.h"
+#include "host/agent_host.h"
 #include "host/helper_client.h"
 #include "host/host.h"
 #include "shell/controls.h"
@@ -335,13 +337,14 @@ class DirectStream : public PacketSource {
   int linkType_ = 0;
 };
 
-// The same capture as the pane's worker reads it: a session of the window's capture service,
-// read in batches.
+// The same capture as the pane's worker reads it: a session of a capture service (this
+// computer's, or an agent's over pipes), read in batches.
 class ServiceSession : public PacketSource {
  public:
-  ServiceSession(const IpAddress& address, const CaptureFilter& filter, const RunToken& stop)
+  ServiceSession(CaptureService& service, const IpAddress& address, const CaptureFilter& filter,
+                 const RunToken& stop)
       : stop_(stop) {
-    CaptureOpening opening = WindowHost().capture().open(address, filter, stop);
+    CaptureOpening opening = service.open(address, filter, stop);
     if (!opening.session) {
       Fail("the helper cannot open the capture: errno " + std::to_string(opening.error));
     }
@@ -364,14 +367,31 @@ class ServiceSession : public PacketSource {
   size_t next_ = 0;
 };
 
+// How the helper's stream is read: its pipe directly, through this computer's capture service,
+// or through pelorin-agent over pipes (the agent's own helper, its frames over the link).
+enum class Reader { kPipe, kService, kAgent };
+
+// The agent of this build over pipes, in this namespace; started once.
+Host& AgentHost() {
+  static std::unique_ptr<Host> agent = [] {
+    std::string failure;
+    std::unique_ptr<Host> host = ConnectAgent({PELORIN_AGENT_PATH}, &failure);
+    if (!host) Fail("the agent did not answer: " + failure);
+    return host;
+  }();
+  return *agent;
+}
+
 // A capture of the helper whose waits end at end(), at the latest after `limit`.
 struct HelperStream {
-  HelperStream(const CaptureFilter& filter, double limit, bool ipv6, bool direct) {
+  HelperStream(const CaptureFilter& filter, double limit, bool ipv6, Reader reader) {
     const IpAddress& address = ipv6 ? kLoopback6 : kLoopback;
-    if (direct) {
+    if (reader == Reader::kPipe) {
       source = std::make_unique<DirectStream>(address, filter, stop.wakeFd());
     } else {
-      source = std::make_unique<ServiceSession>(address, filter, stop);
+      CaptureService& service =
+          reader == Reader::kAgent ? AgentHost().capture() : WindowHost().capture();
+      source = std::make_unique<ServiceSession>(service, address, filter, stop);
     }
     watchdog = std::thread([this, limit] {
       std::unique_lock<std::mutex> lock(mutex);
@@ -400,15 +420,15 @@ struct HelperStream {
   std::atomic<bool> timedOut{false};
 };
 
-// The same engine in the helper, its stream read, decoded and judged here: directly, or through
-// the capture service as the pane reads it.
-void StreamSide(double seconds, bool ipv6, bool direct) {
+// The same engine in the helper, its stream read, decoded and judged here: directly, through
+// the capture service as the pane reads it, or through the agent.
+void StreamSide(double seconds, bool ipv6, Reader reader) {
   CaptureFilter filter;
   filter.includeUdp = 1;
   auto record = std::make_unique<CapturedPacket>();
   double worstDelayMs = 0;
   {
-    HelperStream lone(filter, 10, ipv6, direct);
+    HelperStream lone(filter, 10, ipv6, reader);
     for (int i = 0; i < 10; ++i) {
       const auto sent = Clock::now();
       SendProbe(ipv6);
@@ -418,7 +438,7 @@ void StreamSide(double seconds, bool ipv6, bool direct) {
     }
     lone.source->close();
   }
-  HelperStream flooded(filter, seconds + 10, ipv6, direct);
+  HelperStream flooded(filter, seconds + 10, ipv6, reader);
   long shown = 0;
   Flood flood(seconds, 0, 0, ipv6);
   std::thread stopper([&] {
@@ -435,8 +455,10 @@ void StreamSide(double seconds, bool ipv6, bool direct) {
   const CaptureCounts counts = flooded.source->close();
   if (flooded.timedOut) Fail("the stream did not end");
   if (shown == 0) Fail("the helper's stream carried none of the flood");
-  const std::string side = std::string(direct ? "helper's pipe read, " : "capture service, ") +
-                           (ipv6 ? "IPv6:" : "IPv4:");
+  const char* how = reader == Reader::kPipe      ? "helper's pipe read, "
+                    : reader == Reader::kService ? "capture service, "
+                                                 : "agent over pipes, ";
+  const std::string side = std::string(how) + (ipv6 ? "IPv6:" : "IPv4:");
   std::printf(
       "  %-26s %5d KiB ring: flood %8ld, read %8ld (%7.0f/s), kernel drops %7llu, "
       "lone packet within %.1f ms\n",
@@ -635,10 +657,12 @@ int main(int argc, char** argv) {
     EngineSide(true, buffer, seconds);
     EngineSide(false, buffer, seconds);
   }
-  // The helper's stream beside the same stream through the capture service, each family.
+  // The helper's stream beside the same stream through the capture service and through the
+  // agent, each family.
   for (const bool ipv6 : {false, true}) {
-    StreamSide(seconds, ipv6, true);
-    StreamSide(seconds, ipv6, false);
+    for (const Reader reader : {Reader::kPipe, Reader::kService, Reader::kAgent}) {
+      StreamSide(seconds, ipv6, reader);
+    }
   }
 
   qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -1,4 +1,6 @@
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "agent/serve.h"
@@ -22,21 +24,58 @@ void WatchForStop(Channel& channel, RunToken& stop, const RunToken& done) {
   stop.cancel();
 }
 
-// The capture's frames as they come, each read's at once, until it stops or fails; then how it
-// ended.
-void StreamCapture(Channel& channel, CaptureSession& session, const RunToken& stop) {
-  CaptureBatch batch;
-  std::vector<uint8_t> message;
-  while (session.read(batch, kCaptureFramesPerMessage, stop)) {
-    for (const CaptureFrame& frame : batch.frames) {
-      AppendCaptureFrame(message, frame);
-      if (message.size() < kBytesPerMessage) continue;
-      if (channel.send(message, &stop) != 0) break;
-      message.clear();
+// The capture's frames as they come, until it stops or fails; then how it ended. A thread of
+// its own reads the capture into the next message while this one sends the last, so a flood
+// goes in few large messages and a lone frame at once; the reader waits while the next message
+// is full, and the capture's ring takes up the slack.
+void StreamCapture(Channel& channel, CaptureSession& session, RunToken& stop) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<uint8_t> next;  // the next message
+  size_t frames = 0;          // in it
+  bool readerDone = false;
+  bool senderDone = false;
+  std::thread reader([&] {
+    CaptureBatch batch;
+    while (session.read(batch, kCaptureFramesPerMessage, stop)) {
+      std::unique_lock<std::mutex> lock(mutex);
+      for (const CaptureFrame& frame : batch.frames) {
+        changed.wait(lock, [&] {
+          return senderDone ||
+                 (next.size() < kBytesPerMessage && frames < kCaptureFramesPerMessage);
+        });
+        if (senderDone) break;
+        AppendCaptureFrame(next, frame);
+        ++frames;
+      }
+      changed.notify_all();
+      if (senderDone) break;
     }
-    if (!message.empty() && channel.send(message, &stop) != 0) break;
-    message.clear();
+    std::lock_guard<std::mutex> lock(mutex);
+    readerDone = true;
+    changed.notify_all();
+  });
+  std::vector<uint8_t> message;
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      changed.wait(lock, [&] { return readerDone || !next.empty(); });
+      if (next.empty()) break;
+      message.swap(next);
+      next.clear();
+      frames = 0;
+      changed.notify_all();
+    }
+    if (channel.send(message, &stop) != 0) break;
   }
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    senderDone = true;
+    changed.notify_all();
+    // A reader still in the capture's wait ends with the stop, which a failed send also means.
+    if (!readerDone) stop.cancel();
+  }
+  reader.join();
   channel.send(EncodeCaptureEnded(session.close()), &channel.ended());
 }
 
