@@ -29,6 +29,8 @@
 #include <vector>
 
 #include "host/helper_client.h"
+#include "host/host.h"
+#include "host/local_netstat.h"
 #include "netstat/endpoint_model.h"
 #include "netstat/endpoint_source.h"
 #include "netstat/netstat_pane.h"
@@ -155,7 +157,7 @@ int main(int argc, char** argv) {
   if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   PrepareApplication(app);
-  NetstatPane pane(nullptr);
+  NetstatPane pane(nullptr, WindowHost().netstat());
   pane.show();
   while (pane.refreshing()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 

@@ -14,7 +14,6 @@
 #include <QUrl>
 
 #include "netstat/proc_text.h"
-#include "netstat/process_info.h"
 #include "shell/dialog_units.h"
 
 namespace {
@@ -83,8 +82,7 @@ void ShowOwnProperties(QWidget* owner, const QFileInfo& file) {
 
 }  // namespace
 
-int ShowFileProperties(QWidget* owner, uint32_t processId) {
-  const std::optional<std::string> path = ReadExecutablePath(processId);
+int ShowFileProperties(QWidget* owner, const std::optional<std::string>& path) {
   if (!path) return 0;
   const QFileInfo file(QString::fromLocal8Bit(path->data(), qsizetype(path->size())));
   if (!file.exists()) return 0;  // a deleted executable: nothing to show

@@ -1,15 +1,17 @@
 #pragma once
 
 #include <QString>
-#include <cstdint>
+#include <optional>
+#include <string>
 
 class QWidget;
 
-// Shows the file properties of a process's executable: the desktop's file manager is asked for
-// its properties window over D-Bus (org.freedesktop.FileManager1); where none serves, the
-// program's own properties window opens over `owner`. Returns 1 when either was shown, 0 when
-// the executable's path cannot be read or names no file. Never waits for the window.
-int ShowFileProperties(QWidget* owner, uint32_t processId);
+// Shows the file properties of a process's executable, given by the path its host names (nothing
+// when it could not be read): the desktop's file manager is asked for its properties window over
+// D-Bus (org.freedesktop.FileManager1); where none serves, the program's own properties window
+// opens over `owner`. Returns 1 when either was shown, 0 when there is no path or it names no
+// file. Never waits for the window.
+int ShowFileProperties(QWidget* owner, const std::optional<std::string>& path);
 
 // The object name of the program's own properties window, so tests can find it.
 inline constexpr const char* kFilePropertiesWindowName = "FileProperties";

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <vector>
 
-#include "host/helper_client.h"
 #include "netstat/proc_text.h"
 #include "netstat/process_info.h"
 
@@ -52,52 +51,7 @@ std::string DisplayPath(std::string path) {
   return path;
 }
 
-// A fact read by the helper; nothing when it cannot answer.
-std::optional<HelperFactReply> FactFromHelper(uint32_t processId, HelperFact fact,
-                                              uint32_t capacity) {
-  if (!IsProcessId(processId)) return std::nullopt;
-  auto request = NewHelperRecord<HelperFactRequest>(kHelperFact);
-  request.processId = processId;
-  request.fact = fact;
-  request.capacity = capacity;
-  HelperCall call(request);
-  HelperReply reply;
-  if (HelperCall::Finish(call, reply, kHelperQuickTimeoutMs) != 0 ||
-      reply.type() != kHelperFactResult) {
-    return std::nullopt;
-  }
-  const auto answer = reply.as<HelperFactReply>();
-  if (answer.result < 0) return std::nullopt;
-  return answer;
-}
-
 }  // namespace
-
-std::optional<std::string> ReadExecutablePath(uint32_t processId) {
-  if (const auto fact = FactFromHelper(processId, kFactExecutablePath, kFactTextLimit)) {
-    return std::string(fact->text, fact->length);
-  }
-  return ReadExecutablePathOf(ProcessHandle(processId));
-}
-
-int ReadProcessParameter(uint32_t processId, int selector, char* buffer, size_t capacity) {
-  if (buffer == nullptr || capacity == 0) return -1;
-  const HelperFact fact = selector == kSelectCommandLine ? kFactCommandLine : kFactImagePath;
-  if (capacity <= kFactTextLimit) {
-    const auto answer = FactFromHelper(processId, fact, uint32_t(capacity));
-    if (answer && answer->length < capacity) {
-      std::memcpy(buffer, answer->text, answer->length);
-      buffer[answer->length] = '\0';
-      return answer->result;
-    }
-  }
-  return ReadProcessParameterOf(ProcessHandle(processId), selector, buffer, capacity);
-}
-
-uint64_t GetProcessWorkingSet(uint32_t processId) {
-  if (const auto fact = FactFromHelper(processId, kFactWorkingSet, 0)) return fact->workingSet;
-  return GetProcessWorkingSetOf(ProcessHandle(processId));
-}
 
 ProcessHandle::ProcessHandle(uint32_t processId) {
   if (!IsProcessId(processId)) return;
