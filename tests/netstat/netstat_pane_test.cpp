@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -731,6 +732,42 @@ TEST_F(NetstatPaneTest, Ipv6RowsAndTheirCommands) {
   window.shutdown();
   SetUiShuttingDown(false);
   for (const int fd : {listener, client, server, mapped}) close(fd);
+}
+
+// Through an agent that stops answering (held with SIGSTOP): the window never waits for it. A
+// refresh, Kill Connection and File Properties wait off the UI thread while the list keeps its
+// rows and the commands that need no host act at once; closed, the pane shows nothing of them,
+// even once answered, and the next refresh goes through.
+TEST_F(NetstatPaneTest, AStalledAgentNeverHoldsTheWindow) {
+  if (!ThroughAgent()) GTEST_SKIP() << "the window's host is this computer";
+  const pid_t agent = ChildStartedFrom(PELORIN_AGENT_PATH);
+  ASSERT_GT(agent, 0);
+  const int rows = pane().model()->rowCount();
+  const int row = clientRow();
+  ASSERT_GE(row, 0);
+  ASSERT_EQ(kill(agent, SIGSTOP), 0);
+  struct Continued {
+    pid_t agent;
+    ~Continued() { kill(agent, SIGCONT); }
+  } continued{agent};
+  pane().command(kNetstatRefreshId);
+  Select(pane(), row);
+  pane().command(kCmdKillConnection);
+  pane().command(kCmdFileProperties);
+  ServeEvents(100);
+  EXPECT_TRUE(pane().refreshing());
+  EXPECT_TRUE(pane().acting());
+  pane().command(kCmdCopyLine);
+  EXPECT_EQ(Clipboard(), FormatRowLine(pane().model()->cells(row)));
+  EXPECT_EQ(pane().model()->rowCount(), rows);
+  pane().closeModule();
+  EXPECT_FALSE(pane().refreshing());
+  EXPECT_FALSE(pane().acting());
+  ASSERT_EQ(kill(agent, SIGCONT), 0);
+  ServeEvents(500);
+  EXPECT_EQ(presenter_.texts(), std::vector<std::string>{"Terminate Connection?"});
+  Refresh(pane());
+  EXPECT_GE(listenerRow(), 0);
 }
 
 // A host of the test's own whose answers wait until the test lets them go (two seconds at
