@@ -47,6 +47,7 @@ void ReadNetstatPayload(uint8_t kind, const std::vector<uint8_t>& p) {
       break;
     case 3:
       RoundTrip(p, DecodeNetstatText, EncodeNetstatText);
+      RoundTrip(p, DecodeExecutableFile, EncodeExecutableFile);
       break;
     case 4:
       RoundTrip(p, DecodeProcessTextAsked, EncodeProcessTextAsked);

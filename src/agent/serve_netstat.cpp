@@ -35,15 +35,15 @@ void ServeNetstat(Channel& channel, NetstatService& netstat) {
       break;
     }
     case kNetstatTerminateProcess:
-    case kNetstatExecutablePath:
+    case kNetstatExecutableFile:
     case kNetstatWorkingSet: {
       const std::optional<uint64_t> processId = DecodeNetstatNumber(open.request);
       if (!processId || *processId > UINT32_MAX) return channel.close(EINVAL);
       const uint32_t pid = uint32_t(*processId);
       if (open.operation == kNetstatTerminateProcess) {
         reply = EncodeTerminateResult(netstat.terminateProcess(pid));
-      } else if (open.operation == kNetstatExecutablePath) {
-        reply = EncodeNetstatText(netstat.executablePath(pid));
+      } else if (open.operation == kNetstatExecutableFile) {
+        reply = EncodeExecutableFile(netstat.executableFile(pid));
       } else {
         reply = EncodeNetstatNumber(netstat.workingSet(pid));
       }

@@ -74,8 +74,10 @@ class LocalNetstatService : public NetstatService {
     return TerminateProcessById(processId);
   }
 
-  std::optional<std::string> executablePath(uint32_t processId) override {
-    return ReadExecutablePath(processId);
+  std::optional<ExecutableFile> executableFile(uint32_t processId) override {
+    const std::optional<std::string> path = ReadExecutablePath(processId);
+    if (!path) return std::nullopt;
+    return DescribeExecutableFile(*path);
   }
 
   ProcessText processText(uint32_t processId, bool imagePath, size_t capacity) override {

@@ -41,9 +41,9 @@ class RemoteNetstatService : public NetstatService {
         .value_or(TerminateResult::CannotOpen);
   }
 
-  std::optional<std::string> executablePath(uint32_t processId) override {
-    return call<std::optional<std::string>>(kNetstatExecutablePath, EncodeNetstatNumber(processId),
-                                            DecodeNetstatText)
+  std::optional<ExecutableFile> executableFile(uint32_t processId) override {
+    return call<std::optional<ExecutableFile>>(kNetstatExecutableFile,
+                                               EncodeNetstatNumber(processId), DecodeExecutableFile)
         .value_or(std::nullopt);
   }
 

@@ -537,9 +537,9 @@ void NetstatPane::showConnectionProperties() {
 void NetstatPane::showProcessFileProperties() {
   if (selectedRecord(kNoItem) == nullptr) return;
   const uint32_t processId = ProcessIdOfCell(model_->cells(selectionMark())[kColumnProcess]);
-  callHost([&service = service_, processId] { return service.executablePath(processId); },
-           [this](const std::optional<std::string>& path) {
-             if (ShowFileProperties(this, path) == 0) {
+  callHost([&service = service_, processId] { return service.executableFile(processId); },
+           [this](const std::optional<ExecutableFile>& file) {
+             if (ShowFileProperties(this, file) == 0) {
                ShowError(this, "Failed To Get File Properties!");
              }
            });

@@ -34,8 +34,9 @@ class NetstatService : public NameService {
   virtual int killConnection(const EndpointRecord& record) = 0;
   // Ends the process with SIGKILL (TerminateProcessById).
   virtual TerminateResult terminateProcess(uint32_t processId) = 0;
-  // The path of the process's executable exactly as the host names it, or nothing.
-  virtual std::optional<std::string> executablePath(uint32_t processId) = 0;
+  // The process's executable file as the host's file system describes it; nothing when its path
+  // cannot be read or names no file.
+  virtual std::optional<ExecutableFile> executableFile(uint32_t processId) = 0;
   // The image path (`imagePath`) or the command line, read with `capacity` bytes.
   virtual ProcessText processText(uint32_t processId, bool imagePath, size_t capacity) = 0;
   // The resident set size in bytes; 0 when it cannot be read.

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 // Facts about another process, read from /proc/<pid> with this process's rights: its
 // executable, its command line, its memory; and ending it. Every call opens and closes what it
@@ -38,6 +39,22 @@ class ProcessHandle {
  private:
   int dir_ = -1;
 };
+
+// What a file system says of a process's executable file: what its properties window shows.
+struct ExecutableFile {
+  std::string path;           // exactly as the system names it
+  uint64_t size = 0;          // bytes
+  std::string owner;          // the name of its owner, empty when the user database has none
+  std::string group;          // the name of its group, likewise
+  uint32_t mode = 0;          // its permission bits (07777)
+  int64_t modifiedMs = 0;     // last modified, milliseconds since 1970 (UTC)
+  bool contentRead = false;   // whether it could be read, so `head` holds its first bytes
+  std::vector<uint8_t> head;  // at most kExecutableHeadSize, which tell its type
+};
+inline constexpr size_t kExecutableHeadSize = 16384;
+
+// The file at `path` as this process sees it; nothing when there is none (a deleted executable).
+std::optional<ExecutableFile> DescribeExecutableFile(const std::string& path);
 
 // The image path or the command line of the process into `buffer` of `capacity` bytes, as text
 // to show (control characters as '?'). Returns -1 when it cannot be read (no such process, or

@@ -1,5 +1,8 @@
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -88,6 +91,49 @@ int ReadProcessParameterOf(const ProcessHandle& process, int selector, char* buf
 uint64_t GetProcessWorkingSetOf(const ProcessHandle& process) {
   const std::optional<std::string> status = ReadProcFile(process, "status");
   return status ? ResidentBytesOfStatus(*status) : 0;
+}
+
+namespace {
+
+// The name of a user or group id in the system's databases, or empty.
+template <typename Entry, typename Lookup>
+std::string NameOf(uint32_t id, Lookup lookup, char* Entry::*name) {
+  std::vector<char> buffer(16384);
+  Entry entry{};
+  Entry* found = nullptr;
+  if (lookup(id, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
+      found->*name == nullptr) {
+    return {};
+  }
+  return found->*name;
+}
+
+}  // namespace
+
+std::optional<ExecutableFile> DescribeExecutableFile(const std::string& path) {
+  struct stat facts {};
+  if (stat(path.c_str(), &facts) != 0) return std::nullopt;
+  ExecutableFile file;
+  file.path = path;
+  file.size = uint64_t(facts.st_size);
+  file.owner = NameOf<passwd>(facts.st_uid, getpwuid_r, &passwd::pw_name);
+  file.group = NameOf<group>(facts.st_gid, getgrgid_r, &group::gr_name);
+  file.mode = uint32_t(facts.st_mode) & 07777;
+  file.modifiedMs = int64_t(facts.st_mtim.tv_sec) * 1000 + facts.st_mtim.tv_nsec / 1000000;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return file;
+  file.contentRead = true;
+  file.head.resize(kExecutableHeadSize);
+  size_t filled = 0;
+  while (filled < file.head.size()) {
+    const ssize_t n = read(fd, file.head.data() + filled, file.head.size() - filled);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    filled += size_t(n);
+  }
+  close(fd);
+  file.head.resize(filled);
+  return file;
 }
 
 TerminateResult TerminateProcessById(uint32_t processId) {

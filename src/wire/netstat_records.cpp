@@ -56,6 +56,9 @@ EndpointRecord TakeRecord(RecordReader& r) {
   return e;
 }
 
+// The longest user or group name either side takes.
+constexpr size_t kNameLimit = 1024;
+
 bool IsCapacity(uint32_t capacity) {
   return capacity > 0 && capacity <= kNetstatTextLimit;
 }
@@ -136,6 +139,39 @@ std::optional<std::optional<std::string>> DecodeNetstatText(const std::vector<ui
   if (present == 1) text = r.nextText(kNetstatTextLimit);
   if (!r.complete() || present > 1) return std::nullopt;
   return text;
+}
+
+std::vector<uint8_t> EncodeExecutableFile(const std::optional<ExecutableFile>& file) {
+  RecordWriter w;
+  w.u8(file ? 1 : 0);
+  if (!file) return w.take();
+  w.text(file->path).u64(file->size).text(file->owner).text(file->group).u32(file->mode);
+  w.u64(uint64_t(file->modifiedMs)).u8(file->contentRead ? 1 : 0).blob(file->head);
+  return w.take();
+}
+
+std::optional<std::optional<ExecutableFile>> DecodeExecutableFile(
+    const std::vector<uint8_t>& bytes) {
+  RecordReader r(bytes);
+  const uint8_t present = r.next8();
+  if (present == 0 && r.complete()) return std::optional<ExecutableFile>();
+  ExecutableFile file;
+  file.path = r.nextText(kNetstatTextLimit);
+  file.size = r.next64();
+  file.owner = r.nextText(kNameLimit);
+  file.group = r.nextText(kNameLimit);
+  file.mode = r.next32();
+  file.modifiedMs = int64_t(r.next64());
+  const uint8_t contentRead = r.next8();
+  file.contentRead = contentRead == 1;
+  file.head = r.nextBlob(kExecutableHeadSize);
+  // Nothing read has no bytes; a path is a whole path.
+  if (!r.complete() || present != 1 || contentRead > 1 || file.mode > 07777 ||
+      (!file.contentRead && !file.head.empty()) || file.path.empty() ||
+      file.path.find('\0') != std::string::npos) {
+    return std::nullopt;
+  }
+  return std::optional<ExecutableFile>(std::move(file));
 }
 
 std::vector<uint8_t> EncodeProcessTextAsked(const ProcessTextAsked& a) {

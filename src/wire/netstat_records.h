@@ -16,7 +16,7 @@
 inline constexpr uint16_t kNetstatEndpoints = 1;         // nothing -> batches
 inline constexpr uint16_t kNetstatKillConnection = 2;    // EndpointRecord -> errno
 inline constexpr uint16_t kNetstatTerminateProcess = 3;  // process id -> TerminateResult
-inline constexpr uint16_t kNetstatExecutablePath = 4;    // process id -> text or nothing
+inline constexpr uint16_t kNetstatExecutableFile = 4;    // process id -> ExecutableFile or nothing
 inline constexpr uint16_t kNetstatProcessText = 5;       // ProcessTextAsked -> ProcessText
 inline constexpr uint16_t kNetstatWorkingSet = 6;        // process id -> bytes
 inline constexpr uint16_t kNetstatServiceName = 7;       // ServiceNameAsked -> text or nothing
@@ -58,6 +58,11 @@ std::optional<TerminateResult> DecodeTerminateResult(const std::vector<uint8_t>&
 // The outer optional: whether the record could be read.
 std::vector<uint8_t> EncodeNetstatText(const std::optional<std::string>& text);
 std::optional<std::optional<std::string>> DecodeNetstatText(const std::vector<uint8_t>& bytes);
+
+// The outer optional: whether the record could be read.
+std::vector<uint8_t> EncodeExecutableFile(const std::optional<ExecutableFile>& file);
+std::optional<std::optional<ExecutableFile>> DecodeExecutableFile(
+    const std::vector<uint8_t>& bytes);
 
 std::vector<uint8_t> EncodeProcessTextAsked(const ProcessTextAsked& asked);
 std::optional<ProcessTextAsked> DecodeProcessTextAsked(const std::vector<uint8_t>& bytes);

@@ -12,9 +12,12 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
+#include <QMimeDatabase>
 #include <QPlainTextEdit>
 #include <QTableView>
 #include <QTest>
@@ -37,6 +40,7 @@
 #include "netstat/file_properties.h"
 #include "netstat/netstat_pane.h"
 #include "netstat/netstat_service.h"
+#include "netstat/proc_text.h"
 #include "netstat/process_info.h"
 #include "netstat/text_popup.h"
 #include "ping/ping_pane.h"
@@ -556,6 +560,16 @@ TEST_F(NetstatPaneTest, FilePropertiesAndTerminateProcess) {
   for (const QLabel* label : window->findChildren<QLabel*>()) labels << label->text();
   EXPECT_TRUE(labels.contains("socat")) << labels.join('|').toStdString();
   EXPECT_TRUE(labels.contains("/usr/bin")) << labels.join('|').toStdString();
+  // As this computer's file system and type database tell them.
+  const QFileInfo file(QStringLiteral("/usr/bin/socat"));
+  for (const QString& fact :
+       {QMimeDatabase().mimeTypeForFile(file).comment(),
+        QLocale::system().toString(file.lastModified(), QLocale::LongFormat), file.owner(),
+        QStringLiteral("%1 bytes")
+            .arg(QString::fromStdString(GroupThousands(uint64_t(file.size()))))}) {
+    EXPECT_TRUE(labels.contains(fact))
+        << fact.toStdString() << " in " << labels.join('|').toStdString();
+  }
   window->close();
   EXPECT_EQ(presenter_.count(), 0u);
 
@@ -795,7 +809,7 @@ class HeldNetstatHost : public NetstatService {
   TerminateResult terminateProcess(uint32_t) override {
     return held() ? TerminateResult::Terminated : TerminateResult::Failed;
   }
-  std::optional<std::string> executablePath(uint32_t) override {
+  std::optional<ExecutableFile> executableFile(uint32_t) override {
     held();
     return std::nullopt;
   }
