@@ -56,8 +56,9 @@ QString PermissionText(uint32_t mode) {
 // read.
 QString TypeText(const QString& path, const ExecutableFile& facts) {
   const QMimeDatabase types;
-  if (!facts.contentRead)
+  if (!facts.contentRead) {
     return types.mimeTypeForFile(path, QMimeDatabase::MatchExtension).comment();
+  }
   const QByteArray head(reinterpret_cast<const char*>(facts.head.data()),
                         qsizetype(facts.head.size()));
   return types.mimeTypeForFileNameAndData(path, head).comment();
