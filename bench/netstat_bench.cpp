@@ -8,8 +8,11 @@
 // Timed: building the snapshot alone (netlink dumps, every owner from /proc through
 // pelorin-helper), the same with the owners read in this process (root, no helper), and the
 // snapshot with the list filled and sorted (as a refresh shows it); the UI thread's part of a
-// refresh alone (the snapshot is built on a worker); `ss -tanp` and `ss -tan` writing to
-// /dev/null. Medians of several rounds; also the memory the snapshot holds.
+// refresh alone (the snapshot is built on a worker); the same snapshot through this build's
+// pelorin-agent over pipes (which asks its own helper), and a whole refresh of the pane in
+// process and through the agent (the Refresh button until the list shows the table); `ss -tanp`
+// and `ss -tan` writing to /dev/null. Medians of several rounds, the sides taking turns; also
+// the memory the snapshot holds. A side that cannot run ends the benchmark with its reason.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -28,10 +31,15 @@
 #include <string>
 #include <vector>
 
+#include "host/agent_host.h"
 #include "host/helper_client.h"
+#include "host/host.h"
+#include "host/local_netstat.h"
 #include "netstat/endpoint_model.h"
 #include "netstat/endpoint_source.h"
+#include "netstat/netstat_actions.h"
 #include "netstat/netstat_pane.h"
+#include "netstat/netstat_service.h"
 #include "shell/startup.h"
 
 namespace {
@@ -131,6 +139,22 @@ double TimeMs(const std::function<void()>& work) {
   return double(timer.nsecsElapsed()) / 1e6;
 }
 
+// The rows of a snapshot as the list shows them, in snapshot order.
+std::vector<std::string> ShownLines(const EndpointSnapshot& snapshot) {
+  std::vector<std::string> lines;
+  lines.reserve(snapshot.records.size());
+  for (const EndpointRecord& r : snapshot.records) lines.push_back(FormatRowLine(CellsOf(r)));
+  return lines;
+}
+
+// One press of Refresh until the list shows the new table.
+double RefreshMs(NetstatPane& pane) {
+  return TimeMs([&] {
+    pane.command(kNetstatRefreshId);
+    while (pane.refreshing()) QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+  });
+}
+
 size_t SsLines(const char* command) {
   FILE* pipe = popen(command, "r");
   if (pipe == nullptr) Fail("ss did not run");
@@ -155,7 +179,7 @@ int main(int argc, char** argv) {
   if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   PrepareApplication(app);
-  NetstatPane pane(nullptr);
+  NetstatPane pane(nullptr, WindowHost().netstat());
   pane.show();
   while (pane.refreshing()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 
@@ -177,11 +201,32 @@ int main(int argc, char** argv) {
   };
   if (owned(*snapshot) < connections * 2) Fail("the helper did not name every owner");
 
-  std::vector<double> ssp, ss, build, local, refresh, show, resort;
+  // The same table through the agent: the same rows, every owner named by the agent's helper.
+  std::string failure;
+  const std::unique_ptr<Host> agent = ConnectAgent({PELORIN_AGENT_PATH}, &failure);
+  if (!agent) Fail(("the agent did not start: " + failure).c_str());
+  NetstatService& remote = agent->netstat();
+  const auto agentSnapshot = remote.endpoints(nullptr);
+  if (!agentSnapshot) Fail("no snapshot through the agent");
+  if (owned(*agentSnapshot) < connections * 2) Fail("the agent's helper did not name every owner");
+  if (ShownLines(*agentSnapshot) != ShownLines(*snapshot)) {
+    Fail("the agent's rows are not this process's");
+  }
+  NetstatPane agentPane(nullptr, remote);
+  agentPane.show();
+  while (agentPane.refreshing()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  if (agentPane.model()->rowCount() < connections * 2) Fail("the agent's pane lacks the table");
+
+  std::vector<double> ssp, ss, build, local, refresh, show, resort, through, paneHere, paneThere;
   for (int round = 0; round < kRounds; ++round) {
     ssp.push_back(RunMs({"ss", "-tanp", nullptr}));
     ss.push_back(RunMs({"ss", "-tan", nullptr}));
     build.push_back(TimeMs([] { (void)BuildEndpointSnapshot(); }));
+    through.push_back(TimeMs([&] {
+      if (!remote.endpoints(nullptr)) Fail("a snapshot through the agent failed");
+    }));
+    paneHere.push_back(RefreshMs(pane));
+    paneThere.push_back(RefreshMs(agentPane));
     refresh.push_back(TimeMs([&] {
       pane.showSnapshot(BuildEndpointSnapshot());
       QCoreApplication::processEvents();  // the view lays out and paints the new rows
@@ -205,7 +250,10 @@ int main(int argc, char** argv) {
   }
 
   // The timed refresh must have shown the table, or it measured something else.
-  if (pane.model()->rowCount() < connections * 2) Fail("the pane's list does not hold the table");
+  if (pane.model()->rowCount() < connections * 2 ||
+      agentPane.model()->rowCount() < connections * 2) {
+    Fail("the pane's list does not hold the table");
+  }
   const double sspMs = Median(ssp);
   std::printf(
       "\nTCP endpoints: %zu (ss -tan lists %zu), IPv6 ones: %zu, all endpoints: %zu, %d rounds, "
@@ -217,6 +265,14 @@ int main(int argc, char** argv) {
               Median(build), Median(build) / sspMs);
   std::printf("  %-44s %8.1f ms  %5.2fx ss -tanp\n", "snapshot, owners read in this process",
               Median(local), Median(local) / sspMs);
+  std::printf("  %-44s %8.1f ms  %5.2fx ss -tanp  %5.2fx in process\n",
+              "snapshot through the agent over pipes", Median(through), Median(through) / sspMs,
+              Median(through) / Median(build));
+  std::printf("  %-44s %8.1f ms  %5.2fx ss -tanp\n", "Refresh of the pane, in process",
+              Median(paneHere), Median(paneHere) / sspMs);
+  std::printf("  %-44s %8.1f ms  %5.2fx ss -tanp  %5.2fx in process\n",
+              "Refresh of the pane through the agent", Median(paneThere), Median(paneThere) / sspMs,
+              Median(paneThere) / Median(paneHere));
   std::printf("  %-44s %8.1f ms  %5.2fx ss -tanp\n", "snapshot, list filled and sorted",
               Median(refresh), Median(refresh) / sspMs);
   std::printf("  %-44s %8.1f ms\n", "UI thread: list filled, sorted and painted", Median(show));

@@ -9,6 +9,7 @@
 #include "wire/dns_records.h"
 #include "wire/frame.h"
 #include "wire/names_records.h"
+#include "wire/netstat_records.h"
 
 namespace {
 
@@ -25,7 +26,41 @@ bool SameRecords(const DnsAnswer& a, const DnsAnswer& b) {
   return EncodeDnsAnswer(a) == EncodeDnsAnswer(b);
 }
 
+// Kinds 0x70 to 0x77: Netstat's records.
+void ReadNetstatPayload(uint8_t kind, const std::vector<uint8_t>& p) {
+  switch (kind % 8) {
+    case 0: {
+      std::vector<EndpointRecord> records;
+      if (DecodeEndpointBatch(p, records)) {
+        if (records.size() > kEndpointBatchRecords) __builtin_trap();
+        if (EncodeEndpointBatch(records, 0, records.size()) != p) __builtin_trap();
+      } else if (!records.empty()) {
+        __builtin_trap();  // a refused batch leaves nothing behind
+      }
+      break;
+    }
+    case 1:
+      RoundTrip(p, DecodeEndpointRecord, EncodeEndpointRecord);
+      break;
+    case 2:
+      RoundTrip(p, DecodeNetstatNumber, EncodeNetstatNumber);
+      RoundTrip(p, DecodeTerminateResult, EncodeTerminateResult);
+      break;
+    case 3:
+      RoundTrip(p, DecodeNetstatText, EncodeNetstatText);
+      RoundTrip(p, DecodeExecutableFile, EncodeExecutableFile);
+      break;
+    case 4:
+      RoundTrip(p, DecodeProcessTextAsked, EncodeProcessTextAsked);
+      RoundTrip(p, DecodeServiceNameAsked, EncodeServiceNameAsked);
+      break;
+    default:
+      RoundTrip(p, DecodeProcessText, EncodeProcessText);
+  }
+}
+
 void ReadPayload(uint8_t kind, const std::vector<uint8_t>& p) {
+  if ((kind & 0xF8) == 0x70) return ReadNetstatPayload(kind, p);
   switch (kind % 16) {
     case 0:
       if (const auto hello = DecodeHello(p.data(), p.size())) {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "netstat/endpoint_table.h"
 #include "netstat/process_info.h"
@@ -11,16 +12,16 @@
 // The system's endpoint tables: the kernel's socket-diagnostics dumps (NETLINK_SOCK_DIAG) of
 // IPv4 and IPv6 TCP and UDP sockets, with owners found in one pass over /proc/<pid>/fd.
 
-// Builds the snapshot of this moment; null when a table cannot be read. Safe on any thread. The
-// owners come from the privileged helper, which may look into every process; without it, from
-// the processes of this user.
-std::shared_ptr<const EndpointSnapshot> BuildEndpointSnapshot();
+// The TCP and UDP tables of this moment, each with its IPv4 sockets, then its IPv6 ones, in
+// table order (SortTableOrder); false when they cannot be read. Safe on any thread.
+bool ReadEndpointTables(std::vector<DiagSocket>& tcp, std::vector<DiagSocket>& udp);
+// The owners of the tables' sockets in the processes this process may look into (this user's,
+// or every process's with the privileges): one pass over /proc/<pid>/fd.
+EndpointOwners FindEndpointOwners(const std::vector<DiagSocket>& tcp,
+                                  const std::vector<DiagSocket>& udp);
 
-// Ends an established TCP connection through the helper: 0 on success, else the errno (EPERM
-// without a usable helper, ENOENT when no established connection has these ends).
-int DestroyTcpConnection(const EndpointRecord& record);
-
-// What the helper does for the two above, with its capabilities raised.
+// What the helper does for this computer's Netstat service (host/local_netstat.h), with its
+// capabilities raised.
 //
 // Finds the connection with these ends (ports in network byte order; both addresses of one
 // family) itself and destroys that very socket (SOCK_DESTROY, CAP_NET_ADMIN) when it is the one

@@ -17,7 +17,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "host/helper_client.h"
 #include "netstat/endpoint_source.h"
 #include "netstat/proc_text.h"
 #include "netstat/sock_diag_message.h"
@@ -192,54 +191,18 @@ bool DumpEndpoints(std::vector<DiagSocket>& tcp, std::vector<DiagSocket>& udp) {
          DumpSockets(diag, AF_INET6, IPPROTO_UDP, 4, udp);
 }
 
-// The owners the helper finds: every process's, where it holds the privileges.
-bool OwnersFromHelper(EndpointOwners& owners) {
-  HelperCall call(NewHelperRecord<HelperBareRecord>(kHelperOwners));
-  for (HelperReply reply; call.next(reply, -1, kHelperQuickTimeoutMs) == 0;) {
-    if (reply.type() == kHelperOwnerPairs) {
-      const auto pairs = reply.as<HelperOwnerPairsReply>();
-      for (uint32_t i = 0; i < pairs.count; ++i) {
-        owners.processOfInode.emplace(pairs.pairs[i].inode, pairs.pairs[i].processId);
-      }
-    } else if (reply.type() == kHelperOwnerNames) {
-      const auto names = reply.as<HelperOwnerNamesReply>();
-      for (uint32_t i = 0; i < names.count; ++i) {
-        owners.nameOfProcess.emplace(names.names[i].processId,
-                                     std::string(names.names[i].name, names.names[i].length));
-      }
-    } else {
-      return reply.type() == kHelperStatus && reply.error() == 0;
-    }
-  }
-  return false;
-}
-
 }  // namespace
 
-std::shared_ptr<const EndpointSnapshot> BuildEndpointSnapshot() {
-  try {
-    std::vector<DiagSocket> tcp;
-    std::vector<DiagSocket> udp;
-    if (!DumpEndpoints(tcp, udp)) return nullptr;
-    SortTableOrder(tcp);
-    SortTableOrder(udp);
-    EndpointOwners owners;
-    if (!OwnersFromHelper(owners)) owners = OwnersOf(tcp, udp);
-    return std::make_shared<const EndpointSnapshot>(AssembleSnapshot(tcp, udp, owners));
-  } catch (const std::bad_alloc&) {
-    return nullptr;  // reported as the failed refresh it is
-  }
+bool ReadEndpointTables(std::vector<DiagSocket>& tcp, std::vector<DiagSocket>& udp) {
+  if (!DumpEndpoints(tcp, udp)) return false;
+  SortTableOrder(tcp);
+  SortTableOrder(udp);
+  return true;
 }
 
-int DestroyTcpConnection(const EndpointRecord& record) {
-  auto request = NewHelperRecord<HelperKillRequest>(kHelperKill);
-  request.local = WireAddressOf(LocalAddressOf(record));
-  request.remote = WireAddressOf(RemoteAddressOf(record));
-  request.localPort = static_cast<uint16_t>(record.localPort & 0xFFFF);
-  request.remotePort = static_cast<uint16_t>(record.remotePort & 0xFFFF);
-  HelperCall call(request);
-  HelperReply reply;
-  return HelperCall::Finish(call, reply, kHelperQuickTimeoutMs);
+EndpointOwners FindEndpointOwners(const std::vector<DiagSocket>& tcp,
+                                  const std::vector<DiagSocket>& udp) {
+  return OwnersOf(tcp, udp);
 }
 
 int DestroyEstablishedConnection(const IpAddress& localAddress, uint16_t localPort,

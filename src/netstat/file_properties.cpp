@@ -14,7 +14,6 @@
 #include <QUrl>
 
 #include "netstat/proc_text.h"
-#include "netstat/process_info.h"
 #include "shell/dialog_units.h"
 
 namespace {
@@ -42,18 +41,31 @@ bool AskFileManager(const QString& path) {
   return bus.send(call);
 }
 
-QString PermissionText(QFile::Permissions p) {
-  const std::pair<QFile::Permission, char> bits[] = {
-      {QFile::ReadOwner, 'r'}, {QFile::WriteOwner, 'w'}, {QFile::ExeOwner, 'x'},
-      {QFile::ReadGroup, 'r'}, {QFile::WriteGroup, 'w'}, {QFile::ExeGroup, 'x'},
-      {QFile::ReadOther, 'r'}, {QFile::WriteOther, 'w'}, {QFile::ExeOther, 'x'}};
+// The owner's, the group's and the others' read, write and execute bits.
+QString PermissionText(uint32_t mode) {
   QString text;
-  for (const auto& [bit, letter] : bits) text += (p & bit) ? QChar::fromLatin1(letter) : u'-';
+  for (int shift = 6; shift >= 0; shift -= 3) {
+    text += (mode >> shift) & 4 ? u'r' : u'-';
+    text += (mode >> shift) & 2 ? u'w' : u'-';
+    text += (mode >> shift) & 1 ? u'x' : u'-';
+  }
   return text;
 }
 
-// The program's own properties window: what the file system says about the file.
-void ShowOwnProperties(QWidget* owner, const QFileInfo& file) {
+// Its type as the file's name and first bytes tell it; by its name alone when it could not be
+// read.
+QString TypeText(const QString& path, const ExecutableFile& facts) {
+  const QMimeDatabase types;
+  if (!facts.contentRead) {
+    return types.mimeTypeForFile(path, QMimeDatabase::MatchExtension).comment();
+  }
+  const QByteArray head(reinterpret_cast<const char*>(facts.head.data()),
+                        qsizetype(facts.head.size()));
+  return types.mimeTypeForFileNameAndData(path, head).comment();
+}
+
+// The program's own properties window: what the host's file system says about the file.
+void ShowOwnProperties(QWidget* owner, const QFileInfo& file, const ExecutableFile& facts) {
   auto* dialog = new QDialog(owner);
   dialog->setObjectName(QString::fromLatin1(kFilePropertiesWindowName));
   dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -68,13 +80,13 @@ void ShowOwnProperties(QWidget* owner, const QFileInfo& file) {
   };
   row("Name:", file.fileName());
   row("Location:", file.absolutePath());
-  row("Type:", QMimeDatabase().mimeTypeForFile(file).comment());
-  row("Size:",
-      QString::fromStdString(GroupThousands(uint64_t(file.size()))) + QStringLiteral(" bytes"));
-  row("Owner:", file.owner());
-  row("Group:", file.group());
-  row("Permissions:", PermissionText(file.permissions()));
-  row("Modified:", QLocale::system().toString(file.lastModified(), QLocale::LongFormat));
+  row("Type:", TypeText(file.absoluteFilePath(), facts));
+  row("Size:", QString::fromStdString(GroupThousands(facts.size)) + QStringLiteral(" bytes"));
+  row("Owner:", QString::fromLocal8Bit(facts.owner.data(), qsizetype(facts.owner.size())));
+  row("Group:", QString::fromLocal8Bit(facts.group.data(), qsizetype(facts.group.size())));
+  row("Permissions:", PermissionText(facts.mode));
+  row("Modified:", QLocale::system().toString(QDateTime::fromMSecsSinceEpoch(facts.modifiedMs),
+                                              QLocale::LongFormat));
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
   QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
   form->addRow(buttons);
@@ -83,12 +95,11 @@ void ShowOwnProperties(QWidget* owner, const QFileInfo& file) {
 
 }  // namespace
 
-int ShowFileProperties(QWidget* owner, uint32_t processId) {
-  const std::optional<std::string> path = ReadExecutablePath(processId);
-  if (!path) return 0;
-  const QFileInfo file(QString::fromLocal8Bit(path->data(), qsizetype(path->size())));
-  if (!file.exists()) return 0;  // a deleted executable: nothing to show
-  if (!AskFileManager(file.absoluteFilePath())) ShowOwnProperties(owner, file);
+int ShowFileProperties(QWidget* owner, const std::optional<ExecutableFile>& facts) {
+  if (!facts) return 0;  // no path, or a deleted executable: nothing to show
+  // Its name and folder only: the path is the host's, never looked up here.
+  const QFileInfo file(QString::fromLocal8Bit(facts->path.data(), qsizetype(facts->path.size())));
+  if (!AskFileManager(file.absoluteFilePath())) ShowOwnProperties(owner, file, *facts);
   return 1;
 }
 

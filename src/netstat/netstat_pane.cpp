@@ -21,10 +21,10 @@
 #include "capture/capture_pane.h"
 #include "dns/dns_pane.h"
 #include "netstat/endpoint_model.h"
-#include "netstat/endpoint_source.h"
 #include "netstat/file_properties.h"
 #include "netstat/netstat_actions.h"
-#include "netstat/process_info.h"
+#include "netstat/netstat_service.h"
+#include "netstat/proc_text.h"
 #include "netstat/text_popup.h"
 #include "ping/ping_pane.h"
 #include "shell/controls.h"
@@ -32,7 +32,6 @@
 #include "shell/output.h"
 #include "shell/output_menu.h"
 #include "shell/output_text_size.h"
-#include "sys/resolve_host.h"
 #include "shell/ui_thread.h"
 #include "shell/worker_thread.h"
 
@@ -108,20 +107,24 @@ bool IsElided(const QTableView* list, const QModelIndex& index) {
   return CellWidthFor(list, text.constData()) > list->columnWidth(index.column());
 }
 
-const PropertyLookups& SystemPropertyLookups() {
-  static const PropertyLookups lookups{
-      [](const std::string& address) -> std::optional<std::string> {
+// The lookups of Connection Properties, asked of the host (on a worker); a name lookup ends at
+// once when the run is cancelled.
+PropertyLookups HostPropertyLookups(NetstatService& service, const RunToken* token) {
+  return PropertyLookups{
+      [&service, token](const std::string& address) -> std::optional<std::string> {
         char name[kInputCapacity];
-        if (ResolveHost(address.c_str(), name, sizeof name) == 0) return std::nullopt;
+        if (service.resolveHost(address.c_str(), name, sizeof name, token) == 0) {
+          return std::nullopt;
+        }
         return std::string(name);
       },
-      ServiceNameOfPort,
-      [](uint32_t pid, bool imagePath, char* buffer, size_t capacity) {
-        return ReadProcessParameter(pid, imagePath ? kSelectImagePath : kSelectCommandLine, buffer,
-                                    capacity);
+      [&service](uint16_t port, bool udp) { return service.serviceName(port, udp); },
+      [&service](uint32_t pid, bool imagePath, char* buffer, size_t capacity) {
+        const ProcessText answer = service.processText(pid, imagePath, capacity);
+        if (answer.result >= 0) CopyBounded(answer.text, buffer, capacity);
+        return answer.result;
       },
-      GetProcessWorkingSet};
-  return lookups;
+      [&service](uint32_t pid) { return service.workingSet(pid); }};
 }
 
 void Ask(QWidget* owner, const char* text, MessageIcon icon, MessageButtons buttons,
@@ -150,7 +153,19 @@ bool SameEndpoint(const EndpointRecord* a, const EndpointRecord& b) {
 
 }  // namespace
 
-NetstatPane::NetstatPane(QWidget* mainWindow) : ModulePane(mainWindow) {
+template <typename Call, typename Done>
+void NetstatPane::callHost(Call call, Done done) {
+  ++acting_;
+  CallOffUiThread(this, std::move(call),
+                  [this, token = actions_, done = std::move(done)](const auto& result) {
+                    if (token->cancelled()) return;  // closed meanwhile
+                    --acting_;
+                    done(result);
+                  });
+}
+
+NetstatPane::NetstatPane(QWidget* mainWindow, NetstatService& service)
+    : ModulePane(mainWindow), service_(service), actions_(NewRunToken()) {
   buildControls();
   RefreshNetstat();
 }
@@ -355,6 +370,9 @@ void NetstatPane::closeModule() {
     run->reset();
   }
   refreshAgain_ = false;
+  actions_->cancel();  // what they answer is never shown
+  actions_ = NewRunToken();
+  acting_ = 0;
 }
 
 void NetstatPane::RefreshNetstat() {
@@ -365,8 +383,8 @@ void NetstatPane::RefreshNetstat() {
   build_ = NewRunToken();
   const bool started = StartWorkerThread(
       this,
-      [pane = this, token = build_] {
-        std::shared_ptr<const EndpointSnapshot> snapshot = BuildEndpointSnapshot();
+      [pane = this, &service = service_, token = build_] {
+        std::shared_ptr<const EndpointSnapshot> snapshot = service.endpoints(token.get());
         RunOnUiThread(token, [&] { pane->finishRefresh(token, std::move(snapshot)); });
       },
       [] {});
@@ -504,8 +522,10 @@ void NetstatPane::showConnectionProperties() {
   properties_ = NewRunToken();
   StartWorkerThread(
       this,
-      [pane = this, token = properties_, cells = model_->cells(selectionMark())] {
-        const std::string text = BuildConnectionProperties(cells, SystemPropertyLookups());
+      [pane = this, &service = service_, token = properties_,
+       cells = model_->cells(selectionMark())] {
+        const std::string text =
+            BuildConnectionProperties(cells, HostPropertyLookups(service, token.get()));
         RunOnUiThread(token, [&] {
           pane->properties_.reset();
           ShowTextPopup(pane, QStringLiteral("Connection Properties :"), text);
@@ -517,7 +537,12 @@ void NetstatPane::showConnectionProperties() {
 void NetstatPane::showProcessFileProperties() {
   if (selectedRecord(kNoItem) == nullptr) return;
   const uint32_t processId = ProcessIdOfCell(model_->cells(selectionMark())[kColumnProcess]);
-  if (ShowFileProperties(this, processId) == 0) ShowError(this, "Failed To Get File Properties!");
+  callHost([&service = service_, processId] { return service.executableFile(processId); },
+           [this](const std::optional<ExecutableFile>& file) {
+             if (ShowFileProperties(this, file) == 0) {
+               ShowError(this, "Failed To Get File Properties!");
+             }
+           });
 }
 
 void NetstatPane::killConnection() {
@@ -531,18 +556,23 @@ void NetstatPane::killConnection() {
   // A refresh may replace the rows while the question is up: the endpoint is kept by value.
   const EndpointRecord endpoint = *selected;
   if (!Confirmed(this, "Terminate Connection?")) return;
-  if (DestroyTcpConnection(endpoint) != 0) {
-    ShowError(this, "Failed To Kill Connection!");
-    return;
-  }
-  // The row that shows the killed endpoint goes: the one the command started on, unless a
-  // refresh has moved it meanwhile.
-  int gone = SameEndpoint(model_->record(row), endpoint) ? row : -1;
-  for (int r = 0; gone < 0 && r < model_->rowCount(); ++r) {
-    if (SameEndpoint(model_->record(r), endpoint)) gone = r;
-  }
-  model_->removeEndpointRow(gone);
-  Ask(this, "Connection Terminated.", MessageIcon::Information, MessageButtons::Ok, nullptr);
+  // The helper may take up to its 10 seconds.
+  callHost([&service = service_, endpoint] { return service.killConnection(endpoint); },
+           [this, row, endpoint](int error) {
+             if (error != 0) {
+               ShowError(this, "Failed To Kill Connection!");
+               return;
+             }
+             // The row that shows the killed endpoint goes: the one the command started on,
+             // unless a refresh has moved it meanwhile.
+             int gone = SameEndpoint(model_->record(row), endpoint) ? row : -1;
+             for (int r = 0; gone < 0 && r < model_->rowCount(); ++r) {
+               if (SameEndpoint(model_->record(r), endpoint)) gone = r;
+             }
+             model_->removeEndpointRow(gone);
+             Ask(this, "Connection Terminated.", MessageIcon::Information, MessageButtons::Ok,
+                 nullptr);
+           });
 }
 
 void NetstatPane::terminateProcess() {
@@ -550,17 +580,20 @@ void NetstatPane::terminateProcess() {
   if (selected == nullptr) return;
   const uint32_t processId = selected->processId;
   if (!Confirmed(this, "Terminate Process?")) return;
-  switch (TerminateProcessById(processId)) {
-    case TerminateResult::CannotOpen:
-      ShowError(this, "Unable To Terminate The Process!");
-      return;
-    case TerminateResult::Failed:
-      ShowError(this, "Failed To Terminate The Process!");
-      break;
-    case TerminateResult::Terminated:
-      break;
-  }
-  afterTerminate_->start();
+  callHost([&service = service_, processId] { return service.terminateProcess(processId); },
+           [this](TerminateResult result) {
+             switch (result) {
+               case TerminateResult::CannotOpen:
+                 ShowError(this, "Unable To Terminate The Process!");
+                 return;
+               case TerminateResult::Failed:
+                 ShowError(this, "Failed To Terminate The Process!");
+                 break;
+               case TerminateResult::Terminated:
+                 break;
+             }
+             afterTerminate_->start();
+           });
 }
 
 void NetstatPane::sendTo(int command) {
@@ -588,8 +621,4 @@ void NetstatPane::copyList() {
     return;
   }
   CopyTextToClipboard(text.c_str());
-}
-
-ModulePane* CreateNetstatPane(QWidget* mainWindow) {
-  return new NetstatPane(mainWindow);
 }

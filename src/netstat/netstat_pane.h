@@ -7,6 +7,7 @@
 #include "sys/run_token.h"
 
 class EndpointModel;
+class NetstatService;
 class QComboBox;
 class QRadioButton;
 class QTableView;
@@ -36,12 +37,13 @@ inline constexpr int kCmdCopyIp = 40034;
 // The Netstat module: the system's TCP and UDP endpoints (IPv4 and IPv6) with their owners,
 // filtered, sorted by a clicked column and refreshed on request or on a timer, with per-row
 // commands in a context menu. The tables are gathered on a worker thread; the list shows one
-// snapshot.
+// snapshot. The pane reaches its machine only through `service`: every call to it is made off the
+// UI thread, and the pane shows what comes back when it comes.
 class NetstatPane : public ModulePane {
   Q_OBJECT
 
  public:
-  explicit NetstatPane(QWidget* mainWindow);
+  NetstatPane(QWidget* mainWindow, NetstatService& service);
   ~NetstatPane() override;
 
   void command(int id) override;
@@ -52,6 +54,9 @@ class NetstatPane : public ModulePane {
   // leaves the list as it was. Asked again while gathering, it gathers once more afterwards.
   void RefreshNetstat();
   bool refreshing() const { return build_ != nullptr; }
+  // Whether a command's call to the host (File Properties, Kill Connection, Terminate Process)
+  // is under way: its answer is still to be shown.
+  bool acting() const { return acting_ > 0; }
   // What a refresh does once the tables are there.
   void showSnapshot(std::shared_ptr<const EndpointSnapshot> snapshot);
 
@@ -85,6 +90,12 @@ class NetstatPane : public ModulePane {
   void terminateProcess();
   void sendTo(int command);
   void copyList();
+  // Makes `call` (which returns a value) off the UI thread and gives its result to `done` on the
+  // UI thread, unless the pane was closed meanwhile.
+  template <typename Call, typename Done>
+  void callHost(Call call, Done done);
+
+  NetstatService& service_;
 
   EndpointModel* model_ = nullptr;
   QTableView* list_ = nullptr;
@@ -98,6 +109,6 @@ class NetstatPane : public ModulePane {
   RunTokenPtr build_;  // the gathering under way, or null
   bool refreshAgain_ = false;
   RunTokenPtr properties_;  // the Connection Properties text being gathered, or null
+  RunTokenPtr actions_;     // the commands' calls under way; cancelled when the pane closes
+  int acting_ = 0;          // how many of them
 };
-
-ModulePane* CreateNetstatPane(QWidget* mainWindow);

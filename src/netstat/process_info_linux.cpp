@@ -1,5 +1,8 @@
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,7 +11,6 @@
 #include <cstring>
 #include <vector>
 
-#include "host/helper_client.h"
 #include "netstat/proc_text.h"
 #include "netstat/process_info.h"
 
@@ -52,52 +54,7 @@ std::string DisplayPath(std::string path) {
   return path;
 }
 
-// A fact read by the helper; nothing when it cannot answer.
-std::optional<HelperFactReply> FactFromHelper(uint32_t processId, HelperFact fact,
-                                              uint32_t capacity) {
-  if (!IsProcessId(processId)) return std::nullopt;
-  auto request = NewHelperRecord<HelperFactRequest>(kHelperFact);
-  request.processId = processId;
-  request.fact = fact;
-  request.capacity = capacity;
-  HelperCall call(request);
-  HelperReply reply;
-  if (HelperCall::Finish(call, reply, kHelperQuickTimeoutMs) != 0 ||
-      reply.type() != kHelperFactResult) {
-    return std::nullopt;
-  }
-  const auto answer = reply.as<HelperFactReply>();
-  if (answer.result < 0) return std::nullopt;
-  return answer;
-}
-
 }  // namespace
-
-std::optional<std::string> ReadExecutablePath(uint32_t processId) {
-  if (const auto fact = FactFromHelper(processId, kFactExecutablePath, kFactTextLimit)) {
-    return std::string(fact->text, fact->length);
-  }
-  return ReadExecutablePathOf(ProcessHandle(processId));
-}
-
-int ReadProcessParameter(uint32_t processId, int selector, char* buffer, size_t capacity) {
-  if (buffer == nullptr || capacity == 0) return -1;
-  const HelperFact fact = selector == kSelectCommandLine ? kFactCommandLine : kFactImagePath;
-  if (capacity <= kFactTextLimit) {
-    const auto answer = FactFromHelper(processId, fact, uint32_t(capacity));
-    if (answer && answer->length < capacity) {
-      std::memcpy(buffer, answer->text, answer->length);
-      buffer[answer->length] = '\0';
-      return answer->result;
-    }
-  }
-  return ReadProcessParameterOf(ProcessHandle(processId), selector, buffer, capacity);
-}
-
-uint64_t GetProcessWorkingSet(uint32_t processId) {
-  if (const auto fact = FactFromHelper(processId, kFactWorkingSet, 0)) return fact->workingSet;
-  return GetProcessWorkingSetOf(ProcessHandle(processId));
-}
 
 ProcessHandle::ProcessHandle(uint32_t processId) {
   if (!IsProcessId(processId)) return;
@@ -134,6 +91,49 @@ int ReadProcessParameterOf(const ProcessHandle& process, int selector, char* buf
 uint64_t GetProcessWorkingSetOf(const ProcessHandle& process) {
   const std::optional<std::string> status = ReadProcFile(process, "status");
   return status ? ResidentBytesOfStatus(*status) : 0;
+}
+
+namespace {
+
+// The name of a user or group id in the system's databases, or empty.
+template <typename Entry, typename Lookup>
+std::string NameOf(uint32_t id, Lookup lookup, char* Entry::*name) {
+  std::vector<char> buffer(16384);
+  Entry entry{};
+  Entry* found = nullptr;
+  if (lookup(id, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
+      found->*name == nullptr) {
+    return {};
+  }
+  return found->*name;
+}
+
+}  // namespace
+
+std::optional<ExecutableFile> DescribeExecutableFile(const std::string& path) {
+  struct stat facts {};
+  if (stat(path.c_str(), &facts) != 0) return std::nullopt;
+  ExecutableFile file;
+  file.path = path;
+  file.size = uint64_t(facts.st_size);
+  file.owner = NameOf<passwd>(facts.st_uid, getpwuid_r, &passwd::pw_name);
+  file.group = NameOf<group>(facts.st_gid, getgrgid_r, &group::gr_name);
+  file.mode = uint32_t(facts.st_mode) & 07777;
+  file.modifiedMs = int64_t(facts.st_mtim.tv_sec) * 1000 + facts.st_mtim.tv_nsec / 1000000;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return file;
+  file.contentRead = true;
+  file.head.resize(kExecutableHeadSize);
+  size_t filled = 0;
+  while (filled < file.head.size()) {
+    const ssize_t n = read(fd, file.head.data() + filled, file.head.size() - filled);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    filled += size_t(n);
+  }
+  close(fd);
+  file.head.resize(filled);
+  return file;
 }
 
 TerminateResult TerminateProcessById(uint32_t processId) {

@@ -12,6 +12,7 @@
 #include "netstat/netstat_actions.h"
 #include "netstat/proc_text.h"
 #include "netstat/sock_diag_message.h"
+#include "wire/netstat_records.h"
 
 namespace {
 
@@ -444,6 +445,41 @@ TEST(NetstatActions, LongProcessTextsAreCutNotDenied) {
       Cells(Tcp("127.0.0.1", 53, "127.0.0.1", 53, kTcpEstablished, "java", 42)), fake.lookups());
   EXPECT_EQ(text.size(), kPropertiesCapacity - 1);
   EXPECT_EQ(text.find("Memory Usage"), std::string::npos);
+}
+
+// The endpoints as the agent sends them: a batch reads back as the rows it was made of, byte for
+// byte; a batch that lies (a name that could break a line, a count beyond its records, a state
+// no table has) is refused whole and leaves the rows taken so far as they were.
+TEST(NetstatRecords, BatchesReadBackAndLiesAreRefused) {
+  const std::vector<EndpointRecord> records = {
+      Tcp("127.0.12.12", 40000, "127.0.12.11", 8080, kTcpEstablished, "socat", 4242),
+      Tcp6("::1", 22, "::", 0, kTcpListening), Udp("0.0.0.0", 53, "\xE9t\xE9", 7)};
+  std::vector<EndpointRecord> taken;
+  ASSERT_TRUE(DecodeEndpointBatch(EncodeEndpointBatch(records, 0, records.size()), taken));
+  ASSERT_TRUE(DecodeEndpointBatch(EncodeEndpointBatch(records, 1, 2), taken));
+  ASSERT_EQ(taken.size(), 4u);
+  for (size_t i = 0; i < taken.size(); ++i) {
+    const EndpointRecord& sent = records[i < 3 ? i : 1];
+    EXPECT_EQ(Cells(taken[i]), Cells(sent)) << i;
+    EXPECT_EQ(taken[i].remotePort, sent.remotePort) << i;
+  }
+
+  const std::vector<uint8_t> good = EncodeEndpointBatch(records, 0, 1);
+  ASSERT_EQ(good.size(), 4u + 20u + 5u);  // the count, the record's fields, "socat"
+  std::vector<uint8_t> newline = good;
+  newline[4 + 20 + 2] = '\n';
+  std::vector<uint8_t> counted = good;
+  counted[3] = 2;  // two records, one there
+  std::vector<uint8_t> state = good;
+  state[4 + 2] = uint8_t(kTcpDeleteTcb + 1);
+  std::vector<uint8_t> longer = good;
+  longer.push_back(0);
+  for (const auto& lie : {newline, counted, state, longer}) {
+    EXPECT_FALSE(DecodeEndpointBatch(lie, taken));
+    EXPECT_EQ(taken.size(), 4u);
+  }
+  EXPECT_FALSE(DecodeEndpointRecord(newline).has_value());
+  EXPECT_EQ(Cells(*DecodeEndpointRecord(EncodeEndpointRecord(records[2]))), Cells(records[2]));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -11,26 +12,35 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
+#include <QMimeDatabase>
 #include <QPlainTextEdit>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <regex>
+#include <thread>
 
 #include "capture/capture_pane.h"
 #include "dns/dns_pane.h"
+#include "host/host.h"
+#include "host/local_netstat.h"
 #include "loopback_sockets.h"
 #include "netstat/endpoint_model.h"
-#include "netstat/endpoint_source.h"
 #include "netstat/file_properties.h"
 #include "netstat/netstat_pane.h"
+#include "netstat/netstat_service.h"
+#include "netstat/proc_text.h"
 #include "netstat/process_info.h"
 #include "netstat/text_popup.h"
 #include "ping/ping_pane.h"
@@ -57,6 +67,11 @@ std::string Me() {
 
 bool WaitRefreshed(NetstatPane& pane) {
   return WaitUntil([&] { return !pane.refreshing(); }, 10000);
+}
+
+// A command's call to the host is answered off the UI thread.
+bool WaitActed(NetstatPane& pane) {
+  return WaitUntil([&] { return !pane.acting(); }, 15000);
 }
 
 void Refresh(NetstatPane& pane) {
@@ -116,7 +131,7 @@ class NetstatPaneTest : public ::testing::Test {
     client_ = Connect(kClient, listener_, kServer, port_, &server_);
     udp_ = UdpSocket("127.0.0.1", &udpPort_);
     ASSERT_TRUE(listener_ >= 0 && client_ >= 0 && server_ >= 0 && udp_ >= 0);
-    pane_ = std::make_unique<NetstatPane>(&main_);
+    pane_ = std::make_unique<NetstatPane>(&main_, WindowHost().netstat());
     main_.resize(pane_->size());
     main_.show();
     pane_->show();
@@ -141,6 +156,7 @@ class NetstatPaneTest : public ::testing::Test {
     ASSERT_GE(row, 0);
     Select(pane(), row);
     pane().command(command);
+    EXPECT_TRUE(WaitActed(pane()));
   }
 
   RecordingPresenter presenter_;
@@ -302,17 +318,38 @@ TEST_F(NetstatPaneTest, AFailedRefreshKeepsTheRows) {
   rlimit limit{};
   getrlimit(RLIMIT_NOFILE, &limit);
   const rlimit saved = limit;
-  const int lowestFree = fcntl(0, F_DUPFD, 0);
-  close(lowestFree);
-  limit.rlim_cur = rlim_t(lowestFree);
-  setrlimit(RLIMIT_NOFILE, &limit);
-  // Another thread may have closed a descriptor below the limit since: every free one is taken.
   std::vector<int> taken;
-  for (int fd; (fd = dup(0)) >= 0;) taken.push_back(fd);
+  pid_t agent = 0;
+  if (ThroughAgent()) {
+    // The tables are read on the agent's side: its limit goes below its lowest free descriptor.
+    agent = ChildStartedFrom(PELORIN_AGENT_PATH);
+    ASSERT_GT(agent, 0);
+    ASSERT_EQ(prlimit(agent, RLIMIT_NOFILE, nullptr, &limit), 0);
+    int lowestFree = 0;
+    while (std::filesystem::exists("/proc/" + std::to_string(agent) + "/fd/" +
+                                   std::to_string(lowestFree))) {
+      ++lowestFree;
+    }
+    rlimit lowered = limit;
+    lowered.rlim_cur = rlim_t(lowestFree);
+    ASSERT_EQ(prlimit(agent, RLIMIT_NOFILE, &lowered, nullptr), 0);
+  } else {
+    const int lowestFree = fcntl(0, F_DUPFD, 0);
+    close(lowestFree);
+    limit.rlim_cur = rlim_t(lowestFree);
+    setrlimit(RLIMIT_NOFILE, &limit);
+    // Another thread may have closed a descriptor below the limit since: every free one is
+    // taken.
+    for (int fd; (fd = dup(0)) >= 0;) taken.push_back(fd);
+  }
   pane().command(kNetstatRefreshId);
   const bool ended = WaitRefreshed(pane());
   for (const int fd : taken) close(fd);
-  setrlimit(RLIMIT_NOFILE, &saved);
+  if (agent > 0) {
+    prlimit(agent, RLIMIT_NOFILE, &limit, nullptr);
+  } else {
+    setrlimit(RLIMIT_NOFILE, &saved);
+  }
   ASSERT_TRUE(ended);
   EXPECT_EQ(presenter_.texts(), std::vector<std::string>{"Netstat Memory Allocation Error!"});
   std::vector<RowCells> after;
@@ -523,6 +560,16 @@ TEST_F(NetstatPaneTest, FilePropertiesAndTerminateProcess) {
   for (const QLabel* label : window->findChildren<QLabel*>()) labels << label->text();
   EXPECT_TRUE(labels.contains("socat")) << labels.join('|').toStdString();
   EXPECT_TRUE(labels.contains("/usr/bin")) << labels.join('|').toStdString();
+  // As this computer's file system and type database tell them.
+  const QFileInfo file(QStringLiteral("/usr/bin/socat"));
+  for (const QString& fact :
+       {QMimeDatabase().mimeTypeForFile(file).comment(),
+        QLocale::system().toString(file.lastModified(), QLocale::LongFormat), file.owner(),
+        QStringLiteral("%1 bytes")
+            .arg(QString::fromStdString(GroupThousands(uint64_t(file.size()))))}) {
+    EXPECT_TRUE(labels.contains(fact))
+        << fact.toStdString() << " in " << labels.join('|').toStdString();
+  }
   window->close();
   EXPECT_EQ(presenter_.count(), 0u);
 
@@ -689,6 +736,7 @@ TEST_F(NetstatPaneTest, Ipv6RowsAndTheirCommands) {
   presenter_.clear();
   Select(*netstat, row(connected, listening));
   netstat->command(kCmdKillConnection);
+  ASSERT_TRUE(WaitActed(*netstat));
   EXPECT_EQ(presenter_.texts(),
             (std::vector<std::string>{"Terminate Connection?", "Connection Terminated."}));
   EXPECT_EQ(row(connected, listening), -1);
@@ -700,11 +748,146 @@ TEST_F(NetstatPaneTest, Ipv6RowsAndTheirCommands) {
   for (const int fd : {listener, client, server, mapped}) close(fd);
 }
 
+// Through an agent that stops answering (held with SIGSTOP): the window never waits for it. A
+// refresh, Kill Connection and File Properties wait off the UI thread while the list keeps its
+// rows and the commands that need no host act at once; closed, the pane shows nothing of them,
+// even once answered, and the next refresh goes through.
+TEST_F(NetstatPaneTest, AStalledAgentNeverHoldsTheWindow) {
+  if (!ThroughAgent()) GTEST_SKIP() << "the window's host is this computer";
+  const pid_t agent = ChildStartedFrom(PELORIN_AGENT_PATH);
+  ASSERT_GT(agent, 0);
+  const int rows = pane().model()->rowCount();
+  const int row = clientRow();
+  ASSERT_GE(row, 0);
+  ASSERT_EQ(kill(agent, SIGSTOP), 0);
+  struct Continued {
+    pid_t agent;
+    ~Continued() { kill(agent, SIGCONT); }
+  } continued{agent};
+  pane().command(kNetstatRefreshId);
+  Select(pane(), row);
+  pane().command(kCmdKillConnection);
+  pane().command(kCmdFileProperties);
+  ServeEvents(100);
+  EXPECT_TRUE(pane().refreshing());
+  EXPECT_TRUE(pane().acting());
+  pane().command(kCmdCopyLine);
+  EXPECT_EQ(Clipboard(), FormatRowLine(pane().model()->cells(row)));
+  EXPECT_EQ(pane().model()->rowCount(), rows);
+  pane().closeModule();
+  EXPECT_FALSE(pane().refreshing());
+  EXPECT_FALSE(pane().acting());
+  ASSERT_EQ(kill(agent, SIGCONT), 0);
+  ServeEvents(500);
+  EXPECT_EQ(presenter_.texts(), std::vector<std::string>{"Terminate Connection?"});
+  Refresh(pane());
+  EXPECT_GE(listenerRow(), 0);
+}
+
+// A host of the test's own whose answers wait until the test lets them go (two seconds at
+// most, so a pane that waited on the UI thread fails instead of hanging): one established
+// connection of one process.
+class HeldNetstatHost : public NetstatService {
+ public:
+  int resolveHost(const char*, char*, size_t, const RunToken*) override { return 0; }
+  std::shared_ptr<const EndpointSnapshot> endpoints(const RunToken*) override {
+    ++refreshes_;
+    auto snapshot = std::make_shared<EndpointSnapshot>();
+    EndpointRecord r{};
+    r.protocol = kEndpointTcp;
+    r.localAddress = inet_addr("192.0.2.1");
+    r.localPort = htons(1001);
+    r.remoteAddress = inet_addr("192.0.2.2");
+    r.remotePort = htons(2002);
+    r.state = kTcpEstablished;
+    r.processId = 4242;
+    SetProcessName(r, "held");
+    snapshot->records.push_back(r);
+    return snapshot;
+  }
+  int killConnection(const EndpointRecord&) override { return held() ? 0 : ETIMEDOUT; }
+  TerminateResult terminateProcess(uint32_t) override {
+    return held() ? TerminateResult::Terminated : TerminateResult::Failed;
+  }
+  std::optional<ExecutableFile> executableFile(uint32_t) override {
+    held();
+    return std::nullopt;
+  }
+  ProcessText processText(uint32_t, bool, size_t) override { return {}; }
+  uint64_t workingSet(uint32_t) override { return 0; }
+  std::optional<std::string> serviceName(uint16_t, bool) override { return std::nullopt; }
+
+  void hold() { released_ = false; }
+  void release() { released_ = true; }
+  std::atomic<int> refreshes_{0};
+
+ private:
+  // Whether the test let the answer go in time.
+  bool held() {
+    for (int waited = 0; !released_; waited += 5) {
+      if (waited >= 2000) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+  }
+  std::atomic<bool> released_{false};
+};
+
+// Kill Connection, Terminate Process and File Properties wait on their host off the UI thread:
+// the pane goes on meanwhile and shows each answer when it comes; closed while one waits, it
+// shows nothing of it.
+TEST(NetstatHeldHost, TheCommandsNeverWaitOnTheUiThread) {
+  SetUiShuttingDown(false);
+  RecordingPresenter presenter;
+  HeldNetstatHost host;
+  QWidget main;
+  NetstatPane pane(&main, host);
+  ASSERT_TRUE(WaitRefreshed(pane));
+  ASSERT_EQ(pane.model()->rowCount(), 1);
+  Select(pane, 0);
+  pane.command(kCmdKillConnection);
+  EXPECT_TRUE(pane.acting());
+  pane.command(kCmdCopyLine);
+  EXPECT_EQ(Clipboard(), "held:4242\tTCP\t192.0.2.1:1001\t192.0.2.2:2002\tESTABLISHED\r\n");
+  EXPECT_EQ(presenter.texts(), std::vector<std::string>{"Terminate Connection?"});
+  host.release();
+  ASSERT_TRUE(WaitActed(pane));
+  EXPECT_EQ(presenter.texts(),
+            (std::vector<std::string>{"Terminate Connection?", "Connection Terminated."}));
+  EXPECT_EQ(pane.model()->rowCount(), 0);
+
+  Refresh(pane);
+  Select(pane, 0);
+  presenter.clear();
+  host.hold();
+  pane.command(kCmdFileProperties);
+  EXPECT_TRUE(pane.acting());
+  EXPECT_EQ(presenter.count(), 0u);
+  host.release();
+  ASSERT_TRUE(WaitActed(pane));
+  EXPECT_EQ(presenter.texts(), std::vector<std::string>{"Failed To Get File Properties!"});
+
+  presenter.clear();
+  host.hold();
+  const int refreshes = host.refreshes_;
+  pane.command(kCmdTerminateProcess);
+  EXPECT_TRUE(pane.acting());
+  pane.closeModule();
+  EXPECT_FALSE(pane.acting());
+  host.release();
+  ServeEvents(1000);  // the answer, and twice the time after which the refresh would have come
+  EXPECT_EQ(presenter.texts(), std::vector<std::string>{"Terminate Process?"});
+  EXPECT_EQ(host.refreshes_, refreshes);
+}
+
 // Another user's endpoints without the privileges to look into them: run as nobody (setpriv)
 // against root's own socat connection.
 TEST(NetstatUnprivileged, OthersEndpointsAreSystemAndTheCommandsSayNo) {
   if (qEnvironmentVariableIsSet(kInnerVariable)) GTEST_SKIP() << "the other user's run";
   if (!IsRoot()) GTEST_SKIP() << "needs root to change user";
+  // The other user's copy would need an agent and a helper it may run: it runs on this
+  // computer in the run without the agent.
+  if (ThroughAgent()) GTEST_SKIP() << "the other user's window is this computer's";
   uint16_t port = 0;
   const int probe = Listener(kRootAddress, &port);
   close(probe);
@@ -746,7 +929,7 @@ TEST(NetstatUnprivileged, Inner) {
   const int own = UdpSocket(kClient, &ownPort);
   RecordingPresenter presenter;
   QWidget main;
-  NetstatPane pane(&main);
+  NetstatPane pane(&main, WindowHost().netstat());
   ASSERT_TRUE(WaitRefreshed(pane));
 
   EXPECT_EQ(pane.model()->cells(RowOf(pane, Endpoint(kClient, ownPort), "*.*"))[kColumnProcess],
@@ -760,7 +943,9 @@ TEST(NetstatUnprivileged, Inner) {
   EXPECT_EQ(pane.model()->cells(connected)[kColumnProcess], "System:0");
   Select(pane, connected);
   pane.command(kCmdKillConnection);
+  ASSERT_TRUE(WaitActed(pane));
   pane.command(kCmdTerminateProcess);
+  ASSERT_TRUE(WaitActed(pane));
   EXPECT_EQ(presenter.texts(),
             (std::vector<std::string>{"Terminate Connection?", "Failed To Kill Connection!",
                                       "Terminate Process?", "Unable To Terminate The Process!"}));

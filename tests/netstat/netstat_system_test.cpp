@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "host/local_netstat.h"
 #include "loopback_sockets.h"
 #include "netstat/endpoint_source.h"
 #include "netstat/netstat_actions.h"
