@@ -17,7 +17,9 @@
 #include "capture/capture_filter.h"
 #include "capture/capture_filter_dialog.h"
 #include "host/helper_client.h"
+#include "host/host.h"
 #include "netstat/file_properties.h"
+#include "netstat/netstat_service.h"
 #include "netstat/text_popup.h"
 #include "shell/main_window.h"
 #include "shell/message_presenter.h"
@@ -86,7 +88,7 @@ int main(int argc, char** argv) {
                   "Local Address\t: 127.0.0.1:80\r\nRemote Address\t: 127.0.0.1:5000\r\n");
   });
   SetFileManagerAllowed(false);
-  ShowFileProperties(&window, uint32_t(getpid()));
+  ShowFileProperties(&window, WindowHost().netstat().executableFile(uint32_t(getpid())));
   for (QWidget* w : QApplication::topLevelWidgets()) {
     if (w->objectName() == QLatin1String(kFilePropertiesWindowName) && w->isVisible()) {
       GrabShown(out, QStringLiteral("dialog-file-properties"), w);
