@@ -16,7 +16,7 @@ test_pkgs=(
   xvfb xauth x11-apps x11-utils imagemagick
   nsd bind9-dnsutils socat iproute2 net-tools procps util-linux
   traceroute iputils-tracepath iputils-ping coreutils tcpdump
-  python3 openssl whois curl weston dbus-daemon
+  python3 openssl whois curl weston dbus-daemon openssh-client openssh-server
 )
 
 pkgs=("${run_pkgs[@]}")

@@ -81,6 +81,17 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       line.agentHere = true;
       continue;
     }
+    if (longForm && name == "host") {
+      if (equals != std::string_view::npos) {
+        line.host = std::string(option.substr(equals + 1));
+      } else if (i + 1 < arguments.size()) {
+        line.host = arguments[++i];
+      } else {
+        return Mistake("option '--host' needs a destination");
+      }
+      if (line.host.empty()) return Mistake("option '--host' needs a destination");
+      continue;
+    }
     if (const ToolkitOption* toolkit = FindToolkitOption(name)) {
       if (toolkit->takesValue && equals == std::string_view::npos) ++i;  // its value
       continue;
@@ -107,6 +118,8 @@ std::string HelpText() {
          "      --agent-here  inspect this computer through pelorin-agent, as a remote host\n"
          "                    is inspected (for trying the agent)\n"
          "      --help        display this help and exit\n"
+         "      --host=DEST   inspect the Linux host DEST over ssh, through its\n"
+         "                    pelorin-agent: [user@]host[:port] or a Host of ~/.ssh/config\n"
          "      --version     output version information and exit\n"
          "\n"
          "The options every Qt program takes, such as -platform NAME, are taken too.\n"

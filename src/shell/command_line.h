@@ -18,6 +18,7 @@ struct CommandLine {
   CommandLineAction action = CommandLineAction::kRun;
   std::vector<std::string> files;  // capture files, in the order given
   bool agentHere = false;          // --agent-here: this computer, through pelorin-agent
+  std::string host;                // --host DEST: that host, over ssh
   std::string error;               // kError: the one line that says what was wrong
 };
 

@@ -18,6 +18,7 @@
 #include <QWheelEvent>
 #include <QWindow>
 
+#include "base/version_string.h"
 #include "shell/controls.h"
 #include "shell/desktop_launch.h"
 #include "shell/dialog_units.h"
@@ -28,7 +29,6 @@
 #include "shell/output_text_size.h"
 #include "shell/pictures.h"
 #include "shell/ui_thread.h"
-#include "base/version_string.h"
 #include "shell/window_settings.h"
 
 namespace {
@@ -36,6 +36,11 @@ namespace {
 constexpr int kWindowWidth = 466;  // dialog units
 constexpr int kWindowHeight = 287;
 constexpr const char* kNotice = "Free software under the MIT License";
+
+QString& InspectedHostName() {
+  static QString name;
+  return name;
+}
 constexpr const char* kWebSiteItem = "Pelorin on the Web";
 
 QPointer<MainWindow> g_mainWindow;
@@ -99,9 +104,15 @@ bool IsEditableText(QWidget* w) {
 
 }  // namespace
 
+void SetInspectedHostName(const QString& name) {
+  InspectedHostName() = name;
+}
+
 MainWindow::MainWindow(std::span<const ModuleInfo> modules)
     : modules_(modules.begin(), modules.end()) {
-  setWindowTitle(QStringLiteral("Pelorin"));
+  setWindowTitle(InspectedHostName().isEmpty()
+                     ? QStringLiteral("Pelorin")
+                     : QStringLiteral("Pelorin - %1").arg(InspectedHostName()));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
@@ -208,8 +219,11 @@ void MainWindow::buildControls(QWidget* client) {
   layout_->add(version, dlu.rect(0, 276, 465, 10), Follow{0, 1, 1, 1});  // along the bottom
   version->setAlignment(Qt::AlignCenter);
   version->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  version->setText(QStringLiteral("Pelorin Version %1 - %2")
-                       .arg(QString::fromLatin1(GetVersionString()), QString::fromLatin1(kNotice)));
+  QString line = QStringLiteral("Pelorin Version %1 - %2")
+                     .arg(QString::fromLatin1(GetVersionString()), QString::fromLatin1(kNotice));
+  if (!InspectedHostName().isEmpty())
+    line += QStringLiteral(" - Host: %1").arg(InspectedHostName());
+  version->setText(line);
 }
 
 void MainWindow::ShowModule(int buttonId) {

@@ -33,6 +33,10 @@ inline constexpr int kVersionLineId = 1075;
 inline constexpr const char* kHomePage = "https://pelorin.example.org/";
 inline constexpr const char* kUpdatePage = "https://pelorin.example.org/page.php?al=pelorin";
 
+// The host the window inspects when it is not this computer: named in the title and the version
+// line. Set before the window is made.
+void SetInspectedHostName(const QString& name);
+
 // The main window: logo, the column of module buttons, the version line, the menus, and the
 // module panes to the right of the buttons, exactly one of them shown.
 class MainWindow : public QMainWindow {
