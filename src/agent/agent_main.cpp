@@ -18,6 +18,7 @@
 
 #include "agent/serve.h"
 #include "base/version_string.h"
+#include "capture/filter_rules.h"
 #include "host/host.h"
 #include "host/link.h"
 
@@ -55,7 +56,10 @@ int main() {
   const std::shared_ptr<Link> link = Link::Start(in, out, Link::Side::Agent, own);
   const std::optional<Hello> window = link->peerHello(kHelloTimeoutMs);
   if (!window || window->protocol != kFrameVersion) return 2;
-  static std::unique_ptr<Host> host = NewLocalHost();  // its services outlive the runs
+  // Its captures never show the ssh session this stream may come over.
+  const char* session = getenv("SSH_CONNECTION");
+  static std::unique_ptr<Host> host =
+      NewLocalHost(ExclusionOfSshConnection(session ? session : ""));  // outlives the runs
   static std::atomic<int> running{0};
   while (std::shared_ptr<Channel> channel = link->accept()) {
     ++running;

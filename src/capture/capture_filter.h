@@ -24,3 +24,14 @@ struct CaptureFilter {
 };
 
 inline constexpr int kFilterListLength = 10;
+
+// A TCP connection a capture leaves out, both of its directions: the one that carries the
+// capture itself (the ssh session of an agent on the captured host), whose every packet would
+// otherwise bring more. Ports in network byte order; both addresses of one family.
+struct CaptureExclusion {
+  bool active = false;
+  IpAddress addressA;
+  uint16_t portA = 0;
+  IpAddress addressB;
+  uint16_t portB = 0;
+};

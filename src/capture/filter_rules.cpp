@@ -1,8 +1,13 @@
 #include "capture/filter_rules.h"
 
+#include <arpa/inet.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -312,7 +317,65 @@ uint16_t PortPieceValue(std::string_view piece) {
   return value;
 }
 
-std::string KernelFilterExpression(const CaptureFilter& filter) {
+namespace {
+
+// The frames that decode and pass the filter.
+std::string ShownExpression(const CaptureFilter& filter);
+
+std::string ExclusionExpression(const CaptureExclusion& e) {
+  const auto way = [](const IpAddress& from, uint16_t fromPort, const IpAddress& to,
+                      uint16_t toPort) {
+    return "(src host " + from.text() + " and src port " + std::to_string(ntohs(fromPort)) +
+           " and dst host " + to.text() + " and dst port " + std::to_string(ntohs(toPort)) + ")";
+  };
+  return "not (tcp and (" + way(e.addressA, e.portA, e.addressB, e.portB) + " or " +
+         way(e.addressB, e.portB, e.addressA, e.portA) + "))";
+}
+
+}  // namespace
+
+std::string KernelFilterExpression(const CaptureFilter& filter, const CaptureExclusion& exclusion) {
+  const std::string shown = ShownExpression(filter);
+  if (!exclusion.active || shown == "len < 0") return shown;
+  return "(" + shown + ") and " + ExclusionExpression(exclusion);
+}
+
+bool PacketIsExcluded(const CaptureExclusion& e, const CapturedPacket& packet) {
+  if (!e.active || !packet.isTcp) return false;
+  const auto is = [&](const IpAddress& from, uint16_t fromPort, const IpAddress& to,
+                      uint16_t toPort) {
+    return packet.sourceAddress == from && packet.sourcePort == fromPort &&
+           packet.destinationAddress == to && packet.destinationPort == toPort;
+  };
+  return is(e.addressA, e.portA, e.addressB, e.portB) ||
+         is(e.addressB, e.portB, e.addressA, e.portA);
+}
+
+CaptureExclusion ExclusionOfSshConnection(std::string_view value) {
+  CaptureExclusion e;
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (parts.size() < 5 && start <= value.size()) {
+    const size_t end = std::min(value.find(' ', start), value.size());
+    parts.emplace_back(value.substr(start, end - start));
+    start = end + 1;
+  }
+  if (parts.size() != 4) return e;
+  const std::optional<IpAddress> a = ParseIpAddress(parts[0]);
+  const std::optional<IpAddress> b = ParseIpAddress(parts[2]);
+  const uint16_t portA = PortPieceValue(parts[1]);
+  const uint16_t portB = PortPieceValue(parts[3]);
+  if (!a || !b || a->isIpv4() != b->isIpv4() || portA == 0 || portB == 0 ||
+      parts[1] != std::to_string(portA) || parts[3] != std::to_string(portB)) {
+    return e;
+  }
+  e = {true, *a, NetworkPort(portA), *b, NetworkPort(portB)};
+  return e;
+}
+
+namespace {
+
+std::string ShownExpression(const CaptureFilter& filter) {
   // Never true (the length is unsigned), in a form the library does not refuse as one that
   // rejects all packets.
   constexpr const char* kNothing = "len < 0";
@@ -329,3 +392,5 @@ std::string KernelFilterExpression(const CaptureFilter& filter) {
   }
   return text.empty() ? kNothing : text;
 }
+
+}  // namespace

@@ -46,4 +46,13 @@ uint16_t NetworkPort(uint16_t hostOrder);
 // pass the filter, so the kernel drops the rest before they are copied to the program. The one
 // exception: an IPv6 packet with two or more extension headers before its transport header
 // passes whenever its addresses do (and it is captured whole), and the window judges it.
-std::string KernelFilterExpression(const CaptureFilter& filter);
+// With an active exclusion, the excluded connection's packets are left out too.
+std::string KernelFilterExpression(const CaptureFilter& filter,
+                                   const CaptureExclusion& exclusion = {});
+
+// Whether the packet belongs to the excluded connection, in either direction.
+bool PacketIsExcluded(const CaptureExclusion& exclusion, const CapturedPacket& packet);
+
+// The exclusion of an ssh session from the value of SSH_CONNECTION ("client-address client-port
+// server-address server-port"); inactive for anything else.
+CaptureExclusion ExclusionOfSshConnection(std::string_view value);

@@ -21,14 +21,14 @@
 
 #include "capture/capture_socket.h"
 #include "capture/filter_rules.h"
-#include "sys/capabilities.h"
-#include "wire/helper_channel.h"
 #include "helper/helper_operations.h"
 #include "netinfo/netinfo_system.h"
 #include "netstat/endpoint_source.h"
 #include "netstat/process_info.h"
 #include "ping/echo.h"
 #include "ping/echo_packet.h"
+#include "sys/capabilities.h"
+#include "wire/helper_channel.h"
 
 namespace {
 
@@ -117,7 +117,7 @@ void CaptureInChild(const HelperJob& job) {
   CloseDescriptorsAbove(high);
   const HelperRequest& request = job.request;
   CaptureOptions options;
-  options.kernelFilter = KernelFilterExpression(request.filter);
+  options.kernelFilter = KernelFilterExpression(request.filter, request.exclusion);
   int error = EPERM;
   CaptureSocket* socket = nullptr;
   {

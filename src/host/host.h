@@ -26,8 +26,12 @@ class Host {
   virtual NetInfoService& netinfo() = 0;
 };
 
+struct CaptureExclusion;
+
 // This computer: the OS code in this process, pelorin-helper for the privileged work.
 std::unique_ptr<Host> NewLocalHost();
+// The same, its captures leaving out one connection (pelorin-agent's own ssh session).
+std::unique_ptr<Host> NewLocalHost(const CaptureExclusion& captureExclusion);
 
 // The host this process's window inspects (one process, one host): this computer unless another
 // was set before the window was made.

@@ -4,6 +4,8 @@
 
 #include "capture/capture_file.h"
 #include "capture/capture_service.h"
+#include "capture/captured_packet.h"
+#include "capture/filter_rules.h"
 #include "host/helper_client.h"
 #include "host/local_services.h"
 #include "sys/local_addresses.h"
@@ -20,9 +22,11 @@ constexpr int kEndTimeoutMs = 2000;
 
 class LocalCaptureSession : public CaptureSession {
  public:
-  LocalCaptureSession(std::unique_ptr<HelperCall> call, CaptureFileReader* file)
+  LocalCaptureSession(std::unique_ptr<HelperCall> call, CaptureFileReader* file,
+                      const CaptureExclusion& exclusion)
       : call_(std::move(call)),
         file_(file),
+        exclusion_(exclusion),
         linkType_(CaptureFileLinkType(file)),
         snapLength_(CaptureFileSnapLength(file)) {}
   ~LocalCaptureSession() override { close(); }
@@ -36,9 +40,20 @@ class LocalCaptureSession : public CaptureSession {
     if (file_ == nullptr || limit == 0 || token.cancelled()) return false;
     WatchStopSignal(file_, token.wakeFd());
     CaptureFrame frame;
-    if (ReadCaptureFrame(file_, &frame) != FrameRead::kFrame) return false;
+    do {
+      if (ReadCaptureFrame(file_, &frame) != FrameRead::kFrame) return false;
+    } while (Excluded(frame));
     batch.frames.push_back(frame);
     return true;
+  }
+
+  // The kernel leaves the excluded connection out already, except an IPv6 packet whose headers
+  // it does not walk: judged here, so none reaches the window.
+  bool Excluded(const CaptureFrame& frame) {
+    if (!exclusion_.active) return false;
+    if (!packet_) packet_ = std::make_unique<CapturedPacket>();
+    return DecodeFrame(linkType_, frame.bytes, frame.capturedLength, packet_.get()) &&
+           PacketIsExcluded(exclusion_, *packet_);
   }
 
   CaptureEnd close() override {
@@ -62,12 +77,16 @@ class LocalCaptureSession : public CaptureSession {
  private:
   std::unique_ptr<HelperCall> call_;
   CaptureFileReader* file_;
+  const CaptureExclusion exclusion_;
+  std::unique_ptr<CapturedPacket> packet_;  // a frame decoded for the exclusion
   const int linkType_;
   const int snapLength_;
 };
 
 class LocalCaptureService : public CaptureService {
  public:
+  explicit LocalCaptureService(const CaptureExclusion& exclusion) : exclusion_(exclusion) {}
+
   int resolveHost(const char* name, char* destination, size_t capacity,
                   const RunToken* token) override {
     return ResolveHostHere(name, destination, capacity, token);
@@ -81,6 +100,7 @@ class LocalCaptureService : public CaptureService {
     auto request = NewHelperRecord<HelperCaptureRequest>(kHelperCapture);
     request.address = WireAddressOf(address);
     request.filter = WireFilterOf(filter);
+    request.exclusion = WireExclusionOf(exclusion_);
     auto call = std::make_unique<HelperCall>(request);
     HelperReply reply;
     int code = call->error();
@@ -96,13 +116,16 @@ class LocalCaptureService : public CaptureService {
       opening.error = token.cancelled() ? 0 : EIO;  // no capture file came: a helper that went
       return opening;
     }
-    opening.session = std::make_unique<LocalCaptureSession>(std::move(call), file);
+    opening.session = std::make_unique<LocalCaptureSession>(std::move(call), file, exclusion_);
     return opening;
   }
+
+ private:
+  const CaptureExclusion exclusion_;
 };
 
 }  // namespace
 
-std::unique_ptr<CaptureService> NewLocalCaptureService() {
-  return std::make_unique<LocalCaptureService>();
+std::unique_ptr<CaptureService> NewLocalCaptureService(const CaptureExclusion& exclusion) {
+  return std::make_unique<LocalCaptureService>(exclusion);
 }

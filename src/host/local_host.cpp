@@ -17,6 +17,9 @@ namespace {
 
 class LocalHost : public Host {
  public:
+  explicit LocalHost(const CaptureExclusion& exclusion = {})
+      : capture_(NewLocalCaptureService(exclusion)) {}
+
   DnsService& dns() override { return *dns_; }
   WhoisService& whois() override { return *whois_; }
   PingService& ping() override { return *ping_; }
@@ -29,7 +32,7 @@ class LocalHost : public Host {
   std::unique_ptr<DnsService> dns_ = NewLocalDnsService();
   std::unique_ptr<WhoisService> whois_ = NewLocalWhoisService();
   std::unique_ptr<PingService> ping_ = NewLocalPingService();
-  std::unique_ptr<CaptureService> capture_ = NewLocalCaptureService();
+  std::unique_ptr<CaptureService> capture_;
   std::unique_ptr<SocketService> sockets_ = NewLocalSocketService();
   std::unique_ptr<NetstatService> netstat_ = NewLocalNetstatService();
   std::unique_ptr<NetInfoService> netinfo_ = NewLocalNetInfoService();
@@ -49,6 +52,10 @@ void Keep(std::unique_ptr<Host> host) {
 
 std::unique_ptr<Host> NewLocalHost() {
   return std::make_unique<LocalHost>();
+}
+
+std::unique_ptr<Host> NewLocalHost(const CaptureExclusion& captureExclusion) {
+  return std::make_unique<LocalHost>(captureExclusion);
 }
 
 Host& WindowHost() {

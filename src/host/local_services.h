@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "capture/capture_filter.h"
 #include "dns/resolver_config.h"
 #include "sys/run_token.h"
 
@@ -21,7 +22,8 @@ std::unique_ptr<DnsService> NewLocalDnsService(
     const std::string& resolverConfig = kResolverConfigPath);
 std::unique_ptr<WhoisService> NewLocalWhoisService();
 std::unique_ptr<PingService> NewLocalPingService();
-std::unique_ptr<CaptureService> NewLocalCaptureService();
+// `exclusion`: the connection its captures leave out (an agent's own ssh session).
+std::unique_ptr<CaptureService> NewLocalCaptureService(const CaptureExclusion& exclusion = {});
 std::unique_ptr<SocketService> NewLocalSocketService();
 std::unique_ptr<NetstatService> NewLocalNetstatService();
 std::unique_ptr<NetInfoService> NewLocalNetInfoService();

@@ -13,12 +13,12 @@ constexpr bool kPlainLayout =
     std::is_trivially_copyable_v<Record>&& std::has_unique_object_representations_v<Record>;
 static_assert(kPlainLayout<HelperHeader> && kPlainLayout<WireAddress> &&
               kPlainLayout<HelperEchoRequest> && kPlainLayout<WireCaptureFilter> &&
-              kPlainLayout<HelperCaptureRequest> && kPlainLayout<HelperKillRequest> &&
-              kPlainLayout<HelperFlushRequest> && kPlainLayout<HelperFactRequest> &&
-              kPlainLayout<HelperStatusReply> && kPlainLayout<HelperAbilitiesReply> &&
-              kPlainLayout<HelperEchoReply> && kPlainLayout<HelperCaptureEndedReply> &&
-              kPlainLayout<HelperOwnerPairsReply> && kPlainLayout<HelperOwnerNamesReply> &&
-              kPlainLayout<HelperFactReply>);
+              kPlainLayout<WireCaptureExclusion> && kPlainLayout<HelperCaptureRequest> &&
+              kPlainLayout<HelperKillRequest> && kPlainLayout<HelperFlushRequest> &&
+              kPlainLayout<HelperFactRequest> && kPlainLayout<HelperStatusReply> &&
+              kPlainLayout<HelperAbilitiesReply> && kPlainLayout<HelperEchoReply> &&
+              kPlainLayout<HelperCaptureEndedReply> && kPlainLayout<HelperOwnerPairsReply> &&
+              kPlainLayout<HelperOwnerNamesReply> && kPlainLayout<HelperFactReply>);
 
 template <typename Record>
 Record Read(const uint8_t* data) {
@@ -100,8 +100,26 @@ int DecodeEcho(const HelperEchoRequest& r, HelperRequest* request) {
   return AddressOf(r.destination, &request->destination);
 }
 
+int ExclusionOf(const WireCaptureExclusion& wire, CaptureExclusion* exclusion) {
+  if (wire.active == 0) {
+    const WireCaptureExclusion none;
+    return std::memcmp(&wire, &none, sizeof wire) == 0 ? 0 : EINVAL;
+  }
+  if (wire.active != 1 || wire.addressA.family != wire.addressB.family || wire.portA == 0 ||
+      wire.portB == 0) {
+    return EINVAL;
+  }
+  exclusion->active = true;
+  exclusion->portA = wire.portA;
+  exclusion->portB = wire.portB;
+  if (const int error = AddressOf(wire.addressA, &exclusion->addressA); error != 0) return error;
+  if (const int error = AddressOf(wire.addressB, &exclusion->addressB); error != 0) return error;
+  return exclusion->addressA.isUnspecified() || exclusion->addressB.isUnspecified() ? EINVAL : 0;
+}
+
 int DecodeCapture(const HelperCaptureRequest& r, HelperRequest* request) {
   if (const int error = AddressOf(r.address, &request->captureAddress); error != 0) return error;
+  if (const int error = ExclusionOf(r.exclusion, &request->exclusion); error != 0) return error;
   return FilterOf(r.filter, &request->filter);
 }
 
@@ -284,5 +302,16 @@ WireCaptureFilter WireFilterOf(const CaptureFilter& filter) {
     wire.addresses[wire.addressCount] = WireAddressOf(filter.addresses[wire.addressCount]);
     ++wire.addressCount;
   }
+  return wire;
+}
+
+WireCaptureExclusion WireExclusionOf(const CaptureExclusion& exclusion) {
+  WireCaptureExclusion wire;
+  if (!exclusion.active) return wire;
+  wire.active = 1;
+  wire.addressA = WireAddressOf(exclusion.addressA);
+  wire.addressB = WireAddressOf(exclusion.addressB);
+  wire.portA = exclusion.portA;
+  wire.portB = exclusion.portB;
   return wire;
 }

@@ -89,10 +89,20 @@ struct WireCaptureFilter {
 
 // A capture on the interface that holds `address`, of what the filter can pass: the helper
 // makes the kernel filter itself and streams the packets as a capture file through a pipe.
+// The connection a capture leaves out (CaptureExclusion): all zero when none is.
+struct WireCaptureExclusion {
+  uint32_t active = 0;  // 0 or 1
+  WireAddress addressA;
+  WireAddress addressB;  // of the same family
+  uint16_t portA = 0;    // network byte order, never 0 when active
+  uint16_t portB = 0;
+};
+
 struct HelperCaptureRequest {
   HelperHeader header;
   WireAddress address;
   WireCaptureFilter filter;
+  WireCaptureExclusion exclusion;
 };
 
 // Ends the one established TCP connection with this four-tuple (both addresses of one family).
@@ -214,6 +224,7 @@ struct HelperRequest {
   // kHelperCapture
   IpAddress captureAddress;
   CaptureFilter filter;
+  CaptureExclusion exclusion;
   // kHelperKill
   IpAddress localAddress;
   IpAddress remoteAddress;
@@ -257,3 +268,4 @@ WireAddress WireAddressOf(const IpAddress& address);
 // The address a reply carries; one of another family reads as 0.0.0.0.
 IpAddress AddressOfWire(const WireAddress& wire);
 WireCaptureFilter WireFilterOf(const CaptureFilter& filter);
+WireCaptureExclusion WireExclusionOf(const CaptureExclusion& exclusion);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "capture/capture_service.h"
+#include "capture/captured_packet.h"
 #include "host/host.h"
 #include "host/ssh_host.h"
 #include "net_lab.h"
@@ -148,6 +150,60 @@ TEST_F(SshHostTest, TheHostIsTheFarNamespace) {
             addresses.end());
   EXPECT_EQ(std::find(addresses.begin(), addresses.end(), IpAddress::Ipv4(inet_addr("198.18.1.2"))),
             addresses.end());
+}
+
+// A capture on the host shows the host's traffic but never the ssh session its own frames travel
+// over, which would otherwise grow with every frame it carries.
+TEST_F(SshHostTest, ACaptureThereLeavesOutItsOwnSshSession) {
+  std::string failure;
+  std::unique_ptr<Host> host = ConnectSshHost(*ParseSshDestination("lab"), {}, &failure);
+  ASSERT_NE(host, nullptr) << failure;
+  int listener = -1;
+  {
+    NetnsScope router(lab_->name(NetLab::kRouter1));
+    listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(4242);
+    at.sin_addr.s_addr = inet_addr(kLabRouter1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+  }
+  CaptureFilter everything;
+  everything.includeTcp = 1;  // any port, any address
+  RunToken stop;
+  CaptureOpening opening =
+      host->capture().open(IpAddress::Ipv4(inet_addr(kLabRouter1)), everything, stop);
+  ASSERT_NE(opening.session, nullptr) << opening.error;
+  const int client = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(4242);
+  to.sin_addr.s_addr = inet_addr(kLabRouter1);
+  ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  CaptureBatch batch;
+  int ours = 0, session = 0;
+  auto packet = std::make_unique<CapturedPacket>();
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (int sent = 0; ours < 20 && std::chrono::steady_clock::now() < until; ++sent) {
+    if (sent < 20) {
+      ASSERT_EQ(send(client, "far", 3, 0), 3);
+    }
+    ASSERT_TRUE(opening.session->read(batch, 256, stop));
+    for (const CaptureFrame& frame : batch.frames) {
+      if (!DecodeFrame(opening.session->linkType(), frame.bytes, frame.capturedLength,
+                       packet.get())) {
+        continue;
+      }
+      ours += packet->destinationPort == htons(4242);
+      session += packet->sourcePort == htons(22) || packet->destinationPort == htons(22);
+    }
+  }
+  EXPECT_EQ(ours, 20);
+  EXPECT_EQ(session, 0);
+  opening.session->close();
+  close(client);
+  close(listener);
 }
 
 TEST_F(SshHostTest, EachFailureIsSaidInTheUsersTerms) {
