@@ -22,6 +22,9 @@ ModulePane* CreateDnsPane(QWidget* mainWindow) {
 ModulePane* CreateCapturePane(QWidget* mainWindow) {
   return new CapturePane(mainWindow, WindowHost().capture());
 }
+ModulePane* CreateNetInfoPane(QWidget* mainWindow) {
+  return new NetInfoPane(mainWindow, WindowHost().netinfo());
+}
 
 constexpr std::array<ModuleInfo, 9> kModules = {{
     {kNetstatButton, "Netstat", 96, CloseKind::PaneOnly, CreateNetstatPane},

@@ -1,3 +1,5 @@
+#include <cerrno>
+
 #include "host/remote_services.h"
 #include "netinfo/netinfo_service.h"
 
@@ -11,6 +13,17 @@ class RemoteNetInfoService : public NetInfoService {
                   const RunToken* token) override {
     return ResolveHostThere(*link_, name, destination, capacity, token);
   }
+
+  // Until the agent serves NetInfo: nothing can be read, nothing flushed.
+  NetworkParams networkParams() override { return {}; }
+  std::optional<std::vector<AdapterRecord>> adapters() override { return std::nullopt; }
+  std::optional<std::vector<std::string>> dnsServers() override { return std::nullopt; }
+  std::optional<DhcpLease> dhcpLease(const AdapterRecord&) override { return std::nullopt; }
+  std::optional<InterfaceStatistics> statistics(int, const std::string&) override {
+    return std::nullopt;
+  }
+  void endStatistics() override {}
+  int flushNeighbours(int) override { return ENOSYS; }
 
  private:
   std::shared_ptr<Link> link_;

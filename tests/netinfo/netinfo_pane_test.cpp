@@ -32,8 +32,10 @@
 #include <string>
 #include <vector>
 
+#include "host/local_services.h"
 #include "net_lab.h"
 #include "netinfo/netinfo_pane.h"
+#include "netinfo/netinfo_system.h"
 #include "recording_presenter.h"
 #include "shell/controls.h"
 #include "shell/output.h"
@@ -264,7 +266,11 @@ class NetInfoPaneTest : public ::testing::Test {
     tzset();
   }
   void TearDown() override {
+    if (pane_) {
+      EXPECT_TRUE(WaitUntil([&] { return !pane_->busy() && !pane_->readingStatistics(); }));
+    }
     pane_.reset();  // its files first, then the mount, then the namespace
+    service_.reset();
     sysfs_.reset();
     scope_.reset();
     lab_.reset();
@@ -288,8 +294,23 @@ class NetInfoPaneTest : public ::testing::Test {
     sources.resolverConfig = dir_.file("resolv.conf");
     sources.leaseDirectories = {dir_.file("missing"), dir_.file("leases")};
     sources.interfaceDirectory = sysfs_->interfaces();
-    pane_ = std::make_unique<NetInfoPane>(nullptr, sources);
+    service_ = NewLocalNetInfoService(sources);
+    pane_ = std::make_unique<NetInfoPane>(nullptr, *service_);
+    settle();
     return scope_->entered() && sysfs_->mounted();
+  }
+
+  // The pane's answers come off the UI thread: these wait for them.
+  void settle() {
+    EXPECT_TRUE(WaitUntil([&] { return !pane_->busy(); }));
+  }
+  void click(int id) {
+    ClickControl(pane_.get(), id);
+    settle();
+  }
+  void updateStatistics() {
+    pane_->UpdateStatistics();
+    EXPECT_TRUE(WaitUntil([&] { return !pane_->readingStatistics(); }));
   }
 
   QComboBox* adapters() const { return FindControl<QComboBox>(pane_.get(), kAdapterListId); }
@@ -297,7 +318,10 @@ class NetInfoPaneTest : public ::testing::Test {
     return FindControl<QLabel>(pane_.get(), id)->text().toStdString();
   }
   std::string info() const { return GetOutputText(pane_.get(), kOutputPaneId); }
-  void choose(int item) { adapters()->setCurrentIndex(item); }
+  void choose(int item) {
+    adapters()->setCurrentIndex(item);
+    settle();
+  }
 
   std::string savedZone_;
   RecordingPresenter presenter_;
@@ -305,6 +329,7 @@ class NetInfoPaneTest : public ::testing::Test {
   std::unique_ptr<NetInfoLab> lab_;
   std::unique_ptr<NetnsScope> scope_;
   std::unique_ptr<NamespaceSysfs> sysfs_;
+  std::unique_ptr<NetInfoService> service_;
   std::unique_ptr<NetInfoPane> pane_;
 };
 
@@ -357,7 +382,7 @@ TEST_F(NetInfoPaneTest, ShowsTheParametersAndEveryAdapterAsIpSeesThem) {
 
   // Refresh goes back to the first adapter; the parameters are not read again.
   std::ofstream(dir_.file("resolv.conf")) << kResolverConfig << "domain changed.example\n";
-  ClickControl(pane_.get(), kNetInfoRefreshId);
+  click(kNetInfoRefreshId);
   EXPECT_EQ(adapters()->currentIndex(), 0);
   EXPECT_EQ(info(), e0);
   EXPECT_NE(text(kNetworkParamsId).find("lab.example"), std::string::npos);
@@ -371,7 +396,7 @@ TEST_F(NetInfoPaneTest, StatisticsFollowTheKernelsCountersTenTimesASecond) {
   std::pair<uint64_t, uint64_t> counters;
   for (int attempt = 0; attempt < 50; ++attempt) {
     counters = CountersFromIp("e0");
-    pane_->UpdateStatistics();
+    updateStatistics();
     if (CountersFromIp("e0") == counters) break;
   }
   EXPECT_GT(counters.second, 2000u);
@@ -387,11 +412,11 @@ TEST_F(NetInfoPaneTest, StatisticsFollowTheKernelsCountersTenTimesASecond) {
 
   // A virtual adapter knows neither its speed nor whether its link is up.
   choose(1);
-  pane_->UpdateStatistics();
+  updateStatistics();
   EXPECT_EQ(text(kAdapterStatusId), "Unknown");
   EXPECT_EQ(text(kAdapterSpeedId), "0 Kbs ");
   RunCommand("ip link set d0 down");
-  pane_->UpdateStatistics();
+  updateStatistics();
   EXPECT_EQ(text(kAdapterStatusId), "Disabled");
   // A veth whose far end is down has no carrier (the kernel tells a moment later).
   RunCommand("ip -n " + lab_->peer() + " link set e1 down");
@@ -415,14 +440,14 @@ TEST_F(NetInfoPaneTest, FlushDeletesTheDynamicIpv4NeighboursOfTheChosenAdapter) 
   ASSERT_EQ(before.size(), 6u) << RunCommand("ip neigh show nud all");
 
   presenter_.answerNext(MessageAnswer::No);
-  ClickControl(pane_.get(), kFlushCacheId);
+  click(kFlushCacheId);
   EXPECT_EQ(Neighbours(), before);
   {
     const WithoutHelper unprivileged;
-    ClickControl(pane_.get(), kFlushCacheId);
+    click(kFlushCacheId);
   }
   EXPECT_EQ(Neighbours(), before);
-  ClickControl(pane_.get(), kFlushCacheId);
+  click(kFlushCacheId);
   EXPECT_EQ(Neighbours(),
             (std::vector<std::string>{"198.18.10.6 dev e0 lladdr 02:00:00:00:00:06 NOARP ",
                                       "198.18.10.7 dev e0 lladdr 02:00:00:00:00:07 PERMANENT ",
@@ -448,37 +473,37 @@ TEST_F(NetInfoPaneTest, FlushDeletesTheDynamicIpv4NeighboursOfTheChosenAdapter) 
 
 TEST_F(NetInfoPaneTest, AnAdapterGoneSinceTheListWasFilledShowsNoOthersFacts) {
   ASSERT_TRUE(openLab(true));
-  pane_->UpdateStatistics();
+  updateStatistics();
   const std::string e0 = info();
   const std::vector<int> statistics = {kAdapterStatusId, kAdapterSpeedId, kAdapterReceivedId,
                                        kAdapterSentId};
   RunCommand("ip link del d0");
   choose(1);
-  pane_->UpdateStatistics();
+  updateStatistics();
   EXPECT_EQ(info(), "");
   for (int id : statistics) EXPECT_EQ(text(id), "") << id;
-  ClickControl(pane_.get(), kFlushCacheId);
+  click(kFlushCacheId);
   EXPECT_EQ(presenter_.texts(),
             (std::vector<std::string>{"Flush The Local DNS Cache For This Adapter?",
                                       "Failed To Flush DNS Cache!"}));
 
   // The adapter shown keeps its last facts while it cannot be read.
   choose(0);
-  pane_->UpdateStatistics();
+  updateStatistics();
   EXPECT_EQ(info(), e0);
   std::vector<std::string> last;
   for (int id : statistics) last.push_back(text(id));
   RunCommand("ip link del e0");
-  pane_->UpdateStatistics();
+  updateStatistics();
   for (size_t i = 0; i < statistics.size(); ++i) EXPECT_EQ(text(statistics[i]), last[i]);
 }
 
 TEST_F(NetInfoPaneTest, AMachineWithOnlyLoopbackShowsNoAdapter) {
   ASSERT_TRUE(openLab(false));
   EXPECT_NE(text(kNetworkParamsId).find("IP Routing Enabled\t: YES\n"), std::string::npos);
-  ClickControl(pane_.get(), kNetInfoRefreshId);
+  click(kNetInfoRefreshId);
   ServeEvents(250);  // timer ticks
-  ClickControl(pane_.get(), kFlushCacheId);
+  click(kFlushCacheId);
   EXPECT_EQ(adapters()->count(), 0);
   EXPECT_EQ(info(), "");
   for (int id : {kAdapterStatusId, kAdapterSpeedId, kAdapterReceivedId, kAdapterSentId}) {
