@@ -8,6 +8,7 @@
 #include "wire/dns_records.h"
 #include "wire/frame.h"
 #include "wire/names_records.h"
+#include "wire/netinfo_records.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ bool SameRecords(const DnsAnswer& a, const DnsAnswer& b) {
 }
 
 void ReadPayload(uint8_t kind, const std::vector<uint8_t>& p) {
-  switch (kind % 8) {
+  switch (kind % 16) {
     case 0:
       if (const auto hello = DecodeHello(p.data(), p.size())) {
         if (EncodeHello(*hello) != p) __builtin_trap();
@@ -58,6 +59,17 @@ void ReadPayload(uint8_t kind, const std::vector<uint8_t>& p) {
     case 6:
       RoundTrip(p, DecodeDnsIpv6Server, EncodeDnsIpv6Server);
       RoundTrip(p, DecodeDnsText, EncodeDnsText);
+      break;
+    case 8:
+      RoundTrip(p, DecodeNetworkParams, EncodeNetworkParams);
+      RoundTrip(p, DecodeAdapterList, EncodeAdapterList);
+      RoundTrip(p, DecodeAdapterRecord, EncodeAdapterRecord);
+      RoundTrip(p, DecodeDnsServerTexts, EncodeDnsServerTexts);
+      RoundTrip(p, DecodeDhcpLease, EncodeDhcpLease);
+      RoundTrip(p, DecodeStatisticsAsked, EncodeStatisticsAsked);
+      RoundTrip(p, DecodeInterfaceStatistics, EncodeInterfaceStatistics);
+      RoundTrip(
+          p, [](const auto& b) { return DecodeNetInfoNumber(b, 0, 4095); }, EncodeNetInfoNumber);
       break;
     default:
       if (const auto value = DecodeValue(p.data(), p.size())) {
