@@ -9,6 +9,7 @@
 #include "wire/dns_records.h"
 #include "wire/frame.h"
 #include "wire/names_records.h"
+#include "wire/netinfo_records.h"
 #include "wire/netstat_records.h"
 
 namespace {
@@ -109,6 +110,17 @@ void ReadPayload(uint8_t kind, const std::vector<uint8_t>& p) {
       }
       break;
     }
+    case 9:
+      RoundTrip(p, DecodeNetworkParams, EncodeNetworkParams);
+      RoundTrip(p, DecodeAdapterList, EncodeAdapterList);
+      RoundTrip(p, DecodeAdapterRecord, EncodeAdapterRecord);
+      RoundTrip(p, DecodeDnsServerTexts, EncodeDnsServerTexts);
+      RoundTrip(p, DecodeDhcpLease, EncodeDhcpLease);
+      RoundTrip(p, DecodeStatisticsAsked, EncodeStatisticsAsked);
+      RoundTrip(p, DecodeInterfaceStatistics, EncodeInterfaceStatistics);
+      RoundTrip(
+          p, [](const auto& b) { return DecodeNetInfoNumber(b, 0, 4095); }, EncodeNetInfoNumber);
+      break;
     default:
       if (const auto value = DecodeValue(p.data(), p.size())) {
         if (EncodeValue(*value) != p) __builtin_trap();

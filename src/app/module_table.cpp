@@ -25,6 +25,9 @@ ModulePane* CreateCapturePane(QWidget* mainWindow) {
 ModulePane* CreateNetstatPane(QWidget* mainWindow) {
   return new NetstatPane(mainWindow, WindowHost().netstat());
 }
+ModulePane* CreateNetInfoPane(QWidget* mainWindow) {
+  return new NetInfoPane(mainWindow, WindowHost().netinfo());
+}
 
 constexpr std::array<ModuleInfo, 9> kModules = {{
     {kNetstatButton, "Netstat", 96, CloseKind::PaneOnly, CreateNetstatPane},

@@ -15,6 +15,7 @@ class NetstatService;
 class PingService;
 class SocketService;
 class WhoisService;
+struct NetInfoSources;
 
 // The services of this computer, one file each (local_<tool>.cpp), which LocalHost holds.
 // `resolverConfig`: where "Get Default" reads the resolver configuration (tests give their own).
@@ -27,6 +28,8 @@ std::unique_ptr<CaptureService> NewLocalCaptureService(const CaptureExclusion& e
 std::unique_ptr<SocketService> NewLocalSocketService();
 std::unique_ptr<NetstatService> NewLocalNetstatService();
 std::unique_ptr<NetInfoService> NewLocalNetInfoService();
+// Reading the files NetInfo's facts come from where `sources` says (tests give their own).
+std::unique_ptr<NetInfoService> NewLocalNetInfoService(const NetInfoSources& sources);
 
 // NameService::resolveHost on this computer, which every local service answers with.
 int ResolveHostHere(const char* name, char* destination, size_t capacity, const RunToken* token);

@@ -16,7 +16,6 @@
 #include <cstring>
 #include <functional>
 
-#include "host/helper_client.h"
 #include "netinfo/netinfo_system.h"
 #include "netinfo/rtnetlink_dump.h"
 #include "sys/rtnl_socket.h"
@@ -139,15 +138,6 @@ std::optional<DhcpLease> FindDhcpLease(const AdapterRecord& adapter,
     ConsiderLeaseDirectory(directory, choice, budget);
   }
   return choice.best();
-}
-
-bool FlushNeighbours(int index) {
-  auto request = NewHelperRecord<HelperFlushRequest>(kHelperFlush);
-  request.interfaceIndex = index;
-  request.family = kWireIpv4;
-  HelperCall call(request);
-  HelperReply reply;
-  return HelperCall::Finish(call, reply, kHelperQuickTimeoutMs) == 0;
 }
 
 int FlushDynamicNeighbours(int index) {

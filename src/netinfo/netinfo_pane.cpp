@@ -8,10 +8,13 @@
 #include <QSignalBlocker>
 #include <QTimer>
 #include <new>
+#include <type_traits>
+#include <utility>
 
 #include "shell/controls.h"
 #include "shell/message_presenter.h"
 #include "shell/output.h"
+#include "shell/ui_thread.h"
 
 namespace {
 
@@ -49,10 +52,8 @@ QPushButton* AddButton(ModulePane* pane, const char* text, int id) {
 
 }  // namespace
 
-NetInfoPane::NetInfoPane(QWidget* mainWindow, NetInfoSources sources)
-    : ModulePane(mainWindow),
-      sources_(std::move(sources)),
-      statistics_(sources_.interfaceDirectory) {
+NetInfoPane::NetInfoPane(QWidget* mainWindow, NetInfoService& host)
+    : ModulePane(mainWindow), host_(host) {
   buildControls();
   ShowNetworkParams();
   command(kNetInfoRefreshId);  // fills the adapter list
@@ -112,7 +113,32 @@ void NetInfoPane::command(int id) {
 
 void NetInfoPane::closeModule() {
   timer_->stop();
-  statistics_.close();
+  readAgain_ = false;
+  StartDetached([&host = host_] { host.endStatistics(); });
+}
+
+template <typename Work, typename Done>
+void NetInfoPane::Ask(Work work, Done done) {
+  using Result = std::invoke_result_t<Work>;
+  ++pending_;
+  CallOffUiThread(
+      this,
+      [work = std::move(work)]() mutable -> std::optional<Result> {
+        try {
+          return work();
+        } catch (const std::bad_alloc&) {
+          return std::nullopt;
+        }
+      },
+      [this, done = std::move(done)](const std::optional<Result>& result) {
+        --pending_;
+        try {
+          if (!result) throw std::bad_alloc();
+          done(*result);
+        } catch (const std::bad_alloc&) {
+          ShowError(this, "Memory Allocation Error!");
+        }
+      });
 }
 
 int NetInfoPane::chosenIndex() const {
@@ -121,70 +147,111 @@ int NetInfoPane::chosenIndex() const {
 }
 
 void NetInfoPane::ShowNetworkParams() {
-  const NetworkParams params = ReadNetworkParams(sources_.resolverConfig);
-  SetControlText(this, kNetworkParamsId, QString::fromUtf8(FormatNetworkParams(params)));
+  Ask([&host = host_] { return host.networkParams(); },
+      [this](const NetworkParams& params) {
+        SetControlText(this, kNetworkParamsId, QString::fromUtf8(FormatNetworkParams(params)));
+      });
 }
 
 void NetInfoPane::FillAdapterList() {
-  std::optional<std::vector<AdapterRecord>> list = ReadAdapters();
-  {
-    // Filling the list is no choice of the user's: the information follows once, below.
-    const QSignalBlocker quiet(adapters_);
-    adapters_->clear();
-    if (list) {
-      for (const AdapterRecord& adapter : *list) {
-        adapters_->addItem(QString::fromUtf8(adapter.name), adapter.index);
-      }
-    }
-    adapters_->setCurrentIndex(adapters_->count() > 0 ? 0 : -1);
-  }
-  if (!list) {
+  const unsigned request = ++listRequest_;
+  Ask([&host = host_] { return host.adapters(); },
+      [this, request](const std::optional<std::vector<AdapterRecord>>& list) {
+        if (request != listRequest_) return;  // a later Refresh's list follows
+        {
+          // Filling the list is no choice of the user's: the information follows once, below.
+          const QSignalBlocker quiet(adapters_);
+          adapters_->clear();
+          if (list) {
+            for (const AdapterRecord& adapter : *list) {
+              adapters_->addItem(QString::fromUtf8(adapter.name), adapter.index);
+            }
+          }
+          adapters_->setCurrentIndex(adapters_->count() > 0 ? 0 : -1);
+        }
+        if (!list) {
+          ShowError(this, "%s", kAdaptersFailed);
+          return;
+        }
+        ShowAdapterInfo(list);
+      });
+}
+
+// What the information pane shows of an adapter, as the host told it.
+struct NetInfoPane::AdapterFacts {
+  bool listRead = false;
+  std::optional<AdapterRecord> adapter;  // none when the list does not hold it (any more)
+  std::optional<std::vector<std::string>> dnsServers;
+  std::optional<DhcpLease> lease;
+};
+
+void NetInfoPane::ShowAdapterInfo(std::optional<std::vector<AdapterRecord>> adapters) {
+  const int index = chosenIndex();
+  if (index == 0) return;
+  const unsigned request = ++infoRequest_;
+  Ask(
+      [&host = host_, index, adapters = std::move(adapters)]() mutable {
+        AdapterFacts facts;
+        if (!adapters) adapters = host.adapters();
+        if (!adapters) return facts;
+        facts.listRead = true;
+        for (const AdapterRecord& candidate : *adapters) {
+          if (candidate.index == index) facts.adapter = candidate;
+        }
+        if (!facts.adapter) return facts;
+        facts.dnsServers = host.dnsServers();
+        facts.lease = host.dhcpLease(*facts.adapter);
+        return facts;
+      },
+      [this, index, request](const AdapterFacts& facts) {
+        if (request == infoRequest_) ShowFacts(index, facts);  // else another adapter's follow
+      });
+}
+
+void NetInfoPane::ShowFacts(int index, const AdapterFacts& facts) {
+  if (!facts.listRead) {
     ShowError(this, "%s", kAdaptersFailed);
     return;
   }
-  ShowAdapterInfo(&*list);
-}
-
-void NetInfoPane::ShowAdapterInfo(const std::vector<AdapterRecord>* adapters) {
-  const int index = chosenIndex();
-  if (index == 0) return;
-  std::optional<std::vector<AdapterRecord>> fresh;
-  if (adapters == nullptr) {
-    fresh = ReadAdapters();
-    if (!fresh) {
-      ShowError(this, "%s", kAdaptersFailed);
-      return;
-    }
-    adapters = &*fresh;
-  }
-  const AdapterRecord* adapter = nullptr;
-  for (const AdapterRecord& candidate : *adapters) {
-    if (candidate.index == index) adapter = &candidate;
-  }
   // An adapter gone since the list was filled: the pane keeps its facts if they are its own.
-  if (adapter == nullptr && infoIndex_ == index) return;
+  if (!facts.adapter && infoIndex_ == index) return;
   infoIndex_ = index;
   SetControlText(this, kOutputPaneId, QString());
-  if (adapter == nullptr) return;
-  std::optional<std::vector<std::string>> dnsServers;
-  if (const std::optional<ResolverConfig> config = ReadResolverConfig(sources_.resolverConfig)) {
-    dnsServers.emplace();
-    for (const NameServer& server : config->allNameServers) dnsServers->push_back(server.text());
-  }
-  const std::optional<DhcpLease> lease = FindDhcpLease(*adapter, sources_.leaseDirectories);
-  AppendOutput(this, kOutputPaneId, FormatAdapterInfo(*adapter, lease, dnsServers));
+  if (!facts.adapter) return;
+  AppendOutput(this, kOutputPaneId,
+               FormatAdapterInfo(*facts.adapter, facts.lease, facts.dnsServers));
   // The pane has no scroll bars: its view starts at the first line, whatever the font's size.
   FindControl<QPlainTextEdit>(this, kOutputPaneId)->moveCursor(QTextCursor::Start);
 }
 
 void NetInfoPane::UpdateStatistics() {
+  if (reading_) {
+    readAgain_ = true;  // after the reading that is out, which may be older than the caller
+    return;
+  }
   const int index = chosenIndex();
   if (index == 0) return;
-  InterfaceStatistics reading;
-  const std::string name = adapters_->currentText().toStdString();
+  reading_ = true;
+  CallOffUiThread(
+      this,
+      [&host = host_, index, name = adapters_->currentText().toStdString()] {
+        return host.statistics(index, name);
+      },
+      [this, index](const std::optional<InterfaceStatistics>& reading) {
+        reading_ = false;
+        ShowStatistics(index, reading);
+        if (readAgain_) {
+          readAgain_ = false;
+          UpdateStatistics();
+        }
+      });
+}
+
+void NetInfoPane::ShowStatistics(int index, const std::optional<InterfaceStatistics>& reading) {
+  if (index != chosenIndex()) return;  // another adapter was chosen meanwhile
   StatisticsTexts texts;
-  if (statistics_.read(index, name, reading)) {
-    texts = FormatStatistics(reading);
+  if (reading) {
+    texts = FormatStatistics(*reading);
   } else if (statisticsIndex_ == index) {
     return;  // its last values stay while it cannot be read
   }
@@ -205,7 +272,12 @@ void NetInfoPane::FlushAdapterCache() {
   question.icon = MessageIcon::Question;
   question.buttons = MessageButtons::YesNo;
   if (ShowMessage(question) != MessageAnswer::Yes) return;
-  if (!FlushNeighbours(index)) {
+  Ask([&host = host_, index] { return host.flushNeighbours(index); },
+      [this](int error) { ShowFlushed(error); });
+}
+
+void NetInfoPane::ShowFlushed(int error) {
+  if (error != 0) {
     ShowError(this, "Failed To Flush DNS Cache!");
     return;
   }
@@ -215,8 +287,4 @@ void NetInfoPane::FlushAdapterCache() {
   done.text = QStringLiteral("DNS Cache Successfully Flushed!");
   done.icon = MessageIcon::Information;
   ShowMessage(done);
-}
-
-ModulePane* CreateNetInfoPane(QWidget* mainWindow) {
-  return new NetInfoPane(mainWindow);
 }

@@ -32,14 +32,9 @@ std::optional<std::vector<AdapterRecord>> ReadAdapters();
 std::optional<DhcpLease> FindDhcpLease(const AdapterRecord& adapter,
                                        const std::vector<std::string>& directories);
 
-// Deletes the dynamic IPv4 neighbour (ARP) entries of the interface through the privileged
-// helper, as `ip neigh flush dev` does: the administrator's PERMANENT and NOARP entries stay.
-// False without a usable helper, when the interface does not exist, or when the table cannot be
-// read or an entry cannot be deleted.
-bool FlushNeighbours(int index);
-
-// The helper's side of it (CAP_NET_ADMIN): 0, or the errno (ENODEV for an interface that does
-// not exist, EPERM without the capability).
+// The helper's operation behind NetInfoService::flushNeighbours (CAP_NET_ADMIN): deletes the
+// dynamic IPv4 neighbour entries of the interface; 0, or the errno (ENODEV for an interface that
+// does not exist, EPERM without the capability).
 int FlushDynamicNeighbours(int index);
 
 // Reads an interface's statistics from its files in the interface directory. The files are

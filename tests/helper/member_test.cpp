@@ -27,7 +27,7 @@
 #include "host/local_services.h"
 #include "loopback_sockets.h"
 #include "net_lab.h"
-#include "netinfo/netinfo_system.h"
+#include "netinfo/netinfo_service.h"
 #include "netstat/endpoint_source.h"
 #include "netstat/process_info.h"
 #include "ping/echo.h"
@@ -187,7 +187,7 @@ TEST(HelperMemberInner, Run) {
 
   // Ending root's connection; flushing the neighbours.
   EXPECT_EQ(DestroyTcpConnection(*server), 0);
-  EXPECT_TRUE(FlushNeighbours(index));
+  EXPECT_EQ(NewLocalNetInfoService()->flushNeighbours(index), 0);
 
   // An echo over the helper's raw socket (the namespace refuses ICMP datagram sockets).
   ASSERT_EQ(LoadEchoService(), 1);

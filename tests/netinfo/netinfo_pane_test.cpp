@@ -1,8 +1,9 @@
 // The NetInfo pane in a network namespace of the test's own, driven by control id, with what it
-// shows checked against ip (iproute2). The test's UI thread enters the namespace, so the pane's
-// netlink sockets and /proc reads are the namespace's; the namespace's sysfs is mounted where the
-// pane's statistics reader is pointed, and its resolver configuration and lease files are the
-// test's own.
+// shows checked against ip (iproute2). The test's UI thread enters the namespace, and the pane's
+// calls run on threads it starts, so their netlink sockets and /proc reads are the namespace's;
+// the namespace's sysfs is mounted where the pane's statistics reader is pointed, and its
+// resolver configuration and lease files are the test's own. Through the agent, the host is an
+// agent started in the namespace, with the test's files shown where it reads its host's.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -23,17 +24,24 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "host/agent_host.h"
+#include "host/host.h"
+#include "host/local_services.h"
 #include "net_lab.h"
 #include "netinfo/netinfo_pane.h"
+#include "netinfo/netinfo_system.h"
 #include "recording_presenter.h"
 #include "shell/controls.h"
 #include "shell/output.h"
@@ -146,6 +154,7 @@ class NamespaceSysfs {
     rmdir(path_.c_str());
   }
   bool mounted() const { return mounted_; }
+  const std::string& path() const { return path_; }
   std::string interfaces() const { return path_ + "/class/net"; }
 
  private:
@@ -255,16 +264,51 @@ const char* kLeases =
     "lease {\n  interface \"d0\";\n  fixed-address 198.18.20.5;\n"
     "  option dhcp-server-identifier 198.18.20.1;\n  expire 6 2024/01/06 06:00:00;\n}\n";
 
+// Where an agent's host keeps its lease files: the first of the usual directories that this
+// machine has, empty when it has none.
+std::string HostLeaseDirectory() {
+  for (const std::string& directory : NetInfoSources().leaseDirectories) {
+    struct stat info {};
+    if (stat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return directory;
+  }
+  return {};
+}
+
+// While it lives, no helper can be started, neither by this process nor by an agent it started,
+// which looks for its helper beside itself, where an empty file is shown meanwhile.
+class NoHelper {
+ public:
+  explicit NoHelper(const TempDir& dir) {
+    if (!ThroughAgent()) return;
+    std::ofstream(dir.file("no-helper")).flush();
+    shown_ = std::make_unique<FileShownAt>(dir.file("no-helper"), PELORIN_HELPER_PATH);
+  }
+  bool ok() const { return !shown_ || shown_->shown(); }
+
+ private:
+  WithoutHelper window_;
+  std::unique_ptr<FileShownAt> shown_;
+};
+
 class NetInfoPaneTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!IsRoot()) GTEST_SKIP() << "network namespaces need root";
+    if (ThroughAgent() && HostLeaseDirectory().empty()) {
+      GTEST_SKIP() << "this machine has no lease directory to show the agent the test's leases in";
+    }
     if (const char* zone = std::getenv("TZ")) savedZone_ = zone;
     setenv("TZ", "UTC", 1);  // lease times below are UTC
     tzset();
   }
   void TearDown() override {
+    if (pane_) {
+      EXPECT_TRUE(WaitUntil([&] { return !pane_->busy() && !pane_->readingStatistics(); }));
+    }
     pane_.reset();  // its files first, then the mount, then the namespace
+    service_.reset();
+    agent_.reset();  // the agent ends with its input
+    shown_.clear();
     sysfs_.reset();
     scope_.reset();
     lab_.reset();
@@ -288,8 +332,46 @@ class NetInfoPaneTest : public ::testing::Test {
     sources.resolverConfig = dir_.file("resolv.conf");
     sources.leaseDirectories = {dir_.file("missing"), dir_.file("leases")};
     sources.interfaceDirectory = sysfs_->interfaces();
-    pane_ = std::make_unique<NetInfoPane>(nullptr, sources);
+    if (ThroughAgent()) {
+      if (!showTheAgent()) return false;
+      pane_ = std::make_unique<NetInfoPane>(nullptr, agent_->netinfo());
+    } else {
+      service_ = NewLocalNetInfoService(sources);
+      pane_ = std::make_unique<NetInfoPane>(nullptr, *service_);
+    }
+    settle();
     return scope_->entered() && sysfs_->mounted();
+  }
+
+  // The agent reads its host's own files: the test's resolver configuration, leases and the
+  // namespace's sysfs are shown where it reads them, and the host is an agent of the lab's
+  // namespaces (started from this thread, which is in them), not the window's, which is not.
+  bool showTheAgent() {
+    for (const auto& [source, target] :
+         {std::pair{dir_.file("resolv.conf"), std::string(kResolverConfigPath)},
+          std::pair{dir_.file("leases"), HostLeaseDirectory()},
+          std::pair{sysfs_->path(), std::string("/sys")}}) {
+      shown_.push_back(std::make_unique<FileShownAt>(source, target));
+      EXPECT_TRUE(shown_.back()->shown()) << target;
+      if (!shown_.back()->shown()) return false;
+    }
+    std::string failure;
+    agent_ = ConnectAgent({PELORIN_AGENT_PATH}, &failure);
+    EXPECT_NE(agent_, nullptr) << failure;
+    return agent_ != nullptr;
+  }
+
+  // The pane's answers come off the UI thread: these wait for them.
+  void settle() {
+    EXPECT_TRUE(WaitUntil([&] { return !pane_->busy(); }));
+  }
+  void click(int id) {
+    ClickControl(pane_.get(), id);
+    settle();
+  }
+  void updateStatistics() {
+    pane_->UpdateStatistics();
+    EXPECT_TRUE(WaitUntil([&] { return !pane_->readingStatistics(); }));
   }
 
   QComboBox* adapters() const { return FindControl<QComboBox>(pane_.get(), kAdapterListId); }
@@ -297,7 +379,10 @@ class NetInfoPaneTest : public ::testing::Test {
     return FindControl<QLabel>(pane_.get(), id)->text().toStdString();
   }
   std::string info() const { return GetOutputText(pane_.get(), kOutputPaneId); }
-  void choose(int item) { adapters()->setCurrentIndex(item); }
+  void choose(int item) {
+    adapters()->setCurrentIndex(item);
+    settle();
+  }
 
   std::string savedZone_;
   RecordingPresenter presenter_;
@@ -305,6 +390,9 @@ class NetInfoPaneTest : public ::testing::Test {
   std::unique_ptr<NetInfoLab> lab_;
   std::unique_ptr<NetnsScope> scope_;
   std::unique_ptr<NamespaceSysfs> sysfs_;
+  std::unique_ptr<NetInfoService> service_;
+  std::vector<std::unique_ptr<FileShownAt>> shown_;
+  std::unique_ptr<Host> agent_;
   std::unique_ptr<NetInfoPane> pane_;
 };
 
@@ -357,7 +445,7 @@ TEST_F(NetInfoPaneTest, ShowsTheParametersAndEveryAdapterAsIpSeesThem) {
 
   // Refresh goes back to the first adapter; the parameters are not read again.
   std::ofstream(dir_.file("resolv.conf")) << kResolverConfig << "domain changed.example\n";
-  ClickControl(pane_.get(), kNetInfoRefreshId);
+  click(kNetInfoRefreshId);
   EXPECT_EQ(adapters()->currentIndex(), 0);
   EXPECT_EQ(info(), e0);
   EXPECT_NE(text(kNetworkParamsId).find("lab.example"), std::string::npos);
@@ -371,7 +459,7 @@ TEST_F(NetInfoPaneTest, StatisticsFollowTheKernelsCountersTenTimesASecond) {
   std::pair<uint64_t, uint64_t> counters;
   for (int attempt = 0; attempt < 50; ++attempt) {
     counters = CountersFromIp("e0");
-    pane_->UpdateStatistics();
+    updateStatistics();
     if (CountersFromIp("e0") == counters) break;
   }
   EXPECT_GT(counters.second, 2000u);
@@ -387,11 +475,11 @@ TEST_F(NetInfoPaneTest, StatisticsFollowTheKernelsCountersTenTimesASecond) {
 
   // A virtual adapter knows neither its speed nor whether its link is up.
   choose(1);
-  pane_->UpdateStatistics();
+  updateStatistics();
   EXPECT_EQ(text(kAdapterStatusId), "Unknown");
   EXPECT_EQ(text(kAdapterSpeedId), "0 Kbs ");
   RunCommand("ip link set d0 down");
-  pane_->UpdateStatistics();
+  updateStatistics();
   EXPECT_EQ(text(kAdapterStatusId), "Disabled");
   // A veth whose far end is down has no carrier (the kernel tells a moment later).
   RunCommand("ip -n " + lab_->peer() + " link set e1 down");
@@ -415,14 +503,15 @@ TEST_F(NetInfoPaneTest, FlushDeletesTheDynamicIpv4NeighboursOfTheChosenAdapter) 
   ASSERT_EQ(before.size(), 6u) << RunCommand("ip neigh show nud all");
 
   presenter_.answerNext(MessageAnswer::No);
-  ClickControl(pane_.get(), kFlushCacheId);
+  click(kFlushCacheId);
   EXPECT_EQ(Neighbours(), before);
   {
-    const WithoutHelper unprivileged;
-    ClickControl(pane_.get(), kFlushCacheId);
+    const NoHelper unprivileged(dir_);
+    ASSERT_TRUE(unprivileged.ok());
+    click(kFlushCacheId);
   }
   EXPECT_EQ(Neighbours(), before);
-  ClickControl(pane_.get(), kFlushCacheId);
+  click(kFlushCacheId);
   EXPECT_EQ(Neighbours(),
             (std::vector<std::string>{"198.18.10.6 dev e0 lladdr 02:00:00:00:00:06 NOARP ",
                                       "198.18.10.7 dev e0 lladdr 02:00:00:00:00:07 PERMANENT ",
@@ -448,43 +537,107 @@ TEST_F(NetInfoPaneTest, FlushDeletesTheDynamicIpv4NeighboursOfTheChosenAdapter) 
 
 TEST_F(NetInfoPaneTest, AnAdapterGoneSinceTheListWasFilledShowsNoOthersFacts) {
   ASSERT_TRUE(openLab(true));
-  pane_->UpdateStatistics();
+  updateStatistics();
   const std::string e0 = info();
   const std::vector<int> statistics = {kAdapterStatusId, kAdapterSpeedId, kAdapterReceivedId,
                                        kAdapterSentId};
   RunCommand("ip link del d0");
   choose(1);
-  pane_->UpdateStatistics();
+  updateStatistics();
   EXPECT_EQ(info(), "");
   for (int id : statistics) EXPECT_EQ(text(id), "") << id;
-  ClickControl(pane_.get(), kFlushCacheId);
+  click(kFlushCacheId);
   EXPECT_EQ(presenter_.texts(),
             (std::vector<std::string>{"Flush The Local DNS Cache For This Adapter?",
                                       "Failed To Flush DNS Cache!"}));
 
   // The adapter shown keeps its last facts while it cannot be read.
   choose(0);
-  pane_->UpdateStatistics();
+  updateStatistics();
   EXPECT_EQ(info(), e0);
   std::vector<std::string> last;
   for (int id : statistics) last.push_back(text(id));
   RunCommand("ip link del e0");
-  pane_->UpdateStatistics();
+  updateStatistics();
   for (size_t i = 0; i < statistics.size(); ++i) EXPECT_EQ(text(statistics[i]), last[i]);
 }
 
 TEST_F(NetInfoPaneTest, AMachineWithOnlyLoopbackShowsNoAdapter) {
   ASSERT_TRUE(openLab(false));
   EXPECT_NE(text(kNetworkParamsId).find("IP Routing Enabled\t: YES\n"), std::string::npos);
-  ClickControl(pane_.get(), kNetInfoRefreshId);
+  click(kNetInfoRefreshId);
   ServeEvents(250);  // timer ticks
-  ClickControl(pane_.get(), kFlushCacheId);
+  click(kFlushCacheId);
   EXPECT_EQ(adapters()->count(), 0);
   EXPECT_EQ(info(), "");
   for (int id : {kAdapterStatusId, kAdapterSpeedId, kAdapterReceivedId, kAdapterSentId}) {
     EXPECT_EQ(text(id), "") << id;
   }
   EXPECT_EQ(presenter_.count(), 0u);
+}
+
+// A host whose adapter list comes at once and whose every other answer waits until it is let
+// go: what a stalled agent or helper is to the pane.
+class StalledHost : public NetInfoService {
+ public:
+  int resolveHost(const char*, char*, size_t, const RunToken*) override { return stall(0); }
+  NetworkParams networkParams() override { return stall(NetworkParams()); }
+  std::optional<std::vector<AdapterRecord>> adapters() override {
+    AdapterRecord adapter;
+    adapter.index = 2;
+    adapter.name = "e0";
+    return std::vector<AdapterRecord>{adapter};
+  }
+  std::optional<std::vector<std::string>> dnsServers() override { return stall(std::nullopt); }
+  std::optional<DhcpLease> dhcpLease(const AdapterRecord&) override { return stall(std::nullopt); }
+  std::optional<InterfaceStatistics> statistics(int, const std::string&) override {
+    return stall(std::nullopt);
+  }
+  void endStatistics() override { stall(0); }
+  int flushNeighbours(int) override { return stall(0); }
+
+  void release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released_ = true;
+    letGo_.notify_all();
+  }
+  int waiting() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return waiting_;
+  }
+
+ private:
+  template <typename T>
+  T stall(T value) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++waiting_;
+    letGo_.wait(lock, [&] { return released_; });
+    --waiting_;
+    return value;
+  }
+
+  std::mutex mutex_;
+  std::condition_variable letGo_;
+  bool released_ = false;
+  int waiting_ = 0;
+};
+
+TEST(NetInfoPaneStalledTest, AHostThatDoesNotAnswerNeverHoldsThePane) {
+  StalledHost host;
+  auto pane = std::make_unique<NetInfoPane>(nullptr, host);
+  // The parameters, then the adapter's facts, wait; the list came.
+  EXPECT_TRUE(WaitUntil([&] { return host.waiting() == 2; }));
+  EXPECT_EQ(FindControl<QComboBox>(pane.get(), kAdapterListId)->count(), 1);
+  EXPECT_TRUE(pane->busy());
+  // Ten timer ticks: one reading waits, and no other is started beside it.
+  ServeEvents(1000);
+  EXPECT_EQ(host.waiting(), 3);
+  EXPECT_TRUE(pane->readingStatistics());
+  // A pane closed while its calls wait; their answers come to no pane.
+  pane.reset();
+  host.release();
+  EXPECT_TRUE(WaitUntil([&] { return host.waiting() == 0; }));
+  ServeEvents(100);
 }
 
 }  // namespace
