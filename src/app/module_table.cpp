@@ -22,6 +22,12 @@ ModulePane* CreateDnsPane(QWidget* mainWindow) {
 ModulePane* CreateCapturePane(QWidget* mainWindow) {
   return new CapturePane(mainWindow, WindowHost().capture());
 }
+ModulePane* CreateTcpSocketPane(QWidget* mainWindow) {
+  return new TcpSocketPane(mainWindow, WindowHost().sockets());
+}
+ModulePane* CreateUdpSocketPane(QWidget* mainWindow) {
+  return new UdpSocketPane(mainWindow, WindowHost().sockets());
+}
 
 constexpr std::array<ModuleInfo, 9> kModules = {{
     {kNetstatButton, "Netstat", 96, CloseKind::PaneOnly, CreateNetstatPane},

@@ -13,10 +13,11 @@
 #include <string>
 #include <thread>
 
+#include "base/payload_format.h"
+#include "host/host.h"
 #include "pane_driver.h"
 #include "recording_presenter.h"
 #include "shell/payload_display.h"
-#include "base/payload_format.h"
 #include "shell/ui_thread.h"
 #include "socket_peer.h"
 #include "sockets/tcp_socket_pane.h"
@@ -31,7 +32,8 @@ class TcpPaneTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetUiShuttingDown(false);
-    pane = std::make_unique<TcpSocketPane>(nullptr);
+    pane = std::make_unique<TcpSocketPane>(nullptr, WindowHost().sockets());
+    ASSERT_TRUE(WaitUntil([&] { return !pane->fillingAddresses(); }));  // off the UI thread
     pane->show();
   }
   void TearDown() override {
@@ -104,7 +106,8 @@ TEST(LocalAddressBox, ListsEveryAddressOfAHostWithAThousand) {
   const std::vector<std::string> expected = LocalAddressListAsIpListsIt();
   ASSERT_EQ(expected.size(), 1000u - 1000 / 97 + 1 + 1000 / 50 + 1);
 
-  TcpSocketPane pane(nullptr);
+  TcpSocketPane pane(nullptr, WindowHost().sockets());
+  ASSERT_TRUE(WaitUntil([&] { return !pane.fillingAddresses(); }));
   auto* box = FindControl<QComboBox>(&pane, kTcpListenAddressId);
   std::vector<std::string> listed;
   for (int i = 0; i < box->count(); ++i) listed.push_back(box->itemText(i).toStdString());

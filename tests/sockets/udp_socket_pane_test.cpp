@@ -12,6 +12,7 @@
 #include <regex>
 #include <string>
 
+#include "host/host.h"
 #include "pane_driver.h"
 #include "recording_presenter.h"
 #include "shell/payload_display.h"
@@ -25,7 +26,8 @@ class UdpPaneTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetUiShuttingDown(false);
-    pane = std::make_unique<UdpSocketPane>(nullptr);
+    pane = std::make_unique<UdpSocketPane>(nullptr, WindowHost().sockets());
+    ASSERT_TRUE(WaitUntil([&] { return !pane->fillingAddresses(); }));  // off the UI thread
     pane->show();
   }
   void TearDown() override {
