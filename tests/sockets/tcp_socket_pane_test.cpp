@@ -86,6 +86,7 @@ TEST_F(TcpPaneTest, StartsIdleWithTextOnlyAndTheLocalAddresses) {
 // fiftieth has an IPv6 address too.
 TEST(LocalAddressBox, ListsEveryAddressOfAHostWithAThousand) {
   if (!IsRoot()) GTEST_SKIP() << "needs root for a network namespace";
+  if (ThroughAgent()) GTEST_SKIP() << "the agent's host is not in the test's network namespace";
   FreshNetworkNamespace lab;
   ASSERT_TRUE(lab.entered());
   TempDir dir;
@@ -464,6 +465,7 @@ TEST_F(TcpPaneTest, ACloseRightAfterTheStartEndsTheRun) {
 // network namespace of the test's own: no route at all, and a route of type unreachable.
 TEST_F(TcpPaneTest, AnUnreachableConnectIsReportedInThePane) {
   if (!IsRoot()) GTEST_SKIP() << "a network namespace needs root";
+  if (ThroughAgent()) GTEST_SKIP() << "the agent's host is not in the test's network namespace";
   FreshNetworkNamespace scope;
   ASSERT_TRUE(scope.entered());
   ASSERT_TRUE(scope.run("ip route add unreachable 198.18.96.0/24"));
