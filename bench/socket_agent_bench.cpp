@@ -81,7 +81,7 @@ const IpAddress kLoopback = IpAddress::Ipv4(htonl(INADDR_LOOPBACK));
 // A connected session, after its connect and write events.
 std::unique_ptr<SocketSession> Connect(SocketService& service, uint16_t port,
                                        const RunToken& token) {
-  SocketOpening opening = service.connectTcp(kLoopback, port);
+  SocketOpening opening = service.connectTcp(kLoopback, port, token);
   if (!opening.session) Fail("the connect failed: " + std::to_string(opening.error));
   bool connected = false, writable = false;
   SocketUpdate update;

@@ -116,10 +116,12 @@ void ServeSockets(Channel& channel, SocketService& sockets) {
   }
   const std::optional<SocketOpen> asked = DecodeSocketOpen(open.request);
   if (!asked) return channel.close(EINVAL);
-  SocketOpening opening =
-      open.operation == kSocketsListenTcp    ? sockets.listenTcp(asked->address, asked->port)
-      : open.operation == kSocketsConnectTcp ? sockets.connectTcp(asked->address, asked->port)
-                                             : sockets.bindUdp(asked->address, asked->port);
+  const RunToken& ended = channel.ended();
+  SocketOpening opening = open.operation == kSocketsListenTcp
+                              ? sockets.listenTcp(asked->address, asked->port, ended)
+                          : open.operation == kSocketsConnectTcp
+                              ? sockets.connectTcp(asked->address, asked->port, ended)
+                              : sockets.bindUdp(asked->address, asked->port, ended);
   const SocketOpened opened{opening.failed, opening.error, opening.boundPort};
   if (channel.send(EncodeSocketOpened(opened), &channel.ended()) != 0 || !opening.session) {
     return channel.close(0);

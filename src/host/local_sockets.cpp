@@ -156,7 +156,7 @@ class LocalSocketService : public SocketService {
 
   std::vector<IpAddress> localAddresses() override { return LocalAddressList().addresses(); }
 
-  SocketOpening listenTcp(const IpAddress& address, uint16_t port) override {
+  SocketOpening listenTcp(const IpAddress& address, uint16_t port, const RunToken&) override {
     std::unique_ptr<LocalSocketSession> session;
     if (SocketOpening failed = Open(address, false, &session); failed.failed != SocketStep::kNone)
       return failed;
@@ -168,7 +168,7 @@ class LocalSocketService : public SocketService {
     return {std::move(session), SocketStep::kNone, 0, port};
   }
 
-  SocketOpening connectTcp(const IpAddress& address, uint16_t port) override {
+  SocketOpening connectTcp(const IpAddress& address, uint16_t port, const RunToken&) override {
     std::unique_ptr<LocalSocketSession> session;
     if (SocketOpening failed = Open(address, false, &session); failed.failed != SocketStep::kNone)
       return failed;
@@ -178,7 +178,7 @@ class LocalSocketService : public SocketService {
     return {std::move(session), SocketStep::kNone, 0, 0};
   }
 
-  SocketOpening bindUdp(const IpAddress& address, uint16_t port) override {
+  SocketOpening bindUdp(const IpAddress& address, uint16_t port, const RunToken&) override {
     std::unique_ptr<LocalSocketSession> session;
     if (SocketOpening failed = Open(address, true, &session); failed.failed != SocketStep::kNone)
       return failed;

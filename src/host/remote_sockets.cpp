@@ -89,6 +89,9 @@ class RemoteSocketSession : public SocketSession {
   std::shared_ptr<SessionState> state_;
 };
 
+// How long an opening of a stopped run still waits for the agent's answer.
+constexpr int kStoppedOpeningMs = 500;
+
 class RemoteSocketService : public SocketService {
  public:
   explicit RemoteSocketService(std::shared_ptr<Link> link) : link_(std::move(link)) {}
@@ -108,24 +111,31 @@ class RemoteSocketService : public SocketService {
     return addresses.value_or(std::vector<IpAddress>());
   }
 
-  SocketOpening listenTcp(const IpAddress& address, uint16_t port) override {
-    return open(kSocketsListenTcp, address, port);
+  SocketOpening listenTcp(const IpAddress& address, uint16_t port, const RunToken& token) override {
+    return open(kSocketsListenTcp, address, port, token);
   }
-  SocketOpening connectTcp(const IpAddress& address, uint16_t port) override {
-    return open(kSocketsConnectTcp, address, port);
+  SocketOpening connectTcp(const IpAddress& address, uint16_t port,
+                           const RunToken& token) override {
+    return open(kSocketsConnectTcp, address, port, token);
   }
-  SocketOpening bindUdp(const IpAddress& address, uint16_t port) override {
-    return open(kSocketsBindUdp, address, port);
+  SocketOpening bindUdp(const IpAddress& address, uint16_t port, const RunToken& token) override {
+    return open(kSocketsBindUdp, address, port, token);
   }
 
  private:
   // A lost agent, or one that answers what cannot be read, fails as a socket that could not be
   // made.
-  SocketOpening open(uint16_t operation, const IpAddress& address, uint16_t port) {
+  SocketOpening open(uint16_t operation, const IpAddress& address, uint16_t port,
+                     const RunToken& token) {
     std::shared_ptr<Channel> channel =
         link_->open(kServiceSockets, operation, EncodeSocketOpen({address, port}));
     std::vector<uint8_t> message;
-    if (channel->receive(&message) != 0) return {nullptr, SocketStep::kCreate, EPIPE};
+    int error = channel->receive(&message, &token);
+    // A stop while the agent opens: its answer is still taken, as the opening here is done at
+    // once, unless the agent keeps it back.
+    if (error == ECANCELED) error = channel->receive(&message, nullptr, kStoppedOpeningMs);
+    if (error == ETIMEDOUT) return {};
+    if (error != 0) return {nullptr, SocketStep::kCreate, EPIPE};
     const std::optional<SocketOpened> opened = DecodeSocketOpened(message);
     if (!opened) {
       channel->close(EBADMSG);

@@ -120,11 +120,15 @@ class SocketService : public NameService {
   // interfaces that are up, then their IPv6 ones, each in interface order, loopback last.
   virtual std::vector<IpAddress> localAddresses() = 0;
 
+  // Each opening takes no time on this computer; a host that does not answer a run that was
+  // stopped (`token` cancelled) meanwhile ends it with no session and no failed step.
   // A TCP listener on `address` and `port` for one connection (a port still in TIME-WAIT binds
   // again; a live listener's does not).
-  virtual SocketOpening listenTcp(const IpAddress& address, uint16_t port) = 0;
+  virtual SocketOpening listenTcp(const IpAddress& address, uint16_t port,
+                                  const RunToken& token) = 0;
   // A TCP connect to `address` and `port`, started: its outcome comes as the connect event.
-  virtual SocketOpening connectTcp(const IpAddress& address, uint16_t port) = 0;
+  virtual SocketOpening connectTcp(const IpAddress& address, uint16_t port,
+                                   const RunToken& token) = 0;
   // A UDP socket bound to `address` and `port` (0: the system chooses).
-  virtual SocketOpening bindUdp(const IpAddress& address, uint16_t port) = 0;
+  virtual SocketOpening bindUdp(const IpAddress& address, uint16_t port, const RunToken& token) = 0;
 };

@@ -61,7 +61,7 @@ bool StartListening(const TcpRequest& request, SocketService& host, SocketRun& r
                     const PaneWriter& out) {
   if (!request.listenAddress) return false;
   const IpAddress address = ParseHostAddress(*request.listenAddress).value_or(kNoAddress);
-  SocketOpening opening = host.listenTcp(address, request.port);
+  SocketOpening opening = host.listenTcp(address, request.port, *run.stop);
   if (!opening.session) {
     ShowOpeningFailure(opening, std::string(), out);
     return false;
@@ -89,7 +89,7 @@ bool StartConnecting(const TcpRequest& request, SocketService& host, SocketRun& 
     shown = resolved;
     address = ParseIpAddress(shown).value_or(kNoAddress);
   }
-  SocketOpening opening = host.connectTcp(*address, request.port);
+  SocketOpening opening = host.connectTcp(*address, request.port, *run.stop);
   if (!opening.session) {
     ShowOpeningFailure(opening, shown, out);
     return false;

@@ -35,9 +35,10 @@ bool BindLocal(const UdpRequest& request, SocketService& host, SocketRun& run,
   // An address the system cannot have, when the text is none: binding to it fails.
   const IpAddress address =
       ParseHostAddress(*request.localAddress).value_or(IpAddress::Ipv4(0xFFFFFFFF));
-  SocketOpening opening = host.bindUdp(address, request.port);
+  SocketOpening opening = host.bindUdp(address, request.port, *run.stop);
   switch (opening.failed) {
     case SocketStep::kNone:
+      if (!opening.session) return false;  // stopped while the host held the opening back
       break;
     case SocketStep::kEvent:
       out.error(

@@ -22,7 +22,7 @@ const IpAddress kLoopback = IpAddress::Ipv4(htonl(0x7F000001));
 // A connected session, after its connect and write events; null when they did not come.
 std::unique_ptr<SocketSession> Connect(SocketService& service, uint16_t port,
                                        const RunToken& token) {
-  SocketOpening opening = service.connectTcp(kLoopback, port);
+  SocketOpening opening = service.connectTcp(kLoopback, port, token);
   if (!opening.session) return nullptr;
   uint32_t seen = 0;
   SocketUpdate update;
