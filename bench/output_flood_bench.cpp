@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/host.h"
 #include "shell/controls.h"
 #include "shell/output.h"
 #include "shell/payload_display.h"
@@ -165,7 +166,7 @@ void FloodSocat(int seconds) {
 
 void FloodPane(int displayIndex, const char* name, int seconds) {
   FloodPeer peer;
-  TcpSocketPane pane(nullptr);
+  TcpSocketPane pane(nullptr, WindowHost().sockets());
   pane.resize(800, 600);
   pane.show();
   FindControl<QComboBox>(&pane, kDisplaySelectorId)->setCurrentIndex(displayIndex);

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "host/host.h"
 #include "shell/controls.h"
 #include "shell/output.h"
 #include "shell/payload_display.h"
@@ -142,7 +143,7 @@ bool ShowsTheStreamsEnd(const std::string& shown, const std::string& file) {
 double PaneSeconds(const std::string& file, int displayIndex, qint64* chars) {
   uint16_t port = 0;
   const pid_t sender = StartSender(file, &port);
-  TcpSocketPane pane(nullptr);
+  TcpSocketPane pane(nullptr, WindowHost().sockets());
   pane.show();
   FindControl<QComboBox>(&pane, kDisplaySelectorId)->setCurrentIndex(displayIndex);
   SetControlText(&pane, kTcpHostId, QStringLiteral("127.0.0.1"));

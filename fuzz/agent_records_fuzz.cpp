@@ -11,6 +11,7 @@
 #include "wire/names_records.h"
 #include "wire/netinfo_records.h"
 #include "wire/netstat_records.h"
+#include "wire/socket_records.h"
 
 namespace {
 
@@ -120,6 +121,18 @@ void ReadPayload(uint8_t kind, const std::vector<uint8_t>& p) {
       RoundTrip(p, DecodeInterfaceStatistics, EncodeInterfaceStatistics);
       RoundTrip(
           p, [](const auto& b) { return DecodeNetInfoNumber(b, 0, 4095); }, EncodeNetInfoNumber);
+      break;
+    case 10:
+      RoundTrip(p, DecodeSocketAddressList, EncodeSocketAddressList);
+      RoundTrip(p, DecodeSocketOpen, EncodeSocketOpen);
+      RoundTrip(p, DecodeSocketOpened, EncodeSocketOpened);
+      break;
+    case 11:
+      if (const auto update = DecodeSocketUpdate(p)) {
+        if (update->bytes.size() > kSocketReceiveLimit) __builtin_trap();
+      }
+      RoundTrip(p, DecodeSocketUpdate, EncodeSocketUpdate);
+      RoundTrip(p, DecodeSocketCommand, EncodeSocketCommand);
       break;
     default:
       if (const auto value = DecodeValue(p.data(), p.size())) {

@@ -28,6 +28,12 @@ ModulePane* CreateNetstatPane(QWidget* mainWindow) {
 ModulePane* CreateNetInfoPane(QWidget* mainWindow) {
   return new NetInfoPane(mainWindow, WindowHost().netinfo());
 }
+ModulePane* CreateTcpSocketPane(QWidget* mainWindow) {
+  return new TcpSocketPane(mainWindow, WindowHost().sockets());
+}
+ModulePane* CreateUdpSocketPane(QWidget* mainWindow) {
+  return new UdpSocketPane(mainWindow, WindowHost().sockets());
+}
 
 constexpr std::array<ModuleInfo, 9> kModules = {{
     {kNetstatButton, "Netstat", 96, CloseKind::PaneOnly, CreateNetstatPane},

@@ -1,63 +1,38 @@
 #include "sockets/socket_run.h"
 
-#include <cerrno>
-
 #include "shell/controls.h"
 #include "shell/message_presenter.h"
 #include "shell/output.h"
 #include "shell/payload_display.h"
 #include "shell/ui_thread.h"
-#include "sys/socket_io.h"
 
-SocketRun::~SocketRun() {
-  CloseSocket(fd_);
-}
-
-bool SocketRun::hasSocket() const {
+bool SocketRun::hasSession() const {
   std::lock_guard lock(mutex_);
-  return fd_ >= 0;
+  return session_ != nullptr;
 }
 
-int SocketRun::socket() const {
+std::shared_ptr<SocketSession> SocketRun::session() const {
   std::lock_guard lock(mutex_);
-  return fd_;
+  return session_;
 }
 
-void SocketRun::setSocket(int fd) {
+void SocketRun::setSession(std::shared_ptr<SocketSession> session) {
   std::lock_guard lock(mutex_);
-  if (fd_ >= 0 && fd_ != fd) CloseSocket(fd_);
-  fd_ = fd;
+  session_ = std::move(session);
 }
 
-void SocketRun::closeSocket() {
-  setSocket(-1);
-}
-
-void SocketRun::requestStop() {
-  stop = true;
-  event.signal();
+void SocketRun::closeSession() {
+  std::shared_ptr<SocketSession> session;
+  {
+    std::lock_guard lock(mutex_);
+    session = std::move(session_);
+  }
+  if (session) session->close();
 }
 
 void SocketRun::abandon() {
   token->cancel();
   requestStop();
-}
-
-SocketRun::SendResult SocketRun::send(const std::vector<uint8_t>& data) {
-  std::lock_guard lock(mutex_);
-  SendResult result;
-  result.sent = fd_ >= 0 ? SendBytes(fd_, data.data(), data.size()) : -1;
-  result.error = result.sent < 0 ? (fd_ >= 0 ? errno : EBADF) : 0;
-  return result;
-}
-
-SocketRun::SendResult SocketRun::sendTo(const std::vector<uint8_t>& data, const IpAddress& address,
-                                        uint16_t port) {
-  std::lock_guard lock(mutex_);
-  SendResult result;
-  result.sent = fd_ >= 0 ? SendDatagram(fd_, data.data(), data.size(), address, port) : -1;
-  result.error = result.sent < 0 ? (fd_ >= 0 ? errno : EBADF) : 0;
-  return result;
 }
 
 PaneWriter::PaneWriter(QWidget* pane, RunTokenPtr token, OutputBatch::Overflow overflow)
@@ -89,17 +64,4 @@ void PaneWriter::enable(int controlId, bool enabled) const {
 
 void PaneWriter::error(const std::string& text) const {
   onUi([&](QWidget* pane) { ShowError(pane, "%s", text.c_str()); });
-}
-
-bool SocketForAddress(const IpAddress& address, int (*open)(IpAddress::Family), uint32_t events,
-                      SocketRun& run, const PaneWriter& out) {
-  if (address.isIpv4()) return true;
-  const int fd = open(IpAddress::Family::kIpv6);
-  if (fd < 0) {
-    out.error("Failed To Create Socket!");
-    return false;
-  }
-  run.setSocket(fd);  // closes the IPv4 one
-  run.event.select(fd, events);
-  return true;
 }

@@ -1,11 +1,10 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <QWidget>
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -13,46 +12,36 @@
 
 #include "base/ip_address.h"
 #include "shell/output_batch.h"
+#include "sockets/socket_service.h"
 #include "sys/run_token.h"
-#include "sys/net_event.h"
 
 // What a socket terminal's pane and the worker of one run share. The pane keeps it while the
 // run lasts, the worker until it ends, so neither outlives what it uses.
 class SocketRun {
  public:
   SocketRun() = default;
-  ~SocketRun();
   SocketRun(const SocketRun&) = delete;
   SocketRun& operator=(const SocketRun&) = delete;
 
-  NetEvent event;
-  std::atomic<bool> stop{false};
+  // Cancelled by Close: it ends every wait of the worker, which still prints its last lines.
+  const RunTokenPtr stop = NewRunToken();
   // Cancelled when the pane goes: from then on the run's writes to the pane are dropped.
   const RunTokenPtr token = NewRunToken();
 
-  // The run's socket. Only the worker opens, replaces and closes it; the lock keeps a send on
-  // the UI thread from meeting a closed descriptor, or a reused one of another module.
-  bool hasSocket() const;
-  int socket() const;      // worker thread
-  void setSocket(int fd);  // closes the one it replaces
-  void closeSocket();
+  // The run's session, once it is open. Only the worker sets and closes it; the pane sends on
+  // it meanwhile.
+  bool hasSession() const;
+  std::shared_ptr<SocketSession> session() const;
+  void setSession(std::shared_ptr<SocketSession> session);
+  void closeSession();
 
-  // The stop request: the flag, then the signal, so a worker that took the signal away with
-  // its events still sees the flag before it waits again.
-  void requestStop();
+  void requestStop() { stop->cancel(); }
   // The pane is going: nothing more of the run reaches it, and the worker stops.
   void abandon();
 
-  struct SendResult {
-    ssize_t sent = -1;
-    int error = 0;  // errno when sent < 0
-  };
-  SendResult send(const std::vector<uint8_t>& data);
-  SendResult sendTo(const std::vector<uint8_t>& data, const IpAddress& address, uint16_t port);
-
  private:
   mutable std::mutex mutex_;
-  int fd_ = -1;
+  std::shared_ptr<SocketSession> session_;
 };
 
 // The worker's way to its pane: every write runs on the UI thread and is dropped once the
@@ -80,8 +69,3 @@ class PaneWriter {
   RunTokenPtr token_;
   std::shared_ptr<OutputBatch> output_;  // shared by the copies the worker is handed
 };
-
-// A run begins with an IPv4 socket; an IPv6 address needs an IPv6 one in its place, opened by
-// `open` and selected for `events`. False after "Failed To Create Socket!".
-bool SocketForAddress(const IpAddress& address, int (*open)(IpAddress::Family), uint32_t events,
-                      SocketRun& run, const PaneWriter& out);

@@ -5,24 +5,19 @@
 #include <optional>
 #include <string>
 
-#include "shell/controls.h"
 #include "base/format_bounded.h"
+#include "shell/controls.h"
 #include "shell/output.h"
 #include "shell/payload_display.h"
-#include "sys/resolve_host.h"
 #include "shell/ui_thread.h"
 #include "shell/worker_thread.h"
-#include "sys/local_addresses.h"
 #include "sockets/send_dialog.h"
-#include "sys/socket_io.h"
 #include "sockets/socket_run.h"
 #include "sockets/terminal_controls.h"
 #include "sockets/terminal_input.h"
+#include "sys/socket_io.h"
 
 namespace {
-
-constexpr uint32_t kTcpEvents = kNetRead | kNetWrite | kNetAccept | kNetConnect | kNetClose;
-constexpr int kListenBacklog = 5;
 
 // What a run needs from the pane, read when it starts (the controls are disabled meanwhile).
 struct TcpRequest {
@@ -36,44 +31,57 @@ struct TcpRequest {
 // An address the system cannot have: binding to it fails.
 const IpAddress kNoAddress = IpAddress::Ipv4(0xFFFFFFFF);
 
+// The message of an opening that failed; `shown` is the host a connect went to.
+void ShowOpeningFailure(const SocketOpening& opening, const std::string& shown,
+                        const PaneWriter& out) {
+  switch (opening.failed) {
+    case SocketStep::kCreate:
+      out.error("Failed To Create Socket!");
+      break;
+    case SocketStep::kEvent:
+      out.error(FormatLine(kLineCapacity, "Failed To Create Packet Capturing Event:  Code: %d",
+                           opening.error));
+      break;
+    case SocketStep::kBind:
+      out.error("Failed To Bind Socket!");
+      break;
+    case SocketStep::kListen:
+      out.error("Failed To Put Socket In Listening State!");
+      break;
+    case SocketStep::kConnect:
+      out.error(FormatLine(kLineCapacity, "An Error Occurred Connecting To: %s", shown.c_str()));
+      break;
+    case SocketStep::kNone:
+      break;
+  }
+}
+
 // Binds and listens; false after its message.
-bool StartListening(const TcpRequest& request, SocketRun& run, const PaneWriter& out) {
+bool StartListening(const TcpRequest& request, SocketService& host, SocketRun& run,
+                    const PaneWriter& out) {
   if (!request.listenAddress) return false;
   const IpAddress address = ParseHostAddress(*request.listenAddress).value_or(kNoAddress);
-  if (!SocketForAddress(address, OpenTcpSocket, kTcpEvents, run, out)) return false;
-  const int fd = run.socket();
-  AllowAddressReuse(fd);
-  if (!BindSocket(fd, address, request.port)) {
-    out.error("Failed To Bind Socket!");
+  SocketOpening opening = host.listenTcp(address, request.port, *run.stop);
+  if (!opening.session) {
+    ShowOpeningFailure(opening, std::string(), out);
     return false;
   }
-  if (!ListenOnSocket(fd, kListenBacklog)) {
-    out.error("Failed To Put Socket In Listening State!");
-    return false;
-  }
-  run.event.listenStarted();
+  run.setSession(std::move(opening.session));
   out.print(FormatLine(kLineCapacity, "#>[Listening (Port:%d)...]\r\n", request.port));
   return true;
 }
 
-// A connect that failed at once because the peer refused it or cannot be reached: reported as
-// the connect event's error, as when the failure comes later.
-bool IsConnectEventError(int error) {
-  return error == ECONNREFUSED || error == ENETUNREACH || error == EHOSTUNREACH;
-}
-
 // Resolves the host and starts the connect; false after its message.
-bool StartConnecting(const TcpRequest& request, SocketRun& run, const PaneWriter& out) {
+bool StartConnecting(const TcpRequest& request, SocketService& host, SocketRun& run,
+                     const PaneWriter& out) {
   out.onUi([](QWidget* pane) { AddToHistory(FindControl<QComboBox>(pane, kTcpHostId)); });
   std::string shown = request.host;
   std::optional<IpAddress> address = ParseHostAddress(shown);
   if (!address) {
-    // A Close takes effect at once: the lookup is left to finish unseen. Nothing but a stop
-    // signals the event before the connect.
+    // A Close takes effect at once: the lookup is left to finish unseen.
     char resolved[kInputCapacity] = {};
-    const int found =
-        ResolveHostUnlessStopped(shown.c_str(), resolved, sizeof resolved, run.event.signalFd());
-    if (found < 0) return false;
+    const int found = host.resolveHost(shown.c_str(), resolved, sizeof resolved, run.stop.get());
+    if (run.stop->cancelled()) return false;
     if (found == 0) {
       out.error("Failed To Resolve Host Name!");
       return false;
@@ -81,114 +89,99 @@ bool StartConnecting(const TcpRequest& request, SocketRun& run, const PaneWriter
     shown = resolved;
     address = ParseIpAddress(shown).value_or(kNoAddress);
   }
-  if (!SocketForAddress(*address, OpenTcpSocket, kTcpEvents, run, out)) return false;
-  const int error = StartConnect(run.socket(), *address, request.port);
-  if (error != 0 && !IsConnectEventError(error)) {
-    out.error(FormatLine(kLineCapacity, "An Error Occurred Connecting To: %s", shown.c_str()));
+  SocketOpening opening = host.connectTcp(*address, request.port, *run.stop);
+  if (!opening.session) {
+    ShowOpeningFailure(opening, shown, out);
     return false;
   }
-  run.event.connectStarted(error);
+  run.setSession(std::move(opening.session));
   out.print("#>[Connecting To (");
   out.print(shown);
   out.print(")...]\r\n");
   return true;
 }
 
-// Takes the pending connection in place of the listening socket; false after its line.
-bool AcceptPeer(SocketRun& run, const PaneWriter& out) {
-  PeerAddress peer;
-  const int fd = AcceptConnection(run.socket(), &peer);
-  if (fd < 0) {
-    out.print("#>[ERROR: Accepting Connection]\r\n");
-    return false;
-  }
-  run.setSocket(fd);  // the listening socket is closed: one connection per run
-  run.event.select(fd, kTcpEvents);
-  run.event.accepted();
-  out.print(
-      FormatLine(kLineCapacity, "#>[Connection From: %s]\r\n", PeerEndpointText(peer).c_str()));
-  return true;
-}
-
 // Handles one wake-up's events in their fixed order; false when the connection ends.
-bool HandleEvents(const NetEvents& events, uint32_t mode, SocketRun& run, const PaneWriter& out) {
-  if (events.has(kNetRead)) {
+bool HandleEvents(const SocketUpdate& events, uint32_t mode, const PaneWriter& out) {
+  if (events.has(kSocketRead)) {
     if (events.readError != 0) {
       out.print("#>[ERROR: FD_READ]\r\n");
       return false;
     }
-    const Received got = ReceiveAvailable(run.socket());
-    if (!got.bytes.empty()) out.render(mode, got.bytes);
-    if (got.failed) {
+    if (!events.bytes.empty()) out.render(mode, events.bytes);
+    if (events.readFailed) {
       out.print("#>[ERROR: Reading Data]\r\n");
       return false;
     }
   }
-  if (events.has(kNetWrite)) {
+  if (events.has(kSocketWrite)) {
     if (events.writeError != 0) {
       out.print("#>[ERROR: FD_WRITE]\r\n");
       return false;
     }
     out.enable(kTcpSendId, true);
   }
-  if (events.has(kNetAccept)) {
+  if (events.has(kSocketAccept)) {
     if (events.acceptError != 0) {
       out.print("#>[ERROR: FD_ACCEPT]\r\n");
       return false;
     }
-    if (!AcceptPeer(run, out)) return false;
+    if (events.acceptFailed) {
+      out.print("#>[ERROR: Accepting Connection]\r\n");
+      return false;
+    }
+    // The listener is gone: one connection per run.
+    out.print(FormatLine(kLineCapacity, "#>[Connection From: %s]\r\n",
+                         SocketPeerText(events.peer).c_str()));
   }
-  if (events.has(kNetConnect)) {
+  if (events.has(kSocketConnect)) {
     if (events.connectError != 0) {
       out.print("#>[ERROR: FD_CONNECT]\r\n");
       return false;
     }
     out.print("#>[Connected]\r\n");
   }
-  return !events.has(kNetClose);
+  return !events.has(kSocketClose);
 }
 
 // The run up to its end step.
-void RunConnection(const TcpRequest& request, SocketRun& run, const PaneWriter& out) {
-  const int fd = OpenTcpSocket();
-  if (fd < 0) {
-    out.error("Failed To Create Socket!");
-    return;
-  }
-  run.setSocket(fd);
-  if (!run.event.valid()) {
+void RunConnection(const TcpRequest& request, SocketService& host, SocketRun& run,
+                   const PaneWriter& out) {
+  const RunToken& stop = *run.stop;
+  if (stop.wakeFd() < 0) {
     out.error(FormatLine(kLineCapacity, "Failed To Create Packet Capturing Event:  Code: %d",
-                         run.event.createError()));
+                         stop.createError()));
     return;
   }
-  run.event.select(fd, kTcpEvents);
   if (request.port == 0) {
     out.error("Invalid Port!");
     return;
   }
-  const bool started =
-      request.listen ? StartListening(request, run, out) : StartConnecting(request, run, out);
+  const bool started = request.listen ? StartListening(request, host, run, out)
+                                      : StartConnecting(request, host, run, out);
   if (!started) return;
 
-  // The flag is looked at before every wait too: a stop whose signal was taken away with the
-  // events of the same wake-up is not lost.
-  while (!run.stop) {
-    if (!run.event.wait() || run.stop) break;
-    if (!HandleEvents(run.event.take(), request.mode, run, out)) break;
+  // The stop is looked at before every wait too, so a stop is never lost.
+  const std::shared_ptr<SocketSession> session = run.session();
+  SocketUpdate update;
+  while (!stop.cancelled() && session->wait(update, stop)) {
+    if (!HandleEvents(update, request.mode, out)) break;
   }
 }
 
-void TcpWorker(TcpRequest request, std::shared_ptr<SocketRun> run, PaneWriter out,
-               std::function<void()> ended) {
-  RunConnection(request, *run, out);
-  run->closeSocket();
+// `host` outlives every run.
+void TcpWorker(TcpRequest request, SocketService& host, std::shared_ptr<SocketRun> run,
+               PaneWriter out, std::function<void()> ended) {
+  RunConnection(request, host, *run, out);
+  run->closeSession();
   out.print("#>[Connection Closed]\r\n");
   out.onUi([&](QWidget*) { ended(); });
 }
 
 }  // namespace
 
-TcpSocketPane::TcpSocketPane(QWidget* mainWindow) : ModulePane(mainWindow) {
+TcpSocketPane::TcpSocketPane(QWidget* mainWindow, SocketService& sockets)
+    : ModulePane(mainWindow), host_(sockets) {
   // The host and the address share the room the pane has beyond its size; the port stays beside.
   QGroupBox* hostGroup = AddGroup(this, "Connect To :", 7, 2, 176, 30, Across(0, 0.5));
   auto* host = new QComboBox(this);
@@ -203,7 +196,8 @@ TcpSocketPane::TcpSocketPane(QWidget* mainWindow) : ModulePane(mainWindow) {
   SetControlId(address, kTcpListenAddressId);
   place(address, 194, 15, 92, 12, Across(0.5, 1));
   PutInGroup(address, addressGroup);
-  FillLocalAddressBox(address);
+  fillingAddresses_ = true;
+  FillLocalAddressBox(address, host_, [this] { fillingAddresses_ = false; });
 
   AddPortEdit(this, AddGroup(this, "Port :", 297, 2, 84, 30, kMoveRight), kTcpPortId, 303, 72,
               kMoveRight);
@@ -264,9 +258,8 @@ void TcpSocketPane::start(bool listen) {
   auto ended = [this, run = run_.get()] { runEnded(run); };
   StartWorkerThread(
       this,
-      [request = std::move(request), run = run_, out = PaneWriter(this, run_->token), ended] {
-        TcpWorker(request, run, out, ended);
-      },
+      [request = std::move(request), host = &host_, run = run_, out = PaneWriter(this, run_->token),
+       ended] { TcpWorker(request, *host, run, out, ended); },
       [this] { runEnded(run_.get()); });
 }
 
@@ -293,19 +286,16 @@ void TcpSocketPane::showRunning(bool running) {
 }
 
 void TcpSocketPane::SendTcpData(SendDialog& dialog) {
-  if (!run_ || !run_->hasSocket()) return;
+  const std::shared_ptr<SocketSession> session = run_ ? run_->session() : nullptr;
+  if (!session) return;
   const std::optional<std::vector<uint8_t>> data = dialog.dataToSend();
   if (!data) return;
-  const SocketRun::SendResult result = run_->send(*data);
+  const SocketSent result = session->send(*data);
   EchoSentData(this, *data);
-  if (result.sent != ssize_t(data->size())) {
+  if (result.sent != static_cast<long long>(data->size())) {
     EnableControl(this, kTcpSendId, false);
     // Full send buffer: the next write event gives the button back.
-    if (result.sent >= 0 || result.error == EAGAIN) run_->event.sendBlocked();
+    if (result.sent >= 0 || result.error == EAGAIN) session->sendBlocked();
   }
   dialog.accept();
-}
-
-ModulePane* CreateTcpSocketPane(QWidget* mainWindow) {
-  return new TcpSocketPane(mainWindow);
 }

@@ -6,6 +6,7 @@
 
 class SendDialog;
 class SocketRun;
+class SocketService;
 
 // Control ids of the TCP Socket pane.
 inline constexpr int kTcpHostId = 1024;
@@ -17,12 +18,13 @@ inline constexpr int kTcpSendId = 1;
 inline constexpr int kTcpCloseId = 1062;
 
 // The TCP terminal: connects to a host, or listens for one connection, on a worker of its own;
-// shows what arrives in the chosen display mode and sends through the send dialog.
+// shows what arrives in the chosen display mode and sends through the send dialog. It reaches its
+// machine through `host`, which outlives it.
 class TcpSocketPane : public ModulePane {
   Q_OBJECT
 
  public:
-  explicit TcpSocketPane(QWidget* mainWindow);
+  TcpSocketPane(QWidget* mainWindow, SocketService& host);
   ~TcpSocketPane() override;
 
   void command(int id) override;
@@ -34,6 +36,8 @@ class TcpSocketPane : public ModulePane {
 
   // From the start of a run until its worker's end step.
   bool running() const { return run_ != nullptr; }
+  // From the pane's making until the host's address list has filled the listen list.
+  bool fillingAddresses() const { return fillingAddresses_; }
 
  private:
   void start(bool listen);
@@ -41,7 +45,7 @@ class TcpSocketPane : public ModulePane {
   void runEnded(const SocketRun* run);
   void showRunning(bool running);
 
+  SocketService& host_;
   std::shared_ptr<SocketRun> run_;
+  bool fillingAddresses_ = false;
 };
-
-ModulePane* CreateTcpSocketPane(QWidget* mainWindow);

@@ -11,16 +11,21 @@
 #include "shell/module_pane.h"
 #include "shell/output.h"
 #include "shell/payload_display.h"
-#include "sys/local_addresses.h"
+#include "shell/ui_thread.h"
 #include "sockets/send_dialog.h"
+#include "sockets/socket_service.h"
 
-void FillLocalAddressBox(QComboBox* box) {
-  const std::vector<IpAddress> addresses = LocalAddressList().addresses();
-  QStringList items;
-  items.reserve(qsizetype(addresses.size()));
-  for (const IpAddress& address : addresses) items += QString::fromStdString(address.text());
-  box->addItems(items);  // one insertion for the whole list
-  box->setCurrentIndex(box->count() > 0 ? 0 : -1);
+void FillLocalAddressBox(QComboBox* box, SocketService& host, std::function<void()> filled) {
+  CallOffUiThread(
+      box, [host = &host] { return host->localAddresses(); },
+      [box, filled = std::move(filled)](const std::vector<IpAddress>& addresses) {
+        QStringList items;
+        items.reserve(qsizetype(addresses.size()));
+        for (const IpAddress& address : addresses) items += QString::fromStdString(address.text());
+        box->addItems(items);  // one insertion for the whole list
+        box->setCurrentIndex(box->count() > 0 ? 0 : -1);
+        filled();
+      });
 }
 
 QGroupBox* AddGroup(ModulePane* pane, const char* title, int x, int y, int width, int height,

@@ -1,16 +1,20 @@
 #pragma once
 
+#include <functional>
+
 #include "shell/follow_layout.h"
 
 class ModulePane;
 class QComboBox;
 class QGroupBox;
 class QPushButton;
+class SocketService;
 
 // Controls the socket terminals and the capture pane share.
 
-// Fills a drop-down list with the local address list, first entry selected.
-void FillLocalAddressBox(QComboBox* box);
+// Fills a drop-down list with the host's local address list, first entry selected, then runs
+// `filled`. The list is read off the UI thread; nothing happens when the box has gone by then.
+void FillLocalAddressBox(QComboBox* box, SocketService& host, std::function<void()> filled);
 
 // A group box with its title, at dialog units, following the pane's growth as `follow` says.
 QGroupBox* AddGroup(ModulePane* pane, const char* title, int x, int y, int width, int height,

@@ -6,25 +6,20 @@
 #include <optional>
 #include <string>
 
-#include "shell/controls.h"
 #include "base/format_bounded.h"
+#include "shell/controls.h"
 #include "shell/message_presenter.h"
 #include "shell/output.h"
 #include "shell/payload_display.h"
-#include "sys/resolve_host.h"
 #include "shell/ui_thread.h"
 #include "shell/worker_thread.h"
-#include "sys/local_addresses.h"
 #include "sockets/send_dialog.h"
-#include "sys/socket_io.h"
 #include "sockets/socket_run.h"
 #include "sockets/terminal_controls.h"
 #include "sockets/terminal_input.h"
+#include "sys/socket_io.h"
 
 namespace {
-
-constexpr uint32_t kUdpEvents = kNetRead | kNetClose;
-constexpr size_t kDatagramCapacity = 2000;
 
 // What a run needs from the pane, read when it starts (the controls are disabled meanwhile).
 struct UdpRequest {
@@ -34,17 +29,30 @@ struct UdpRequest {
 };
 
 // Binds the socket and shows the port it got; false after its message.
-bool BindLocal(const UdpRequest& request, SocketRun& run, const PaneWriter& out) {
+bool BindLocal(const UdpRequest& request, SocketService& host, SocketRun& run,
+               const PaneWriter& out) {
   if (!request.localAddress) return false;
   // An address the system cannot have, when the text is none: binding to it fails.
   const IpAddress address =
       ParseHostAddress(*request.localAddress).value_or(IpAddress::Ipv4(0xFFFFFFFF));
-  if (!SocketForAddress(address, OpenUdpSocket, kUdpEvents, run, out)) return false;
-  if (!BindSocket(run.socket(), address, request.port)) {
-    out.error("Failed To Bind Socket!\n\nMake sure port is not already in use.");
-    return false;
+  SocketOpening opening = host.bindUdp(address, request.port, *run.stop);
+  switch (opening.failed) {
+    case SocketStep::kNone:
+      if (!opening.session) return false;  // stopped while the host held the opening back
+      break;
+    case SocketStep::kEvent:
+      out.error(
+          FormatLine(kLineCapacity, "Failed To Create Socket Event:  Code: %d", opening.error));
+      return false;
+    case SocketStep::kBind:
+      out.error("Failed To Bind Socket!\n\nMake sure port is not already in use.");
+      return false;
+    default:
+      out.error("Failed To Create Socket!");
+      return false;
   }
-  const uint16_t bound = BoundPort(run.socket());
+  run.setSession(std::move(opening.session));
+  const uint16_t bound = opening.boundPort;
   out.print(FormatLine(kLineCapacity, "#>[UDP Socket Active (Port:%d)...]\r\n", bound));
   out.onUi(
       [bound](QWidget* pane) { SetControlText(pane, kUdpLocalPortId, QString::number(bound)); });
@@ -52,57 +60,50 @@ bool BindLocal(const UdpRequest& request, SocketRun& run, const PaneWriter& out)
 }
 
 // The run up to its end step.
-void RunSocket(const UdpRequest& request, SocketRun& run, const PaneWriter& out) {
-  const int fd = OpenUdpSocket();
-  if (fd < 0) {
-    out.error("Failed To Create Socket!");
+void RunSocket(const UdpRequest& request, SocketService& host, SocketRun& run,
+               const PaneWriter& out) {
+  const RunToken& stop = *run.stop;
+  if (stop.wakeFd() < 0) {
+    out.error(
+        FormatLine(kLineCapacity, "Failed To Create Socket Event:  Code: %d", stop.createError()));
     return;
   }
-  run.setSocket(fd);
-  if (!run.event.valid()) {
-    out.error(FormatLine(kLineCapacity, "Failed To Create Socket Event:  Code: %d",
-                         run.event.createError()));
-    return;
-  }
-  run.event.select(fd, kUdpEvents);
-  if (!BindLocal(request, run, out)) return;
-  const int bound = run.socket();  // of the local address's family
+  if (!BindLocal(request, host, run, out)) return;
 
-  std::vector<uint8_t> buffer(kDatagramCapacity);
-  // The flag is looked at before every wait too, so a stop is never lost.
-  while (!run.stop) {
-    if (!run.event.wait() || run.stop) break;
-    const NetEvents events = run.event.take();
-    if (events.has(kNetRead)) {
-      if (events.readError != 0) {
+  const std::shared_ptr<SocketSession> session = run.session();
+  SocketUpdate update;
+  // The stop is looked at before every wait too, so a stop is never lost.
+  while (!stop.cancelled() && session->wait(update, stop)) {
+    if (update.has(kSocketRead)) {
+      if (update.readError != 0) {
         out.print("#>[ERROR: FD_READ]\r\n");
         break;
       }
-      PeerAddress from;
-      const ssize_t n = ReceiveDatagram(bound, buffer.data(), buffer.size(), &from);
-      if (n > 0) {
-        out.print(
-            FormatLine(kLineCapacity, "#>Packet From [%s]\r\n", PeerEndpointText(from).c_str()));
-        out.render(request.mode, std::vector<uint8_t>(buffer.begin(), buffer.begin() + n));
-      } else if (n != kDatagramWouldBlock) {
+      if (!update.bytes.empty()) {
+        out.print(FormatLine(kLineCapacity, "#>Packet From [%s]\r\n",
+                             SocketPeerText(update.peer).c_str()));
+        out.render(request.mode, update.bytes);
+      } else if (update.readFailed) {
         continue;  // too long, empty, or an error report of an earlier send: ignored
       }
     }
-    if (events.has(kNetClose)) break;
+    if (update.has(kSocketClose)) break;
   }
 }
 
-void UdpWorker(UdpRequest request, std::shared_ptr<SocketRun> run, PaneWriter out,
-               std::function<void()> ended) {
-  RunSocket(request, *run, out);
-  run->closeSocket();
+// `host` outlives every run.
+void UdpWorker(UdpRequest request, SocketService& host, std::shared_ptr<SocketRun> run,
+               PaneWriter out, std::function<void()> ended) {
+  RunSocket(request, host, *run, out);
+  run->closeSession();
   out.print("#>[Socket Closed]\r\n");
   out.onUi([&](QWidget*) { ended(); });
 }
 
 }  // namespace
 
-UdpSocketPane::UdpSocketPane(QWidget* mainWindow) : ModulePane(mainWindow) {
+UdpSocketPane::UdpSocketPane(QWidget* mainWindow, SocketService& host)
+    : ModulePane(mainWindow), host_(host) {
   // The two addresses share the room the pane has beyond its size; each port stays beside its
   // address.
   QGroupBox* addressGroup = AddGroup(this, "Bind To Local IP :", 7, 2, 104, 30, Across(0, 0.5));
@@ -110,7 +111,8 @@ UdpSocketPane::UdpSocketPane(QWidget* mainWindow) : ModulePane(mainWindow) {
   SetControlId(address, kUdpLocalAddressId);
   place(address, 13, 15, 92, 12, Across(0, 0.5));
   PutInGroup(address, addressGroup);
-  FillLocalAddressBox(address);
+  fillingAddresses_ = true;
+  FillLocalAddressBox(address, host_, [this] { fillingAddresses_ = false; });
 
   const Follow half = Across(0.5, 0.5);
   AddPortEdit(this, AddGroup(this, "Local Port :", 116, 2, 60, 30, half), kUdpLocalPortId, 122, 48,
@@ -177,9 +179,8 @@ void UdpSocketPane::start() {
   auto ended = [this, run = run_.get()] { runEnded(run); };
   StartWorkerThread(
       this,
-      [request = std::move(request), run = run_, out = PaneWriter(this, run_->token), ended] {
-        UdpWorker(request, run, out, ended);
-      },
+      [request = std::move(request), host = &host_, run = run_, out = PaneWriter(this, run_->token),
+       ended] { UdpWorker(request, *host, run, out, ended); },
       [this] { runEnded(run_.get()); });
 }
 
@@ -205,15 +206,15 @@ void UdpSocketPane::showRunning(bool running) {
 }
 
 void UdpSocketPane::SendUdpData(SendDialog& dialog) {
-  if (!run_ || !run_->hasSocket()) return;
+  if (!run_ || !run_->hasSession()) return;
   AddToHistory(FindControl<QComboBox>(this, kUdpRemoteHostId));
   std::string host = ReadControlText(this, kUdpRemoteHostId);
   std::optional<IpAddress> address = ParseHostAddress(host);
   if (!address) {
     char resolved[kInputCapacity] = {};
     int found = 0;
-    RunWithoutStall([&] { found = ResolveHost(host.c_str(), resolved, sizeof resolved); });
-    if (!run_ || !run_->hasSocket()) return;  // the run ended meanwhile
+    RunWithoutStall([&] { found = host_.resolveHost(host.c_str(), resolved, sizeof resolved); });
+    if (!run_ || !run_->hasSession()) return;  // the run ended meanwhile
     if (!found) {
       ShowError(&dialog, "Failed To Resolve Host Name!");
       dialog.reject();
@@ -229,11 +230,9 @@ void UdpSocketPane::SendUdpData(SendDialog& dialog) {
   }
   const std::optional<std::vector<uint8_t>> data = dialog.dataToSend();
   if (!data) return;
-  run_->sendTo(*data, *address, port);  // a lost datagram is not reported
+  if (const std::shared_ptr<SocketSession> session = run_->session()) {
+    session->sendTo(*data, *address, port);  // a lost datagram is not reported
+  }
   EchoSentData(this, *data);
   dialog.accept();
-}
-
-ModulePane* CreateUdpSocketPane(QWidget* mainWindow) {
-  return new UdpSocketPane(mainWindow);
 }

@@ -6,6 +6,7 @@
 
 class SendDialog;
 class SocketRun;
+class SocketService;
 
 // Control ids of the UDP Socket pane.
 inline constexpr int kUdpLocalAddressId = 1034;
@@ -18,12 +19,12 @@ inline constexpr int kUdpSendId = 1;
 
 // The UDP terminal: binds one socket to a local address and port on a worker of its own, shows
 // every datagram with its sender, and sends datagrams to the remote address and port typed in
-// the pane through the send dialog.
+// the pane through the send dialog. It reaches its machine through `host`, which outlives it.
 class UdpSocketPane : public ModulePane {
   Q_OBJECT
 
  public:
-  explicit UdpSocketPane(QWidget* mainWindow);
+  UdpSocketPane(QWidget* mainWindow, SocketService& host);
   ~UdpSocketPane() override;
 
   void command(int id) override;
@@ -35,6 +36,8 @@ class UdpSocketPane : public ModulePane {
 
   // From the start of a run until its worker's end step.
   bool running() const { return run_ != nullptr; }
+  // From the pane's making until the host's address list has filled the local list.
+  bool fillingAddresses() const { return fillingAddresses_; }
 
  private:
   void start();
@@ -42,7 +45,7 @@ class UdpSocketPane : public ModulePane {
   void runEnded(const SocketRun* run);
   void showRunning(bool running);
 
+  SocketService& host_;
   std::shared_ptr<SocketRun> run_;
+  bool fillingAddresses_ = false;
 };
-
-ModulePane* CreateUdpSocketPane(QWidget* mainWindow);

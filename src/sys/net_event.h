@@ -65,9 +65,9 @@ class NetEvent {
   // Readable while the event is signalled, for a wait of the worker's outside wait().
   int signalFd() const { return wakeFd_; }
 
-  // Waits until the event is signalled or a selected event is pending; -1 waits without end.
-  // False on time-out or failure.
-  bool wait(int timeoutMs = -1);
+  // Waits until the event is signalled, a selected event is pending or `stopFd` (when not -1)
+  // is readable; -1 waits without end. False on time-out or failure.
+  bool wait(int timeoutMs = -1, int stopFd = -1);
 
   // The events pending now, each reported per the rules above; clears the signal.
   NetEvents take();

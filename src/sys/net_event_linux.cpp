@@ -121,10 +121,10 @@ short NetEvent::interest() const {
   }
 }
 
-bool NetEvent::wait(int timeoutMs) {
+bool NetEvent::wait(int timeoutMs, int stopFd) {
   if (role_ == Role::Connecting && refusedError_ != 0) return true;
   const short events = interest();
-  pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {events != 0 ? fd_ : -1, events, 0}};
+  pollfd fds[3] = {{wakeFd_, POLLIN, 0}, {events != 0 ? fd_ : -1, events, 0}, {stopFd, POLLIN, 0}};
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     int left = timeoutMs;
@@ -133,7 +133,7 @@ bool NetEvent::wait(int timeoutMs) {
           deadline - std::chrono::steady_clock::now());
       left = remaining.count() > 0 ? int(remaining.count()) : 0;
     }
-    const int ready = poll(fds, 2, left);
+    const int ready = poll(fds, 3, left);
     if (ready > 0) return true;
     if (ready == 0 || errno != EINTR) return false;
   }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/host.h"
 #include "pane_driver.h"
 #include "recording_presenter.h"
 #include "shell/main_window.h"
@@ -31,8 +32,8 @@ QPlainTextEdit* Edit(SendDialog& d) {
 }  // namespace
 
 TEST_F(SendDialogTest, OkDoesNothingWhileTheModuleHasNoSocket) {
-  TcpSocketPane tcp(nullptr);
-  UdpSocketPane udp(nullptr);
+  TcpSocketPane tcp(nullptr, WindowHost().sockets());
+  UdpSocketPane udp(nullptr, WindowHost().sockets());
   for (ModulePane* pane : std::vector<ModulePane*>{&tcp, &udp}) {
     pane->show();
     std::string caption;
@@ -124,6 +125,7 @@ TEST_F(SendDialogTest, ShutdownWithBothTerminalsActiveEndsThemCleanly) {
   auto window = std::make_unique<MainWindow>();
   auto* tcp = static_cast<TcpSocketPane*>(window->pane(kTcpButton));
   auto* udp = static_cast<UdpSocketPane*>(window->pane(kUdpButton));
+  ASSERT_TRUE(WaitUntil([&] { return !tcp->fillingAddresses() && !udp->fillingAddresses(); }));
 
   const uint16_t port = FreeTcpPort();
   SocatPeer peer({"TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr", "-"});

@@ -13,10 +13,11 @@
 #include <string>
 #include <thread>
 
+#include "base/payload_format.h"
+#include "host/host.h"
 #include "pane_driver.h"
 #include "recording_presenter.h"
 #include "shell/payload_display.h"
-#include "base/payload_format.h"
 #include "shell/ui_thread.h"
 #include "socket_peer.h"
 #include "sockets/tcp_socket_pane.h"
@@ -31,7 +32,8 @@ class TcpPaneTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetUiShuttingDown(false);
-    pane = std::make_unique<TcpSocketPane>(nullptr);
+    pane = std::make_unique<TcpSocketPane>(nullptr, WindowHost().sockets());
+    ASSERT_TRUE(WaitUntil([&] { return !pane->fillingAddresses(); }));  // off the UI thread
     pane->show();
   }
   void TearDown() override {
@@ -84,6 +86,7 @@ TEST_F(TcpPaneTest, StartsIdleWithTextOnlyAndTheLocalAddresses) {
 // fiftieth has an IPv6 address too.
 TEST(LocalAddressBox, ListsEveryAddressOfAHostWithAThousand) {
   if (!IsRoot()) GTEST_SKIP() << "needs root for a network namespace";
+  if (ThroughAgent()) GTEST_SKIP() << "the agent's host is not in the test's network namespace";
   FreshNetworkNamespace lab;
   ASSERT_TRUE(lab.entered());
   TempDir dir;
@@ -104,7 +107,8 @@ TEST(LocalAddressBox, ListsEveryAddressOfAHostWithAThousand) {
   const std::vector<std::string> expected = LocalAddressListAsIpListsIt();
   ASSERT_EQ(expected.size(), 1000u - 1000 / 97 + 1 + 1000 / 50 + 1);
 
-  TcpSocketPane pane(nullptr);
+  TcpSocketPane pane(nullptr, WindowHost().sockets());
+  ASSERT_TRUE(WaitUntil([&] { return !pane.fillingAddresses(); }));
   auto* box = FindControl<QComboBox>(&pane, kTcpListenAddressId);
   std::vector<std::string> listed;
   for (int i = 0; i < box->count(); ++i) listed.push_back(box->itemText(i).toStdString());
@@ -461,6 +465,7 @@ TEST_F(TcpPaneTest, ACloseRightAfterTheStartEndsTheRun) {
 // network namespace of the test's own: no route at all, and a route of type unreachable.
 TEST_F(TcpPaneTest, AnUnreachableConnectIsReportedInThePane) {
   if (!IsRoot()) GTEST_SKIP() << "a network namespace needs root";
+  if (ThroughAgent()) GTEST_SKIP() << "the agent's host is not in the test's network namespace";
   FreshNetworkNamespace scope;
   ASSERT_TRUE(scope.entered());
   ASSERT_TRUE(scope.run("ip route add unreachable 198.18.96.0/24"));

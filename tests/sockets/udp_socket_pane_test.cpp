@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <regex>
 #include <string>
 
+#include "host/host.h"
 #include "pane_driver.h"
 #include "recording_presenter.h"
 #include "shell/payload_display.h"
@@ -25,7 +27,8 @@ class UdpPaneTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetUiShuttingDown(false);
-    pane = std::make_unique<UdpSocketPane>(nullptr);
+    pane = std::make_unique<UdpSocketPane>(nullptr, WindowHost().sockets());
+    ASSERT_TRUE(WaitUntil([&] { return !pane->fillingAddresses(); }));  // off the UI thread
     pane->show();
   }
   void TearDown() override {
@@ -248,6 +251,8 @@ TEST_F(UdpPaneTest, SendFailuresEndTheDialogWithTheirMessage) {
   EXPECT_TRUE(WithSendDialog(pane.get(), [](SendDialog& d) { ClickControl(&d, kSendOkId); }));
   EXPECT_EQ(Output(pane.get()), "#>[ECHO]\r\n");
   char buffer[16];
+  pollfd arrived{peer, POLLIN, 0};  // a send through an agent arrives after the dialog ends
+  poll(&arrived, 1, 2000);
   EXPECT_EQ(recv(peer, buffer, sizeof buffer, MSG_DONTWAIT), 0);   // the empty one
   EXPECT_EQ(recv(peer, buffer, sizeof buffer, MSG_DONTWAIT), -1);  // and nothing else
   close(peer);
