@@ -19,6 +19,9 @@ namespace {
 ModulePane* CreateDnsPane(QWidget* mainWindow) {
   return new DnsPane(mainWindow, WindowHost().dns());
 }
+ModulePane* CreateWhoisPane(QWidget* mainWindow) {
+  return new WhoisPane(mainWindow, WindowHost().whois());
+}
 ModulePane* CreateCapturePane(QWidget* mainWindow) {
   return new CapturePane(mainWindow, WindowHost().capture());
 }

@@ -2,10 +2,13 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "dns/resolver_config.h"
+#include "sys/resolve_host.h"
 #include "sys/run_token.h"
+#include "whois/rdap_bootstrap_store.h"
 
 class CaptureService;
 class DnsService;
@@ -19,7 +22,13 @@ class WhoisService;
 // `resolverConfig`: where "Get Default" reads the resolver configuration (tests give their own).
 std::unique_ptr<DnsService> NewLocalDnsService(
     const std::string& resolverConfig = kResolverConfigPath);
-std::unique_ptr<WhoisService> NewLocalWhoisService();
+// Whois: how the port-43 servers' names are looked up and where the RDAP bootstrap is kept
+// (tests give their own; nothing: the system's lookups and DefaultRdapBootstrapPlaces).
+struct WhoisPlaces {
+  const HostLookups* lookups = nullptr;
+  std::optional<RdapBootstrapPlaces> rdapPlaces;
+};
+std::unique_ptr<WhoisService> NewLocalWhoisService(const WhoisPlaces& places = {});
 std::unique_ptr<PingService> NewLocalPingService();
 std::unique_ptr<CaptureService> NewLocalCaptureService();
 std::unique_ptr<SocketService> NewLocalSocketService();

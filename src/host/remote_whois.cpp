@@ -12,6 +12,20 @@ class RemoteWhoisService : public WhoisService {
     return ResolveHostThere(*link_, name, destination, capacity, token);
   }
 
+  // Until the agent serves them: as a host that has no socket to give.
+  WhoisExchangeResult exchange(const std::string&, const std::string&, const RunToken&) override {
+    return {WhoisExchangeStatus::SocketFailed, {}};
+  }
+  RdapReply exchangeRdap(const std::string& url, const RunToken&) override {
+    RdapReply reply;
+    reply.transport = RdapTransport::ConnectFailed;
+    reply.url = url;
+    return reply;
+  }
+  std::optional<std::string> rdapServiceFor(const std::string&, const RunToken&) override {
+    return std::nullopt;
+  }
+
  private:
   std::shared_ptr<Link> link_;
 };

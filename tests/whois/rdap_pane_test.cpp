@@ -9,6 +9,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "host/local_services.h"
 #include "rdap_test_server.h"
 #include "recording_presenter.h"
 #include "shell/controls.h"
@@ -18,6 +19,7 @@
 #include "whois/rdap_bootstrap_store.h"
 #include "whois/whois_pane.h"
 #include "whois/whois_query.h"
+#include "whois/whois_service.h"
 
 namespace {
 
@@ -32,6 +34,14 @@ std::optional<std::string> NameOf(uint32_t) {
   return std::nullopt;
 }
 const HostLookups kLookups{NameOf, AddressOf};
+
+// The services the panes ask, kept for the whole run: a stopped query's worker may outlive its
+// test.
+WhoisService& Kept(std::unique_ptr<WhoisService> service) {
+  static std::vector<std::unique_ptr<WhoisService>> kept;
+  kept.push_back(std::move(service));
+  return *kept.back();
+}
 
 constexpr const char* kRegistry = "www.registry.google/rdap/domain/";
 
@@ -78,7 +88,7 @@ class RdapPaneTest : public ::testing::Test {
   void SetUp() override {
     SetUiShuttingDown(false);
     main_.resize(800, 600);
-    pane_ = static_cast<WhoisPane*>(CreateWhoisPane(&main_));
+    pane_ = new WhoisPane(&main_, Kept(NewLocalWhoisService({&kLookups, places_})));
     main_.show();
     pane_->show();
     // The threads Qt starts for a shown window are there before the peers' view of the files.
@@ -87,11 +97,9 @@ class RdapPaneTest : public ::testing::Test {
     if (!peers_->ready()) GTEST_SKIP() << "needs root: port 443 and a private view of the files";
     std::filesystem::create_directories(cacheDir_.file("pelorin"));
     std::filesystem::copy_file(RdapTestData("bootstrap.json"), places_.cacheFile);
-    SetWhoisTestHooks({"", &kLookups, places_});
   }
   void TearDown() override {
     delete pane_;
-    SetWhoisTestHooks({});
     peers_.reset();
   }
 

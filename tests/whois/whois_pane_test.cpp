@@ -7,6 +7,7 @@
 #include <QScrollBar>
 #include <memory>
 
+#include "host/local_services.h"
 #include "recording_presenter.h"
 #include "shell/controls.h"
 #include "shell/output.h"
@@ -16,6 +17,7 @@
 #include "whois/whois_pane.h"
 #include "whois/whois_query.h"
 #include "whois/whois_servers.h"
+#include "whois/whois_service.h"
 #include "whois_test_server.h"
 
 namespace {
@@ -31,6 +33,14 @@ std::optional<std::string> NameOf(uint32_t) {
   return std::nullopt;
 }
 const HostLookups kLookups{NameOf, AddressOf};
+
+// The service the pane asks, kept for the whole run (a stopped query's worker may outlive a
+// test). No bootstrap: the names here take the port-43 paths only.
+WhoisService& Service() {
+  static WhoisService* const service =
+      NewLocalWhoisService({&kLookups, RdapBootstrapPlaces{{}, {}, {}}}).release();
+  return *service;
+}
 
 constexpr const char* kRegistry = "127.0.43.30";
 
@@ -50,10 +60,9 @@ class WhoisPaneTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetUiShuttingDown(false);
-    // No bootstrap: the names here take the port-43 paths only.
-    SetWhoisTestHooks({kRegistry, &kLookups, RdapBootstrapPlaces{{}, {}, {}}});
+    SetWhoisTestHooks({kRegistry});
     main_.resize(800, 600);
-    pane_ = static_cast<WhoisPane*>(CreateWhoisPane(&main_));
+    pane_ = new WhoisPane(&main_, Service());
     main_.show();
     pane_->show();
   }
