@@ -18,6 +18,7 @@
 
 #include "host/helper_client.h"
 #include "net_lab.h"
+#include "host/local_echo.h"
 #include "ping/echo.h"
 #include "ping/ping_trace.h"
 

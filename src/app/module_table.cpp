@@ -16,6 +16,9 @@
 namespace {
 
 // Each pane with the service of the window's host it reaches its machine through.
+ModulePane* CreatePingPane(QWidget* mainWindow) {
+  return new PingPane(mainWindow, WindowHost().ping());
+}
 ModulePane* CreateDnsPane(QWidget* mainWindow) {
   return new DnsPane(mainWindow, WindowHost().dns());
 }

@@ -1,4 +1,5 @@
 #include "host/remote_services.h"
+#include "ping/echo.h"
 #include "ping/ping_service.h"
 
 namespace {
@@ -10,6 +11,14 @@ class RemotePingService : public PingService {
   int resolveHost(const char* name, char* destination, size_t capacity,
                   const RunToken* token) override {
     return ResolveHostThere(*link_, name, destination, capacity, token);
+  }
+
+  // Until the agent serves them: as a host without an echo service.
+  bool loadEchoService() override { return false; }
+  EchoAnswer sendEcho(const IpAddress& destination, int, uint32_t, const RunToken&) override {
+    EchoAnswer answer;
+    FailEcho(&answer.result, &answer.answerer, destination.family(), kEchoGeneralFailure);
+    return answer;
   }
 
  private:

@@ -29,6 +29,7 @@
 #include "netinfo/netinfo_system.h"
 #include "netstat/endpoint_source.h"
 #include "netstat/process_info.h"
+#include "host/local_echo.h"
 #include "ping/echo.h"
 #include "test_util.h"
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "net_lab.h"
+#include "host/local_echo.h"
 #include "ping/echo.h"
 #include "ping/ping_trace.h"
 #include "test_util.h"

@@ -13,6 +13,7 @@
 #include <regex>
 #include <string>
 
+#include "host/local_echo.h"
 #include "net_lab.h"
 #include "ping/echo.h"
 #include "ping/ping_pane.h"
@@ -43,6 +44,8 @@ class PingPaneTest : public ::testing::Test {
     window_ = std::make_unique<MainWindow>();
     pane_ = dynamic_cast<PingPane*>(window_->pane(kPingButton));
     ASSERT_NE(pane_, nullptr);
+    // The service is loaded off the UI thread; its box, if any, comes with the answer.
+    ASSERT_TRUE(WaitUntil([this] { return !pane_->loadingEchoService(); }, 15000));
     presenter_.clear();
   }
   // The lab and the window, with this thread in the client namespace. Fails the test when the
@@ -368,6 +371,7 @@ TEST_F(PingPaneTest, WithoutTheHelperTheServiceFailsToLoadAndEchoesFail) {
     window_ = std::make_unique<MainWindow>();
     pane_ = dynamic_cast<PingPane*>(window_->pane(kPingButton));
     ASSERT_NE(pane_, nullptr);
+    ASSERT_TRUE(WaitUntil([this] { return !pane_->loadingEchoService(); }, 15000));
   }
   ASSERT_EQ(presenter_.texts(), std::vector<std::string>{"Failed To Load Ping Library!"});
   EXPECT_EQ(presenter_.boxes()[0].caption, "Pelorin Error!");
