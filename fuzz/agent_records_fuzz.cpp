@@ -8,6 +8,7 @@
 #include "wire/dns_records.h"
 #include "wire/frame.h"
 #include "wire/names_records.h"
+#include "wire/whois_records.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ bool SameRecords(const DnsAnswer& a, const DnsAnswer& b) {
 }
 
 void ReadPayload(uint8_t kind, const std::vector<uint8_t>& p) {
-  switch (kind % 8) {
+  switch (kind % 16) {
     case 0:
       if (const auto hello = DecodeHello(p.data(), p.size())) {
         if (EncodeHello(*hello) != p) __builtin_trap();
@@ -58,6 +59,17 @@ void ReadPayload(uint8_t kind, const std::vector<uint8_t>& p) {
     case 6:
       RoundTrip(p, DecodeDnsIpv6Server, EncodeDnsIpv6Server);
       RoundTrip(p, DecodeDnsText, EncodeDnsText);
+      break;
+    case 8:
+      RoundTrip(p, DecodeWhoisAsked, EncodeWhoisAsked);
+      RoundTrip(p, DecodeWhoisText, EncodeWhoisText);
+      break;
+    case 9:
+      RoundTrip(p, DecodeWhoisExchangeResult, EncodeWhoisExchangeResult);
+      RoundTrip(p, DecodeWhoisMaybeText, EncodeWhoisMaybeText);
+      break;
+    case 10:
+      RoundTrip(p, DecodeRdapReply, EncodeRdapReply);
       break;
     default:
       if (const auto value = DecodeValue(p.data(), p.size())) {
