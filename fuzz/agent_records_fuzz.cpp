@@ -8,6 +8,7 @@
 #include "wire/dns_records.h"
 #include "wire/frame.h"
 #include "wire/names_records.h"
+#include "wire/ping_records.h"
 #include "wire/whois_records.h"
 
 namespace {
@@ -70,6 +71,13 @@ void ReadPayload(uint8_t kind, const std::vector<uint8_t>& p) {
       break;
     case 10:
       RoundTrip(p, DecodeRdapReply, EncodeRdapReply);
+      break;
+    case 11:
+      RoundTrip(p, DecodeEchoAsked, EncodeEchoAsked);
+      RoundTrip(p, DecodeEchoLoaded, EncodeEchoLoaded);
+      break;
+    case 12:
+      RoundTrip(p, DecodeEchoAnswer, EncodeEchoAnswer);
       break;
     default:
       if (const auto value = DecodeValue(p.data(), p.size())) {
