@@ -180,10 +180,11 @@ void PingPane::PingTraceWorker(PingPane* pane, PingService* service,
       print("\tFailed To Resolve Hostname");
     } else {
       print("\t[" + address->text() + "]\r\n\r\n");
-      AwaitLoaded(loaded, *token);
+      // An echo waits, as part of its wait, for the host to say whether it can send echoes.
       if (ping) {
         RunPing(
             [&] {
+              AwaitLoaded(loaded, *token);
               const EchoAnswer echo = service->sendEcho(*address, kPingTtl, kPingTimeoutMs, *token);
               return echo.answered == 1 ? echo.result.roundTripMs : -1;
             },
@@ -191,6 +192,7 @@ void PingPane::PingTraceWorker(PingPane* pane, PingService* service,
       } else {
         RunTrace(
             [&](int ttl, uint32_t timeoutMs, EchoResult* result, IpAddress* answerer) {
+              AwaitLoaded(loaded, *token);
               const EchoAnswer echo = service->sendEcho(*address, ttl, timeoutMs, *token);
               *result = echo.result;
               *answerer = echo.answerer;

@@ -2,6 +2,7 @@
 // network go through the namespace lab with the test's UI thread in the client namespace, so
 // the pane's workers, which that thread starts, are born there.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -9,6 +10,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <regex>
 #include <string>
@@ -139,6 +142,27 @@ void ExpectTraceTo(const std::string& host, const std::string& address, const st
   ASSERT_TRUE(text.starts_with(head)) << text;
   EXPECT_TRUE(std::regex_match(text.substr(head.size()), std::regex(hops + "\r\nTrace Complete")))
       << text;
+}
+
+// The agent this process started last: the newest of its children run from the build's agent.
+pid_t NewestAgent() {
+  pid_t newest = -1;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream status(entry.path() / "status");
+    std::string line;
+    pid_t parent = -1;
+    while (std::getline(status, line)) {
+      if (line.starts_with("PPid:")) parent = std::stoi(line.substr(5));
+    }
+    if (parent == getpid() &&
+        std::filesystem::read_symlink(entry.path() / "exe", error) == PELORIN_AGENT_PATH) {
+      newest = std::max(newest, pid_t(std::stoi(name)));
+    }
+  }
+  return newest;
 }
 
 }  // namespace
@@ -391,4 +415,38 @@ TEST_F(PingPaneTest, WithoutTheHelperTheServiceFailsToLoadAndEchoesFail) {
                             HopPattern(2, "0.0.0.0", "GENERAL_FAILURE"));
   window_.reset();
   LoadEchoService();  // as it was for the other tests
+}
+
+// Through an agent that stops answering (held with SIGSTOP): the pane is made while the agent
+// has not said whether it can send echoes, and Stop and the close operation act at once on a
+// run that waits for it. Once the agent goes on, the answer comes and no run prints.
+TEST_F(PingPaneTest, AStalledAgentNeverHoldsTheWindow) {
+  if (!ThroughAgent()) GTEST_SKIP() << "the window's host is this computer";
+  if (!IsRoot()) GTEST_SKIP() << "the agent's helper needs root here";
+  ASSERT_TRUE(UseBuiltAgent());
+  const pid_t agent = NewestAgent();
+  ASSERT_GT(agent, 0);
+  ASSERT_EQ(kill(agent, SIGSTOP), 0);
+  window_ = std::make_unique<MainWindow>();
+  pane_ = dynamic_cast<PingPane*>(window_->pane(kPingButton));
+  ASSERT_NE(pane_, nullptr);
+  ServeEvents(100);
+  EXPECT_TRUE(pane_->loadingEchoService());
+  const std::string preamble = Preamble("198.18.4.2", "198.18.4.2");
+  start("198.18.4.2", false);
+  ASSERT_TRUE(WaitUntil([&] { return output() == preamble + "Pinging Host..."; }));
+  ClickControl(pane_, 1);
+  EXPECT_EQ(button(), "Start");
+  EXPECT_FALSE(pane_->isRunning());
+  EXPECT_EQ(output(), preamble + "Pinging Host...\tOperation Aborted");
+  start("198.18.4.2", true);
+  ASSERT_TRUE(WaitUntil([&] { return output() == preamble + kTraceHeader; }));
+  pane_->closeModule();
+  EXPECT_EQ(button(), "Start");
+  EXPECT_FALSE(pane_->isRunning());
+  ASSERT_EQ(kill(agent, SIGCONT), 0);
+  EXPECT_TRUE(WaitUntil([this] { return !pane_->loadingEchoService(); }, 15000));
+  ServeEvents(200);
+  EXPECT_TRUE(presenter_.texts().empty());
+  EXPECT_EQ(output(), preamble + kTraceHeader);
 }
