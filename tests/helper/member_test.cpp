@@ -23,13 +23,13 @@
 
 #include "capture/capture_service.h"
 #include "host/helper_client.h"
+#include "host/local_echo.h"
 #include "host/local_services.h"
 #include "loopback_sockets.h"
 #include "net_lab.h"
 #include "netinfo/netinfo_system.h"
 #include "netstat/endpoint_source.h"
 #include "netstat/process_info.h"
-#include "host/local_echo.h"
 #include "ping/echo.h"
 #include "test_util.h"
 

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "net_lab.h"
 #include "host/local_echo.h"
+#include "net_lab.h"
 #include "ping/echo.h"
 #include "ping/ping_trace.h"
 #include "test_util.h"
