@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "host/helper_client.h"
+#include "host/local_echo.h"
 #include "ping/echo.h"
 
 namespace {

@@ -35,6 +35,7 @@
 #include "test_util.h"
 #include "whois/whois_answer.h"
 #include "whois/whois_pane.h"
+#include "whois/whois_service.h"
 #include "whois_test_server.h"
 
 namespace {
@@ -215,7 +216,7 @@ void WhoisAnswer(const char* name, const std::string& answer) {
 
   QWidget main;
   main.resize(1000, 700);
-  auto* pane = static_cast<WhoisPane*>(CreateWhoisPane(&main));
+  auto* pane = new WhoisPane(&main, WindowHost().whois());
   main.show();
   pane->show();
   FindControl<QAbstractButton>(pane, kWhoisCustomCheckId)->click();

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "host/helper_client.h"
+#include "host/local_echo.h"
 #include "net_lab.h"
 #include "ping/echo.h"
 #include "ping/ping_trace.h"

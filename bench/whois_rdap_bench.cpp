@@ -17,10 +17,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "host/local_services.h"
 #include "rdap_test_server.h"
 #include "shell/controls.h"
 #include "shell/output.h"
@@ -28,6 +30,7 @@
 #include "test_util.h"
 #include "whois/whois_pane.h"
 #include "whois/whois_query.h"
+#include "whois/whois_service.h"
 #include "whois_test_server.h"
 
 namespace {
@@ -97,9 +100,15 @@ int main(int argc, char** argv) {
     Fail("curl cannot run (scripts/install-deps.sh test)");
   }
 
+  TempDir cache;
+  // The shipped copy is read on every lookup too, as in the program.
+  RdapBootstrapPlaces places{cache.file("rdap-dns.json"),
+                             std::string(PELORIN_SOURCE_TREE) + "/resources/rdap/dns.json",
+                             {}};
+  const std::unique_ptr<WhoisService> service = NewLocalWhoisService({nullptr, places});
   QWidget main;
   main.resize(1000, 700);
-  auto* pane = static_cast<WhoisPane*>(CreateWhoisPane(&main));
+  auto* pane = new WhoisPane(&main, *service);
   main.show();
   pane->show();
   ServeEvents(100);
@@ -117,13 +126,7 @@ int main(int argc, char** argv) {
   RdapPeers peers(routes.dump());
   if (!peers.ready()) Fail("the HTTPS server of the tests cannot start (python3, openssl)");
 
-  TempDir cache;
-  // The shipped copy is read on every lookup too, as in the program.
-  RdapBootstrapPlaces places{cache.file("rdap-dns.json"),
-                             std::string(PELORIN_SOURCE_TREE) + "/resources/rdap/dns.json",
-                             {}};
   std::ofstream(places.cacheFile) << FileText(RdapTestData("bootstrap.json"));
-  SetWhoisTestHooks({"", nullptr, places});
 
   // The first RDAP run gives the text that port 43 then serves, so both print the same record.
   std::vector<double> rdapSolo, rdapBoth, port43, whoisClient, curlSolo;
@@ -162,7 +165,6 @@ int main(int argc, char** argv) {
   Row("curl: the registry's RDAP JSON alone, not rendered", curlSolo);
   Row("Whois pane, port 43: the same record", port43);
   Row("whois (Debian's client) -h: the same record on port 43", whoisClient);
-  SetWhoisTestHooks({});
   delete pane;
   return 0;
 }

@@ -11,7 +11,9 @@
 #include "wire/names_records.h"
 #include "wire/netinfo_records.h"
 #include "wire/netstat_records.h"
+#include "wire/ping_records.h"
 #include "wire/socket_records.h"
+#include "wire/whois_records.h"
 
 namespace {
 
@@ -133,6 +135,22 @@ void ReadPayload(uint8_t kind, const std::vector<uint8_t>& p) {
       }
       RoundTrip(p, DecodeSocketUpdate, EncodeSocketUpdate);
       RoundTrip(p, DecodeSocketCommand, EncodeSocketCommand);
+      break;
+    case 12:
+      RoundTrip(p, DecodeWhoisAsked, EncodeWhoisAsked);
+      RoundTrip(p, DecodeWhoisText, EncodeWhoisText);
+      break;
+    case 13:
+      RoundTrip(p, DecodeWhoisExchangeResult, EncodeWhoisExchangeResult);
+      RoundTrip(p, DecodeWhoisMaybeText, EncodeWhoisMaybeText);
+      break;
+    case 14:
+      RoundTrip(p, DecodeRdapReply, EncodeRdapReply);
+      break;
+    case 15:
+      RoundTrip(p, DecodeEchoAsked, EncodeEchoAsked);
+      RoundTrip(p, DecodeEchoLoaded, EncodeEchoLoaded);
+      RoundTrip(p, DecodeEchoAnswer, EncodeEchoAnswer);
       break;
     default:
       if (const auto value = DecodeValue(p.data(), p.size())) {

@@ -16,8 +16,14 @@
 namespace {
 
 // Each pane with the service of the window's host it reaches its machine through.
+ModulePane* CreatePingPane(QWidget* mainWindow) {
+  return new PingPane(mainWindow, WindowHost().ping());
+}
 ModulePane* CreateDnsPane(QWidget* mainWindow) {
   return new DnsPane(mainWindow, WindowHost().dns());
+}
+ModulePane* CreateWhoisPane(QWidget* mainWindow) {
+  return new WhoisPane(mainWindow, WindowHost().whois());
 }
 ModulePane* CreateCapturePane(QWidget* mainWindow) {
   return new CapturePane(mainWindow, WindowHost().capture());

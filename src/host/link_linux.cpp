@@ -2,6 +2,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <algorithm>
 #include <cerrno>
@@ -380,6 +381,9 @@ std::vector<OutFrame> FramesOf(uint32_t channel, const std::vector<uint8_t>& mes
 }  // namespace
 
 std::shared_ptr<Link> Link::Start(int in, int out, Side side, const Hello& own) {
+  // A stream whose other side went (an ssh that ended) is a write that fails with EPIPE and a
+  // link that is lost, never a signal that ends this process.
+  signal(SIGPIPE, SIG_IGN);
   std::shared_ptr<Link> link(new Link);
   link->state_ = std::make_unique<State>();
   State& s = *link->state_;

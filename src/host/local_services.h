@@ -2,11 +2,14 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "capture/capture_filter.h"
 #include "dns/resolver_config.h"
+#include "sys/resolve_host.h"
 #include "sys/run_token.h"
+#include "whois/rdap_bootstrap_store.h"
 
 class CaptureService;
 class DnsService;
@@ -21,7 +24,13 @@ struct NetInfoSources;
 // `resolverConfig`: where "Get Default" reads the resolver configuration (tests give their own).
 std::unique_ptr<DnsService> NewLocalDnsService(
     const std::string& resolverConfig = kResolverConfigPath);
-std::unique_ptr<WhoisService> NewLocalWhoisService();
+// Whois: how the port-43 servers' names are looked up and where the RDAP bootstrap is kept
+// (tests give their own; nothing: the system's lookups and DefaultRdapBootstrapPlaces).
+struct WhoisPlaces {
+  const HostLookups* lookups = nullptr;
+  std::optional<RdapBootstrapPlaces> rdapPlaces;
+};
+std::unique_ptr<WhoisService> NewLocalWhoisService(const WhoisPlaces& places = {});
 std::unique_ptr<PingService> NewLocalPingService();
 // `exclusion`: the connection its captures leave out (an agent's own ssh session).
 std::unique_ptr<CaptureService> NewLocalCaptureService(const CaptureExclusion& exclusion = {});

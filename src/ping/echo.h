@@ -2,51 +2,31 @@
 
 #include <cstdint>
 
-#include "ping/echo_status.h"
 #include "base/ip_address.h"
+#include "ping/echo_status.h"
 
 // The ICMP echo service: one echo request with a chosen time-to-live, and who answered it; over
 // ICMPv6 with the hop limit for an IPv6 destination.
 
-// The socket the service sends with, chosen once by LoadEchoService: an ICMP (ICMPv6) datagram
-// socket of this process, or a raw ICMP (ICMPv6) socket of the privileged helper.
+// The socket the service sends with (LoadEchoService, host/local_echo.h): an ICMP (ICMPv6)
+// datagram socket of the process that sends, or a raw ICMP (ICMPv6) socket of the privileged
+// helper.
 enum class EchoSocketKind { None, Datagram, Raw };
-
-// Finds a way to send echo requests: an ICMP datagram socket where the system allows this user
-// one (net.ipv4.ping_group_range, which rules ICMPv6 datagram sockets too), else the helper's
-// raw sockets when the helper holds CAP_NET_RAW. Returns 1 when one of them can be used, else 0;
-// the choice stays for the life of the process.
-int LoadEchoService();
-EchoSocketKind LoadedEchoSocketKind();
 
 // The longest wait for an answer; longer time-outs are cut to it.
 inline constexpr uint32_t kLongestEchoTimeoutMs = 60000;
 
-// Sends one echo request (32 bytes of 'E') to `destination` (network order) with the low 8 bits
-// of `ttl` as time-to-live (0 becomes 255) and waits up to `timeoutMs` (0 becomes 3000, at most
-// kLongestEchoTimeoutMs) for the reply or a report that quotes it; other ICMP traffic is ignored.
-// Returns 1 when the destination answered (status 0) or a router reported the time-to-live expired
-// on the way (status TTL_EXPIRED_TRANSIT, `address` the router); else 0 with `roundTripMs` -1: no
-// answer in time (REQ_TIMED_OUT, address 0.0.0.0), another report (its status and sender), or a
-// local failure. Without the service (not loaded, or no socket) the status is GENERAL_FAILURE.
-// Without a result record it returns 0 and sends nothing. When `wakeFd` becomes readable the
-// wait ends at once as a failed echo.
-int SendEcho(uint32_t destination, int ttl, uint32_t timeoutMs, EchoResult* result,
-             int wakeFd = -1);
-// The same to an address of either family, with who answered in `answerer` (if given) as well:
-// of the destination's family, 0.0.0.0 or :: for nobody. An IPv6 echo is an ICMPv6 one with
-// `ttl` as its hop limit, and leaves the result's `address` 0; :: itself, a group and an
-// IPv4-mapped address are refused as BAD_DESTINATION.
-int SendEcho(const IpAddress& destination, int ttl, uint32_t timeoutMs, EchoResult* result,
-             IpAddress* answerer, int wakeFd = -1);
-
-// One echo with TTL 128 and a time-out of 3000 ms: the round-trip time, or -1 on failure.
-int PingOnce(uint32_t destination, int wakeFd = -1);
-int PingOnce(const IpAddress& destination, int wakeFd = -1);
-
-// The two halves of SendEcho in the process that owns the socket (the helper for a raw one):
-// opens a non-blocking socket of the kind for the family (-1 on failure, errno set), and sends
-// the echo on it, closing it.
+// The two halves of SendEcho (host/local_echo.h) in the process that owns the socket (the helper
+// for a raw one): opens a non-blocking socket of the kind for the family (-1 on failure, errno
+// set), and sends the echo on it, closing it, as SendEcho reports it.
 int OpenEchoSocket(EchoSocketKind kind, IpAddress::Family family = IpAddress::Family::kIpv4);
 int SendEchoOnSocket(int fd, EchoSocketKind kind, const IpAddress& destination, int ttl,
                      uint32_t timeoutMs, EchoResult* result, IpAddress* answerer, int wakeFd);
+
+// Who answered an echo to an address of `family`: the result's IPv4 `address` (0 for an IPv6
+// echo) and the answerer, if asked for (nobody: 0.0.0.0 or ::).
+void SetEchoAnswerer(EchoResult* result, IpAddress* answerer, IpAddress::Family family,
+                     const IpAddress& from);
+// A failed echo to an address of `family`, reported by `from` (nobody: 0.0.0.0 or ::).
+void FailEcho(EchoResult* result, IpAddress* answerer, IpAddress::Family family, uint32_t status,
+              const IpAddress& from = IpAddress());

@@ -6,7 +6,6 @@
 #include <time.h>
 #include <unistd.h>
 // after the system headers: they declare what these use
-#include <linux/capability.h>
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
 
@@ -17,8 +16,6 @@
 #include <cstring>
 #include <random>
 
-#include "sys/capabilities.h"
-#include "host/helper_client.h"
 #include "ping/echo.h"
 #include "ping/echo_packet.h"
 #include "sys/socket_address.h"
@@ -35,8 +32,6 @@ constexpr size_t kReplyArea = 2000;
 constexpr int kReadsPerWake = 64;
 // Longest single poll(); a longer time-out is waited in pieces.
 constexpr int64_t kLongestPollMs = 60000;
-
-std::atomic<EchoSocketKind> g_kind{EchoSocketKind::None};
 
 // Closes the descriptor when the echo is over.
 class SocketFd {
@@ -251,58 +246,6 @@ bool AwaitAnswer(EchoExchange& exchange, Clock::time_point deadline, int wakeFd)
   }
 }
 
-// Who answered an echo to an address of `family`: the result's IPv4 `address` (0 for an IPv6
-// echo) and the answerer, if asked for (nobody: 0.0.0.0 or ::).
-void SetAnswerer(EchoResult* result, IpAddress* answerer, IpAddress::Family family,
-                 const IpAddress& from) {
-  const bool ipv6 = family == IpAddress::Family::kIpv6;
-  result->address = ipv6 ? 0 : from.ipv4();
-  if (answerer == nullptr) return;
-  if (from.family() == family) {
-    *answerer = from;
-  } else {
-    *answerer = ipv6 ? IpAddress::Ipv6(IpAddress::Bytes{}) : IpAddress();
-  }
-}
-
-// A failed echo to an address of `family`, reported by `from` (nobody: 0.0.0.0 or ::).
-void Fail(EchoResult* result, IpAddress* answerer, IpAddress::Family family, uint32_t status,
-          const IpAddress& from = IpAddress()) {
-  SetAnswerer(result, answerer, family, from);
-  result->status = status;
-  result->roundTripMs = -1;
-}
-
-// The echo through the helper's raw socket, as SendEcho reports it.
-int SendEchoThroughHelper(const IpAddress& destination, uint8_t ttl, uint32_t timeoutMs,
-                          EchoResult* result, IpAddress* answerer, int wakeFd) {
-  const IpAddress::Family family = destination.family();
-  auto request = NewHelperRecord<HelperEchoRequest>(kHelperEcho);
-  request.destination = WireAddressOf(destination);
-  request.ttl = ttl;
-  request.timeoutMs = timeoutMs;
-  HelperCall call(request);
-  HelperReply reply;
-  const int error = call.error() != 0 ? call.error() : call.next(reply, wakeFd);
-  if (error == ECANCELED) {
-    Fail(result, answerer, family, kEchoReqTimedOut);  // as a wait ended by the wake-up
-    return 0;
-  }
-  if (error != 0) {
-    Fail(result, answerer, family, kEchoGeneralFailure);
-    return 0;
-  }
-  if (reply.type() != kHelperEchoResult) {
-    Fail(result, answerer, family, StatusOfSendError(reply.error()));  // refused, or no raw socket
-    return 0;
-  }
-  const HelperEchoReply echo = reply.as<HelperEchoReply>();
-  SetAnswerer(result, answerer, family, AddressOfWire(echo.address));
-  result->status = echo.status;
-  result->roundTripMs = echo.roundTripMs;
-  return echo.answered == 1 ? 1 : 0;
-}
-
 }  // namespace
 
 int OpenEchoSocket(EchoSocketKind kind, IpAddress::Family family) {
@@ -311,50 +254,6 @@ int OpenEchoSocket(EchoSocketKind kind, IpAddress::Family family) {
   const bool ipv6 = family == IpAddress::Family::kIpv6;
   return socket(ipv6 ? AF_INET6 : AF_INET, type | SOCK_CLOEXEC | SOCK_NONBLOCK,
                 ipv6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP});
-}
-
-int LoadEchoService() {
-  SocketFd probe(OpenEchoSocket(EchoSocketKind::Datagram));
-  EchoSocketKind kind = EchoSocketKind::None;
-  if (probe.get() >= 0) {
-    kind = EchoSocketKind::Datagram;
-  } else {
-    // Raw sockets are the helper's: ask whether it may open them.
-    HelperCall call(NewHelperRecord<HelperBareRecord>(kHelperHello));
-    HelperReply reply;
-    if (HelperCall::Finish(call, reply, kHelperQuickTimeoutMs) == 0 &&
-        reply.type() == kHelperAbilities &&
-        (reply.as<HelperAbilitiesReply>().capabilities & CapabilityBit(CAP_NET_RAW)) != 0) {
-      kind = EchoSocketKind::Raw;
-    }
-  }
-  g_kind.store(kind);
-  return kind == EchoSocketKind::None ? 0 : 1;
-}
-
-EchoSocketKind LoadedEchoSocketKind() {
-  return g_kind.load();
-}
-
-int SendEcho(uint32_t destination, int ttl, uint32_t timeoutMs, EchoResult* result, int wakeFd) {
-  return SendEcho(IpAddress::Ipv4(destination), ttl, timeoutMs, result, nullptr, wakeFd);
-}
-
-int SendEcho(const IpAddress& destination, int ttl, uint32_t timeoutMs, EchoResult* result,
-             IpAddress* answerer, int wakeFd) {
-  if (result == nullptr) return 0;
-  switch (g_kind.load()) {
-    case EchoSocketKind::Datagram:
-      return SendEchoOnSocket(OpenEchoSocket(EchoSocketKind::Datagram, destination.family()),
-                              EchoSocketKind::Datagram, destination, ttl, timeoutMs, result,
-                              answerer, wakeFd);
-    case EchoSocketKind::Raw:
-      return SendEchoThroughHelper(destination, static_cast<uint8_t>(ttl), timeoutMs, result,
-                                   answerer, wakeFd);
-    default:
-      Fail(result, answerer, destination.family(), kEchoGeneralFailure);
-      return 0;
-  }
 }
 
 int SendEchoOnSocket(int fd, EchoSocketKind kind, const IpAddress& destination, int ttl,
@@ -369,7 +268,7 @@ int SendEchoOnSocket(int fd, EchoSocketKind kind, const IpAddress& destination, 
   uint8_t timeToLive = static_cast<uint8_t>(ttl);
   if (timeToLive == 0) timeToLive = kDefaultTtl;
   if (exchange.fd < 0 || !PrepareSocket(exchange.fd, exchange.kind, family, timeToLive)) {
-    Fail(result, answerer, family, kEchoGeneralFailure);
+    FailEcho(result, answerer, family, kEchoGeneralFailure);
     return 0;
   }
   if (timeoutMs == 0) timeoutMs = kDefaultTimeoutMs;
@@ -381,34 +280,44 @@ int SendEchoOnSocket(int fd, EchoSocketKind kind, const IpAddress& destination, 
   const SocketAddress to = MakeSocketAddress(destination, 0);
   // A group may answer with several replies, as a broadcast address does: refused the same way.
   if (destination.isIpv6() ? !IsSingleHostIpv6(destination) : destination.isMulticast()) {
-    Fail(result, answerer, family, kEchoBadDestination);
+    FailEcho(result, answerer, family, kEchoBadDestination);
     return 0;
   }
   const Clock::time_point sent = Clock::now();
   if (sendto(exchange.fd, request.data(), request.size(), 0, to.get(), to.length) < 0) {
-    Fail(result, answerer, family, StatusOfSendError(errno));
+    FailEcho(result, answerer, family, StatusOfSendError(errno));
     return 0;
   }
   if (!AwaitAnswer(exchange, sent + std::chrono::milliseconds(timeoutMs), wakeFd)) {
-    Fail(result, answerer, family, kEchoReqTimedOut);
+    FailEcho(result, answerer, family, kEchoReqTimedOut);
     return 0;
   }
   if (!IsAnsweredStatus(exchange.status)) {
-    Fail(result, answerer, family, exchange.status, exchange.from);
+    FailEcho(result, answerer, family, exchange.status, exchange.from);
     return 0;
   }
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent);
-  SetAnswerer(result, answerer, family, exchange.from);
+  SetEchoAnswerer(result, answerer, family, exchange.from);
   result->status = exchange.status;
   result->roundTripMs = static_cast<int32_t>(elapsed.count());
   return 1;
 }
 
-int PingOnce(uint32_t destination, int wakeFd) {
-  return PingOnce(IpAddress::Ipv4(destination), wakeFd);
+void SetEchoAnswerer(EchoResult* result, IpAddress* answerer, IpAddress::Family family,
+                     const IpAddress& from) {
+  const bool ipv6 = family == IpAddress::Family::kIpv6;
+  result->address = ipv6 ? 0 : from.ipv4();
+  if (answerer == nullptr) return;
+  if (from.family() == family) {
+    *answerer = from;
+  } else {
+    *answerer = ipv6 ? IpAddress::Ipv6(IpAddress::Bytes{}) : IpAddress();
+  }
 }
 
-int PingOnce(const IpAddress& destination, int wakeFd) {
-  EchoResult result;
-  return SendEcho(destination, 128, 3000, &result, nullptr, wakeFd) == 1 ? result.roundTripMs : -1;
+void FailEcho(EchoResult* result, IpAddress* answerer, IpAddress::Family family, uint32_t status,
+              const IpAddress& from) {
+  SetEchoAnswerer(result, answerer, family, from);
+  result->status = status;
+  result->roundTripMs = -1;
 }

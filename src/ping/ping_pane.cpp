@@ -7,15 +7,16 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <chrono>
+#include <memory>
 #include <optional>
 
-#include "ping/echo.h"
+#include "ping/ping_service.h"
 #include "ping/ping_trace.h"
 #include "shell/controls.h"
 #include "shell/main_window.h"
 #include "shell/message_presenter.h"
 #include "shell/output.h"
-#include "sys/resolve_host.h"
 #include "shell/ui_thread.h"
 #include "shell/worker_thread.h"
 
@@ -32,18 +33,29 @@ std::optional<IpAddress> AddressOfText(const char* text) {
   return ParseIpv6Address(text);
 }
 
-// The destination of a host text: an address as typed, or the address a name resolves to (its
-// first IPv4 one, else its first IPv6 one); nothing when the name does not resolve.
-std::optional<IpAddress> DestinationOf(const std::string& host) {
+// The destination of a host text: an address as typed, or the address a name resolves to on the
+// host (its first IPv4 one, else its first IPv6 one); nothing when the name does not resolve.
+std::optional<IpAddress> DestinationOf(PingService& service, const std::string& host,
+                                       const RunToken& token) {
   if (const std::optional<IpAddress> address = AddressOfText(host.c_str())) return address;
   char resolved[kInputCapacity];
-  if (ResolveHost(host.c_str(), resolved, sizeof resolved) == 0) return std::nullopt;
+  if (service.resolveHost(host.c_str(), resolved, sizeof resolved, &token) == 0) {
+    return std::nullopt;
+  }
   return AddressOfText(resolved);
+}
+
+// Waits on a worker until the host has said whether it can send echoes, or the run is stopped.
+void AwaitLoaded(const std::shared_future<bool>& loaded, const RunToken& token) {
+  while (loaded.valid() && !token.cancelled() &&
+         loaded.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+  }
 }
 
 }  // namespace
 
-PingPane::PingPane(QWidget* mainWindow) : ModulePane(mainWindow) {
+PingPane::PingPane(QWidget* mainWindow, PingService& service)
+    : ModulePane(mainWindow), service_(service) {
   // In their Tab order, as they read from left to right.
   auto* group = new QGroupBox(QStringLiteral("Host / Address :"), this);
   place(group, 7, 0, 113, 28, kGrowWidth);
@@ -70,7 +82,20 @@ PingPane::PingPane(QWidget* mainWindow) : ModulePane(mainWindow) {
   MakeOutputPane(this, kOutputPaneId, QRect(7, 35, 374, 228), true, OutputScrollBars::Both, true);
 
   g_pingPane = this;
-  if (LoadEchoService() == 0) ShowError(MainWindowHandle(), "Failed To Load Ping Library!");
+  // The host may have to ask its helper: the window does not wait for that.
+  auto loaded = std::make_shared<std::promise<bool>>();
+  echoServiceLoaded_ = loaded->get_future().share();
+  CallOffUiThread(
+      this,
+      [service = &service_, loaded] {
+        const bool found = service->loadEchoService();
+        loaded->set_value(found);
+        return found;
+      },
+      [this](bool found) {
+        loadingEchoService_ = false;
+        if (!found) ShowError(MainWindowHandle(), "Failed To Load Ping Library!");
+      });
   ping_->setChecked(true);
   setFocusProxy(host_);
 }
@@ -104,7 +129,11 @@ void PingPane::sendTo(const QString& text) {
 void PingPane::startRun() {
   run_ = NewRunToken();
   StartWorkerThread(
-      this, [this, token = run_] { PingTraceWorker(this, token); }, [this] { run_.reset(); });
+      this,
+      [this, loaded = echoServiceLoaded_, token = run_] {
+        PingTraceWorker(this, &service_, loaded, token);
+      },
+      [this] { run_.reset(); });
 }
 
 // The run is left to end by itself: its token is cancelled, so its waits end and nothing it
@@ -121,7 +150,8 @@ void PingPane::runFinished(const RunTokenPtr& token) {
   SetControlText(this, kStartButton, QStringLiteral("Start"));
 }
 
-void PingPane::PingTraceWorker(PingPane* pane, RunTokenPtr token) {
+void PingPane::PingTraceWorker(PingPane* pane, PingService* service,
+                               std::shared_future<bool> loaded, RunTokenPtr token) {
   const auto print = [&](const std::string& text) {
     AppendOutput(token, pane, kOutputPaneId, text);
   };
@@ -145,28 +175,34 @@ void PingPane::PingTraceWorker(PingPane* pane, RunTokenPtr token) {
     print("\r\nResolving Host: ");
     print(host);
     print("...\r\n");
-    const std::optional<IpAddress> address = DestinationOf(host);
+    const std::optional<IpAddress> address = DestinationOf(*service, host, *token);
     if (!address) {
       print("\tFailed To Resolve Hostname");
     } else {
       print("\t[" + address->text() + "]\r\n\r\n");
-      const int wakeFd = token->wakeFd();
+      // An echo waits, as part of its wait, for the host to say whether it can send echoes.
       if (ping) {
-        RunPing([&] { return PingOnce(*address, wakeFd); }, print);
+        RunPing(
+            [&] {
+              AwaitLoaded(loaded, *token);
+              const EchoAnswer echo = service->sendEcho(*address, kPingTtl, kPingTimeoutMs, *token);
+              return echo.answered == 1 ? echo.result.roundTripMs : -1;
+            },
+            print);
       } else {
         RunTrace(
             [&](int ttl, uint32_t timeoutMs, EchoResult* result, IpAddress* answerer) {
-              return SendEcho(*address, ttl, timeoutMs, result, answerer, wakeFd);
+              AwaitLoaded(loaded, *token);
+              const EchoAnswer echo = service->sendEcho(*address, ttl, timeoutMs, *token);
+              *result = echo.result;
+              *answerer = echo.answerer;
+              return echo.answered;
             },
             print, [&] { return token->cancelled(); });
       }
     }
   }
   RunOnUiThread(token, [&] { pane->runFinished(token); });
-}
-
-ModulePane* CreatePingPane(QWidget* mainWindow) {
-  return new PingPane(mainWindow);
 }
 
 void PingSendTo(std::string_view text) {

@@ -16,6 +16,7 @@
 #include "whois/whois_exchange.h"
 #include "whois/whois_query.h"
 #include "whois/whois_servers.h"
+#include "whois/whois_service.h"
 
 namespace {
 
@@ -32,7 +33,8 @@ QComboBox* MakeEditableCombo(QWidget* pane, int id, int visibleItems) {
 
 }  // namespace
 
-WhoisPane::WhoisPane(QWidget* mainWindow) : ModulePane(mainWindow) {
+WhoisPane::WhoisPane(QWidget* mainWindow, WhoisService& service)
+    : ModulePane(mainWindow), service_(service) {
   buildControls();
 }
 
@@ -109,7 +111,9 @@ void WhoisPane::startQuery() {
 
   StartWorkerThread(
       this,
-      [this, request = std::move(request), token = run_] { WhoisWorker(this, request, token); },
+      [this, request = std::move(request), token = run_] {
+        WhoisWorker(this, &service_, request, token);
+      },
       [this] { stopQuery(); });
 }
 
@@ -132,8 +136,8 @@ void WhoisPane::finishQuery(const RunTokenPtr& token, bool answered) {
   SetControlText(this, kStartButtonId, QStringLiteral("Start"));
 }
 
-void WhoisWorker(WhoisPane* pane, WhoisRequest request, RunTokenPtr token) {
-  const WhoisRun run{pane, token};
+void WhoisWorker(WhoisPane* pane, WhoisService* service, WhoisRequest request, RunTokenPtr token) {
+  const WhoisRun run{pane, token, service};
   const std::optional<std::string> answer =
       IsWhoisAddress(request.text)
           ? WhoisByAddress(run, request.text)
@@ -146,8 +150,4 @@ void WhoisWorker(WhoisPane* pane, WhoisRequest request, RunTokenPtr token) {
     output.flush();
   }
   RunOnUiThread(token, [&] { pane->finishQuery(token, answer.has_value()); });
-}
-
-ModulePane* CreateWhoisPane(QWidget* mainWindow) {
-  return new WhoisPane(mainWindow);
 }

@@ -5,6 +5,8 @@
 #include "shell/module_pane.h"
 #include "sys/run_token.h"
 
+class WhoisService;
+
 // Controls of the Whois pane.
 inline constexpr int kWhoisQueryBoxId = 1024;
 inline constexpr int kWhoisServerBoxId = 1025;
@@ -18,10 +20,11 @@ struct WhoisRequest {
 };
 
 // The Whois pane: a domain name or IPv4 address, an optional server of the user's own, and the
-// answer. One query at a time runs on a worker thread; button 1 toggles Start and Stop.
+// answer. One query at a time runs on a worker thread; button 1 toggles Start and Stop. The
+// exchanges go out from the host of `service`.
 class WhoisPane : public ModulePane {
  public:
-  explicit WhoisPane(QWidget* mainWindow);
+  WhoisPane(QWidget* mainWindow, WhoisService& service);
   ~WhoisPane() override;
 
   void command(int id) override;
@@ -38,10 +41,9 @@ class WhoisPane : public ModulePane {
   void startQuery();
   void stopQuery();
 
+  WhoisService& service_;
   RunTokenPtr run_;  // the running query; null when idle
 };
 
 // The worker thread's body: one query, then finishQuery on the UI thread unless stopped.
-void WhoisWorker(WhoisPane* pane, WhoisRequest request, RunTokenPtr token);
-
-ModulePane* CreateWhoisPane(QWidget* mainWindow);
+void WhoisWorker(WhoisPane* pane, WhoisService* service, WhoisRequest request, RunTokenPtr token);

@@ -5,10 +5,10 @@
 #include "shell/message_presenter.h"
 #include "shell/ui_thread.h"
 #include "whois/rdap_answer.h"
-#include "whois/rdap_exchange.h"
+#include "whois/rdap_bootstrap.h"
 #include "whois/whois_answer.h"
-#include "whois/whois_exchange.h"
 #include "whois/whois_servers.h"
+#include "whois/whois_service.h"
 
 namespace {
 
@@ -25,11 +25,9 @@ void ReportFailure(const WhoisRun& run, const std::string& text) {
   RunOnUiThread(run.token, [&] { ShowError(run.pane, "%s", text.c_str()); });
 }
 
-WhoisExchangeResult Exchange(const std::string& server, const std::string& query,
-                             const RunToken& token) {
-  const WhoisTestHooks hooks = CurrentHooks();
-  const HostLookups& lookups = hooks.lookups ? *hooks.lookups : SystemHostLookups();
-  return ExchangeWhois(server, query, token, lookups);
+WhoisExchangeResult Exchange(const WhoisRun& run, const std::string& server,
+                             const std::string& query) {
+  return run.service->exchange(server, query, *run.token);
 }
 
 // What the user is told when a port-43 exchange fails; empty for none.
@@ -62,11 +60,7 @@ bool Unreachable(const WhoisExchangeResult& result) {
 
 // The base URL of the RDAP service for the name, when the bootstrap lists one.
 std::optional<std::string> RdapServiceFor(const WhoisRun& run, const std::string& name) {
-  const std::optional<RdapBootstrapPlaces> places = CurrentHooks().rdapPlaces;
-  const std::optional<RdapBootstrap> bootstrap =
-      LoadRdapBootstrap(places ? *places : DefaultRdapBootstrapPlaces(), *run.token);
-  if (!bootstrap) return std::nullopt;
-  return FindRdapBaseUrl(*bootstrap, name);
+  return run.service->rdapServiceFor(name, *run.token);
 }
 
 }  // namespace
@@ -78,7 +72,7 @@ void SetWhoisTestHooks(WhoisTestHooks hooks) {
 
 std::optional<std::string> WhoisQuery(const WhoisRun& run, const std::string& server,
                                       const std::string& query) {
-  WhoisExchangeResult result = Exchange(server, query, *run.token);
+  WhoisExchangeResult result = Exchange(run, server, query);
   if (result.status == WhoisExchangeStatus::Ok) return std::move(result.answer);
   if (result.status != WhoisExchangeStatus::Cancelled) {
     ReportFailure(run, FailureText(result.status, server));
@@ -89,12 +83,12 @@ std::optional<std::string> WhoisQuery(const WhoisRun& run, const std::string& se
 std::optional<RdapLookup> WhoisByRdap(const WhoisRun& run, const std::string& baseUrl,
                                       const std::string& name) {
   const std::string url = RdapDomainUrl(baseUrl, name);
-  const RdapReply reply = ExchangeRdap(url, *run.token);
+  const RdapReply reply = run.service->exchangeRdap(url, *run.token);
   if (reply.transport == RdapTransport::Cancelled) return std::nullopt;
   const RdapText registry = RenderRdapReply(reply, name, url);
   RdapLookup lookup{RdapUrlLine(url) + registry.text, registry.answered};
   if (!registry.registrarUrl.empty()) {
-    const RdapReply second = ExchangeRdap(registry.registrarUrl, *run.token);
+    const RdapReply second = run.service->exchangeRdap(registry.registrarUrl, *run.token);
     if (second.transport == RdapTransport::Cancelled) return std::nullopt;
     lookup.text += "\r\n" + RdapUrlLine(registry.registrarUrl) +
                    RenderRdapReply(second, name, registry.registrarUrl).text;
@@ -124,7 +118,7 @@ std::optional<std::string> WhoisByName(const WhoisRun& run, std::string name,
     if (run.token->cancelled()) return std::nullopt;
   }
 
-  WhoisExchangeResult result = Exchange(*server, name, *run.token);
+  WhoisExchangeResult result = Exchange(run, *server, name);
   if (result.status == WhoisExchangeStatus::Cancelled) return std::nullopt;
   const std::string failure = result.status == WhoisExchangeStatus::Ok
                                   ? "No Answer From Whois Server: " + *server

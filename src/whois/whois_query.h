@@ -3,16 +3,17 @@
 #include <optional>
 #include <string>
 
-#include "sys/resolve_host.h"
 #include "sys/run_token.h"
-#include "whois/rdap_bootstrap_store.h"
 
 class QWidget;
+class WhoisService;
 
-// One query run: the pane that owns its error boxes and output, and the run's token.
+// One query run: the pane that owns its error boxes and output, the run's token, and the service
+// of the host the exchanges go out from.
 struct WhoisRun {
   QWidget* pane = nullptr;
   RunTokenPtr token;
+  WhoisService* service = nullptr;
 };
 
 // Asks `server` (a name or an address) about `query` on port 43 and returns its answer
@@ -42,12 +43,10 @@ struct RdapLookup {
 std::optional<RdapLookup> WhoisByRdap(const WhoisRun& run, const std::string& baseUrl,
                                       const std::string& name);
 
-// Seams for tests only; the program never sets them. `addressRegistry` replaces the address
-// registry's fixed server name, `lookups` the system's name lookups (of the port-43 exchange),
-// `rdapPlaces` the bootstrap's files and refresh URL. Empty restores all three.
+// A seam for tests only; the program never sets it. `addressRegistry` replaces the address
+// registry's fixed server name; empty restores it. (The lookups of the port-43 exchange and the
+// bootstrap's files are the host's: see NewLocalWhoisService.)
 struct WhoisTestHooks {
   std::string addressRegistry;
-  const HostLookups* lookups = nullptr;
-  std::optional<RdapBootstrapPlaces> rdapPlaces;
 };
 void SetWhoisTestHooks(WhoisTestHooks hooks);

@@ -23,6 +23,7 @@
 
 #include "capture/capture_service.h"
 #include "host/helper_client.h"
+#include "host/local_echo.h"
 #include "host/local_netstat.h"
 #include "host/local_services.h"
 #include "loopback_sockets.h"

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "host/local_echo.h"
 #include "ping/echo.h"
 #include "ping/ping_trace.h"
 

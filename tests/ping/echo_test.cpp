@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/local_echo.h"
 #include "net_lab.h"
 #include "ping/echo.h"
 #include "ping/ping_trace.h"

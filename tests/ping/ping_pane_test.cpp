@@ -2,6 +2,7 @@
 // network go through the namespace lab with the test's UI thread in the client namespace, so
 // the pane's workers, which that thread starts, are born there.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -9,10 +10,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <regex>
 #include <string>
 
+#include "host/local_echo.h"
 #include "net_lab.h"
 #include "ping/echo.h"
 #include "ping/ping_pane.h"
@@ -43,6 +47,8 @@ class PingPaneTest : public ::testing::Test {
     window_ = std::make_unique<MainWindow>();
     pane_ = dynamic_cast<PingPane*>(window_->pane(kPingButton));
     ASSERT_NE(pane_, nullptr);
+    // The service is loaded off the UI thread; its box, if any, comes with the answer.
+    ASSERT_TRUE(WaitUntil([this] { return !pane_->loadingEchoService(); }, 15000));
     presenter_.clear();
   }
   // The lab and the window, with this thread in the client namespace. Fails the test when the
@@ -54,6 +60,11 @@ class PingPaneTest : public ::testing::Test {
     if (!lab_->ok()) return false;
     client_ = std::make_unique<NetnsScope>(lab_->name(NetLab::kClient));
     EXPECT_TRUE(client_->entered());
+    // Through the agent, the host is an agent born in the client namespace, with its own helper
+    // there.
+    if (client_->entered() && ThroughAgent()) {
+      EXPECT_TRUE(UseBuiltAgent());
+    }
     openWindow();
     return client_->entered() && pane_ != nullptr;
   }
@@ -131,6 +142,27 @@ void ExpectTraceTo(const std::string& host, const std::string& address, const st
   ASSERT_TRUE(text.starts_with(head)) << text;
   EXPECT_TRUE(std::regex_match(text.substr(head.size()), std::regex(hops + "\r\nTrace Complete")))
       << text;
+}
+
+// The agent this process started last: the newest of its children run from the build's agent.
+pid_t NewestAgent() {
+  pid_t newest = -1;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream status(entry.path() / "status");
+    std::string line;
+    pid_t parent = -1;
+    while (std::getline(status, line)) {
+      if (line.starts_with("PPid:")) parent = std::stoi(line.substr(5));
+    }
+    if (parent == getpid() &&
+        std::filesystem::read_symlink(entry.path() / "exe", error) == PELORIN_AGENT_PATH) {
+      newest = std::max(newest, pid_t(std::stoi(name)));
+    }
+  }
+  return newest;
 }
 
 }  // namespace
@@ -360,6 +392,7 @@ TEST_F(PingPaneTest, CloseEndsTheRunWithoutPrinting) {
 }
 
 TEST_F(PingPaneTest, WithoutTheHelperTheServiceFailsToLoadAndEchoesFail) {
+  if (ThroughAgent()) GTEST_SKIP() << "the agent's helper is its host's, beside it";
   REQUIRE_LAB();
   window_.reset();
   presenter_.clear();
@@ -368,6 +401,7 @@ TEST_F(PingPaneTest, WithoutTheHelperTheServiceFailsToLoadAndEchoesFail) {
     window_ = std::make_unique<MainWindow>();
     pane_ = dynamic_cast<PingPane*>(window_->pane(kPingButton));
     ASSERT_NE(pane_, nullptr);
+    ASSERT_TRUE(WaitUntil([this] { return !pane_->loadingEchoService(); }, 15000));
   }
   ASSERT_EQ(presenter_.texts(), std::vector<std::string>{"Failed To Load Ping Library!"});
   EXPECT_EQ(presenter_.boxes()[0].caption, "Pelorin Error!");
@@ -381,4 +415,38 @@ TEST_F(PingPaneTest, WithoutTheHelperTheServiceFailsToLoadAndEchoesFail) {
                             HopPattern(2, "0.0.0.0", "GENERAL_FAILURE"));
   window_.reset();
   LoadEchoService();  // as it was for the other tests
+}
+
+// Through an agent that stops answering (held with SIGSTOP): the pane is made while the agent
+// has not said whether it can send echoes, and Stop and the close operation act at once on a
+// run that waits for it. Once the agent goes on, the answer comes and no run prints.
+TEST_F(PingPaneTest, AStalledAgentNeverHoldsTheWindow) {
+  if (!ThroughAgent()) GTEST_SKIP() << "the window's host is this computer";
+  if (!IsRoot()) GTEST_SKIP() << "the agent's helper needs root here";
+  ASSERT_TRUE(UseBuiltAgent());
+  const pid_t agent = NewestAgent();
+  ASSERT_GT(agent, 0);
+  ASSERT_EQ(kill(agent, SIGSTOP), 0);
+  window_ = std::make_unique<MainWindow>();
+  pane_ = dynamic_cast<PingPane*>(window_->pane(kPingButton));
+  ASSERT_NE(pane_, nullptr);
+  ServeEvents(100);
+  EXPECT_TRUE(pane_->loadingEchoService());
+  const std::string preamble = Preamble("198.18.4.2", "198.18.4.2");
+  start("198.18.4.2", false);
+  ASSERT_TRUE(WaitUntil([&] { return output() == preamble + "Pinging Host..."; }));
+  ClickControl(pane_, 1);
+  EXPECT_EQ(button(), "Start");
+  EXPECT_FALSE(pane_->isRunning());
+  EXPECT_EQ(output(), preamble + "Pinging Host...\tOperation Aborted");
+  start("198.18.4.2", true);
+  ASSERT_TRUE(WaitUntil([&] { return output() == preamble + kTraceHeader; }));
+  pane_->closeModule();
+  EXPECT_EQ(button(), "Start");
+  EXPECT_FALSE(pane_->isRunning());
+  ASSERT_EQ(kill(agent, SIGCONT), 0);
+  EXPECT_TRUE(WaitUntil([this] { return !pane_->loadingEchoService(); }, 15000));
+  ServeEvents(200);
+  EXPECT_TRUE(presenter_.texts().empty());
+  EXPECT_EQ(output(), preamble + kTraceHeader);
 }

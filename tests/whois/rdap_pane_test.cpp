@@ -1,6 +1,8 @@
 // RDAP through the real Whois pane: an HTTPS server of the test's own behind the registries' real
 // names (rdap_test_server.h), a bootstrap in a cache folder of the test's own.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -9,6 +11,8 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "host/host.h"
+#include "host/local_services.h"
 #include "rdap_test_server.h"
 #include "recording_presenter.h"
 #include "shell/controls.h"
@@ -18,6 +22,7 @@
 #include "whois/rdap_bootstrap_store.h"
 #include "whois/whois_pane.h"
 #include "whois/whois_query.h"
+#include "whois/whois_service.h"
 
 namespace {
 
@@ -32,6 +37,35 @@ std::optional<std::string> NameOf(uint32_t) {
   return std::nullopt;
 }
 const HostLookups kLookups{NameOf, AddressOf};
+
+// The agent this process started last: the newest of its children run from the build's agent.
+pid_t NewestChildAgent() {
+  pid_t newest = -1;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream status(entry.path() / "status");
+    std::string line;
+    pid_t parent = -1;
+    while (std::getline(status, line)) {
+      if (line.starts_with("PPid:")) parent = std::stoi(line.substr(5));
+    }
+    if (parent == getpid() &&
+        std::filesystem::read_symlink(entry.path() / "exe", error) == PELORIN_AGENT_PATH) {
+      newest = std::max(newest, pid_t(std::stoi(name)));
+    }
+  }
+  return newest;
+}
+
+// The services the panes ask, kept for the whole run: a stopped query's worker may outlive its
+// test.
+WhoisService& Kept(std::unique_ptr<WhoisService> service) {
+  static std::vector<std::unique_ptr<WhoisService>> kept;
+  kept.push_back(std::move(service));
+  return *kept.back();
+}
 
 constexpr const char* kRegistry = "www.registry.google/rdap/domain/";
 
@@ -78,7 +112,18 @@ class RdapPaneTest : public ::testing::Test {
   void SetUp() override {
     SetUiShuttingDown(false);
     main_.resize(800, 600);
-    pane_ = static_cast<WhoisPane*>(CreateWhoisPane(&main_));
+    if (ThroughAgent()) {
+      // An agent of the test's own keeps its bootstrap in the test's cache folder.
+      if (!IsRoot()) GTEST_SKIP() << "needs root: port 443 and a private view of the files";
+      setenv("XDG_CACHE_HOME", cacheDir_.path().c_str(), 1);
+      const bool started = UseBuiltAgent();
+      unsetenv("XDG_CACHE_HOME");
+      ASSERT_TRUE(started);
+      agent_ = NewestChildAgent();
+      pane_ = new WhoisPane(&main_, WindowHost().whois());
+    } else {
+      pane_ = new WhoisPane(&main_, Kept(NewLocalWhoisService({&kLookups, places_})));
+    }
     main_.show();
     pane_->show();
     // The threads Qt starts for a shown window are there before the peers' view of the files.
@@ -87,12 +132,25 @@ class RdapPaneTest : public ::testing::Test {
     if (!peers_->ready()) GTEST_SKIP() << "needs root: port 443 and a private view of the files";
     std::filesystem::create_directories(cacheDir_.file("pelorin"));
     std::filesystem::copy_file(RdapTestData("bootstrap.json"), places_.cacheFile);
-    SetWhoisTestHooks({"", &kLookups, places_});
+    if (ThroughAgent()) {
+      // The agent's resolver knows the lookups' one port-43 server beside the peers' names and
+      // asks no server for the others.
+      std::ifstream peersHosts("/etc/hosts");
+      std::ofstream(cacheDir_.file("hosts"))
+          << std::string(std::istreambuf_iterator<char>(peersHosts), {})
+          << "127.0.43.60 whois.nic.sh\n";
+      std::ofstream(cacheDir_.file("resolv.conf")) << "";
+      hosts_ = std::make_unique<FileShownAt>(cacheDir_.file("hosts"), "/etc/hosts");
+      resolver_ = std::make_unique<FileShownAt>(cacheDir_.file("resolv.conf"), "/etc/resolv.conf");
+      ASSERT_TRUE(hosts_->shown() && resolver_->shown());
+    }
   }
   void TearDown() override {
     delete pane_;
-    SetWhoisTestHooks({});
+    resolver_.reset();
+    hosts_.reset();
     peers_.reset();
+    if (agent_ > 0) kill(agent_, SIGTERM);  // this test's own agent
   }
 
   QPushButton* button() const { return FindControl<QPushButton>(pane_, 1); }
@@ -110,6 +168,8 @@ class RdapPaneTest : public ::testing::Test {
   }
 
   std::unique_ptr<RdapPeers> peers_;
+  std::unique_ptr<FileShownAt> hosts_, resolver_;
+  pid_t agent_ = -1;
   TempDir cacheDir_;
   RdapBootstrapPlaces places_{
       cacheDir_.file("pelorin/rdap-dns.json"),

@@ -5,8 +5,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <fstream>
 #include <memory>
 
+#include "host/host.h"
+#include "host/local_services.h"
 #include "recording_presenter.h"
 #include "shell/controls.h"
 #include "shell/output.h"
@@ -16,6 +19,7 @@
 #include "whois/whois_pane.h"
 #include "whois/whois_query.h"
 #include "whois/whois_servers.h"
+#include "whois/whois_service.h"
 #include "whois_test_server.h"
 
 namespace {
@@ -31,6 +35,21 @@ std::optional<std::string> NameOf(uint32_t) {
   return std::nullopt;
 }
 const HostLookups kLookups{NameOf, AddressOf};
+
+// The same names for the agent's resolver, which asks no server: a hosts file of the test's own
+// and a resolver configuration that names none (the lookup then goes to loopback alone).
+constexpr const char* kHostsLines =
+    "127.0.43.21 whois.denic.de\n127.0.43.22 whois.nic.ac.uk\n::1 whois.v6.test\n";
+
+// The service the pane asks, kept for the whole run (a stopped query's worker may outlive a
+// test): the agent's, or this computer's with the lookups above. No bootstrap: the names here
+// take the port-43 paths only.
+WhoisService& Service() {
+  if (ThroughAgent()) return WindowHost().whois();
+  static WhoisService* const service =
+      NewLocalWhoisService({&kLookups, RdapBootstrapPlaces{{}, {}, {}}}).release();
+  return *service;
+}
 
 constexpr const char* kRegistry = "127.0.43.30";
 
@@ -50,16 +69,25 @@ class WhoisPaneTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetUiShuttingDown(false);
-    // No bootstrap: the names here take the port-43 paths only.
-    SetWhoisTestHooks({kRegistry, &kLookups, RdapBootstrapPlaces{{}, {}, {}}});
+    if (ThroughAgent()) {
+      if (!IsRoot()) GTEST_SKIP() << "showing the agent its names needs root";
+      std::ofstream(dir_.file("hosts")) << kHostsLines;
+      std::ofstream(dir_.file("resolv.conf")) << "";
+      hosts_ = std::make_unique<FileShownAt>(dir_.file("hosts"), "/etc/hosts");
+      resolver_ = std::make_unique<FileShownAt>(dir_.file("resolv.conf"), "/etc/resolv.conf");
+      ASSERT_TRUE(hosts_->shown() && resolver_->shown());
+    }
+    SetWhoisTestHooks({kRegistry});
     main_.resize(800, 600);
-    pane_ = static_cast<WhoisPane*>(CreateWhoisPane(&main_));
+    pane_ = new WhoisPane(&main_, Service());
     main_.show();
     pane_->show();
   }
   void TearDown() override {
     delete pane_;
     SetWhoisTestHooks({});
+    resolver_.reset();
+    hosts_.reset();
   }
 
   QPushButton* button() const { return FindControl<QPushButton>(pane_, 1); }
@@ -83,6 +111,8 @@ class WhoisPaneTest : public ::testing::Test {
     return WaitUntil([&] { return button()->text() == "Start"; }, 10000);
   }
 
+  TempDir dir_;
+  std::unique_ptr<FileShownAt> hosts_, resolver_;
   QWidget main_;
   WhoisPane* pane_ = nullptr;
   RecordingPresenter boxes_;
