@@ -144,27 +144,6 @@ void ExpectTraceTo(const std::string& host, const std::string& address, const st
       << text;
 }
 
-// The agent this process started last: the newest of its children run from the build's agent.
-pid_t NewestAgent() {
-  pid_t newest = -1;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream status(entry.path() / "status");
-    std::string line;
-    pid_t parent = -1;
-    while (std::getline(status, line)) {
-      if (line.starts_with("PPid:")) parent = std::stoi(line.substr(5));
-    }
-    if (parent == getpid() &&
-        std::filesystem::read_symlink(entry.path() / "exe", error) == PELORIN_AGENT_PATH) {
-      newest = std::max(newest, pid_t(std::stoi(name)));
-    }
-  }
-  return newest;
-}
-
 }  // namespace
 
 TEST_F(PingPaneTest, StartsIdleWithPingChecked) {
@@ -424,7 +403,7 @@ TEST_F(PingPaneTest, AStalledAgentNeverHoldsTheWindow) {
   if (!ThroughAgent()) GTEST_SKIP() << "the window's host is this computer";
   if (!IsRoot()) GTEST_SKIP() << "the agent's helper needs root here";
   ASSERT_TRUE(UseBuiltAgent());
-  const pid_t agent = NewestAgent();
+  const pid_t agent = ChildStartedFrom(PELORIN_AGENT_PATH);
   ASSERT_GT(agent, 0);
   ASSERT_EQ(kill(agent, SIGSTOP), 0);
   window_ = std::make_unique<MainWindow>();

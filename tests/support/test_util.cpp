@@ -6,6 +6,7 @@
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 
 #include <QAbstractButton>
 #include <QCoreApplication>
@@ -158,6 +159,7 @@ bool UseBuiltAgent() {
 }
 
 pid_t ChildStartedFrom(const std::string& path) {
+  pid_t newest = -1;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
     const std::string name = entry.path().filename();
@@ -168,10 +170,11 @@ pid_t ChildStartedFrom(const std::string& path) {
     while (std::getline(status, line)) {
       if (line.starts_with("PPid:")) parent = std::stoi(line.substr(5));
     }
-    if (parent != getpid()) continue;
-    if (std::filesystem::read_symlink(entry.path() / "exe", error) == path) return std::stoi(name);
+    if (parent == getpid() && std::filesystem::read_symlink(entry.path() / "exe", error) == path) {
+      newest = std::max(newest, pid_t(std::stoi(name)));
+    }
   }
-  return -1;
+  return newest;
 }
 
 void ShowFilesToTheWholeProcess() {

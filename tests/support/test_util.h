@@ -64,7 +64,7 @@ void UseBuiltHelper();
 bool ThroughAgent();
 // Makes the window's host that agent; false when it does not answer.
 bool UseBuiltAgent();
-// The id of a running child of this process started from the executable `path`, or -1.
+// The id of the running child of this process started last from the executable `path`, or -1.
 pid_t ChildStartedFrom(const std::string& path);
 // In such a run the whole test process has a mount namespace of its own, shared with the agent
 // it starts, so files shown by FileShownAt are shown to both (see FileShownAt).

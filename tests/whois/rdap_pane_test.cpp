@@ -38,27 +38,6 @@ std::optional<std::string> NameOf(uint32_t) {
 }
 const HostLookups kLookups{NameOf, AddressOf};
 
-// The agent this process started last: the newest of its children run from the build's agent.
-pid_t NewestChildAgent() {
-  pid_t newest = -1;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream status(entry.path() / "status");
-    std::string line;
-    pid_t parent = -1;
-    while (std::getline(status, line)) {
-      if (line.starts_with("PPid:")) parent = std::stoi(line.substr(5));
-    }
-    if (parent == getpid() &&
-        std::filesystem::read_symlink(entry.path() / "exe", error) == PELORIN_AGENT_PATH) {
-      newest = std::max(newest, pid_t(std::stoi(name)));
-    }
-  }
-  return newest;
-}
-
 // The services the panes ask, kept for the whole run: a stopped query's worker may outlive its
 // test.
 WhoisService& Kept(std::unique_ptr<WhoisService> service) {
@@ -119,7 +98,7 @@ class RdapPaneTest : public ::testing::Test {
       const bool started = UseBuiltAgent();
       unsetenv("XDG_CACHE_HOME");
       ASSERT_TRUE(started);
-      agent_ = NewestChildAgent();
+      agent_ = ChildStartedFrom(PELORIN_AGENT_PATH);
       pane_ = new WhoisPane(&main_, WindowHost().whois());
     } else {
       pane_ = new WhoisPane(&main_, Kept(NewLocalWhoisService({&kLookups, places_})));
