@@ -67,11 +67,9 @@ class SshHostTest : public ::testing::Test {
   }
 
   std::unique_ptr<ChildProcess> startSshd(int port, const std::string& path) {
+    // Started from inside the router namespace, so the child is sshd itself and ends with it.
+    NetnsScope router(lab_->name(NetLab::kRouter1));
     return std::make_unique<ChildProcess>(std::vector<std::string>{
-        "ip",
-        "netns",
-        "exec",
-        lab_->name(NetLab::kRouter1),
         "/usr/sbin/sshd",
         "-D",
         "-e",
