@@ -29,9 +29,6 @@
 
 namespace {
 
-// How long an agent has to say hello.
-constexpr int kHelloTimeoutMs = 30000;
-
 class AgentHost : public Host {
  public:
   explicit AgentHost(std::shared_ptr<Link> link)
