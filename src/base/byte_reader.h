@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 // Reads fixed-size fields of a received message, at given offsets or one after another from a
 // cursor (the next* calls). Every read checks what remains; a read past the end sets the sticky
@@ -33,6 +34,15 @@ class ByteReader {
     if (!has(at, 4)) return 0;
     uint32_t value;
     std::memcpy(&value, data_ + at, 4);
+    return value;
+  }
+  // A fixed layout in the host's byte order (netlink's headers and fields, as the kernel writes
+  // them); zeroed past the end.
+  template <typename T>
+  T native(size_t at) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    T value{};
+    if (has(at, sizeof value)) std::memcpy(&value, data_ + at, sizeof value);
     return value;
   }
   // The bytes from `at` to the end, as a reader of their own.

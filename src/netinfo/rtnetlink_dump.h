@@ -5,8 +5,9 @@
 #include <map>
 #include <vector>
 
-#include "netinfo/netinfo_text.h"
+#include "base/byte_reader.h"
 #include "base/ip_address.h"
+#include "netinfo/netinfo_text.h"
 
 // Decoding of the kernel's rtnetlink replies. Every read is checked against what remains of the
 // datagram, so any bytes may be handed in.
@@ -25,9 +26,9 @@ class AdapterDump {
   std::vector<AdapterRecord> adapters() const;
 
  private:
-  void addLink(const uint8_t* body, size_t size);
-  void addAddress(const uint8_t* body, size_t size);
-  void addRoute(const uint8_t* body, size_t size);
+  void addLink(ByteReader body);
+  void addAddress(ByteReader body);
+  void addRoute(ByteReader body);
   void setGateway(int index, const IpAddress& gateway);
 
   std::map<int, AdapterRecord> byIndex_;
