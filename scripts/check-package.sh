@@ -101,6 +101,15 @@ cmp -s "$root/usr/share/icons/hicolor/scalable/apps/$id.svg" "$work/painted/icon
   fail "the scalable icon is not what make_images writes"
 ok "installed files, modes, no capability, icons as painted"
 
+# The privileged helper starts no program (its capture child is a fork of its own, never an
+# exec) and holds none of the window's client code.
+spawns=$(nm -D --undefined-only "$root/$helper" | awk '{ print $2 }' |
+  grep -E '^(posix_spawn|exec[lv]|fexecve|system|popen)' || true)
+[ -z "$spawns" ] || fail "the helper can start a program: $spawns"
+! nm -C build/default/pelorin-helper | grep -q -E 'HelperCall|UseHelperAt' ||
+  fail "the helper links the window's helper client"
+ok "the helper starts no program and links no client code"
+
 # One version everywhere: the build, the package, the changelog and the newest release.
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version is not $version"
 changelog=$(zcat "$root/usr/share/doc/pelorin/changelog.gz" | dpkg-parsechangelog -l - -S Version)
