@@ -468,7 +468,7 @@ void StreamSide(double seconds, bool ipv6, Reader reader) {
 
 // The Packet Capture pane under a flood; the longest gap between ticks of a 1 ms timer is the
 // UI's longest stall.
-struct PaneRun {
+struct PaneSideRun {
   long saved = 0;         // in the file, when saving
   long shown = 0;         // by the end of the run
   long shownInFlood = 0;  // by the end of the flood
@@ -527,7 +527,7 @@ class StallWatch {
 
 // `saveTo` empty: shown only. With a file, the capture saves every packet there and the numbers
 // the pane holds may have gaps.
-PaneRun PaneSide(CapturePane& pane, const CaptureFilter& filter, double seconds, int perSecond,
+PaneSideRun PaneSide(CapturePane& pane, const CaptureFilter& filter, double seconds, int perSecond,
                  int trickleEvery, bool ipv6 = false, const std::string& saveTo = {}) {
   SendToPacketCapture(&filter);
   auto* box = FindControl<QComboBox>(&pane, kCaptureInterfaceId);
@@ -540,7 +540,7 @@ PaneRun PaneSide(CapturePane& pane, const CaptureFilter& filter, double seconds,
   clock.start();
   while (clock.elapsed() < 300) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 
-  PaneRun run;
+  PaneSideRun run;
   auto stalls = std::make_unique<StallWatch>();
   {
     Flood flood(seconds, perSecond, trickleEvery, ipv6);
@@ -679,7 +679,7 @@ int main(int argc, char** argv) {
   everything.ports[1] = NetworkPort(kWantedPort);
   std::printf("\n(a) every flood packet shown (\"All Data\", packet info):\n");
   const Figures dumpA = TcpdumpSide(seconds);
-  const PaneRun a = PaneSide(*pane, everything, seconds, 0, 0);
+  const PaneSideRun a = PaneSide(*pane, everything, seconds, 0, 0);
   std::printf(
       "  Pelorin: flood %ld packets in %.2f s; shown %ld during it (%.0f/s), %ld in all, "
       "kernel drops %ld, longest UI stall %.0f ms\n",
@@ -687,7 +687,7 @@ int main(int argc, char** argv) {
       a.stallMs);
   std::printf("  shown per second / tcpdump's captured per second: %.3f\n",
               (double(a.shownInFlood) / a.seconds) / dumpA.perSecond);
-  const PaneRun paced = PaneSide(*pane, everything, seconds, 5000, 0);
+  const PaneSideRun paced = PaneSide(*pane, everything, seconds, 5000, 0);
   std::printf(
       "  paced at 5,000/s: sent %ld, shown %ld during it (%.0f/s), %ld in all, kernel drops %ld, "
       "longest UI stall %.0f ms\n",
@@ -695,7 +695,7 @@ int main(int argc, char** argv) {
       paced.dropped, paced.stallMs);
 
   const Figures dump6 = TcpdumpSide(seconds, true);
-  const PaneRun six = PaneSide(*pane, everything, seconds, 0, 0, true);
+  const PaneSideRun six = PaneSide(*pane, everything, seconds, 0, 0, true);
   std::printf(
       "  IPv6 flood to [::1]:9: flood %ld packets in %.2f s; shown %ld during it (%.0f/s), "
       "%ld in all, kernel drops %ld, longest UI stall %.0f ms\n",
@@ -709,7 +709,7 @@ int main(int argc, char** argv) {
   wanted.ports[1] = 0;
   std::printf("\n(b) the flood filtered out (UDP port 7 wanted, one in 1000 flood packets):\n");
   const Figures dumpB = TcpdumpSide(seconds);
-  const PaneRun b = PaneSide(*pane, wanted, seconds, 0, 1000);
+  const PaneSideRun b = PaneSide(*pane, wanted, seconds, 0, 1000);
   std::printf(
       "  Pelorin: flood %ld packets in %.2f s (%.0f/s) judged; wanted %ld, shown %ld, "
       "kernel drops %ld, longest UI stall %.0f ms\n",
@@ -724,7 +724,7 @@ int main(int argc, char** argv) {
   const std::string ours = std::string(folder) + "/pelorin.pcap";
   std::printf("\n(c) the flood saved to a file (\"All Data\", packet info shown meanwhile):\n");
   const Figures dumpC = TcpdumpSide(seconds, false, theirs);
-  const PaneRun c = PaneSide(*pane, everything, seconds, 0, 0, false, ours);
+  const PaneSideRun c = PaneSide(*pane, everything, seconds, 0, 0, false, ours);
   const auto share = [](long part, long whole) { return whole > 0 ? 100.0 * part / whole : 0; };
   std::printf(
       "  Pelorin: flood %ld packets in %.2f s; saved %ld (%.0f/s), shown %ld, kernel drops %ld "

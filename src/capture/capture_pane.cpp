@@ -271,7 +271,11 @@ QString BreakLongLines(const QStringList& lines, const QFontMetrics& metrics, in
 }  // namespace
 
 CapturePane::CapturePane(QWidget* mainWindow, CaptureService& host)
-    : ModulePane(mainWindow), host_(host) {
+    : ModulePane(mainWindow),
+      host_(host),
+      run_(
+          this, [this](bool) { updateWidgets(); },
+          [this](CaptureRun& run) { lastRunCounts_ = run.counts; }) {
   g_capturePane = this;
   g_currentFilter = InitialCaptureFilter();
 
@@ -334,17 +338,12 @@ CapturePane::CapturePane(QWidget* mainWindow, CaptureService& host)
   updateWidgets();
 }
 
-CapturePane::~CapturePane() {
-  if (run_) {
-    run_->token->cancel();
-    run_->requestStop();
-  }
-}
+CapturePane::~CapturePane() = default;
 
 void CapturePane::command(int id) {
   if (id == kCaptureStartId) {
     if (running()) {
-      stop();
+      run_.stop();
     } else {
       start();
     }
@@ -358,19 +357,15 @@ void CapturePane::command(int id) {
 }
 
 bool CapturePane::capturing() const {
-  return run_ != nullptr && run_->open;
+  return run_.running() && run_->open;
 }
 
 void CapturePane::closeModule() {
-  stop();
+  run_.stop();
 }
 
 void CapturePane::sendTo(const CaptureFilter* filter) {
-  stop();
-  if (run_) {  // a worker that did not end in time: nothing more of it is shown
-    run_->token->cancel();
-    runEnded(run_.get());
-  }
+  run_.stopAndCutOff();
   if (filter != nullptr) g_currentFilter = *filter;
   DescribeFilter();
   SetControlText(this, kOutputPaneId, QString());
@@ -439,18 +434,13 @@ void CapturePane::startRun(CaptureRequest request) {
   request.showInfo = FindControl<QCheckBox>(this, kCaptureShowInfoId)->isChecked();
   request.filter = g_currentFilter;
 
-  run_ = std::make_shared<CaptureRun>();
-  updateWidgets();
-  auto ended = [this, run = run_.get()] { runEnded(run); };
   // A file is read as fast as it goes; the pane keeps up by showing only what stays in it.
   const auto overflow =
       request.openFile.empty() ? OutputBatch::Overflow::kWait : OutputBatch::Overflow::kKeepNewest;
-  StartWorkerThread(
-      this,
-      [request, host = &host_, run = run_, out = PaneWriter(this, run_->token, overflow), ended] {
-        CaptureWorker(request, *host, run, out, ended);
-      },
-      [this] { runEnded(run_.get()); });
+  run_.start([&](const std::shared_ptr<CaptureRun>& run, std::function<void()> ended) {
+    return [request, host = &host_, run, out = PaneWriter(this, run->token, overflow),
+            ended = std::move(ended)] { CaptureWorker(request, *host, run, out, ended); };
+  });
 }
 
 void CapturePane::chooseSaveFile() {
@@ -462,23 +452,10 @@ void CapturePane::chooseSaveFile() {
   updateWidgets();
 }
 
-void CapturePane::stop() {
-  if (!run_) return;
-  run_->requestStop();
-  PauseUi(200);  // the worker hands over its last packets and ends meanwhile
-}
-
 void CapturePane::editFilter() {
   CaptureFilterDialog dialog(this, g_currentFilter);
   dialog.exec();
   DescribeFilter();
-}
-
-void CapturePane::runEnded(const CaptureRun* run) {
-  if (run_.get() != run) return;
-  lastRunCounts_ = run_->counts;
-  run_.reset();
-  updateWidgets();
 }
 
 void CapturePane::updateWidgets() {

@@ -7,6 +7,7 @@
 #include "capture/capture_filter.h"
 #include "capture/capture_service.h"
 #include "shell/module_pane.h"
+#include "shell/pane_run.h"
 
 // Control ids of the Packet Capture pane.
 inline constexpr int kCaptureStartId = 1;
@@ -52,7 +53,7 @@ class CapturePane : public ModulePane {
   void DescribeFilter();
 
   // From Start until the worker's end step.
-  bool running() const { return run_ != nullptr; }
+  bool running() const { return run_.running(); }
   // While running, once the capture is open and no packet of the interface can be missed.
   bool capturing() const;
   // Until the host's address list has come and filled the interface list.
@@ -72,13 +73,11 @@ class CapturePane : public ModulePane {
   void openFile(const QString& path);
   void startRun(CaptureRequest request);
   void chooseSaveFile();
-  void stop();
   void editFilter();
-  void runEnded(const CaptureRun* run);
   void updateWidgets();
 
   CaptureService& host_;
-  std::shared_ptr<CaptureRun> run_;
+  PaneRun<CaptureRun> run_;
   CaptureCounts lastRunCounts_;
   QString saveFile_;
   bool fillingAddresses_ = false;

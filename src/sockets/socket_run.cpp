@@ -30,11 +30,6 @@ void SocketRun::closeSession() {
   if (session) session->close();
 }
 
-void SocketRun::abandon() {
-  token->cancel();
-  requestStop();
-}
-
 PaneWriter::PaneWriter(QWidget* pane, RunTokenPtr token, OutputBatch::Overflow overflow)
     : pane_(pane),
       token_(std::move(token)),

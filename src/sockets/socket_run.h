@@ -36,8 +36,6 @@ class SocketRun {
   void closeSession();
 
   void requestStop() { stop->cancel(); }
-  // The pane is going: nothing more of the run reaches it, and the worker stops.
-  void abandon();
 
  private:
   mutable std::mutex mutex_;

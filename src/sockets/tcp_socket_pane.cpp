@@ -181,7 +181,9 @@ void TcpWorker(TcpRequest request, SocketService& host, std::shared_ptr<SocketRu
 }  // namespace
 
 TcpSocketPane::TcpSocketPane(QWidget* mainWindow, SocketService& sockets)
-    : ModulePane(mainWindow), host_(sockets) {
+    : ModulePane(mainWindow),
+      host_(sockets),
+      run_(this, [this](bool running) { showRunning(running); }) {
   // The host and the address share the room the pane has beyond its size; the port stays beside.
   QGroupBox* hostGroup = AddGroup(this, "Connect To :", 7, 2, 176, 30, Across(0, 0.5));
   auto* host = new QComboBox(this);
@@ -210,11 +212,7 @@ TcpSocketPane::TcpSocketPane(QWidget* mainWindow, SocketService& sockets)
   showRunning(false);
 }
 
-TcpSocketPane::~TcpSocketPane() {
-  if (run_) {
-    run_->abandon();
-  }
-}
+TcpSocketPane::~TcpSocketPane() = default;
 
 void TcpSocketPane::command(int id) {
   switch (id) {
@@ -225,7 +223,7 @@ void TcpSocketPane::command(int id) {
       start(true);
       break;
     case kTcpCloseId:
-      stop();
+      run_.stop();
       break;
     case kTcpSendId: {
       SendDialog dialog(this, [this](SendDialog& d) { SendTcpData(d); });
@@ -238,7 +236,7 @@ void TcpSocketPane::command(int id) {
 }
 
 void TcpSocketPane::closeModule() {
-  stop();
+  run_.stop();
 }
 
 void TcpSocketPane::start(bool listen) {
@@ -253,27 +251,10 @@ void TcpSocketPane::start(bool listen) {
   }
   request.host = ReadControlText(this, kTcpHostId);
 
-  run_ = std::make_shared<SocketRun>();
-  showRunning(true);
-  auto ended = [this, run = run_.get()] { runEnded(run); };
-  StartWorkerThread(
-      this,
-      [request = std::move(request), host = &host_, run = run_, out = PaneWriter(this, run_->token),
-       ended] { TcpWorker(request, *host, run, out, ended); },
-      [this] { runEnded(run_.get()); });
-}
-
-// The request reaches the run whatever it is doing, even before its worker has a socket.
-void TcpSocketPane::stop() {
-  if (!run_) return;
-  run_->requestStop();
-  PauseUi(200);  // the worker closes and prints its last lines meanwhile
-}
-
-void TcpSocketPane::runEnded(const SocketRun* run) {
-  if (run_.get() != run) return;
-  run_.reset();
-  showRunning(false);
+  run_.start([this, &request](const std::shared_ptr<SocketRun>& run, std::function<void()> ended) {
+    return [request = std::move(request), host = &host_, run, out = PaneWriter(this, run->token),
+            ended = std::move(ended)] { TcpWorker(request, *host, run, out, ended); };
+  });
 }
 
 void TcpSocketPane::showRunning(bool running) {

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "shell/module_pane.h"
+#include "shell/pane_run.h"
 
 class SendDialog;
 class SocketRun;
@@ -35,17 +36,15 @@ class TcpSocketPane : public ModulePane {
   void SendTcpData(SendDialog& dialog);
 
   // From the start of a run until its worker's end step.
-  bool running() const { return run_ != nullptr; }
+  bool running() const { return run_.running(); }
   // From the pane's making until the host's address list has filled the listen list.
   bool fillingAddresses() const { return fillingAddresses_; }
 
  private:
   void start(bool listen);
-  void stop();
-  void runEnded(const SocketRun* run);
   void showRunning(bool running);
 
   SocketService& host_;
-  std::shared_ptr<SocketRun> run_;
+  PaneRun<SocketRun> run_;
   bool fillingAddresses_ = false;
 };

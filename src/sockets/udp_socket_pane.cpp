@@ -103,7 +103,9 @@ void UdpWorker(UdpRequest request, SocketService& host, std::shared_ptr<SocketRu
 }  // namespace
 
 UdpSocketPane::UdpSocketPane(QWidget* mainWindow, SocketService& host)
-    : ModulePane(mainWindow), host_(host) {
+    : ModulePane(mainWindow),
+      host_(host),
+      run_(this, [this](bool running) { showRunning(running); }) {
   // The two addresses share the room the pane has beyond its size; each port stays beside its
   // address.
   QGroupBox* addressGroup = AddGroup(this, "Bind To Local IP :", 7, 2, 104, 30, Across(0, 0.5));
@@ -136,11 +138,7 @@ UdpSocketPane::UdpSocketPane(QWidget* mainWindow, SocketService& host)
   showRunning(false);
 }
 
-UdpSocketPane::~UdpSocketPane() {
-  if (run_) {
-    run_->abandon();
-  }
-}
+UdpSocketPane::~UdpSocketPane() = default;
 
 void UdpSocketPane::command(int id) {
   switch (id) {
@@ -148,7 +146,7 @@ void UdpSocketPane::command(int id) {
       start();
       break;
     case kUdpCloseId:
-      stop();
+      run_.stop();
       break;
     case kUdpSendId: {
       SendDialog dialog(this, [this](SendDialog& d) { SendUdpData(d); });
@@ -161,7 +159,7 @@ void UdpSocketPane::command(int id) {
 }
 
 void UdpSocketPane::closeModule() {
-  stop();
+  run_.stop();
 }
 
 void UdpSocketPane::start() {
@@ -174,27 +172,10 @@ void UdpSocketPane::start() {
     request.localAddress = BoundedText(address->currentText());
   }
 
-  run_ = std::make_shared<SocketRun>();
-  showRunning(true);
-  auto ended = [this, run = run_.get()] { runEnded(run); };
-  StartWorkerThread(
-      this,
-      [request = std::move(request), host = &host_, run = run_, out = PaneWriter(this, run_->token),
-       ended] { UdpWorker(request, *host, run, out, ended); },
-      [this] { runEnded(run_.get()); });
-}
-
-// The request reaches the run whatever it is doing, even before its worker has a socket.
-void UdpSocketPane::stop() {
-  if (!run_) return;
-  run_->requestStop();
-  PauseUi(200);  // the worker closes and prints its last lines meanwhile
-}
-
-void UdpSocketPane::runEnded(const SocketRun* run) {
-  if (run_.get() != run) return;
-  run_.reset();
-  showRunning(false);
+  run_.start([this, &request](const std::shared_ptr<SocketRun>& run, std::function<void()> ended) {
+    return [request = std::move(request), host = &host_, run, out = PaneWriter(this, run->token),
+            ended = std::move(ended)] { UdpWorker(request, *host, run, out, ended); };
+  });
 }
 
 void UdpSocketPane::showRunning(bool running) {
