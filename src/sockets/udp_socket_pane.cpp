@@ -1,6 +1,7 @@
 #include "sockets/udp_socket_pane.h"
 
 #include <QComboBox>
+#include <QPointer>
 #include <QPushButton>
 #include <array>
 #include <optional>
@@ -190,19 +191,41 @@ void UdpSocketPane::SendUdpData(SendDialog& dialog) {
   if (!run_ || !run_->hasSession()) return;
   AddToHistory(FindControl<QComboBox>(this, kUdpRemoteHostId));
   std::string host = ReadControlText(this, kUdpRemoteHostId);
-  std::optional<IpAddress> address = ParseHostAddress(host);
-  if (!address) {
-    char resolved[kInputCapacity] = {};
-    int found = 0;
-    RunWithoutStall([&] { found = host_.resolveHost(host.c_str(), resolved, sizeof resolved); });
-    if (!run_ || !run_->hasSession()) return;  // the run ended meanwhile
-    if (!found) {
-      ShowError(&dialog, "Failed To Resolve Host Name!");
-      dialog.reject();
-      return;
-    }
-    address = ParseIpAddress(resolved).value_or(IpAddress::Ipv4(0xFFFFFFFF));
+  if (const std::optional<IpAddress> address = ParseHostAddress(host)) {
+    sendTo(dialog, *address);
+  } else {
+    lookUpThenSend(dialog, std::move(host));
   }
+}
+
+void UdpSocketPane::lookUpThenSend(SendDialog& dialog, std::string host) {
+  EnableControl(&dialog, kSendOkId, false);  // one lookup, one datagram
+  const RunTokenPtr lookup = NewRunToken();
+  connect(&dialog, &QDialog::finished, &dialog, [lookup] { lookup->cancel(); });
+  QPointer<SendDialog> open(&dialog);
+  CallOffUiThread(
+      &dialog,
+      [service = &host_, host = std::move(host), lookup]() -> std::optional<std::string> {
+        char resolved[kInputCapacity] = {};
+        if (!service->resolveHost(host.c_str(), resolved, sizeof resolved, lookup.get())) {
+          return std::nullopt;
+        }
+        return std::string(resolved);
+      },
+      // Runs only while the dialog is open, so the pane that owns it is there too.
+      [this, open](const std::optional<std::string>& resolved) {
+        EnableControl(open, kSendOkId, true);
+        if (!run_ || !run_->hasSession()) return;  // the run ended meanwhile
+        if (!resolved) {
+          ShowError(open, "Failed To Resolve Host Name!");
+          open->reject();
+          return;
+        }
+        sendTo(*open, ParseIpAddress(*resolved).value_or(IpAddress::Ipv4(0xFFFFFFFF)));
+      });
+}
+
+void UdpSocketPane::sendTo(SendDialog& dialog, const IpAddress& address) {
   const uint16_t port = PortFromText(ReadControlText(this, kUdpRemotePortId));
   if (port == 0) {
     ShowError(&dialog, "Invalid Port!");
@@ -212,7 +235,7 @@ void UdpSocketPane::SendUdpData(SendDialog& dialog) {
   const std::optional<std::vector<uint8_t>> data = dialog.dataToSend();
   if (!data) return;
   if (const std::shared_ptr<SocketSession> session = run_->session()) {
-    session->sendTo(*data, *address, port);  // a lost datagram is not reported
+    session->sendTo(*data, address, port);  // a lost datagram is not reported
   }
   EchoSentData(this, *data);
   dialog.accept();

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "shell/module_pane.h"
 #include "shell/pane_run.h"
 
+class IpAddress;
 class SendDialog;
 class SocketRun;
 class SocketService;
@@ -32,7 +34,8 @@ class UdpSocketPane : public ModulePane {
   void closeModule() override;
 
   // OK of the send dialog: one datagram to the pane's remote address and port, echoed; ends
-  // the dialog. Does nothing while there is no socket.
+  // the dialog. Does nothing while there is no socket. A host name is looked up off the UI
+  // thread with the dialog open and its OK button off; Cancel ends the lookup.
   void SendUdpData(SendDialog& dialog);
 
   // From the start of a run until its worker's end step.
@@ -43,6 +46,8 @@ class UdpSocketPane : public ModulePane {
  private:
   void start();
   void showRunning(bool running);
+  void lookUpThenSend(SendDialog& dialog, std::string host);
+  void sendTo(SendDialog& dialog, const IpAddress& address);
 
   SocketService& host_;
   PaneRun<SocketRun> run_;

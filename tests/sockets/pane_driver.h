@@ -61,6 +61,9 @@ inline bool WithSendDialog(ModulePane* pane, const std::function<void(SendDialog
     SendDialog* dialog = pane->findChild<SendDialog*>();
     if (dialog == nullptr) return;
     act(*dialog);
+    // A host name is looked up with the dialog open and its OK button off.
+    auto* ok = FindControl<QAbstractButton>(dialog, kSendOkId);
+    WaitUntil([&] { return !dialog->isVisible() || ok->isEnabled(); }, 30000);
     ended = !dialog->isVisible();
     if (!ended) dialog->reject();
   });

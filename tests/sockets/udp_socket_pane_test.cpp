@@ -176,6 +176,15 @@ TEST_F(UdpPaneTest, ASendWaitingForItsNameLeavesTheWindowServing) {
   const int peer = LoopbackUdpSocket(&peerPort);
   SetText(pane.get(), kUdpRemoteHostId, "held.example");
   SetText(pane.get(), kUdpRemotePortId, std::to_string(peerPort));
+  // Cancel while the name is looked up ends the dialog at once; the late answer sends nothing.
+  EXPECT_TRUE(WithSendDialog(pane.get(), [&](SendDialog& d) {
+    TypeSendText(d, "cancelled");
+    ClickControl(&d, kSendOkId);
+    ASSERT_TRUE(WaitUntil([&] { return names.questionsCame(2); }));
+    ClickControl(&d, kSendCancelId);
+    EXPECT_FALSE(d.isVisible());
+  }));
+  names.answerAll();
   QTimer answerer;
   QObject::connect(&answerer, &QTimer::timeout, [&] {
     if (names.questionsCame(2)) names.answerAll();
