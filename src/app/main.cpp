@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "app/connect_dialog.h"
 #include "capture/capture_pane.h"
 #include "host/agent_host.h"
 #include "host/host.h"
@@ -60,6 +61,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   QApplication app(argc, argv);
+  if (!destination && line.askForHost) {
+    const QString asked = AskForHost(nullptr);
+    if (asked.isEmpty()) return 0;  // cancelled
+    destination = ParseSshDestination(asked.toStdString());
+  }
   if (destination) {
     // Before the window: ssh's questions come up as dialogs of their own meanwhile.
     std::string failure;

@@ -81,6 +81,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       line.agentHere = true;
       continue;
     }
+    if (longForm && name == "connect") {
+      if (equals != std::string_view::npos) return Mistake("option '--connect' takes no value");
+      line.askForHost = true;
+      continue;
+    }
     if (longForm && name == "host") {
       if (equals != std::string_view::npos) {
         line.host = std::string(option.substr(equals + 1));
@@ -117,6 +122,8 @@ std::string HelpText() {
          "\n"
          "      --agent-here  inspect this computer through pelorin-agent, as a remote host\n"
          "                    is inspected (for trying the agent)\n"
+         "      --connect     ask for a host to inspect over ssh, as File > Connect To\n"
+         "                    Host... does, then inspect it as --host does\n"
          "      --help        display this help and exit\n"
          "      --host=DEST   inspect the Linux host DEST over ssh, through its\n"
          "                    pelorin-agent: [user@]host[:port] or a Host of ~/.ssh/config\n"

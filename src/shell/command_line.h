@@ -19,6 +19,7 @@ struct CommandLine {
   std::vector<std::string> files;  // capture files, in the order given
   bool agentHere = false;          // --agent-here: this computer, through pelorin-agent
   std::string host;                // --host DEST: that host, over ssh
+  bool askForHost = false;         // --connect: the host asked for first
   std::string error;               // kError: the one line that says what was wrong
 };
 

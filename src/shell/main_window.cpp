@@ -151,6 +151,8 @@ MainWindow::~MainWindow() {
 
 void MainWindow::buildMenus() {
   const MenuItem fileItems[] = {
+      {"Connect To &Host...", kCmdConnectHost, {}},
+      {nullptr, 0, {}},
       {"Co&mmand Prompt...\tCtrl+M", kCmdTerminal, QKeySequence(Qt::CTRL | Qt::Key_M)},
       {"Note&pad...\tCtrl+P", kCmdEditor, QKeySequence(Qt::CTRL | Qt::Key_P)},
       {"Ca&lculator...\tCtrl+L", kCmdCalculator, QKeySequence(Qt::CTRL | Qt::Key_L)},
@@ -280,6 +282,9 @@ void MainWindow::command(int id) {
       break;
     case kCmdHelp:
       OpenHelp();
+      break;
+    case kCmdConnectHost:
+      ConnectToHost(this);
       break;
     default:
       for (const ModuleInfo& m : modules_) {

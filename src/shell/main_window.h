@@ -26,6 +26,7 @@ inline constexpr int kCmdEditor = 40022;
 inline constexpr int kCmdCalculator = 40023;
 inline constexpr int kCmdTerminal = 40084;
 inline constexpr int kCmdHelp = 40051;
+inline constexpr int kCmdConnectHost = 40101;
 
 inline constexpr int kLogoId = 1074;
 inline constexpr int kVersionLineId = 1075;

@@ -19,6 +19,9 @@ struct ModuleInfo {
 
 std::span<const ModuleInfo> ModuleTable();
 
+// File > Connect To Host...: asks for a destination and starts a window of its own for it.
+void ConnectToHost(QWidget* window);
+
 // Button ids.
 inline constexpr int kNetstatButton = 1013;
 inline constexpr int kPingButton = 1015;

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "app/connect_dialog.h"
+#include "recording_presenter.h"
 #include "shell/controls.h"
 #include "shell/desktop_launch.h"
 #include "shell/main_window.h"
@@ -285,6 +287,58 @@ TEST_F(MainWindowTest, MenusCarryTheirTextsAndCommands) {
   action(kCmdUpdates)->trigger();
   EXPECT_EQ(pages_, (std::vector<std::string>{kHomePage, kUpdatePage}));
   EXPECT_EQ(std::string(kUpdatePage), "https://pelorin.example.org/page.php?al=pelorin");
+}
+
+// Answers the next Connect To Host dialog: each text typed and OK clicked in turn, then Cancel if
+// the dialog is still open. The combo box's items when it came are kept.
+QStringList AnswerConnectDialog(QWidget* window, const std::vector<QString>& texts) {
+  auto offered = std::make_shared<QStringList>();
+  QTimer::singleShot(0, window, [window, texts, offered] {
+    auto* dialog = window->findChild<ConnectDialog*>();
+    if (dialog == nullptr) return;
+    auto* host = FindControl<QComboBox>(dialog, kConnectHostId);
+    for (int i = 0; i < host->count(); ++i) offered->append(host->itemText(i));
+    for (const QString& text : texts) {
+      host->setEditText(text);
+      ClickControl(dialog, kConnectOkId);
+    }
+    if (dialog->isVisible()) dialog->reject();
+  });
+  window->findChild<QAction*>(QString::number(kCmdConnectHost))->trigger();
+  return *offered;
+}
+
+TEST_F(MainWindowTest, ConnectToHostStartsAWindowForTheDestinationAndOffersItNextTime) {
+  TempDir config;
+  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.path()));
+  RecordingPresenter boxes;
+  std::vector<QString> started;
+  SetHostWindowStarter([&](const QString& destination) {
+    started.push_back(destination);
+    return true;
+  });
+  EXPECT_EQ(action(kCmdConnectHost)->text(), "Connect To &Host...");
+
+  // What ssh would take as an option is refused in the dialog, which stays open for another.
+  EXPECT_TRUE(AnswerConnectDialog(window_.get(), {"-oProxyCommand=sh", " admin@server.test:2222 "})
+                  .isEmpty());
+  EXPECT_EQ(boxes.texts(),
+            std::vector<std::string>{
+                "'-oProxyCommand=sh' is not a destination ssh takes ([user@]host[:port])."});
+  AnswerConnectDialog(window_.get(), {"router"});
+  EXPECT_EQ(started, (std::vector<QString>{"admin@server.test:2222", "router"}));
+
+  // Newest first, each once, at most ten; Cancel starts nothing.
+  EXPECT_EQ(AnswerConnectDialog(window_.get(), {}),
+            (QStringList{"router", "admin@server.test:2222"}));
+  EXPECT_EQ(started.size(), 2u);
+  for (int i = 0; i < 12; ++i) AnswerConnectDialog(window_.get(), {QString("host%1").arg(i % 11)});
+  const QStringList recent = ReadRecentHosts(RecentHostsFile());
+  EXPECT_EQ(recent.size(), kRecentHostLimit);
+  EXPECT_EQ(recent.front(), "host0");
+  EXPECT_EQ(recent.mid(1, 2), (QStringList{"host10", "host9"}));
+  SetHostWindowStarter({});
+  qunsetenv("XDG_CONFIG_HOME");
 }
 
 TEST_F(MainWindowTest, HelpOpensTheBuiltInPage) {
