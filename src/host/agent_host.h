@@ -23,6 +23,8 @@ struct AgentStart {
   // and a start that gives no agent is explained from the command's exit status (-1 for a
   // signal) and that output.
   std::function<std::string(int exitStatus, const std::string& errors)> explain;
+  // The same for a link lost after the hello, from what the command wrote after it.
+  std::function<std::string(int exitStatus, const std::string& errors)> explainLoss;
 };
 std::unique_ptr<Host> ConnectAgent(const AgentStart& start, std::string* failure);
 

@@ -29,10 +29,27 @@
 
 namespace {
 
+// The error output of a command kept, and how it ended.
+struct ChildEnd {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::string errors;
+  bool errorsDone = true;  // no error output is read
+  bool ended = false;
+  int status = -1;
+  size_t errorsAtHello = 0;  // what the command wrote before the agent answered
+};
+
+// How long a lost link waits for its command's end and last words.
+constexpr auto kLossExplainWait = std::chrono::seconds(3);
+
 class AgentHost : public Host {
  public:
-  explicit AgentHost(std::shared_ptr<Link> link)
+  AgentHost(std::shared_ptr<Link> link, std::shared_ptr<ChildEnd> end,
+            std::function<std::string(int, const std::string&)> explainLoss)
       : link_(link),
+        end_(std::move(end)),
+        explainLoss_(std::move(explainLoss)),
         dns_(NewRemoteDnsService(link)),
         whois_(NewRemoteWhoisService(link)),
         ping_(NewRemotePingService(link)),
@@ -49,8 +66,26 @@ class AgentHost : public Host {
   NetstatService& netstat() override { return *netstat_; }
   NetInfoService& netinfo() override { return *netinfo_; }
 
+  void onConnectionLost(std::function<void(const std::string&)> lost) override {
+    link_->onLost([end = end_, explain = explainLoss_, lost = std::move(lost)] {
+      // The command's end is waited for apart from the link's thread, which its end joins.
+      std::thread([end, explain, lost] {
+        std::unique_lock<std::mutex> lock(end->mutex);
+        end->changed.wait_for(lock, kLossExplainWait,
+                              [&] { return end->ended && end->errorsDone; });
+        const std::string errors =
+            end->errors.substr(std::min(end->errorsAtHello, end->errors.size()));
+        const int status = end->ended ? end->status : -1;
+        lock.unlock();
+        lost(explain ? explain(status, errors) : std::string("pelorin-agent ended"));
+      }).detach();
+    });
+  }
+
  private:
   std::shared_ptr<Link> link_;
+  std::shared_ptr<ChildEnd> end_;
+  std::function<std::string(int, const std::string&)> explainLoss_;
   std::unique_ptr<DnsService> dns_;
   std::unique_ptr<WhoisService> whois_;
   std::unique_ptr<PingService> ping_;
@@ -58,16 +93,6 @@ class AgentHost : public Host {
   std::unique_ptr<SocketService> sockets_;
   std::unique_ptr<NetstatService> netstat_;
   std::unique_ptr<NetInfoService> netinfo_;
-};
-
-// The error output of a command kept, and how it ended.
-struct ChildEnd {
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::string errors;
-  bool errorsDone = true;  // no error output is read
-  bool ended = false;
-  int status = -1;
 };
 
 // Error output kept at most.
@@ -209,7 +234,11 @@ std::unique_ptr<Host> ConnectAgent(const AgentStart& start, std::string* failure
     link->end();
     return nullptr;
   }
-  return std::make_unique<AgentHost>(link);
+  {
+    std::lock_guard<std::mutex> lock(end->mutex);
+    end->errorsAtHello = end->errors.size();
+  }
+  return std::make_unique<AgentHost>(link, end, start.explainLoss);
 }
 
 std::string FindAgentHere() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -24,6 +25,11 @@ class Host {
   virtual SocketService& sockets() = 0;
   virtual NetstatService& netstat() = 0;
   virtual NetInfoService& netinfo() = 0;
+
+  // `lost(why)` is called once, on a thread of the host's, when the connection to a host behind
+  // a byte stream is lost (every service then fails as a broken socket does); `why` is a line for
+  // the user. This computer is never lost.
+  virtual void onConnectionLost(std::function<void(const std::string& why)> lost) { (void)lost; }
 };
 
 struct CaptureExclusion;

@@ -42,8 +42,7 @@ class Channel {
   // 0, EPIPE once the channel or the link has ended, ECANCELED when `token` was cancelled first,
   // EMSGSIZE for a longer message. Without `wait`, EAGAIN at once instead of waiting for room
   // (for a caller that must never wait, as the UI thread).
-  int send(const std::vector<uint8_t>& message, const RunToken* token = nullptr,
-           bool wait = true);
+  int send(const std::vector<uint8_t>& message, const RunToken* token = nullptr, bool wait = true);
   // The next message: 0 and `message`; kChannelEnded once the other side ended the channel and
   // every message was taken (closeStatus() then says how); EPIPE when the link was lost;
   // ECANCELED when `token` was cancelled first; ETIMEDOUT after `timeoutMs` (-1: none).
@@ -92,6 +91,9 @@ class Link : public std::enable_shared_from_this<Link> {
   std::optional<FrameError> lastPeerError() const;
   // Ends the link: every channel ends with EPIPE, the stream is closed.
   void end();
+  // `lost` is called once when the link is lost other than by end(): on the link's reader
+  // thread, or here when it already was.
+  void onLost(std::function<void()> lost);
 
   struct State;
 

@@ -113,6 +113,9 @@ struct Link::State {
   size_t buffered = 0;  // bytes in every inbox and partial message
   bool lost = false;
   int lostError = 0;
+  bool endedHere = false;
+  std::function<void()> onLost;  // called once, when lost but not ended here
+  bool lostTold = false;
   std::thread reader;
   std::thread writer;
 };
@@ -315,6 +318,12 @@ void ReadFrames(State& s, bool opensHere) {
   LoseLocked(s, why);
   close(s.in);
   s.in = -1;
+  // Told outside the lock, which the one told may need.
+  std::function<void()> tell;
+  if (!s.endedHere && !s.lostTold) std::swap(tell, s.onLost);
+  s.lostTold = true;
+  lock.unlock();
+  if (tell) tell();
 }
 
 // The next frame to write: the stream's own first, then the channels in turn.
@@ -413,7 +422,19 @@ Link::~Link() {
 
 void Link::end() {
   std::lock_guard<std::mutex> lock(state_->mutex);
+  if (!state_->lost) state_->endedHere = true;
   LoseLocked(*state_, EPIPE);
+}
+
+void Link::onLost(std::function<void()> lost) {
+  std::unique_lock<std::mutex> lock(state_->mutex);
+  if (!state_->lostTold) {
+    state_->onLost = std::move(lost);
+    return;
+  }
+  const bool tell = !state_->endedHere;
+  lock.unlock();
+  if (tell) lost();
 }
 
 std::optional<Hello> Link::peerHello(int timeoutMs) {

@@ -98,20 +98,18 @@ std::vector<std::string> SshAgentCommand(const SshDestination& destination,
   return command;
 }
 
-std::string SshFailureText(const SshDestination& destination, int exitStatus,
-                           const std::string& sshErrors) {
-  const std::string host = SshDestinationText(destination);
-  if (exitStatus == kAgentMissing) {
-    return "pelorin-agent is not installed on " + host +
-           ": install the package pelorin-agent there";
-  }
+namespace {
+
+// `lead`, then ssh's own words line by line (text from outside: nothing in one can pass for
+// another line), else its exit status.
+std::string WithSshWords(const std::string& lead, int exitStatus, const std::string& sshErrors) {
   std::string said = sshErrors.substr(0, kErrorTextLimit);
   while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) said.pop_back();
   if (said.empty()) {
-    return "Cannot connect to " + host + ": ssh ended with status " + std::to_string(exitStatus);
+    if (exitStatus < 0) return lead + ": ssh ended";
+    return lead + ": ssh ended with status " + std::to_string(exitStatus);
   }
-  // Line by line: ssh's lines stay lines, and nothing in one can pass for another.
-  std::string text = "Cannot connect to " + host + ":";
+  std::string text = lead + ":";
   size_t start = 0;
   while (start <= said.size()) {
     size_t end = said.find('\n', start);
@@ -122,4 +120,22 @@ std::string SshFailureText(const SshDestination& destination, int exitStatus,
     start = end + 1;
   }
   return text;
+}
+
+}  // namespace
+
+std::string SshFailureText(const SshDestination& destination, int exitStatus,
+                           const std::string& sshErrors) {
+  const std::string host = SshDestinationText(destination);
+  if (exitStatus == kAgentMissing) {
+    return "pelorin-agent is not installed on " + host +
+           ": install the package pelorin-agent there";
+  }
+  return WithSshWords("Cannot connect to " + host, exitStatus, sshErrors);
+}
+
+std::string SshLossText(const SshDestination& destination, int exitStatus,
+                        const std::string& sshErrors) {
+  return WithSshWords("The connection to " + SshDestinationText(destination) + " was lost",
+                      exitStatus, sshErrors);
 }

@@ -34,3 +34,7 @@ std::vector<std::string> SshAgentCommand(const SshDestination& destination,
 // words (what it printed on its error output, as text from outside), else its exit status.
 std::string SshFailureText(const SshDestination& destination, int exitStatus,
                            const std::string& sshErrors);
+// Why a connection that gave an agent was lost: ssh's words after the agent answered, else its
+// exit status (-1 while it has not ended).
+std::string SshLossText(const SshDestination& destination, int exitStatus,
+                        const std::string& sshErrors);

@@ -23,5 +23,8 @@ std::unique_ptr<Host> ConnectSshHost(const SshDestination& destination, const st
   start.explain = [destination](int status, const std::string& errors) {
     return SshFailureText(destination, status, errors);
   };
+  start.explainLoss = [destination](int status, const std::string& errors) {
+    return SshLossText(destination, status, errors);
+  };
   return ConnectAgent(start, failure);
 }

@@ -4,6 +4,7 @@
 // user's terms.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -202,6 +204,47 @@ TEST_F(SshHostTest, ACaptureThereLeavesOutItsOwnSshSession) {
   opening.session->close();
   close(client);
   close(listener);
+}
+
+// The sshd serving the session killed while a capture runs: the capture ends as a broken socket
+// ends it, the loss is told once in ssh's words, and every later call fails at once.
+TEST_F(SshHostTest, ASessionKilledMidCaptureEndsTheCaptureAndIsTold) {
+  std::string failure;
+  std::unique_ptr<Host> host = ConnectSshHost(*ParseSshDestination("lab"), {}, &failure);
+  ASSERT_NE(host, nullptr) << failure;
+  std::mutex mutex;
+  std::vector<std::string> told;
+  host->onConnectionLost([&](const std::string& why) {
+    std::lock_guard<std::mutex> lock(mutex);
+    told.push_back(why);
+  });
+  CaptureFilter everything;
+  everything.includeTcp = 1;
+  RunToken stop;
+  CaptureOpening opening =
+      host->capture().open(IpAddress::Ipv4(inet_addr(kLabRouter1)), everything, stop);
+  ASSERT_NE(opening.session, nullptr) << opening.error;
+  // The session's processes are the children of the test's sshd (the listener stays).
+  const std::string sessions = RunCommand("pgrep -P " + std::to_string(withAgent_->pid()));
+  ASSERT_FALSE(sessions.empty());
+  for (size_t at = 0; at < sessions.size();) {
+    const size_t end = sessions.find('\n', at);
+    kill(std::stoi(sessions.substr(at, end - at)), SIGKILL);
+    at = end == std::string::npos ? sessions.size() : end + 1;
+  }
+  CaptureBatch batch;
+  while (opening.session->read(batch, 256, stop)) {
+  }
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return !told.empty();
+      },
+      10000));
+  EXPECT_EQ(host->netstat().endpoints(nullptr), nullptr);
+  std::lock_guard<std::mutex> lock(mutex);
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_TRUE(told[0].starts_with("The connection to lab was lost:\n")) << told[0];
 }
 
 TEST_F(SshHostTest, EachFailureIsSaidInTheUsersTerms) {
