@@ -1,11 +1,13 @@
 // main() of the test programs that need widgets: a QApplication on the offscreen platform
 // exists before any test runs. With PELORIN_TEST_AGENT=1 the window's host is this build's
-// pelorin-agent over pipes.
+// pelorin-agent over pipes, with PELORIN_TEST_AGENT=ssh the same over ssh.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
+#include <cstdio>
 
 #include "shell/startup.h"
 #include "test_util.h"
@@ -23,6 +25,10 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   PrepareApplication(app);
   UseBuiltHelper();
+  if (ThroughSsh() && (!IsRoot() || access("/usr/sbin/sshd", X_OK) != 0)) {
+    std::puts("skipped: the ssh variant needs root and openssh-server");
+    return 0;
+  }
   if (ThroughAgent() && !UseBuiltAgent()) return 1;
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

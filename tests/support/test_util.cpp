@@ -1,9 +1,13 @@
 #include "test_util.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <algorithm>
@@ -22,6 +26,8 @@
 #include "host/agent_host.h"
 #include "host/helper_client.h"
 #include "host/host.h"
+#include "host/ssh_command.h"
+#include "host/ssh_host.h"
 #include "shell/controls.h"
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
@@ -144,10 +150,131 @@ bool g_wholeProcess = false;
 }  // namespace
 
 bool ThroughAgent() {
-  return qEnvironmentVariable("PELORIN_TEST_AGENT") == QLatin1String("1");
+  const QString how = qEnvironmentVariable("PELORIN_TEST_AGENT");
+  return how == QLatin1String("1") || how == QLatin1String("ssh");
 }
 
+bool ThroughSsh() {
+  return qEnvironmentVariable("PELORIN_TEST_AGENT") == QLatin1String("ssh");
+}
+
+namespace {
+
+// The keys and the client configuration of the ssh variant, made once; the configuration is
+// shown at /etc/ssh/ssh_config to the whole process and the ssh it starts.
+struct SshSetup {
+  TempDir dir;
+  std::unique_ptr<FileShownAt> config;
+  std::vector<std::unique_ptr<ChildProcess>> servers;  // end with the process
+  bool ok = false;
+
+  SshSetup() {
+    for (const char* key : {"hostkey", "id"}) {
+      if (RunCommand("ssh-keygen -q -t ed25519 -N '' -f " + dir.file(key) + " && echo ok") !=
+          "ok\n") {
+        return;
+      }
+    }
+    RunCommand("cp " + dir.file("id.pub") + " " + dir.file("authorized_keys"));
+    std::ofstream(dir.file("ssh_config"))
+        << "Host 127.0.0.1\n  User root\n  IdentityFile " << dir.file("id")
+        << "\n  IdentitiesOnly yes\n  UserKnownHostsFile /dev/null\n"
+        << "  StrictHostKeyChecking no\n  LogLevel ERROR\n";
+    config = std::make_unique<FileShownAt>(dir.file("ssh_config"), "/etc/ssh/ssh_config");
+    mkdir("/run/sshd", 0755);  // sshd's own empty folder
+    ok = config->shown();
+  }
+};
+
+// A port of 127.0.0.1 free in the calling thread's network namespace just now.
+int FreeLoopbackPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof at;
+  int port = -1;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&at), &length) == 0) {
+    port = ntohs(at.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
+// An sshd on 127.0.0.1 of the calling thread's network namespace, with this build's agent first
+// on its sessions' PATH and the test's sanitizer settings, and the window's host behind it.
+bool UseAgentOverSsh() {
+  static SshSetup setup;
+  if (!setup.ok) {
+    std::fprintf(stderr, "the ssh variant's keys or configuration could not be made\n");
+    return false;
+  }
+  const int port = FreeLoopbackPort();
+  const std::string agent = PELORIN_AGENT_PATH;
+  std::string environment = "PATH=" + agent.substr(0, agent.rfind('/')) + ":/usr/bin:/bin";
+  for (const char* name :
+       {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "PELORIN_SOURCE_DIR", "XDG_CACHE_HOME"}) {
+    if (const char* value = getenv(name)) environment += std::string(" ") + name + "=" + value;
+  }
+  setup.servers.push_back(std::make_unique<ChildProcess>(
+      std::vector<std::string>{"/usr/sbin/sshd",
+                               "-D",
+                               "-e",
+                               "-f",
+                               "/dev/null",
+                               "-h",
+                               setup.dir.file("hostkey"),
+                               "-o",
+                               "ListenAddress=127.0.0.1:" + std::to_string(port),
+                               "-o",
+                               "AuthorizedKeysFile=" + setup.dir.file("authorized_keys"),
+                               "-o",
+                               "StrictModes=no",
+                               "-o",
+                               "PidFile=none",
+                               "-o",
+                               "PasswordAuthentication=no",
+                               "-o",
+                               "KbdInteractiveAuthentication=no",
+                               "-o",
+                               "SetEnv=" + environment}));
+  const std::string destination = "127.0.0.1:" + std::to_string(port);
+  std::string failure;
+  std::unique_ptr<Host> host;
+  // sshd listens a moment after its start.
+  WaitUntil(
+      [&] {
+        return (host = ConnectSshHost(*ParseSshDestination(destination), {}, &failure)) != nullptr;
+      },
+      10000);
+  if (!host) {
+    std::fprintf(stderr, "the agent did not answer over ssh: %s\n", failure.c_str());
+    return false;
+  }
+  SetWindowHost(std::move(host));
+  return true;
+}
+
+// Whether `pid` is a descendant of this process (within a few generations).
+bool DescendsFromThisProcess(pid_t pid) {
+  for (int generation = 0; generation < 8 && pid > 1; ++generation) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    pid_t parent = -1;
+    while (std::getline(status, line)) {
+      if (line.starts_with("PPid:")) parent = std::stoi(line.substr(5));
+    }
+    if (parent == getpid()) return true;
+    pid = parent;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool UseBuiltAgent() {
+  if (ThroughSsh()) return UseAgentOverSsh();
   std::string failure;
   std::unique_ptr<Host> agent = ConnectAgent({PELORIN_AGENT_PATH}, &failure);
   if (!agent) {
@@ -164,14 +291,10 @@ pid_t ChildStartedFrom(const std::string& path) {
   for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
     const std::string name = entry.path().filename();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream status(entry.path() / "status");
-    std::string line;
-    pid_t parent = -1;
-    while (std::getline(status, line)) {
-      if (line.starts_with("PPid:")) parent = std::stoi(line.substr(5));
-    }
-    if (parent == getpid() && std::filesystem::read_symlink(entry.path() / "exe", error) == path) {
-      newest = std::max(newest, pid_t(std::stoi(name)));
+    const pid_t pid = std::stoi(name);
+    if (std::filesystem::read_symlink(entry.path() / "exe", error) == path &&
+        DescendsFromThisProcess(pid)) {
+      newest = std::max(newest, pid);
     }
   }
   return newest;

@@ -60,11 +60,15 @@ bool IsRoot();
 void UseBuiltHelper();
 
 // Whether this run inspects its machine through the pelorin-agent this build made, over pipes,
-// as a window inspects a remote host (PELORIN_TEST_AGENT=1, one CTest variant per pane test).
+// as a window inspects a remote host (PELORIN_TEST_AGENT=1), or over ssh from an sshd of the
+// test's own on 127.0.0.1 (PELORIN_TEST_AGENT=ssh); one CTest variant each per pane test.
 bool ThroughAgent();
-// Makes the window's host that agent; false when it does not answer.
+bool ThroughSsh();
+// Makes the window's host that agent, in the calling thread's network namespace; false when it
+// does not answer.
 bool UseBuiltAgent();
-// The id of the running child of this process started last from the executable `path`, or -1.
+// The id of the running descendant of this process started last from the executable `path`
+// (an agent, also one an sshd of the test's started), or -1.
 pid_t ChildStartedFrom(const std::string& path);
 // In such a run the whole test process has a mount namespace of its own, shared with the agent
 // it starts, so files shown by FileShownAt are shown to both (see FileShownAt).
