@@ -12,11 +12,13 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include "host/host.h"
 #include "host/ssh_command.h"
 #include "shell/controls.h"
 #include "shell/dialog_units.h"
 #include "shell/message_presenter.h"
 #include "shell/module_table.h"
+#include "shell/ui_thread.h"
 
 namespace {
 
@@ -130,5 +132,23 @@ void ConnectToHost(QWidget* window) {
   const QString destination = AskForHost(window);
   if (!destination.isEmpty() && !StartHostWindow(destination)) {
     ShowError(window, "Failed To Start Pelorin For %s!", destination.toUtf8().constData());
+  }
+}
+
+void OfferToConnectAgainWhenLost(Host& host, const QString& destination) {
+  host.onConnectionLost([destination](const std::string& why) {
+    PostToUiThread(
+        [destination, why] { OfferToConnectAgain(destination, QString::fromStdString(why)); });
+  });
+}
+
+void OfferToConnectAgain(const QString& destination, const QString& why) {
+  MessageRequest request;
+  request.caption = QString::fromLatin1(kPlainCaption);
+  request.text = why + QStringLiteral("\n\nConnect to %1 again?").arg(destination);
+  request.icon = MessageIcon::Warning;
+  request.buttons = MessageButtons::YesNo;
+  if (ShowMessage(request) == MessageAnswer::Yes && !StartHostWindow(destination)) {
+    ShowError(nullptr, "Failed To Start Pelorin For %s!", destination.toUtf8().constData());
   }
 }

@@ -46,6 +46,12 @@ class ConnectDialog : public QDialog {
 // recent list with the new destination first; the destination, or empty after Cancel.
 QString AskForHost(QWidget* owner);
 
+// A window on a host reached with ssh: when the connection is lost, the window says why and
+// offers to connect again, in a window of its own (this one keeps what it shows).
+class Host;
+void OfferToConnectAgainWhenLost(Host& host, const QString& destination);
+void OfferToConnectAgain(const QString& destination, const QString& why);
+
 // Starts another Pelorin for the destination: `pelorin --host DEST`. Tests replace the starter;
 // an empty one restores the real start. The real one returns false when nothing started.
 using HostWindowStarter = std::function<bool(const QString& destination)>;

@@ -78,8 +78,10 @@ int main(int argc, char** argv) {
       if (qgetenv("QT_QPA_PLATFORM") != "offscreen") box.exec();  // where someone can see it
       return 1;
     }
+    const QString name = QString::fromStdString(SshDestinationText(*destination));
+    OfferToConnectAgainWhenLost(*host, name);
     SetWindowHost(std::move(host));
-    SetInspectedHostName(QString::fromStdString(SshDestinationText(*destination)));
+    SetInspectedHostName(name);
   }
   return RunPelorin(app, [&line] {
     if (!line.files.empty()) ShowCaptureFile(QFile::decodeName(line.files.front().c_str()));

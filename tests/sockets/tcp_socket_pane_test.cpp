@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "app/connect_dialog.h"
 #include "base/payload_format.h"
 #include "host/host.h"
 #include "pane_driver.h"
@@ -145,6 +146,36 @@ TEST_F(TcpPaneTest, ConnectsAndExchangesTextBothWays) {
             "#>[ECHO]ping\r\nline2\r\n#>[Connection Closed]\r\n");
   expectState(false, false);
   EXPECT_EQ(boxes.count(), 0u);
+}
+
+// A host reached with ssh that goes away mid-connection: the run ends as a failed socket ends
+// it, and the window says why and offers to connect again, in a window of its own.
+TEST_F(TcpPaneTest, ALostSshConnectionEndsTheRunAndOffersToConnectAgain) {
+  if (!ThroughSsh()) GTEST_SKIP() << "a window on a host reached with ssh";
+  const uint16_t port = FreeTcpPort();
+  SocatPeer peer({Listener(port), "-"});
+  ASSERT_TRUE(WaitForTcpListener(port));
+  connectTo("127.0.0.1", port);
+  ASSERT_TRUE(WaitForOutput(pane.get(), "#>[Connected]\r\n"));
+  std::vector<QString> started;
+  SetHostWindowStarter([&](const QString& destination) {
+    started.push_back(destination);
+    return true;
+  });
+  KillSshSessions();
+  ASSERT_TRUE(waitIdle());
+  EXPECT_EQ(Output(pane.get()),
+            "#>[Connecting To (127.0.0.1)...]\r\n#>[Connected]\r\n#>[Connection Closed]\r\n");
+  ASSERT_TRUE(WaitUntil([&] { return boxes.count() == 1; }, 10000));
+  const std::string offer = boxes.texts()[0];
+  EXPECT_TRUE(offer.starts_with("The connection to 127.0.0.1:")) << offer;
+  EXPECT_TRUE(offer.ends_with(" again?")) << offer;
+  ASSERT_EQ(started.size(), 1u);  // answered Yes
+  EXPECT_TRUE(started[0].startsWith("127.0.0.1:"));
+  SetHostWindowStarter({});
+  // The tests after this one get a host of their own again.
+  pane.reset();
+  ASSERT_TRUE(UseBuiltAgent());
 }
 
 TEST_F(TcpPaneTest, HexModesShowBytesAndSendHexText) {

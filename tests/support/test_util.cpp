@@ -23,6 +23,7 @@
 #include <fstream>
 #include <memory>
 
+#include "app/connect_dialog.h"
 #include "host/agent_host.h"
 #include "host/helper_client.h"
 #include "host/host.h"
@@ -204,8 +205,13 @@ int FreeLoopbackPort() {
 
 // An sshd on 127.0.0.1 of the calling thread's network namespace, with this build's agent first
 // on its sessions' PATH and the test's sanitizer settings, and the window's host behind it.
-bool UseAgentOverSsh() {
+SshSetup& SshServers() {
   static SshSetup setup;
+  return setup;
+}
+
+bool UseAgentOverSsh() {
+  SshSetup& setup = SshServers();
   if (!setup.ok) {
     std::fprintf(stderr, "the ssh variant's keys or configuration could not be made\n");
     return false;
@@ -252,6 +258,7 @@ bool UseAgentOverSsh() {
     std::fprintf(stderr, "the agent did not answer over ssh: %s\n", failure.c_str());
     return false;
   }
+  OfferToConnectAgainWhenLost(*host, QString::fromStdString(destination));
   SetWindowHost(std::move(host));
   return true;
 }
@@ -272,6 +279,18 @@ bool DescendsFromThisProcess(pid_t pid) {
 }
 
 }  // namespace
+
+void KillSshSessions() {
+  static SshSetup& setup = SshServers();
+  if (setup.servers.empty()) return;
+  const std::string sessions =
+      RunCommand("pgrep -P " + std::to_string(setup.servers.back()->pid()));
+  for (size_t at = 0; at < sessions.size();) {
+    const size_t end = std::min(sessions.find('\n', at), sessions.size());
+    kill(std::stoi(sessions.substr(at, end - at)), SIGKILL);  // the test's own sshd's children
+    at = end + 1;
+  }
+}
 
 bool UseBuiltAgent() {
   if (ThroughSsh()) return UseAgentOverSsh();

@@ -67,6 +67,9 @@ bool ThroughSsh();
 // Makes the window's host that agent, in the calling thread's network namespace; false when it
 // does not answer.
 bool UseBuiltAgent();
+// The ssh variant: kills the sshd processes serving the window's session (the test's own
+// sshd's children), so the connection is lost as a host that went away loses it.
+void KillSshSessions();
 // The id of the running descendant of this process started last from the executable `path`
 // (an agent, also one an sshd of the test's started), or -1.
 pid_t ChildStartedFrom(const std::string& path);
