@@ -13,7 +13,8 @@ build:
 	cmake --preset default >/dev/null
 	cmake --build --preset default -j $(JOBS)
 
-# The Debian package of the optimised build: build/default/pelorin_<version>_<arch>.deb
+# The Debian packages of the optimised build: build/default/pelorin-agent_<version>_<arch>.deb
+# (the agent and the helper) and build/default/pelorin_<version>_<arch>.deb (the window)
 package: deps-package
 	cmake --preset default >/dev/null
 	cmake --build --preset default -j $(JOBS) --target package

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Checks the Debian package of the default build the way a user's machine meets it: lintian; a
-# dry unpacking into a fresh root with every file checked; the desktop entry and the metainfo
+# Checks the Debian packages of the default build (pelorin-agent, what a server needs, and
+# pelorin, the window) the way a user's machine meets them: lintian; a dry unpacking into a fresh
+# root with every file checked; the desktop entry and the metainfo
 # validated with the capture file types they declare; the installed program's start-up and
 # command line; a real installation whose postinst makes the group and grants the helper, with
 # the README's commands, and whose desktop triggers make Pelorin the program that opens capture
@@ -21,6 +22,7 @@ helper=usr/libexec/pelorin/pelorin-helper
 agent=usr/libexec/pelorin/pelorin-agent
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/default/CMakeCache.txt)
 deb=build/default/pelorin_${version}_$(dpkg --print-architecture).deb
+deb_agent=build/default/pelorin-agent_${version}_$(dpkg --print-architecture).deb
 work=$(mktemp -d)
 root=$work/root
 pid=
@@ -53,26 +55,31 @@ expected_files() {
   echo "644 usr/share/pelorin/rdap/dns.json"
   echo "644 usr/share/doc/pelorin/copyright"
   echo "644 usr/share/doc/pelorin/changelog.gz"
+  echo "644 usr/share/doc/pelorin-agent/copyright"
+  echo "644 usr/share/doc/pelorin-agent/changelog.gz"
 }
 
 installed_files() {
   (cd "$root" && find . -path ./var/lib/dpkg -prune -o -type d -o -printf '%m %P\n') | sort
 }
 
-[ -f "$deb" ] || fail "$deb not built (make package)"
-echo "package: $deb, $(stat -c %s "$deb") bytes"
+for d in "$deb_agent" "$deb"; do
+  [ -f "$d" ] || fail "$d not built (make package)"
+  echo "package: $d, $(stat -c %s "$d") bytes"
+done
 
 # lintian: no error and no warning. It runs unprivileged, as it asks.
-cp "$deb" "$work/"
+cp "$deb_agent" "$deb" "$work/"
 chmod 0755 "$work"
 setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME=/tmp \
-  lintian --fail-on error,warning "$work/$(basename "$deb")" || fail "lintian"
-ok "lintian"
+  lintian --fail-on error,warning "$work/$(basename "$deb_agent")" "$work/$(basename "$deb")" ||
+  fail "lintian"
+ok "lintian, both packages"
 
 # A dry unpacking into an empty root (the postinst needs a real system: see below).
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
 touch "$root/var/lib/dpkg/status"
-dpkg --root="$root" --force-depends --unpack "$deb" >"$work/dpkg.log" 2>&1 || {
+dpkg --root="$root" --force-depends --unpack "$deb_agent" "$deb" >"$work/dpkg.log" 2>&1 || {
   cat "$work/dpkg.log"
   fail "dpkg --root --unpack"
 }
@@ -110,8 +117,18 @@ spawns=$(nm -D --undefined-only "$root/$helper" | awk '{ print $2 }' |
   fail "the helper links the window's helper client"
 ok "the helper starts no program and links no client code"
 
+# Whois on a server: the installed agent finds the shipped RDAP bootstrap from its own folder.
+found=
+for relative in $(strings "$root/$agent" | grep '/rdap/dns.json$'); do
+  [ -f "$(dirname "$root/$agent")/$relative" ] && found=$relative
+done
+[ -n "$found" ] || fail "the installed agent does not find the shipped RDAP bootstrap"
+ok "the installed agent finds the shipped RDAP bootstrap at $found"
+
 # One version everywhere: the build, the package, the changelog and the newest release.
-[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version is not $version"
+for d in "$deb_agent" "$deb"; do
+  [ "$(dpkg-deb -f "$d" Version)" = "$version" ] || fail "$d: package version is not $version"
+done
 changelog=$(zcat "$root/usr/share/doc/pelorin/changelog.gz" | dpkg-parsechangelog -l - -S Version)
 [ "$changelog" = "$version" ] || fail "changelog's newest entry is $changelog, not $version"
 release=$(grep -o -m1 '<release version="[^"]*"' "$root/usr/share/metainfo/$id.metainfo.xml")
@@ -119,24 +136,37 @@ release=$(grep -o -m1 '<release version="[^"]*"' "$root/usr/share/metainfo/$id.m
 ok "version $version in the package, its changelog and its metainfo"
 
 # The dependencies resolve on this system, and cover every library the program links.
-apt-get install --simulate -qq "./$deb" >"$work/apt.log" 2>&1 || {
+apt-get install --simulate -qq "./$deb_agent" "./$deb" >"$work/apt.log" 2>&1 || {
   cat "$work/apt.log"
-  fail "the package's dependencies do not resolve"
+  fail "the packages' dependencies do not resolve"
 }
 depends=$(dpkg-deb -f "$deb" Depends)
+agent_depends=$(dpkg-deb -f "$deb_agent" Depends)
 # The library of this architecture: another's (a 32-bit libm) may be installed beside it.
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-for lib in $(objdump -p "$root/usr/bin/pelorin" "$root/$helper" "$root/$agent" | awk '$1 == "NEEDED" { print $2 }' |
-  sort -u); do
-  owner=$(dpkg -S "*/$multiarch/$lib" | sed -n '1s/[:,].*//p') || fail "$lib belongs to no package"
-  [[ ", $depends" == *", $owner "* || ", $depends," == *", $owner,"* ]] ||
-    fail "$lib comes from $owner, which Depends lacks: $depends"
-done
+# Every library a binary links comes from a package its own package depends on.
+covered() {
+  local list=$1
+  shift
+  for lib in $(objdump -p "$@" | awk '$1 == "NEEDED" { print $2 }' | sort -u); do
+    owner=$(dpkg -S "*/$multiarch/$lib" | sed -n '1s/[:,].*//p') || fail "$lib belongs to no package"
+    [[ ", $list" == *", $owner "* || ", $list," == *", $owner,"* ]] ||
+      fail "$lib comes from $owner, which Depends lacks: $list"
+  done
+}
+covered "$depends" "$root/usr/bin/pelorin"
+covered "$agent_depends" "$root/$helper" "$root/$agent"
+[[ "$depends" == *"pelorin-agent (= $version)"* ]] || fail "pelorin does not depend on its agent"
 [[ "$depends" == *qt6-qpa-plugins* ]] || fail "Depends lacks the Qt platform plugins"
-[[ "$depends" == *adduser* && "$depends" == *libcap2-bin* ]] || fail "Depends lacks the postinst's tools"
+[[ "$agent_depends" == *adduser* && "$agent_depends" == *libcap2-bin* ]] ||
+  fail "pelorin-agent's Depends lacks the postinst's tools"
+# A server installs the agent alone: nothing of Qt, no desktop.
+[[ "$agent_depends" != *qt6* && "$agent_depends" != *libx* ]] ||
+  fail "pelorin-agent depends on a desktop's libraries: $agent_depends"
 [[ "$(dpkg-deb -f "$deb" Recommends)" == *qt6-wayland* ]] ||
   fail "Recommends lacks Qt's Wayland platform plugin"
-ok "Depends: $depends"
+[[ "$(dpkg-deb -f "$deb" Recommends)" == *openssh-client* ]] || fail "Recommends lacks the ssh client"
+ok "Depends: pelorin: $depends; pelorin-agent: $agent_depends"
 
 desktop=$root/usr/share/applications/$id.desktop
 desktop-file-validate "$desktop" || fail "desktop-file-validate"
@@ -197,7 +227,7 @@ add_user=$(grep -m1 '^sudo usermod -aG pelorin' README.md) || fail "the README l
 mkdir -p "$work/overlay" "$work/home" "$work/tree/build/default"
 chmod 0777 "$work/home"
 cp "$root/$helper" "$work/tree/build/default/pelorin-helper"
-export work deb helper caps tree_grant add_user id
+export work deb deb_agent helper caps tree_grant add_user id
 unshare --mount --propagation private bash -euc '
   mount -t tmpfs tmpfs "$work/overlay"
   for d in usr etc var; do
@@ -207,7 +237,7 @@ unshare --mount --propagation private bash -euc '
   done
   # With the triggers it wakes, as on a user's machine: the desktop entries' MIME cache and the
   # MIME database among them.
-  dpkg --force-depends -i "$deb" >"$work/install.log" 2>&1 ||
+  dpkg --force-depends -i "$deb_agent" "$deb" >"$work/install.log" 2>&1 ||
     { cat "$work/install.log"; exit 1; }
   group=$(getent group pelorin) || { echo "no group pelorin"; exit 1; }
   gid=$(echo "$group" | cut -d: -f3)
@@ -257,7 +287,7 @@ ok "postinst: group pelorin, helper root:pelorin 0750 with $caps; the README's c
 ok "after the installation's triggers, capture files open with $id.desktop (xdg-mime)"
 
 # Removal leaves nothing: no file, no directory, no record in the package database.
-dpkg --root="$root" --purge pelorin >"$work/dpkg.log" 2>&1 || {
+dpkg --root="$root" --purge pelorin pelorin-agent >"$work/dpkg.log" 2>&1 || {
   cat "$work/dpkg.log"
   fail "dpkg --purge"
 }

@@ -107,10 +107,15 @@ RdapBootstrapPlaces DefaultRdapBootstrapPlaces() {
   }
   const std::string folder = ProgramFolder();
   if (!folder.empty()) {
-    const std::string beside = folder + "rdap/dns.json";
-    places.shippedFile = access(beside.c_str(), R_OK) == 0
-                             ? beside
-                             : folder + PELORIN_DATA_FROM_BINDIR "/rdap/dns.json";
+    // Beside the program in the build tree, else where the window or the agent is installed.
+    places.shippedFile = folder + PELORIN_DATA_FROM_BINDIR "/rdap/dns.json";
+    for (const std::string& candidate :
+         {folder + "rdap/dns.json", folder + PELORIN_DATA_FROM_LIBEXECDIR "/rdap/dns.json"}) {
+      if (access(candidate.c_str(), R_OK) == 0) {
+        places.shippedFile = candidate;
+        break;
+      }
+    }
   }
   return places;
 }
