@@ -274,4 +274,9 @@ TEST_F(SshHostTest, EachFailureIsSaidInTheUsersTerms) {
   const std::string asked = RunCommand("cat " + dir_.file("asked"));
   EXPECT_NE(asked.find("Are you sure you want to continue connecting (yes/no"), std::string::npos)
       << asked;
+
+  // A host the lab has no route to: ssh's own words, at once.
+  EXPECT_EQ(failureOf("root@198.18.96.1"),
+            "Cannot connect to root@198.18.96.1:\nssh: connect to host 198.18.96.1 port 22: No "
+            "route to host");
 }

@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 
 #include "app/connect_dialog.h"
 #include "host/agent_host.h"
@@ -305,15 +306,31 @@ bool UseBuiltAgent() {
 }
 
 pid_t ChildStartedFrom(const std::string& path) {
+  // The newest by its start, not by its id: ids wrap (at 32768 on many machines).
   pid_t newest = -1;
+  unsigned long long newestStart = 0;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
     const std::string name = entry.path().filename();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
     const pid_t pid = std::stoi(name);
-    if (std::filesystem::read_symlink(entry.path() / "exe", error) == path &&
-        DescendsFromThisProcess(pid)) {
-      newest = std::max(newest, pid);
+    if (std::filesystem::read_symlink(entry.path() / "exe", error) != path ||
+        !DescendsFromThisProcess(pid)) {
+      continue;
+    }
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    // After the name in parentheses: field 3 on, of which the start time is field 22.
+    std::istringstream fields(line.substr(std::min(line.rfind(')') + 2, line.size())));
+    std::string field;
+    unsigned long long start = 0;
+    for (int i = 3; i <= 22 && fields >> field; ++i) {
+      if (i == 22) start = std::stoull(field);
+    }
+    if (newest < 0 || start > newestStart || (start == newestStart && pid > newest)) {
+      newest = pid;
+      newestStart = start;
     }
   }
   return newest;
