@@ -25,6 +25,7 @@
 #include "netstat/endpoint_table.h"
 #include "netstat/netstat_service.h"
 #include "test_util.h"
+#include "wire/frame.h"
 
 namespace {
 
@@ -98,7 +99,8 @@ class SshHostTest : public ::testing::Test {
   // what ssh does with a host key it does not know.
   void writeConfig(const std::string& key, const std::string& strict) {
     std::ofstream config(dir_.file("ssh_config"), std::ios::trunc);
-    for (const auto& [alias, port] : {std::pair{"lab", 22}, std::pair{"bare", 2222}}) {
+    for (const auto& [alias, port] :
+         {std::pair{"lab", 22}, std::pair{"bare", 2222}, std::pair{"other", 2223}}) {
       config << "Host " << alias << "\n  HostName " << kLabRouter1 << "\n  Port " << port
              << "\n  User root\n  IdentityFile " << dir_.file(key) << "\n  IdentitiesOnly yes\n"
              << "  UserKnownHostsFile " << dir_.file("known_hosts") << "\n  StrictHostKeyChecking "
@@ -108,7 +110,8 @@ class SshHostTest : public ::testing::Test {
   void knowHostKey(const std::string& key) {
     std::ofstream known(dir_.file("known_hosts"), std::ios::trunc);
     const std::string line = RunCommand("cut -d' ' -f1,2 " + dir_.file(key + ".pub"));
-    known << kLabRouter1 << " " << line << "[" << kLabRouter1 << "]:2222 " << line;
+    known << kLabRouter1 << " " << line << "[" << kLabRouter1 << "]:2222 " << line << "["
+          << kLabRouter1 << "]:2223 " << line;
   }
   std::string failureOf(const std::string& destination, const std::string& askpass = {}) {
     std::string failure;
@@ -274,6 +277,27 @@ TEST_F(SshHostTest, EachFailureIsSaidInTheUsersTerms) {
   const std::string asked = RunCommand("cat " + dir_.file("asked"));
   EXPECT_NE(asked.find("Are you sure you want to continue connecting (yes/no"), std::string::npos)
       << asked;
+
+  // An agent of another version says hello: refused, named as it names itself.
+  knowHostKey("hostkey");
+  writeConfig("id", "yes");
+  Hello newer;
+  newer.protocol = kFrameVersion + 1;
+  newer.program = "pelorin-agent 9.0.0.0";
+  newer.abilities = kAbilityServices;
+  const std::vector<uint8_t> hello = EncodeHello(newer);
+  const std::vector<uint8_t> frame = EncodeFrame(kFrameHello, 0, hello.data(), hello.size());
+  mkdir(dir_.file("newer").c_str(), 0755);
+  std::ofstream(dir_.file("newer/hello"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(frame.data()), std::streamsize(frame.size()));
+  std::ofstream(dir_.file("newer/pelorin-agent"))
+      << "#!/bin/sh\ncat " << dir_.file("newer/hello") << "\nexec cat >/dev/null\n";
+  chmod(dir_.file("newer/pelorin-agent").c_str(), 0755);
+  const std::unique_ptr<ChildProcess> newerSshd =
+      startSshd(2223, dir_.file("newer") + ":/usr/bin:/bin");
+  ASSERT_TRUE(WaitUntil(
+      [&] { return RunCommand("ssh -T other true 2>/dev/null && echo ok") == "ok\n"; }, 10000));
+  EXPECT_EQ(failureOf("other"), "the agent speaks another version: pelorin-agent 9.0.0.0");
 
   // A host the lab has no route to: ssh's own words, at once.
   EXPECT_EQ(failureOf("root@198.18.96.1"),
