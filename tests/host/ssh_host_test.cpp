@@ -72,28 +72,8 @@ class SshHostTest : public ::testing::Test {
   std::unique_ptr<ChildProcess> startSshd(int port, const std::string& path) {
     // Started from inside the router namespace, so the child is sshd itself and ends with it.
     NetnsScope router(lab_->name(NetLab::kRouter1));
-    return std::make_unique<ChildProcess>(std::vector<std::string>{
-        "/usr/sbin/sshd",
-        "-D",
-        "-e",
-        "-f",
-        "/dev/null",
-        "-h",
-        dir_.file("hostkey"),
-        "-o",
-        "ListenAddress=" + std::string(kLabRouter1) + ":" + std::to_string(port),
-        "-o",
-        "AuthorizedKeysFile=" + dir_.file("authorized_keys"),
-        "-o",
-        "StrictModes=no",
-        "-o",
-        "PidFile=none",
-        "-o",
-        "PasswordAuthentication=no",
-        "-o",
-        "KbdInteractiveAuthentication=no",
-        "-o",
-        "SetEnv=PATH=" + path});
+    return std::make_unique<ChildProcess>(SshdCommand(
+        dir_.path(), std::string(kLabRouter1) + ":" + std::to_string(port), "PATH=" + path));
   }
   // The user's configuration: "lab" with the agent, "bare" without; the key the user offers and
   // what ssh does with a host key it does not know.

@@ -225,27 +225,7 @@ bool UseAgentOverSsh() {
     if (const char* value = getenv(name)) environment += std::string(" ") + name + "=" + value;
   }
   setup.servers.push_back(std::make_unique<ChildProcess>(
-      std::vector<std::string>{"/usr/sbin/sshd",
-                               "-D",
-                               "-e",
-                               "-f",
-                               "/dev/null",
-                               "-h",
-                               setup.dir.file("hostkey"),
-                               "-o",
-                               "ListenAddress=127.0.0.1:" + std::to_string(port),
-                               "-o",
-                               "AuthorizedKeysFile=" + setup.dir.file("authorized_keys"),
-                               "-o",
-                               "StrictModes=no",
-                               "-o",
-                               "PidFile=none",
-                               "-o",
-                               "PasswordAuthentication=no",
-                               "-o",
-                               "KbdInteractiveAuthentication=no",
-                               "-o",
-                               "SetEnv=" + environment}));
+      SshdCommand(setup.dir.path(), "127.0.0.1:" + std::to_string(port), environment)));
   const std::string destination = "127.0.0.1:" + std::to_string(port);
   std::string failure;
   std::unique_ptr<Host> host;
@@ -291,6 +271,31 @@ void KillSshSessions() {
     kill(std::stoi(sessions.substr(at, end - at)), SIGKILL);  // the test's own sshd's children
     at = end + 1;
   }
+}
+
+std::vector<std::string> SshdCommand(const std::string& keys, const std::string& listen,
+                                     const std::string& environment) {
+  return {"/usr/sbin/sshd",
+          "-D",
+          "-e",
+          "-f",
+          "/dev/null",
+          "-h",
+          keys + "/hostkey",
+          "-o",
+          "ListenAddress=" + listen,
+          "-o",
+          "AuthorizedKeysFile=" + keys + "/authorized_keys",
+          "-o",
+          "StrictModes=no",
+          "-o",
+          "PidFile=none",
+          "-o",
+          "PasswordAuthentication=no",
+          "-o",
+          "KbdInteractiveAuthentication=no",
+          "-o",
+          "SetEnv=" + environment};
 }
 
 bool UseBuiltAgent() {

@@ -67,6 +67,11 @@ bool ThroughSsh();
 // Makes the window's host that agent, in the calling thread's network namespace; false when it
 // does not answer.
 bool UseBuiltAgent();
+// An sshd of a test's own in the foreground: the host key `keys`/hostkey, the keys it lets in
+// in `keys`/authorized_keys, listening at `listen` (ADDRESS:PORT), its sessions' environment
+// (NAME=VALUE ...) set.
+std::vector<std::string> SshdCommand(const std::string& keys, const std::string& listen,
+                                     const std::string& environment);
 // The ssh variant: kills the sshd processes serving the window's session (the test's own
 // sshd's children), so the connection is lost as a host that went away loses it.
 void KillSshSessions();
