@@ -805,9 +805,14 @@ TEST_F(CapturePaneTest, SavingUnderAFloodKeepsEveryPacketTheKernelDelivered) {
   ASSERT_TRUE(catchUp());
   stopAndWait();
   const CaptureCounts waited = pane_->lastRunCounts();
-  EXPECT_GT(waited.dropped, 0u);
-  EXPECT_TRUE(output().ends_with("last\r\n\r\n#>[Packets Lost: " + std::to_string(waited.dropped) +
-                                 " Dropped By The Kernel]\r\n"))
+  // Over ssh, ssh's own buffers and the network's may hold what the stalled window does not
+  // read, so the kernel need not drop; when it does, the pane says so.
+  if (!ThroughSsh()) {
+    EXPECT_GT(waited.dropped, 0u);
+  }
+  const std::string dropped = "last\r\n\r\n#>[Packets Lost: " + std::to_string(waited.dropped) +
+                              " Dropped By The Kernel]\r\n";
+  EXPECT_TRUE(output().ends_with(waited.dropped > 0 ? dropped : "last\r\n"))
       << output().substr(output().size() - 200);
 
   TempDir dir;
