@@ -114,6 +114,7 @@ QString AskForHost(QWidget* owner) {
   const QString file = RecentHostsFile();
   ConnectDialog dialog(owner, ReadRecentHosts(file));
   if (dialog.exec() != QDialog::Accepted) return QString();
+  // Read again: another window may have added its destination while this dialog was open.
   WriteRecentHosts(file, WithRecentHost(ReadRecentHosts(file), dialog.destination()));
   return dialog.destination();
 }

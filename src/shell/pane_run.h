@@ -32,8 +32,7 @@ class PaneRun {
   PaneRun& operator=(const PaneRun&) = delete;
 
   bool running() const { return run_ != nullptr; }
-  // The current run, null when idle.
-  Run* get() const { return run_.get(); }
+  // The current run; only while running().
   Run* operator->() const { return run_.get(); }
   explicit operator bool() const { return running(); }
 

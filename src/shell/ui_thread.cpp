@@ -79,23 +79,6 @@ void PauseUi(int milliseconds) {
   loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
-void RunWithoutStall(const std::function<void()>& work) {
-  QEventLoop loop;
-  std::thread thread;
-  try {
-    thread = std::thread([&] {
-      work();
-      // Queued: delivered once the loop below runs, however soon the work ends.
-      QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-  } catch (const std::system_error&) {
-    work();
-    return;
-  }
-  loop.exec(QEventLoop::ExcludeUserInputEvents);
-  thread.join();
-}
-
 void SetUiShuttingDown(bool shuttingDown) {
   g_shuttingDown.store(shuttingDown);
 }

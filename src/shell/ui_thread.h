@@ -29,11 +29,6 @@ void PostToUiThread(std::function<void()> fn);
 // socket worker that is being stopped can print its last lines and put its controls back.
 void PauseUi(int milliseconds);
 
-// Runs `work` on a thread of its own and waits for it as PauseUi waits: the window paints and
-// serves the workers meanwhile (user input waits), so a blocking call the UI thread must make
-// for the user, a name lookup, never stalls the window. Without a thread to spare it runs here.
-void RunWithoutStall(const std::function<void()>& work);
-
 // Runs `work` on a detached thread of its own, or here when the system gives none.
 void StartDetached(std::function<void()> work);
 

@@ -4,7 +4,6 @@
 // user's terms.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -207,14 +206,7 @@ TEST_F(SshHostTest, ASessionKilledMidCaptureEndsTheCaptureAndIsTold) {
   CaptureOpening opening =
       host->capture().open(IpAddress::Ipv4(inet_addr(kLabRouter1)), everything, stop);
   ASSERT_NE(opening.session, nullptr) << opening.error;
-  // The session's processes are the children of the test's sshd (the listener stays).
-  const std::string sessions = RunCommand("pgrep -P " + std::to_string(withAgent_->pid()));
-  ASSERT_FALSE(sessions.empty());
-  for (size_t at = 0; at < sessions.size();) {
-    const size_t end = sessions.find('\n', at);
-    kill(std::stoi(sessions.substr(at, end - at)), SIGKILL);
-    at = end == std::string::npos ? sessions.size() : end + 1;
-  }
+  ASSERT_GT(KillSessionsOf(withAgent_->pid()), 0);
   CaptureBatch batch;
   while (opening.session->read(batch, 256, stop)) {
   }

@@ -261,16 +261,20 @@ bool DescendsFromThisProcess(pid_t pid) {
 
 }  // namespace
 
-void KillSshSessions() {
-  static SshSetup& setup = SshServers();
-  if (setup.servers.empty()) return;
-  const std::string sessions =
-      RunCommand("pgrep -P " + std::to_string(setup.servers.back()->pid()));
+int KillSessionsOf(pid_t sshd) {
+  const std::string sessions = RunCommand("pgrep -P " + std::to_string(sshd));
+  int killed = 0;
   for (size_t at = 0; at < sessions.size();) {
     const size_t end = std::min(sessions.find('\n', at), sessions.size());
-    kill(std::stoi(sessions.substr(at, end - at)), SIGKILL);  // the test's own sshd's children
+    killed += kill(std::stoi(sessions.substr(at, end - at)), SIGKILL) == 0;
     at = end + 1;
   }
+  return killed;
+}
+
+void KillSshSessions() {
+  static SshSetup& setup = SshServers();
+  if (!setup.servers.empty()) KillSessionsOf(setup.servers.back()->pid());
 }
 
 std::vector<std::string> SshdCommand(const std::string& keys, const std::string& listen,

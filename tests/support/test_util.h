@@ -72,6 +72,9 @@ bool UseBuiltAgent();
 // (NAME=VALUE ...) set.
 std::vector<std::string> SshdCommand(const std::string& keys, const std::string& listen,
                                      const std::string& environment);
+// Kills the children of an sshd the test started (the sessions it serves; the listener stays);
+// how many there were.
+int KillSessionsOf(pid_t sshd);
 // The ssh variant: kills the sshd processes serving the window's session (the test's own
 // sshd's children), so the connection is lost as a host that went away loses it.
 void KillSshSessions();
